@@ -1,0 +1,101 @@
+// Serial link: open a COM port by number, set its line, move bytes with bounded waits.
+//
+// Every operation is a free function of its arguments and keeps no state between calls.
+// Operations on different links may run at the same time; one link is used by one thread
+// at a time. Nothing above this layer touches the platform's descriptors.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "status.h"
+
+namespace zb {
+
+// Handle of one open port. A default-constructed handle is null: there is no link.
+// The owner releases it with com_close; copies refer to the same port.
+class ComHandle {
+public:
+    constexpr ComHandle() = default;
+    constexpr bool is_null() const { return native_ < 0; }
+    constexpr explicit operator bool() const { return !is_null(); }
+    friend constexpr bool operator==(ComHandle, ComHandle) = default;
+
+    // For the platform file only.
+    static constexpr ComHandle from_native(std::intptr_t native) { return ComHandle(native); }
+    constexpr std::intptr_t native() const { return native_; }
+
+private:
+    constexpr explicit ComHandle(std::intptr_t native) : native_(native) {}
+    std::intptr_t native_ = -1;
+};
+
+inline constexpr std::uint32_t PURGE_TXABORT = 0x0001;
+inline constexpr std::uint32_t PURGE_RXABORT = 0x0002;
+inline constexpr std::uint32_t PURGE_TXCLEAR = 0x0004;
+inline constexpr std::uint32_t PURGE_RXCLEAR = 0x0008;
+// What every client purges before a new phase of work: pending reads and the input buffer.
+inline constexpr std::uint32_t PURGE_INPUT = PURGE_RXABORT | PURGE_RXCLEAR;
+
+inline constexpr std::uint32_t FLOW_NONE = 0;
+inline constexpr std::uint32_t FLOW_RTSCTS = 1;
+inline constexpr std::uint32_t FLOW_XONXOFF = 2;
+
+// Bounded waits of the two reads, in milliseconds.
+inline constexpr int READ_LONG_WAIT_MS = 5000;
+inline constexpr int READ_SHORT_WAIT_MS = 2000;
+
+// Opens COM n exclusively. ST_NO_PORT when it is absent, held by anyone (this process
+// included) or not a terminal; `out` is then left unchanged.
+std::int32_t com_open(std::int32_t n, ComHandle* out);
+
+// Baud rate, parity (0 none, 1 odd, 2 even, 3 mark, 4 space; low byte used), data bits,
+// two stop bits when non-zero, flow control (FLOW_*; other values mean none). The line is
+// raw, and DTR and RTS are raised where the port has them. ST_BAD_ARG for a null handle,
+// ST_IO when the port refuses a setting.
+std::int32_t com_setup(ComHandle link, std::uint32_t baud, std::uint32_t parity,
+                       std::uint8_t databits, std::uint8_t two_stop, std::uint32_t flow);
+
+// Accepts the five time-out values (read interval, read total constant, read total
+// multiplier, write total constant, write total multiplier). Clients pass all zero: the
+// port then applies no time-outs of its own and the bounded reads below are the only
+// bound. Non-zero values are accepted and have no further effect here. ST_IO for a link
+// that is not open.
+std::int32_t com_set_timeouts(ComHandle link, std::uint32_t read_interval,
+                              std::uint32_t read_total_const, std::uint32_t read_total_mult,
+                              std::uint32_t write_total_const, std::uint32_t write_total_mult);
+
+// Discards buffered input (PURGE_RXCLEAR or PURGE_RXABORT) and/or output
+// (PURGE_TXCLEAR or PURGE_TXABORT). ST_IO when refused.
+std::int32_t com_purge(ComHandle link, std::uint32_t flags);
+
+// Waits up to 5000 ms for data and returns the bytes read (1..count). ST_IO on time-out,
+// hang-up (readable, then no bytes: the device has gone) or failure; ST_BAD_ARG for a null
+// handle. Nothing stays pending after a failure, so a byte that arrives later is read by
+// the next call. With count > 1 the call gathers bytes until count or the deadline; bytes
+// already taken are returned.
+std::int32_t com_read_long(ComHandle link, std::uint8_t* buf, std::uint32_t count);
+
+// As com_read_long with a 2000 ms bound: ST_TIMEOUT when nothing arrived in time, ST_IO for
+// any other failure.
+std::int32_t com_read_short(ComHandle link, std::uint8_t* buf, std::uint32_t count);
+
+// Writes all count bytes, waiting as long as the port needs. Returns count, or ST_IO.
+std::int32_t com_write(ComHandle link, const std::uint8_t* buf, std::uint32_t count);
+
+// ST_IO if closing fails; the handle is invalid afterwards either way.
+std::int32_t com_close(ComHandle link);
+
+// --- Port map ----------------------------------------------------------------------------
+// COM n is the entry "comN" of the port-map directory: a symbolic link to the device.
+// The directory is $ZBCONFIG_PORTS, or $HOME/.config/zbconfig/ports. With no entry,
+// COM n is /dev/ttyS<n-1>. Looked up afresh on every call.
+
+std::string com_port_map_dir();
+std::string com_device_path(std::int32_t n);
+// The COM numbers that the port map holds, ascending, with the paths their links name.
+std::vector<std::pair<std::int32_t, std::string>> com_mapped_ports();
+
+}  // namespace zb

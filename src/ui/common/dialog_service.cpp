@@ -1,0 +1,68 @@
+#include "dialog_service.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QWidget>
+
+namespace zb::ui {
+
+bool QtDialogService::Message(QWidget* parent, MessageKind kind, const QString& text) {
+    QMessageBox box(parent);
+    box.setText(text);
+    QPushButton* yes = nullptr;
+    switch (kind) {
+        case MessageKind::Warning:
+            box.setWindowTitle(QStringLiteral("Warning"));
+            box.setIcon(QMessageBox::Warning);
+            box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+            break;
+        case MessageKind::Information:
+            box.setWindowTitle(QStringLiteral("Information"));
+            box.setIcon(QMessageBox::Information);
+            box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+            break;
+        case MessageKind::Confirm:
+            box.setWindowTitle(QStringLiteral("Confirm"));
+            box.setIcon(QMessageBox::Question);
+            yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
+            box.setDefaultButton(yes);
+            box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+            break;
+    }
+    if (parent != nullptr) {
+        // Not centred: a third of the way into the issuing window.
+        const QRect frame = parent->frameGeometry();
+        box.move(frame.left() + frame.width() / 3, frame.top() + frame.height() / 3);
+    }
+    box.exec();
+    if (kind == MessageKind::Confirm) return box.clickedButton() == yes;
+    return box.clickedButton() != nullptr;
+}
+
+QString QtDialogService::OpenFile(QWidget* parent, const QString& caption, const QString& start,
+                                  const QString& filter) {
+    return QFileDialog::getOpenFileName(parent, caption, start, filter);
+}
+
+QString QtDialogService::ChooseFolder(QWidget* parent, const QString& caption,
+                                      const QString& start) {
+    return QFileDialog::getExistingDirectory(parent, caption, start);
+}
+
+bool ScriptedDialogService::Message(QWidget*, MessageKind kind, const QString& text) {
+    shown.append({kind, text});
+    if (kind != MessageKind::Confirm) return true;
+    return confirm_answers.isEmpty() ? true : confirm_answers.takeFirst();
+}
+
+QString ScriptedDialogService::OpenFile(QWidget*, const QString&, const QString&,
+                                        const QString&) {
+    return file_answers.isEmpty() ? QString() : file_answers.takeFirst();
+}
+
+QString ScriptedDialogService::ChooseFolder(QWidget*, const QString&, const QString&) {
+    return file_answers.isEmpty() ? QString() : file_answers.takeFirst();
+}
+
+}  // namespace zb::ui

@@ -1,0 +1,104 @@
+// A scripted peer on a pseudo-terminal: the test owns the master side and the code under
+// test opens the slave as COM n through a private port-map directory.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace zbtest {
+
+// A temporary port-map directory that ZBCONFIG_PORTS points at while the object lives.
+class PortMapDir {
+public:
+    PortMapDir() {
+        char tmpl[] = "/tmp/zbports-XXXXXX";
+        const char* made = ::mkdtemp(tmpl);
+        EXPECT_NE(made, nullptr);
+        path_ = made != nullptr ? made : "";
+        ::setenv("ZBCONFIG_PORTS", path_.c_str(), 1);
+    }
+    ~PortMapDir() {
+        ::unsetenv("ZBCONFIG_PORTS");
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::string& path() const { return path_; }
+    void link(int com, const std::string& target) const {
+        std::error_code ec;
+        std::filesystem::create_symlink(target, path_ + "/com" + std::to_string(com), ec);
+        EXPECT_FALSE(ec) << ec.message();
+    }
+
+private:
+    std::string path_;
+};
+
+class PtyPeer {
+public:
+    explicit PtyPeer(const PortMapDir& map, int com) {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        EXPECT_GE(master_, 0);
+        EXPECT_EQ(::grantpt(master_), 0);
+        EXPECT_EQ(::unlockpt(master_), 0);
+        char name[128] = {};
+        EXPECT_EQ(::ptsname_r(master_, name, sizeof name), 0);
+        const int slave = ::open(name, O_RDWR | O_NOCTTY);
+        EXPECT_GE(slave, 0);
+        termios t{};
+        ::tcgetattr(slave, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(slave, TCSANOW, &t);
+        // Keeps the slave alive between the client's opens, or master reads fail with EIO.
+        slave_ = slave;
+        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+        path_ = name;
+        map.link(com, path_);
+    }
+    ~PtyPeer() {
+        if (master_ >= 0) ::close(master_);
+        if (slave_ >= 0) ::close(slave_);
+    }
+    PtyPeer(const PtyPeer&) = delete;
+    PtyPeer& operator=(const PtyPeer&) = delete;
+
+    const std::string& path() const { return path_; }
+
+    void send(const std::string& bytes) const {
+        ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    // Everything the client wrote until `expected` bytes arrived or the deadline passed.
+    std::string receive(std::size_t expected, int deadline_ms = 3000) const {
+        std::string got;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadline_ms);
+        while (got.size() < expected && std::chrono::steady_clock::now() < end) {
+            pollfd p{master_, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            char buf[512];
+            const ssize_t n = ::read(master_, buf, sizeof buf);
+            if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+        }
+        return got;
+    }
+    void close_master() {
+        ::close(master_);
+        master_ = -1;
+    }
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+};
+
+}  // namespace zbtest

@@ -1,0 +1,243 @@
+#include "xmodem.h"
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sim_fixture.h"
+
+namespace {
+
+using namespace zb;
+using zbtest::PortMapDir;
+using zbtest::PtyPeer;
+
+static_assert(xm_crc_table[0] == 0x0000);
+static_assert(xm_crc_table[1] == 0x1021);
+static_assert(xm_crc_table[255] == 0x1EF0);
+
+TEST(Crc16, CheckValueAndEmptyInput) {
+    const auto* digits = reinterpret_cast<const std::uint8_t*>("123456789");
+    EXPECT_EQ(xm_crc16(digits, 9), 0x31C3);
+    EXPECT_EQ(xm_crc16(digits, 0), 0);
+    EXPECT_EQ(xm_crc16(digits, -4), 0);
+}
+
+TEST(Block, ShortDataIsPaddedWithZerosAndCoveredByTheCrc) {
+    std::uint8_t data[44];
+    std::memset(data, 0xEE, sizeof data);
+    std::uint8_t block[XM_BLOCK_SIZE];
+    xm_build_block(3, data, sizeof data, block);
+    EXPECT_EQ(block[0], XM_SOH);
+    EXPECT_EQ(block[1], 3);
+    EXPECT_EQ(block[2], 252);
+    EXPECT_EQ(block[3 + 43], 0xEE);
+    for (std::size_t i = 44; i < XM_DATA_SIZE; ++i) ASSERT_EQ(block[3 + i], 0x00) << i;
+    const std::uint16_t crc = xm_crc16(block + 3, 128);
+    EXPECT_EQ(block[131], crc >> 8);
+    EXPECT_EQ(block[132], crc & 0xFF);
+}
+
+// A firmware image the virtual loader accepts: header, body, word-sum checksum.
+std::vector<std::uint8_t> make_image(std::size_t total, const char* version) {
+    std::vector<std::uint8_t> image(total);
+    for (std::size_t i = 32; i < total; ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    std::memcpy(image.data(), "0101", 4);
+    const auto body = static_cast<std::uint32_t>(total - 32);
+    std::memcpy(image.data() + 8, &body, 4);
+    std::uint32_t sum = 0;
+    for (std::size_t i = 32; i < total; i += 4) {
+        std::uint32_t word = 0;
+        std::memcpy(&word, image.data() + i, std::min<std::size_t>(4, total - i));
+        sum += word;
+    }
+    std::memcpy(image.data() + 16, &sum, 4);
+    std::memcpy(image.data() + 20, version, std::min<std::size_t>(12, std::strlen(version)));
+    return image;
+}
+
+struct MemFile {
+    explicit MemFile(std::vector<std::uint8_t>& bytes)
+        : f(fmemopen(bytes.data(), bytes.size(), "rb")) {}
+    ~MemFile() {
+        if (f != nullptr) std::fclose(f);
+    }
+    std::FILE* f;
+};
+
+class TransferToSim : public zbtest::SimFixture {
+protected:
+    XmResult send_image(std::vector<std::uint8_t>& image, std::uint64_t* blocks) {
+        sim->set_mode(1, zbsim::ModemMode::Loader);
+        MemFile file(image);
+        XmHooks hooks;
+        hooks.on_block_acked = [blocks](std::uint64_t, std::uint64_t) { ++*blocks; };
+        return xm_transfer(link, file.f, image.size(), hooks);
+    }
+};
+
+TEST_F(TransferToSim, ExactBlocksArriveWhole) {
+    auto image = make_image(256, "SIM 2.0.0");
+    std::uint64_t blocks = 0;
+    EXPECT_EQ(send_image(image, &blocks), XmResult::Done);
+    EXPECT_EQ(blocks, 2u);
+    const auto snap = sim->snapshot(1);
+    EXPECT_EQ(snap.mode, zbsim::ModemMode::Application);
+    EXPECT_EQ(snap.settings.fw_version, "SIM 2.0.0");
+    ASSERT_GE(snap.image.size(), 256u);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), snap.image.begin()));
+}
+
+TEST_F(TransferToSim, ShortLastBlockAndOneNak) {
+    auto image = make_image(300, "SIM 3.0");
+    zbsim::Fault nak;
+    nak.kind = zbsim::FaultKind::NakBlock;
+    nak.count = 2;
+    sim->add_fault(1, nak);
+    std::uint64_t blocks = 0;
+    EXPECT_EQ(send_image(image, &blocks), XmResult::Done);
+    EXPECT_EQ(blocks, 3u);
+    const auto snap = sim->snapshot(1);
+    EXPECT_EQ(snap.settings.fw_version, "SIM 3.0");
+    EXPECT_EQ(snap.upgrades, 1u);
+}
+
+TEST_F(TransferToSim, CancelAndSilenceEndTheTransfer) {
+    auto image = make_image(1024, "X");
+    zbsim::Fault can;
+    can.kind = zbsim::FaultKind::CanBlock;
+    can.count = 3;
+    sim->add_fault(1, can);
+    std::uint64_t blocks = 0;
+    EXPECT_EQ(send_image(image, &blocks), XmResult::NoAnswer);
+    EXPECT_EQ(blocks, 2u);
+    EXPECT_EQ(sim->snapshot(1).upgrades, 0u);
+}
+
+// A scripted loader on a bare terminal, for what the sender puts on the wire.
+class ScriptedLoader : public ::testing::Test {
+protected:
+    PortMapDir map;
+    PtyPeer peer{map, 9};
+    ComHandle link;
+    void SetUp() override {
+        ASSERT_EQ(com_open(9, &link), ST_OK);
+        ASSERT_EQ(com_setup(link, 115200, 0, 8, 0, FLOW_NONE), ST_OK);
+    }
+    void TearDown() override { com_close(link); }
+};
+
+TEST_F(ScriptedLoader, BlockNumbersWrapAndEotFollowsTheLastAck) {
+    std::vector<std::uint8_t> image(257 * 128);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i / 128);
+    std::vector<std::string> blocks;
+    std::string tail;
+    std::thread loader([&] {
+        peer.send("C");
+        for (int i = 0; i < 257; ++i) {
+            blocks.push_back(peer.receive(XM_BLOCK_SIZE));
+            peer.send(i == 4 ? "\x15" : i == 6 ? "C" : "\x06");
+            if (i == 4 || i == 6) blocks.push_back(peer.receive(XM_BLOCK_SIZE));
+            if (i == 4 || i == 6) peer.send("zz\x06");
+        }
+        tail = peer.receive(1);
+        peer.send("\x06");
+    });
+    MemFile file(image);
+    EXPECT_EQ(xm_transfer(link, file.f, image.size(), XmHooks{}), XmResult::Done);
+    loader.join();
+    ASSERT_EQ(blocks.size(), 259u);
+    // Blocks 5 and 7 were asked for again and resent unchanged.
+    EXPECT_EQ(blocks[4], blocks[5]);
+    EXPECT_EQ(blocks[7], blocks[8]);
+    const std::string& b256 = blocks[257];
+    const std::string& b257 = blocks[258];
+    EXPECT_EQ(static_cast<std::uint8_t>(b256[1]), 0);
+    EXPECT_EQ(static_cast<std::uint8_t>(b256[2]), 255);
+    EXPECT_EQ(static_cast<std::uint8_t>(b257[1]), 1);
+    EXPECT_EQ(static_cast<std::uint8_t>(b257[2]), 254);
+    EXPECT_EQ(static_cast<std::uint8_t>(b257[3]), 0);  // the 257th block of data
+    EXPECT_EQ(tail, "\x04");
+}
+
+TEST_F(ScriptedLoader, AStaleCIsPurgedBeforeSynchronising) {
+    peer.send("C");
+    peer.receive(1, 100);
+    std::thread late([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        peer.send("xyC");
+    });
+    EXPECT_TRUE(xm_sync(link));
+    late.join();
+    // The stale 'C' was dropped: nothing is left to read.
+    std::uint8_t b = 0;
+    EXPECT_EQ(com_read_short(link, &b, 1), ST_TIMEOUT);
+}
+
+TEST_F(ScriptedLoader, AcknowledgementAnswers) {
+    peer.send("ab\x06");
+    EXPECT_EQ(xm_wait_ack(link), XM_ACKED);
+    peer.send("\x15");
+    EXPECT_EQ(xm_wait_ack(link), XM_RESEND);
+    peer.send("C");
+    EXPECT_EQ(xm_wait_ack(link), XM_RESEND);
+    peer.send("\x18");
+    EXPECT_EQ(xm_wait_ack(link), ST_CANCELLED);
+    EXPECT_EQ(xm_wait_ack(link), ST_NO_ACK);
+}
+
+TEST_F(ScriptedLoader, CancelSendsNoEotAndAShrunkFileStops) {
+    std::vector<std::uint8_t> image(512, 0x11);
+    std::string after;
+    std::thread loader([&] {
+        peer.send("C");
+        peer.receive(XM_BLOCK_SIZE);
+        peer.send("\x18");
+        after = peer.receive(1, 300);
+    });
+    {
+        MemFile file(image);
+        EXPECT_EQ(xm_transfer(link, file.f, image.size(), XmHooks{}), XmResult::NoAnswer);
+    }
+    loader.join();
+    EXPECT_EQ(after, "");
+
+    // The file holds 200 bytes but 300 were announced: the transfer ends instead of looping.
+    std::vector<std::uint8_t> shrunk(200, 0x22);
+    int acked = 0;
+    std::thread loader2([&] {
+        peer.send("C");
+        peer.receive(XM_BLOCK_SIZE);
+        peer.send("\x06");
+    });
+    MemFile file(shrunk);
+    XmHooks hooks;
+    hooks.on_block_acked = [&acked](std::uint64_t, std::uint64_t) { ++acked; };
+    EXPECT_EQ(xm_transfer(link, file.f, 300, hooks), XmResult::ReadFailed);
+    loader2.join();
+    EXPECT_EQ(acked, 1);
+}
+
+TEST_F(ScriptedLoader, AbortIsHonouredAtABlockBoundary) {
+    std::vector<std::uint8_t> image(1024, 0x33);
+    int acked = 0;
+    std::thread loader([&] {
+        peer.send("C");
+        for (int i = 0; i < 2; ++i) {
+            peer.receive(XM_BLOCK_SIZE);
+            peer.send("\x06");
+        }
+    });
+    MemFile file(image);
+    XmHooks hooks;
+    hooks.on_block_acked = [&acked](std::uint64_t, std::uint64_t) { ++acked; };
+    hooks.should_abort = [&acked] { return acked == 2; };
+    EXPECT_EQ(xm_transfer(link, file.f, image.size(), hooks), XmResult::Aborted);
+    loader.join();
+    EXPECT_EQ(acked, 2);
+    EXPECT_EQ(peer.receive(1, 200), "");
+}
+
+}  // namespace

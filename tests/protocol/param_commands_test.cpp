@@ -150,7 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
         RangeCase{"address", [](ComHandle l) { return dev_set_baud(l, 0x10000, 1); }},
         RangeCase{"nullOut", [](ComHandle l) { return dev_get_baud(l, 0, nullptr); }},
         RangeCase{"nullLink", [](ComHandle) { return dev_set_baud(ComHandle(), 0, 1); }}),
-    [](const ::testing::TestParamInfo<RangeCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<RangeCase>& p) { return std::string(p.param.name); });
 
 TEST_F(ParamTest, RefusedCommandsLeaveOutputsUnchanged) {
     zbsim::Fault refuse;

@@ -95,7 +95,9 @@ protected:
         ASSERT_EQ(com_purge(link, PURGE_INPUT), ST_OK);
     }
     void TearDown() override {
-        if (link) EXPECT_EQ(com_close(link), ST_OK);
+        if (link) {
+            EXPECT_EQ(com_close(link), ST_OK);
+        }
     }
 };
 

@@ -1,0 +1,180 @@
+#include "cli_args.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "port_table.h"
+
+namespace zbctl {
+
+const char kUsage[] =
+    "Usage: zbctl [--ports-dir DIR] [--json] [--no-pauses] COMMAND ...\n"
+    "\n"
+    "Commands:\n"
+    "  ports                                 list the COM numbers of the port map\n"
+    "  read COMa [COMb ...]                  read every setting of the modems\n"
+    "  apply --set FIELD=VALUE [--set ...] COMa [COMb ...]\n"
+    "                                        read, change the fields, write them back\n"
+    "  upgrade IMAGE COMa [COMb ...]         load a firmware image into the modems\n"
+    "\n"
+    "Options:\n"
+    "  --ports-dir DIR   the port-map directory (default $ZBCONFIG_PORTS, then\n"
+    "                    ~/.config/zbconfig/ports): COMn is its entry \"comN\"\n"
+    "  --json            print one JSON array, one object per port, instead of a table\n"
+    "  --no-pauses       skip the fixed 500 ms pauses between the phases of a job\n"
+    "  --help            this text\n"
+    "\n"
+    "Ports are written COM3, com3 or 3. Fields of --set take the device record's\n"
+    "encoding: value-table indexes (baud 16 = 115200), channel 0..15 for channels\n"
+    "11..26, panid in decimal or 0x-hexadecimal, devname up to 20 characters, aeskey\n"
+    "32 hexadecimal digits (needed with security=1). Settable fields: baud parity\n"
+    "databit stopbit interface devtype topology channel outpower txmode panid lnodeid\n"
+    "rnodeid security startbyte aeskey devname.\n"
+    "apply writes only to the ports whose read succeeded.\n"
+    "\n"
+    "Progress goes to stderr, one line per message. Exit status: 0 when every port\n"
+    "succeeded, 1 when any port failed, 2 for bad usage or input.\n";
+
+std::int32_t ParseCom(const std::string& text) {
+    std::string digits = text;
+    if (digits.size() > 3 && std::tolower(static_cast<unsigned char>(digits[0])) == 'c' &&
+        std::tolower(static_cast<unsigned char>(digits[1])) == 'o' &&
+        std::tolower(static_cast<unsigned char>(digits[2])) == 'm')
+        digits.erase(0, 3);
+    if (digits.empty() || digits.size() > 4 || digits[0] == '0') return 0;
+    std::int32_t n = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return 0;
+        n = n * 10 + (c - '0');
+    }
+    return zb::RowOfCom(n) ? n : 0;
+}
+
+bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::string* error) {
+    Invocation inv;
+    std::vector<std::string> words;
+    bool command_seen = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::string value;
+        bool has_value = false;
+        if (arg.rfind("--", 0) == 0) {
+            if (const std::size_t eq = arg.find('='); eq != std::string::npos) {
+                value = arg.substr(eq + 1);
+                arg.resize(eq);
+                has_value = true;
+            }
+        }
+        const auto take = [&]() -> bool {
+            if (has_value) return true;
+            if (i + 1 >= args.size()) {
+                *error = arg + " needs a value";
+                return false;
+            }
+            value = args[++i];
+            return true;
+        };
+        if (arg == "--help" || arg == "-h") {
+            inv.command = Command::Help;
+            *out = inv;
+            return true;
+        } else if (arg == "--ports-dir") {
+            if (!take()) return false;
+            if (value.empty()) {
+                *error = "--ports-dir needs a directory";
+                return false;
+            }
+            inv.ports_dir = value;
+        } else if (arg == "--json" && !has_value) {
+            inv.json = true;
+        } else if (arg == "--no-pauses" && !has_value) {
+            inv.no_pauses = true;
+        } else if (arg == "--set") {
+            if (!take()) return false;
+            const std::size_t eq = value.find('=');
+            if (eq == std::string::npos || eq == 0) {
+                *error = "--set takes FIELD=VALUE, not \"" + value + "\"";
+                return false;
+            }
+            inv.sets.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            *error = "unknown option " + args[i];
+            return false;
+        } else if (!command_seen) {
+            command_seen = true;
+            if (arg == "ports")
+                inv.command = Command::Ports;
+            else if (arg == "read")
+                inv.command = Command::Read;
+            else if (arg == "apply")
+                inv.command = Command::Apply;
+            else if (arg == "upgrade")
+                inv.command = Command::Upgrade;
+            else if (arg == "help")
+                inv.command = Command::Help;
+            else {
+                *error = "unknown command \"" + arg + "\"";
+                return false;
+            }
+        } else {
+            words.push_back(arg);
+        }
+    }
+    if (!command_seen) {
+        *error = "no command given";
+        return false;
+    }
+    if (!inv.sets.empty() && inv.command != Command::Apply) {
+        *error = "--set belongs to the apply command";
+        return false;
+    }
+    switch (inv.command) {
+        case Command::Help:
+            *out = inv;
+            return true;
+        case Command::Ports:
+            if (!words.empty()) {
+                *error = "ports takes no arguments";
+                return false;
+            }
+            *out = inv;
+            return true;
+        case Command::Apply:
+            if (inv.sets.empty()) {
+                *error = "apply needs at least one --set FIELD=VALUE";
+                return false;
+            }
+            break;
+        case Command::Upgrade:
+            if (words.empty()) {
+                *error = "upgrade needs an image file and at least one port";
+                return false;
+            }
+            inv.image = words.front();
+            words.erase(words.begin());
+            break;
+        case Command::Read:
+            break;
+    }
+    if (words.empty()) {
+        *error = "no port given";
+        return false;
+    }
+    for (const std::string& word : words) {
+        const std::int32_t com = ParseCom(word);
+        if (com == 0) {
+            *error = "\"" + word + "\" is not a port: write COM1 to COM1024";
+            return false;
+        }
+        if (std::find(inv.coms.begin(), inv.coms.end(), com) != inv.coms.end()) {
+            *error = "COM" + std::to_string(com) + " is named twice";
+            return false;
+        }
+        inv.coms.push_back(com);
+    }
+    std::sort(inv.coms.begin(), inv.coms.end());
+    *out = inv;
+    return true;
+}
+
+}  // namespace zbctl

@@ -1,0 +1,33 @@
+// zbctl's command line, parsed without touching any port or file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zbctl {
+
+enum class Command { Help, Ports, Read, Apply, Upgrade };
+
+struct Invocation {
+    Command command = Command::Help;
+    std::string ports_dir;  // empty: leave the port map as the environment says
+    bool json = false;
+    bool no_pauses = false;
+    std::vector<std::pair<std::string, std::string>> sets;  // FIELD, VALUE, in order given
+    std::string image;                                      // upgrade only
+    std::vector<std::int32_t> coms;                         // ascending, no repeats
+};
+
+// Parses argv[1..]. On failure returns false and says what is wrong in *error.
+// Field values are not checked here (see CheckSets in zbctl.cpp).
+bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::string* error);
+
+// "COM3", "com3" or "3": the COM number, or 0 when the text is none of these or lies
+// outside 1..1024.
+std::int32_t ParseCom(const std::string& text);
+
+extern const char kUsage[];
+
+}  // namespace zbctl

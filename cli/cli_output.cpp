@@ -1,0 +1,127 @@
+#include "cli_output.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "record_fields.h"
+
+namespace zbctl {
+namespace {
+
+std::string Hex4(std::uint32_t value) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%04X", value & 0xFFFFu);
+    return buf;
+}
+
+template <std::size_t N>
+std::string TableText(const std::array<std::string_view, N>& table, std::int64_t index) {
+    const auto text = zb::ValueText(table, index);
+    return text ? std::string(*text) : "?" + std::to_string(index);
+}
+
+// Settings mean something only after a successful read of a device in its application.
+bool SettingsValid(const zb::DeviceRecord& r) {
+    return r.connected && !r.upgrade_wait && !r.job_failed;
+}
+
+}  // namespace
+
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (u < 0x20 || u >= 0x7F) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", u);
+                    out += buf;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out + "\"";
+}
+
+std::string RenderJson(const std::vector<PortResult>& results) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        const PortResult& p = results[i];
+        out += i == 0 ? "\n  " : ",\n  ";
+        out += "{\"com\": " + std::to_string(p.com);
+        out += ", \"ok\": ";
+        out += p.ok ? "true" : "false";
+        out += ", \"message\": " + JsonString(p.message);
+        out += ", \"connected\": ";
+        out += p.record.connected ? "true" : "false";
+        out += ", \"upgrade_wait\": ";
+        out += p.record.upgrade_wait ? "true" : "false";
+        out += ", \"settings\": {";
+        bool first = true;
+        for (const zb::RecordField& field : zb::RecordFields()) {
+            out += first ? "" : ", ";
+            first = false;
+            out += JsonString(field.name) + ": ";
+            out += field.kind == zb::FieldKind::Text
+                       ? JsonString(zb::TextFieldOf(p.record, field))
+                       : std::to_string(zb::NumberOf(p.record, field));
+        }
+        out += "}}";
+    }
+    out += results.empty() ? "]\n" : "\n]\n";
+    return out;
+}
+
+std::string RenderTable(const std::vector<PortResult>& results) {
+    std::vector<std::vector<std::string>> rows;
+    rows.push_back({"PORT", "RESULT", "MESSAGE", "DEVICE NAME", "TYPE", "PAN ID", "CHANNEL", "BAUD",
+                    "F/W VERSION"});
+    for (const PortResult& p : results) {
+        const zb::DeviceRecord& r = p.record;
+        std::vector<std::string> row{"COM" + std::to_string(p.com), p.ok ? "ok" : "FAILED",
+                                     p.message};
+        if (SettingsValid(r)) {
+            row.push_back(std::string(zb::TextOf(r.devname)));
+            row.push_back(TableText(zb::kDevtypeTexts, r.devtype));
+            row.push_back(Hex4(r.panid));
+            row.push_back(std::to_string(r.channel + 11));
+            row.push_back(TableText(zb::kBaudTexts, r.baud));
+            row.push_back(std::string(zb::TextOf(r.fw_version)));
+        } else {
+            row.insert(row.end(), 6, "-");
+        }
+        rows.push_back(std::move(row));
+    }
+    std::vector<std::size_t> widths(rows.front().size(), 0);
+    for (const auto& row : rows)
+        for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+    std::string out;
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            line += row[c];
+            if (c + 1 < row.size()) line += std::string(widths[c] - row[c].size() + 2, ' ');
+        }
+        out += line + "\n";
+    }
+    return out;
+}
+
+}  // namespace zbctl

@@ -1,0 +1,60 @@
+// What the steps of a job see of it: the reporter, the two failure counters, the stop
+// request, the firmware file, and helpers that change a port's record and report it.
+//
+// One context serves all workers of a job at once. The counters and the stop request are
+// atomic; the firmware file is set before the job starts and only read while it runs. A
+// helper that takes a record may be called only by the worker that owns that record.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "job_reporter.h"
+#include "port_table.h"
+
+namespace zb {
+
+class JobContext {
+  public:
+    explicit JobContext(JobReporter& reporter) : reporter_(reporter) {}
+    JobContext(const JobContext&) = delete;
+    JobContext& operator=(const JobContext&) = delete;
+
+    JobReporter& reporter() const { return reporter_; }
+
+    // Clears the counters and the stop request, as showing the job window does.
+    void ResetForJob();
+
+    void SetFirmwareFile(std::string path) { fw_file = std::move(path); }
+    const std::string& FirmwareFile() const { return fw_file; }
+
+    void RequestAbort() { abort_requested.store(true); }
+    bool AbortRequested() const { return abort_requested.load(); }
+
+    std::uint32_t FailCount() const { return fail_count.load(); }
+    std::uint32_t ApplyFailCount() const { return apply_fail_count.load(); }
+    void CountFail() { fail_count.fetch_add(1); }
+    void CountApplyFail() { apply_fail_count.fetch_add(1); }
+
+    // Reports about the record's port (its com_no).
+    void SetPortMessage(const DeviceRecord& record, std::string_view text) const;
+    void SetPortProgress(const DeviceRecord& record, std::uint64_t done, std::uint64_t total) const;
+    // Change the record's bar (if it has one) and report its new state.
+    void BarSetMax(const DeviceRecord& record, std::uint32_t max) const;
+    void BarStep(const DeviceRecord& record) const;
+    void BarFill(const DeviceRecord& record) const;
+    // Sets job_failed and reports it.
+    void MarkFailed(DeviceRecord& record) const;
+    void SetWindowColours(WindowColours colours) const { reporter_.SetWindowColours(colours); }
+
+  private:
+    JobReporter& reporter_;
+    std::string fw_file;
+    std::atomic<bool> abort_requested{false};
+    std::atomic<std::uint32_t> fail_count{0};
+    std::atomic<std::uint32_t> apply_fail_count{0};
+};
+
+}  // namespace zb

@@ -1,0 +1,90 @@
+// The job engine: runs one job over every selected port of a port table, one worker
+// thread per port, and reports through a JobReporter. It is the logic of the job window
+// without its widgets.
+//
+// Use, from one controlling thread (the GUI thread, or zbctl's main):
+//   JobEngine job(reporter);
+//   job.LoadPorts(table);               // copies the rows; records and locks are shared
+//   job.SetPortCount(n);                // the number of selected records, shown to the user
+//   job.SetFirmwareFile(path);          // upgrade jobs only
+//   job.Start();                        // returns at once; or job.Run() to also wait
+//   ... reports arrive; JobFinished() comes last ...
+//   job.Wait();                         // joins the supervisor
+//   job.FailCount(); job.ApplyFailCount();
+// The same engine may run further jobs (LoadPorts .. Wait again); counters restart at 0.
+//
+// Threads: Start creates a supervisor thread, which pauses, starts one worker per selected
+// record (in row order), releases them together through one manual-reset event and
+// collects every worker it started before it reports JobFinished. RequestAbort and
+// IsRunning may be called from any thread; everything else from the controlling thread
+// only. While a job runs, the records of its ports belong to its workers (port_table.h).
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "job_context.h"
+#include "job_reporter.h"
+#include "port_table.h"
+
+namespace zb {
+
+class JobEngine {
+  public:
+    // The reporter must outlive the engine.
+    explicit JobEngine(JobReporter& reporter);
+    // Waits for a running job to end.
+    ~JobEngine();
+    JobEngine(const JobEngine&) = delete;
+    JobEngine& operator=(const JobEngine&) = delete;
+
+    // Not while a job runs (std::logic_error).
+    void LoadPorts(const PortTable& rows);
+    void StorePorts(PortTable& rows) const;
+    void SetPortCount(std::uint32_t n);
+    void SetFirmwareFile(std::string path);
+
+    std::uint32_t PortCount() const { return port_count; }
+    // Ports whose open, connection check, read or upgrade failed, or found in the loader.
+    std::uint32_t FailCount() const { return context_.FailCount(); }
+    // Ports whose apply failed, or found in the loader.
+    std::uint32_t ApplyFailCount() const { return context_.ApplyFailCount(); }
+
+    // Showing the job window: clears the counters and the stop request; for every selected
+    // record, in row order, clears job_failed and gives it a bar (reset: hidden, at 0);
+    // reports JobStarted; starts the supervisor. Throws std::system_error (with the
+    // system's error code) when a thread cannot be created; nothing runs then. Throws
+    // std::logic_error when a job is already running.
+    void Start();
+    // The X button: the upgrade steps stop at their next block boundary. Read and apply
+    // steps run to their end.
+    void RequestAbort() { context_.RequestAbort(); }
+    // From Start until the supervisor has collected every worker.
+    bool IsRunning() const;
+    // Blocks until the job has finished and its supervisor has ended. Returns at once when
+    // no job was started.
+    void Wait();
+    void Run() {
+        Start();
+        Wait();
+    }
+
+    // Closing the window: drops every record's progress bar (progress_bar = null).
+    void ReleaseProgressBars();
+
+  private:
+    struct Active;
+    void Supervise(Active& active);
+    void Work(Active& active, std::size_t index);
+
+    JobContext context_;
+    PortTable rows_;
+    std::uint32_t port_count = 0;
+    std::atomic<bool> running_{false};
+    std::unique_ptr<Active> active_;
+};
+
+}  // namespace zb

@@ -1,0 +1,238 @@
+// zbctl as scripts use it: the built binary against virtual modems on a private port map.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "cli_output.h"
+#include "simulator.h"
+#include "steps.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+class Zbctl : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/zbctl-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override {
+        sim_.reset();
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+
+    zbsim::Simulator& StartModems(int count, int first_com) {
+        zbsim::SimOptions options;
+        options.count = count;
+        options.first_com = first_com;
+        options.ports_dir = dir_;
+        options.pacing = false;
+        sim_ = std::make_unique<zbsim::Simulator>(options);
+        std::string error;
+        EXPECT_TRUE(sim_->start(&error)) << error;
+        return *sim_;
+    }
+
+    // Runs zbctl with --ports-dir first; stdout and stderr go to files read afterwards.
+    Result Run(std::vector<std::string> args, bool with_dir = true) {
+        if (with_dir) args.insert(args.begin(), {"--ports-dir", dir_});
+        args.insert(args.begin(), ZBCTL_PATH);
+        const std::string out_path = dir_ + "/stdout", err_path = dir_ + "/stderr";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        Result r;
+        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(spawned, 0);
+        if (spawned != 0) return r;
+        int status = 0;
+        EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        r.out = ReadAll(out_path);
+        r.err = ReadAll(err_path);
+        return r;
+    }
+
+    std::string dir_;
+    std::unique_ptr<zbsim::Simulator> sim_;
+};
+
+std::string DefaultSettingsJson(int com) {
+    return "{\"fw_type\": 257, \"baud\": 16, \"parity\": 0, \"databit\": 0, \"stopbit\": 0, "
+           "\"interface\": 0, \"devtype\": 0, \"topology\": 0, \"channel\": 0, \"outpower\": 6, "
+           "\"txmode\": 0, \"panid\": 6699, \"parent_addr\": 0, \"short_addr\": 0, "
+           "\"lnodeid\": 0, \"rnodeid\": 0, \"security\": 0, \"startbyte\": 126, "
+           "\"aeskey\": \"\", \"fw_version\": \"SIM 1.0.0\", \"devname\": \"SIM-" +
+           std::to_string(com) + "\"}";
+}
+
+TEST_F(Zbctl, ReadPrintsOneJsonObjectPerPortInComOrder) {
+    StartModems(2, 3);
+    const Result r = Run({"--json", "--no-pauses", "read", "COM4", "com3"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string expected =
+        "[\n"
+        "  {\"com\": 3, \"ok\": true, \"message\": \"Get device's settings\", \"connected\": true, "
+        "\"upgrade_wait\": false, \"settings\": " +
+        DefaultSettingsJson(3) +
+        "},\n"
+        "  {\"com\": 4, \"ok\": true, \"message\": \"Get device's settings\", \"connected\": true, "
+        "\"upgrade_wait\": false, \"settings\": " +
+        DefaultSettingsJson(4) +
+        "}\n"
+        "]\n";
+    EXPECT_EQ(r.out, expected);
+    EXPECT_NE(r.err.find("COM3: Inital serial port\n"), std::string::npos);
+    EXPECT_NE(r.err.find("COM4: Get device's settings\n"), std::string::npos);
+
+    const Result table = Run({"--no-pauses", "read", "COM3"});
+    EXPECT_EQ(table.status, 0);
+    EXPECT_NE(table.out.find("COM3  ok      Get device's settings  SIM-3"), std::string::npos)
+        << table.out;
+}
+
+TEST_F(Zbctl, FailedPortGivesExitOneAndKeepsTheOthers) {
+    zbsim::Simulator& sim = StartModems(2, 3);
+    zbsim::Fault refuse;
+    refuse.kind = zbsim::FaultKind::Refuse;
+    refuse.code = "ZP";
+    sim.add_fault(4, refuse);
+    const Result r = Run({"--json", "--no-pauses", "read", "COM3", "COM4"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find("{\"com\": 3, \"ok\": true,"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("{\"com\": 4, \"ok\": false, \"message\": \"Get settings fail\""),
+              std::string::npos)
+        << r.out;
+}
+
+TEST_F(Zbctl, ApplyWritesOnlyThePortsWhoseReadSucceeded) {
+    zbsim::Simulator& sim = StartModems(2, 3);
+    zbsim::Fault refuse;
+    refuse.kind = zbsim::FaultKind::Refuse;
+    refuse.code = "ZP";
+    sim.add_fault(4, refuse);
+    const Result r = Run({"--json", "--no-pauses", "apply", "--set", "channel=5", "--set",
+                          "devname=LINE \"7\"", "--set=panid=0x2A2B", "COM3", "COM4"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find("\"com\": 3, \"ok\": true, \"message\": \"Apply device's settings\""),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"devname\": \"LINE \\\"7\\\"\""), std::string::npos) << r.out;
+    const zbsim::ModemSnapshot applied = sim.snapshot(3);
+    EXPECT_EQ(applied.settings.channel, 16);
+    EXPECT_EQ(applied.settings.panid, 0x2A2B);
+    EXPECT_EQ(applied.settings.devname, "LINE \"7\"");
+    EXPECT_EQ(applied.restarts, 1u);
+    const zbsim::ModemSnapshot skipped = sim.snapshot(4);
+    EXPECT_EQ(skipped.settings.channel, 11);
+    EXPECT_EQ(skipped.restarts, 0u);
+}
+
+TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
+    zbsim::Simulator& sim = StartModems(1, 3);
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {{"apply", "--set", "panid=0xFFFE", "COM3"}, "panid must be 0 to 65533"},
+        {{"apply", "--set", "channel=16", "COM3"}, "channel must be 0 to 15"},
+        {{"apply", "--set", "colour=2", "COM3"}, "unknown field"},
+        {{"apply", "--set", "fw_version=9", "COM3"}, "read from the device"},
+        {{"apply", "--set", "security=1", "COM3"}, "needs --set aeskey"},
+        {{"apply", "COM3"}, "needs at least one --set"},
+        {{"read"}, "no port given"},
+        {{"read", "COMx"}, "is not a port"},
+        {{"read", "COM1025"}, "is not a port"},
+        {{"read", "COM3", "3"}, "named twice"},
+        {{"read", "COM9"}, "COM9: /nonexistent/tty9 does not exist"},
+        {{"frobnicate", "COM3"}, "unknown command"},
+        {{"upgrade", "/nonexistent.rom", "COM3"}, "/nonexistent.rom: No such file"},
+        {{}, "no command given"},
+    };
+    fs::create_symlink("/nonexistent/tty9", dir_ + "/com9");
+    for (const auto& c : cases) {
+        const Result r = Run(c.args);
+        EXPECT_EQ(r.status, 2) << c.says;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+    EXPECT_EQ(sim.snapshot(3).commands, 0u);
+
+    const Result help = Run({"--help"}, false);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage: zbctl"), std::string::npos);
+}
+
+TEST_F(Zbctl, PortsListsThePortMapAndUpgradeLoadsAnImage) {
+    zbsim::Simulator& sim = StartModems(2, 3);
+    const Result ports = Run({"ports"});
+    EXPECT_EQ(ports.status, 0);
+    EXPECT_EQ(ports.out, "COM3 " + sim.device_path(3) + "\nCOM4 " + sim.device_path(4) + "\n");
+
+    std::vector<std::uint8_t> image(32, 0);
+    const std::string type = "0101";
+    std::copy(type.begin(), type.end(), image.begin());
+    std::vector<std::uint8_t> body(300, 0x5A);
+    zb::WordSum sum;
+    sum.Add(body);
+    const std::uint32_t check = sum.Finish();
+    image[8] = static_cast<std::uint8_t>(body.size() & 0xFF);
+    image[9] = static_cast<std::uint8_t>(body.size() >> 8);
+    for (int i = 0; i < 4; ++i)
+        image[16 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(check >> (8 * i));
+    const std::string version = "CLI 9";
+    std::copy(version.begin(), version.end(), image.begin() + 20);
+    image.insert(image.end(), body.begin(), body.end());
+    const std::string path = dir_ + "/fw.rom";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()),
+               static_cast<std::streamsize>(image.size()));
+
+    const Result r = Run({"--json", "--no-pauses", "upgrade", path, "COM4"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"ok\": true, \"message\": \"Upgrade successfully\""), std::string::npos);
+    EXPECT_NE(r.err.find("COM4: 100% (332 / 332)"), std::string::npos) << r.err;
+    EXPECT_EQ(sim.snapshot(4).settings.fw_version, "CLI 9");
+    EXPECT_EQ(sim.snapshot(3).commands, 0u);
+}
+
+TEST(ZbctlJson, StringsAreEscaped) {
+    EXPECT_EQ(zbctl::JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
+    EXPECT_EQ(zbctl::JsonString(std::string("\n\t\x01\x7f\xe9", 5)),
+              "\"\\n\\t\\u0001\\u007f\\u00e9\"");
+}
+
+}  // namespace

@@ -1,0 +1,292 @@
+// Whole jobs against virtual modems: the worker's algorithm, isolation, counters, flags
+// and the reports of each port in order.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "job_engine.h"
+#include "job_test_support.h"
+#include "steps.h"
+
+namespace zbtest {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+TEST(JobEngine, MixedJobReadsAppliesAndUpgradesAtOnce) {
+    Modems modems(3);
+    TempFile image(MakeImage("0101", PatternBody(1000)));
+    zb::PortTable table = TableWith({1, 2, 3});
+    zb::DeviceRecord& to_apply = Rec(table, 2);
+    zb::SetText(to_apply.devname, "LINE-2");
+    to_apply.channel = 4;
+    to_apply.panid = 0x2222;
+    to_apply.startbyte = 0x7E;
+    to_apply.apply_pending = true;
+    Rec(table, 3).upgrade_pending = true;
+
+    RecordingReporter reporter;
+    zb::JobEngine job(reporter);
+    RunJob(job, table, 3, image.path());
+
+    EXPECT_EQ(job.FailCount(), 0u);
+    EXPECT_EQ(job.ApplyFailCount(), 0u);
+    EXPECT_FALSE(job.IsRunning());
+    EXPECT_EQ(reporter.StartedComs(), (std::vector<std::int32_t>{1, 2, 3}));
+    EXPECT_EQ(reporter.Messages(1), (Strings{"Inital serial port", "Get device's settings"}));
+    EXPECT_EQ(reporter.Messages(2), (Strings{"Inital serial port", "Apply device's settings"}));
+    EXPECT_EQ(reporter.Messages(3), (Strings{"Inital serial port", "Device synchronizing...",
+                                             "Firmware upgrading...", "Upgrade successfully"}));
+    EXPECT_EQ(reporter.Events().back().kind, Event::Finished);
+    EXPECT_EQ(reporter.ColourChanges().back(), zb::WindowColours::Normal);
+
+    const zb::DeviceRecord& read = Rec(table, 1);
+    EXPECT_TRUE(read.connected && read.is_open && !read.job_failed);
+    EXPECT_EQ(zb::TextOf(read.devname), "SIM-1");
+    EXPECT_EQ(read.panid, 0x1A2Bu);
+    EXPECT_EQ(read.channel, 0);
+    EXPECT_EQ(read.databit, 0);
+    EXPECT_EQ(read.fw_type, 0x0101u);
+    EXPECT_EQ(zb::TextOf(read.fw_version), "SIM 1.0.0");
+    EXPECT_EQ(read.progress_bar->State().position, 20u);
+
+    const zbsim::ModemSnapshot applied = modems.sim().snapshot(2);
+    EXPECT_EQ(applied.settings.channel, 15);
+    EXPECT_EQ(applied.settings.panid, 0x2222);
+    EXPECT_EQ(applied.settings.devname, "LINE-2");
+    EXPECT_EQ(applied.restarts, 1u);
+    EXPECT_FALSE(to_apply.apply_pending);
+    EXPECT_EQ(to_apply.progress_bar->State().position, 16u);
+
+    const zbsim::ModemSnapshot upgraded = modems.sim().snapshot(3);
+    EXPECT_EQ(upgraded.upgrades, 1u);
+    EXPECT_EQ(upgraded.settings.fw_version, "SIM 2.0.0");
+    EXPECT_FALSE(Rec(table, 3).upgrade_wait);
+}
+
+TEST(JobEngine, OneFailingModemLeavesTheOthersIntact) {
+    Modems modems(4);
+    modems.sim().add_fault(2, MakeFault(zbsim::FaultKind::Silent));
+    modems.sim().add_fault(3, MakeFault(zbsim::FaultKind::Refuse, 0, "ZP"));
+    zb::PortTable table = TableWith({1, 2, 3, 4});
+    zb::SetText(Rec(table, 3).devname, "OLD");
+    Rec(table, 4).apply_pending = true;
+    zb::SetText(Rec(table, 4).devname, "NEW-4");
+
+    RecordingReporter reporter;
+    zb::JobEngine job(reporter);
+    RunJob(job, table, 4);
+
+    EXPECT_EQ(job.FailCount(), 2u);
+    EXPECT_EQ(job.ApplyFailCount(), 0u);
+
+    EXPECT_EQ(reporter.Messages(1), (Strings{"Inital serial port", "Get device's settings"}));
+    EXPECT_EQ(zb::TextOf(Rec(table, 1).devname), "SIM-1");
+    EXPECT_FALSE(Rec(table, 1).job_failed);
+    EXPECT_EQ(modems.sim().snapshot(4).settings.devname, "NEW-4");
+    EXPECT_FALSE(Rec(table, 4).job_failed);
+
+    // Silent: the connection check fails, the port stays open.
+    const zb::DeviceRecord& silent = Rec(table, 2);
+    EXPECT_EQ(reporter.Messages(2), (Strings{"Inital serial port", "Connection fail"}));
+    EXPECT_TRUE(silent.job_failed && silent.is_open && !silent.connected);
+    EXPECT_TRUE(silent.link);
+    EXPECT_EQ(reporter.EventsOf(2, Event::Failed).size(), 1u);
+
+    // Refusing the tenth read: nine steps, then full; nothing of the attempt is stored.
+    const zb::DeviceRecord& refusing = Rec(table, 3);
+    EXPECT_EQ(reporter.Messages(3),
+              (Strings{"Inital serial port", "Get device's settings", "Get settings fail"}));
+    EXPECT_TRUE(refusing.job_failed);
+    EXPECT_EQ(zb::TextOf(refusing.devname), "OLD");
+    std::vector<std::uint32_t> positions;
+    for (const Event& e : reporter.EventsOf(3, Event::Bar)) positions.push_back(e.bar.position);
+    EXPECT_EQ(positions, (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 20}));
+    EXPECT_EQ(reporter.EventsOf(3, Event::Bar).front().bar.max, 20u);
+}
+
+TEST(JobEngine, PortHeldElsewhereFailsToOpenAndDropsItsRequests) {
+    Modems modems(2);
+    const int fd = ::open(modems.sim().device_path(1).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    zb::PortTable table = TableWith({1, 2});
+    Rec(table, 1).apply_pending = true;
+    Rec(table, 1).upgrade_pending = true;
+    Rec(table, 2).apply_pending = true;
+
+    RecordingReporter reporter;
+    zb::JobEngine job(reporter);
+    RunJob(job, table, 2);
+    ::close(fd);
+
+    const zb::DeviceRecord& held = Rec(table, 1);
+    EXPECT_EQ(reporter.Messages(1), (Strings{"Inital serial port", "Open port fail"}));
+    EXPECT_TRUE(held.job_failed);
+    EXPECT_FALSE(held.is_open || held.connected || held.link);
+    EXPECT_FALSE(held.apply_pending || held.upgrade_pending);
+    EXPECT_EQ(held.progress_bar->State().position, held.progress_bar->State().max);
+    EXPECT_EQ(job.FailCount(), 1u);
+    EXPECT_EQ(job.ApplyFailCount(), 0u);
+    EXPECT_FALSE(Rec(table, 2).job_failed);
+}
+
+TEST(JobEngine, LoaderAnswerDuringAReadJob) {
+    Modems modems(2);
+    modems.sim().set_mode(1, zbsim::ModemMode::Loader);
+    zb::PortTable table = TableWith({1, 2});
+    Rec(table, 1).apply_pending = true;
+
+    RecordingReporter reporter;
+    zb::JobEngine job(reporter);
+    RunJob(job, table, 2);
+
+    const zb::DeviceRecord& waiting = Rec(table, 1);
+    EXPECT_EQ(reporter.Messages(1), (Strings{"Inital serial port", "Waiting upgrade firmware"}));
+    EXPECT_TRUE(waiting.job_failed && waiting.upgrade_wait && !waiting.connected);
+    // Not applied, and the request is kept for a later job.
+    EXPECT_TRUE(waiting.apply_pending);
+    EXPECT_EQ(modems.CountRequests(1, "SB"), 0);
+    EXPECT_EQ(job.FailCount(), 1u);
+    EXPECT_EQ(job.ApplyFailCount(), 1u);
+    EXPECT_EQ(reporter.Messages(2), (Strings{"Inital serial port", "Get device's settings"}));
+
+    // Back in its application and checked afresh: upgrade_wait clears, the kept request
+    // is applied, and job_failed starts clear again.
+    modems.sim().set_mode(1, zbsim::ModemMode::Application);
+    zb::UnmarkPort(table[0]);
+    zb::MarkPort(table[0]);
+    zb::UnmarkPort(table[1]);
+    reporter.Clear();
+    RunJob(job, table, 1);
+    EXPECT_EQ(reporter.Messages(1), (Strings{"Inital serial port", "Apply device's settings"}));
+    EXPECT_FALSE(waiting.upgrade_wait || waiting.job_failed || waiting.apply_pending);
+    EXPECT_TRUE(waiting.connected);
+    EXPECT_EQ(job.FailCount(), 0u);
+    EXPECT_EQ(reporter.StartedComs(), (std::vector<std::int32_t>{1}));
+}
+
+TEST(JobEngine, ConfigurationFlowAppliesOverTheLinksTheReadOpened) {
+    Modems modems(1);
+    zb::PortTable table = TableWith({1});
+    RecordingReporter reporter;
+    zb::JobEngine job(reporter);
+    RunJob(job, table, 1);
+    ASSERT_EQ(job.FailCount(), 0u);
+    const zb::ComHandle link = Rec(table, 1).link;
+
+    zb::DeviceRecord& r = Rec(table, 1);
+    r.channel = 15;
+    r.security = true;
+    zb::SetText(r.aeskey, "00112233445566778899AABBCCDDEEFF");
+    r.apply_pending = true;
+    reporter.Clear();
+    RunJob(job, table, 1);
+
+    EXPECT_EQ(job.ApplyFailCount(), 0u);
+    EXPECT_EQ(reporter.Messages(1), (Strings{"Apply device's settings"}));
+    EXPECT_EQ(r.link, link);
+    EXPECT_EQ(modems.CountRequests(1, "XT"), 1);
+    const zbsim::ModemSnapshot snap = modems.sim().snapshot(1);
+    EXPECT_EQ(snap.settings.channel, 26);
+    EXPECT_TRUE(snap.settings.security);
+    EXPECT_EQ(snap.settings.aeskey, "00112233445566778899AABBCCDDEEFF");
+    EXPECT_EQ(snap.restarts, 1u);
+
+    // A third job with nothing pending on an open port does nothing at all.
+    reporter.Clear();
+    RunJob(job, table, 1);
+    EXPECT_TRUE(reporter.Messages(1).empty());
+    zb::UnmarkPort(table[0]);
+    EXPECT_FALSE(r.link || r.is_open || r.selected);
+}
+
+TEST(JobEngine, ApplyFailureStopsBeforeTheReset) {
+    Modems modems(2);
+    modems.sim().add_fault(1, MakeFault(zbsim::FaultKind::Refuse, 0, "ZP"));
+    zb::PortTable table = TableWith({1, 2});
+    for (std::int32_t com : {1, 2}) Rec(table, com).apply_pending = true;
+    // A key shorter than 32 characters is refused before it is sent: write 16 fails.
+    Rec(table, 2).security = true;
+    zb::SetText(Rec(table, 2).aeskey, "0011");
+
+    RecordingReporter reporter;
+    zb::JobEngine job(reporter);
+    RunJob(job, table, 2);
+
+    EXPECT_EQ(job.ApplyFailCount(), 2u);
+    EXPECT_EQ(job.FailCount(), 0u);
+    for (std::int32_t com : {1, 2}) {
+        EXPECT_EQ(reporter.Messages(com), (Strings{"Inital serial port", "Apply device's settings",
+                                                   "Apply settings fail."}));
+        EXPECT_TRUE(Rec(table, com).job_failed);
+        EXPECT_FALSE(Rec(table, com).apply_pending);
+        EXPECT_EQ(modems.sim().snapshot(com).restarts, 0u);
+        EXPECT_EQ(modems.CountRequests(com, "SR"), 0);
+    }
+    const auto bars = reporter.EventsOf(1, Event::Bar);
+    ASSERT_GE(bars.size(), 2u);
+    EXPECT_EQ(bars[bars.size() - 2].bar.position, 10u);
+    EXPECT_EQ(bars.back().bar.position, 16u);
+    EXPECT_EQ(modems.CountRequests(2, "ZS"), 0);
+    EXPECT_EQ(modems.CountRequests(2, "ZF"), 1);
+}
+
+TEST(JobEngine, SecurityOffSendsTheFlagAlone) {
+    Modems modems(1);
+    zb::PortTable table = TableWith({1});
+    Rec(table, 1).apply_pending = true;
+    zb::SetText(Rec(table, 1).aeskey, "00112233445566778899AABBCCDDEEFF");
+    RecordingReporter reporter;
+    zb::JobEngine job(reporter);
+    RunJob(job, table, 1);
+    ASSERT_EQ(job.ApplyFailCount(), 0u);
+    Strings zs;
+    for (const std::string& r : modems.sim().requests(1))
+        if (r.substr(2, 2) == "ZS") zs.push_back(r);
+    EXPECT_EQ(zs, (Strings{"?SZS00000"}));
+}
+
+TEST(JobEngine, UnselectedRecordsAndAWrongPortCountAreHandled) {
+    Modems modems(2);
+    zb::PortTable table = TableWith({1, 2});
+    zb::UnmarkPort(table[1]);
+    RecordingReporter reporter;
+    zb::JobEngine job(reporter);
+    // More than are selected: the job still ends once its one worker is collected.
+    RunJob(job, table, 5);
+    EXPECT_EQ(reporter.StartedComs(), (std::vector<std::int32_t>{1}));
+    EXPECT_TRUE(reporter.Messages(2).empty());
+    EXPECT_EQ(modems.sim().snapshot(2).commands, 0u);
+    EXPECT_EQ(job.PortCount(), 5u);
+    EXPECT_EQ(reporter.Events().back().kind, Event::Finished);
+
+    job.ReleaseProgressBars();
+    EXPECT_EQ(Rec(table, 1).progress_bar, nullptr);
+}
+
+TEST(JobEngine, ReportsOfEachPortKeepTheirOrderAcrossManyPorts) {
+    constexpr int kPorts = 24;
+    Modems modems(kPorts);
+    std::vector<std::int32_t> coms;
+    for (int i = 1; i <= kPorts; ++i) coms.push_back(i);
+    zb::PortTable table = TableWith(coms);
+    RecordingReporter reporter;
+    zb::JobEngine job(reporter);
+    RunJob(job, table, kPorts);
+    EXPECT_EQ(job.FailCount(), 0u);
+    for (std::int32_t com : coms) {
+        EXPECT_EQ(reporter.Messages(com), (Strings{"Inital serial port", "Get device's settings"}));
+        std::vector<std::uint32_t> positions;
+        for (const Event& e : reporter.EventsOf(com, Event::Bar))
+            positions.push_back(e.bar.position);
+        ASSERT_EQ(positions.size(), 21u);
+        for (std::uint32_t i = 0; i < positions.size(); ++i) EXPECT_EQ(positions[i], i);
+        EXPECT_EQ(zb::TextOf(Rec(table, com).devname), "SIM-" + std::to_string(com));
+    }
+}
+
+}  // namespace
+}  // namespace zbtest

@@ -1,0 +1,200 @@
+#include "job_test_support.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "pause.h"
+#include "steps.h"
+
+namespace zbtest {
+
+void RecordingReporter::Add(Event e) {
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(e));
+}
+
+void RecordingReporter::JobStarted(const std::vector<std::int32_t>& coms) {
+    for (std::int32_t com : coms) Add(MakeEvent(Event::Started, com));
+}
+
+void RecordingReporter::SetPortMessage(std::int32_t com, std::string_view text) {
+    Event e = MakeEvent(Event::Message, com);
+    e.text = std::string(text);
+    Add(std::move(e));
+}
+
+void RecordingReporter::SetPortProgress(std::int32_t com, std::uint64_t done, std::uint64_t total) {
+    Event e = MakeEvent(Event::Progress, com);
+    e.done = done;
+    e.total = total;
+    Add(std::move(e));
+    if (on_progress) on_progress(com, done);
+}
+
+void RecordingReporter::SetProgressBar(std::int32_t com, const zb::ProgressBarState& state) {
+    Event e = MakeEvent(Event::Bar, com);
+    e.bar = state;
+    Add(std::move(e));
+}
+
+void RecordingReporter::SetPortFailed(std::int32_t com) {
+    Add(MakeEvent(Event::Failed, com));
+}
+
+void RecordingReporter::SetWindowColours(zb::WindowColours colours) {
+    Event e = MakeEvent(Event::Colours);
+    e.colours = colours;
+    Add(std::move(e));
+}
+
+void RecordingReporter::JobFinished() {
+    Add(MakeEvent(Event::Finished));
+}
+
+std::vector<Event> RecordingReporter::Events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+}
+
+std::vector<Event> RecordingReporter::EventsOf(std::int32_t com, Event::Kind kind) const {
+    std::vector<Event> out;
+    for (const Event& e : Events())
+        if (e.com == com && e.kind == kind) out.push_back(e);
+    return out;
+}
+
+std::vector<std::string> RecordingReporter::Messages(std::int32_t com) const {
+    std::vector<std::string> out;
+    for (const Event& e : EventsOf(com, Event::Message)) out.push_back(e.text);
+    return out;
+}
+
+std::vector<std::int32_t> RecordingReporter::StartedComs() const {
+    std::vector<std::int32_t> out;
+    for (const Event& e : Events())
+        if (e.kind == Event::Started) out.push_back(e.com);
+    return out;
+}
+
+std::vector<zb::WindowColours> RecordingReporter::ColourChanges() const {
+    std::vector<zb::WindowColours> out;
+    for (const Event& e : Events())
+        if (e.kind == Event::Colours) out.push_back(e.colours);
+    return out;
+}
+
+void RecordingReporter::Clear() {
+    std::lock_guard lock(mutex_);
+    events_.clear();
+}
+
+Modems::Modems(int count, int first_com, bool pacing) {
+    zbsim::SimOptions options;
+    options.count = count;
+    options.first_com = first_com;
+    options.ports_dir = PortsDir();
+    options.pacing = pacing;
+    sim_ = std::make_unique<zbsim::Simulator>(options);
+    std::string error;
+    EXPECT_TRUE(sim_->start(&error)) << error;
+}
+
+int Modems::CountRequests(int com, const std::string& code) const {
+    int n = 0;
+    for (const std::string& r : sim_->requests(com))
+        if (r.size() >= 4 && r.substr(2, 2) == code) ++n;
+    return n;
+}
+
+zb::PortTable TableWith(const std::vector<std::int32_t>& coms) {
+    zb::PortTable table;
+    for (std::int32_t com : coms)
+        zb::AddPort(table[static_cast<std::size_t>(com - 1)], static_cast<std::uint32_t>(com));
+    return table;
+}
+
+zb::DeviceRecord& Rec(zb::PortTable& table, std::int32_t com) {
+    return *table[static_cast<std::size_t>(com - 1)].device;
+}
+
+void RunJob(zb::JobEngine& job, const zb::PortTable& table, std::uint32_t count,
+            const std::string& fw_file) {
+    job.LoadPorts(table);
+    job.SetPortCount(count);
+    job.SetFirmwareFile(fw_file);
+    job.Run();
+}
+
+std::vector<std::uint8_t> PatternBody(std::size_t size) {
+    std::vector<std::uint8_t> body(size);
+    std::uint32_t x = 0x12345678;
+    for (auto& b : body) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<std::uint8_t>(x >> 16);
+    }
+    return body;
+}
+
+std::vector<std::uint8_t> MakeImage(const std::string& type, const std::vector<std::uint8_t>& body,
+                                    const std::string& version) {
+    std::vector<std::uint8_t> image(32, 0);
+    std::memcpy(image.data(), type.data(), std::min<std::size_t>(type.size(), 4));
+    const auto put32 = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            image[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    put32(8, static_cast<std::uint32_t>(body.size()));
+    zb::WordSum sum;
+    sum.Add(body);
+    put32(16, sum.Finish());
+    std::memcpy(image.data() + 20, version.data(), std::min<std::size_t>(version.size(), 12));
+    image.insert(image.end(), body.begin(), body.end());
+    return image;
+}
+
+TempFile::TempFile(const std::vector<std::uint8_t>& bytes) {
+    char tmpl[] = "/tmp/zbimage-XXXXXX";
+    const int fd = ::mkstemp(tmpl);
+    EXPECT_GE(fd, 0);
+    path_ = tmpl;
+    if (!bytes.empty()) {
+        EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    ::close(fd);
+}
+
+TempFile::~TempFile() {
+    ::unlink(path_.c_str());
+}
+
+void TempFile::Truncate(std::size_t size) const {
+    EXPECT_EQ(::truncate(path_.c_str(), static_cast<off_t>(size)), 0);
+}
+
+namespace {
+std::string ports_dir;
+}
+
+const std::string& PortsDir() {
+    return ports_dir;
+}
+
+}  // namespace zbtest
+
+// The port map and the pause scale are set before any test starts a thread.
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    char tmpl[] = "/tmp/zbjobs-XXXXXX";
+    const char* dir = ::mkdtemp(tmpl);
+    if (dir == nullptr) return 1;
+    zbtest::ports_dir = dir;
+    ::setenv("ZBCONFIG_PORTS", dir, 1);
+    zb::SetPauseScale(0.01);
+    const int result = RUN_ALL_TESTS();
+    std::error_code ec;
+    std::filesystem::remove_all(zbtest::ports_dir, ec);
+    return result;
+}

@@ -1,0 +1,116 @@
+// Shared pieces of the job tests: a recording reporter, virtual modems on a private port
+// map, and firmware images.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "job_engine.h"
+#include "port_table.h"
+#include "simulator.h"
+
+namespace zbtest {
+
+// The port-map directory that main() created and ZBCONFIG_PORTS names.
+const std::string& PortsDir();
+
+// Every report, in the order received.
+struct Event {
+    enum Kind { Started, Message, Progress, Bar, Failed, Colours, Finished } kind = Started;
+    std::int32_t com = 0;
+    std::string text;
+    std::uint64_t done = 0, total = 0;
+    zb::ProgressBarState bar;
+    zb::WindowColours colours = zb::WindowColours::Normal;
+};
+
+inline Event MakeEvent(Event::Kind kind, std::int32_t com = 0) {
+    Event e;
+    e.kind = kind;
+    e.com = com;
+    return e;
+}
+
+inline zbsim::Fault MakeFault(zbsim::FaultKind kind, int count = 0, std::string code = "") {
+    zbsim::Fault f;
+    f.kind = kind;
+    f.count = count;
+    f.code = std::move(code);
+    return f;
+}
+
+class RecordingReporter : public zb::JobReporter {
+  public:
+    void JobStarted(const std::vector<std::int32_t>& coms) override;
+    void SetPortMessage(std::int32_t com, std::string_view text) override;
+    void SetPortProgress(std::int32_t com, std::uint64_t done, std::uint64_t total) override;
+    void SetProgressBar(std::int32_t com, const zb::ProgressBarState& state) override;
+    void SetPortFailed(std::int32_t com) override;
+    void SetWindowColours(zb::WindowColours colours) override;
+    void JobFinished() override;
+
+    std::vector<Event> Events() const;
+    std::vector<Event> EventsOf(std::int32_t com, Event::Kind kind) const;
+    std::vector<std::string> Messages(std::int32_t com) const;
+    std::vector<std::int32_t> StartedComs() const;
+    std::vector<zb::WindowColours> ColourChanges() const;
+    void Clear();
+
+    // Called on the reporting thread after each progress report (e.g. to stop a job).
+    std::function<void(std::int32_t com, std::uint64_t done)> on_progress;
+
+  private:
+    void Add(Event e);
+    mutable std::mutex mutex_;
+    std::vector<Event> events_;
+};
+
+// N virtual modems COM first .. first+N-1 on the private port map, unpaced.
+class Modems {
+  public:
+    explicit Modems(int count, int first_com = 1, bool pacing = false);
+    zbsim::Simulator& sim() { return *sim_; }
+    // Requests of a modem whose two-letter code (at 2..3 of "?GSB0000...") is `code`.
+    int CountRequests(int com, const std::string& code) const;
+
+  private:
+    std::unique_ptr<zbsim::Simulator> sim_;
+};
+
+// A table with fresh records for the given COM numbers (selected, defaults of a new port).
+zb::PortTable TableWith(const std::vector<std::int32_t>& coms);
+zb::DeviceRecord& Rec(zb::PortTable& table, std::int32_t com);
+
+// Runs one job to its end with the engine.
+void RunJob(zb::JobEngine& job, const zb::PortTable& table, std::uint32_t count,
+            const std::string& fw_file = "");
+
+// A firmware image: 32-byte header (type text, body length, word sum, version text at
+// 20..31) and the body.
+std::vector<std::uint8_t> MakeImage(const std::string& type, const std::vector<std::uint8_t>& body,
+                                    const std::string& version = "SIM 2.0.0");
+std::vector<std::uint8_t> PatternBody(std::size_t size);
+
+// A temporary file removed with the object.
+class TempFile {
+  public:
+    explicit TempFile(const std::vector<std::uint8_t>& bytes);
+    ~TempFile();
+    const std::string& path() const { return path_; }
+    void Truncate(std::size_t size) const;
+
+  private:
+    std::string path_;
+};
+
+}  // namespace zbtest

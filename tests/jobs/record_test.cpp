@@ -1,0 +1,148 @@
+// Port table, record text fields, value tables, field catalogue, bar and image format.
+#include <gtest/gtest.h>
+
+#include "port_table.h"
+#include "progress_bar.h"
+#include "record_fields.h"
+#include "steps.h"
+
+namespace {
+
+TEST(PortTable, CopiesShareRecordsAndLocks) {
+    zb::PortTable main_rows;
+    auto first = zb::AddPort(main_rows[2], 3);
+    EXPECT_EQ(first->com_no, 3u);
+    EXPECT_TRUE(first->selected);
+    EXPECT_EQ(first->baud, 16u);
+    EXPECT_EQ(first->outpower, 6u);
+    EXPECT_EQ(main_rows[2].port_state, 1);
+    EXPECT_EQ(main_rows[0].port_state, -1);
+
+    zb::PortTable copy = main_rows;
+    EXPECT_EQ(copy[2].device.get(), first.get());
+    EXPECT_EQ(copy[2].port_lock.get(), main_rows[2].port_lock.get());
+    copy[2].device->channel = 7;
+    EXPECT_EQ(main_rows[2].device->channel, 7);
+
+    // Removing frees the record for the main window, but a copy still using it keeps it.
+    const auto lock = main_rows[2].port_lock;
+    std::weak_ptr<zb::DeviceRecord> weak = first;
+    first.reset();
+    zb::RemovePort(main_rows[2]);
+    EXPECT_EQ(main_rows[2].port_state, 0);
+    EXPECT_EQ(main_rows[2].device, nullptr);
+    EXPECT_EQ(main_rows[2].port_lock, lock);
+    EXPECT_FALSE(weak.expired());
+    copy[2].device.reset();
+    EXPECT_TRUE(weak.expired());
+
+    // Adding again gives a fresh record with the defaults, under the same lock.
+    auto again = zb::AddPort(main_rows[2], 3);
+    EXPECT_EQ(again->channel, 0);
+    EXPECT_EQ(main_rows[2].port_lock, lock);
+}
+
+TEST(RecordText, CutsTerminatesAndLeavesNoTrace) {
+    zb::DeviceRecord r;
+    zb::SetText(r.fw_version, "a version text of thirty characters");
+    EXPECT_EQ(zb::TextOf(r.fw_version), "a version text of thirty ");  // 25 kept
+    zb::SetText(r.fw_version, "v2");
+    EXPECT_EQ(zb::TextOf(r.fw_version), "v2");
+    for (std::size_t i = 2; i < r.fw_version.size(); ++i) EXPECT_EQ(r.fw_version[i], '\0');
+
+    zb::SetText(r.devname, "exactly-twenty-chars");
+    EXPECT_EQ(zb::TextOf(r.devname).size(), 20u);
+    // A field written by hand without a terminator is still read within bounds.
+    r.devname.fill('x');
+    EXPECT_EQ(zb::TextOf(r.devname).size(), 20u);
+}
+
+struct FieldCase {
+    const char* field;
+    const char* value;
+    bool accepted;
+};
+
+class RecordFieldTest : public ::testing::TestWithParam<FieldCase> {};
+
+TEST_P(RecordFieldTest, RangesOfTheRecord) {
+    const FieldCase& c = GetParam();
+    const zb::RecordField* field = zb::FindRecordField(c.field);
+    ASSERT_NE(field, nullptr);
+    zb::DeviceRecord r;
+    const zb::DeviceRecord before = r;
+    std::string error;
+    EXPECT_EQ(zb::SetRecordField(r, *field, c.value, &error), c.accepted) << error;
+    if (!c.accepted) {
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(zb::NumberOf(r, *field), zb::NumberOf(before, *field));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, RecordFieldTest,
+    ::testing::Values(FieldCase{"channel", "15", true}, FieldCase{"channel", "16", false},
+                      FieldCase{"channel", "-1", false}, FieldCase{"panid", "0xFFFD", true},
+                      FieldCase{"panid", "65534", false}, FieldCase{"panid", "0x", false},
+                      FieldCase{"panid", "12G", false}, FieldCase{"databit", "1", false},
+                      FieldCase{"devname", "twenty-one-characters", false},
+                      FieldCase{"devname", "a\nb", false},
+                      FieldCase{"aeskey", "0123456789abcdef0123456789ABCDE", false},
+                      FieldCase{"aeskey", "0123456789abcdef0123456789ABCDEZ", false},
+                      FieldCase{"fw_version", "x", false}));
+
+TEST(RecordFieldTest, ValuesLandInTheirFields) {
+    zb::DeviceRecord r;
+    ASSERT_TRUE(zb::SetRecordField(r, *zb::FindRecordField("panid"), "0x2A2B", nullptr));
+    ASSERT_TRUE(zb::SetRecordField(r, *zb::FindRecordField("channel"), "15", nullptr));
+    ASSERT_TRUE(zb::SetRecordField(r, *zb::FindRecordField("devname"), "LINE-7", nullptr));
+    EXPECT_EQ(r.panid, 0x2A2Bu);
+    EXPECT_EQ(r.channel, 15);
+    EXPECT_EQ(zb::TextOf(r.devname), "LINE-7");
+    EXPECT_EQ(zb::FindRecordField("link"), nullptr);
+}
+
+TEST(ProgressBar, PositionStaysWithinMaximum) {
+    zb::ProgressBar bar;
+    EXPECT_EQ(bar.SetMax(2).position, 0u);
+    bar.Step();
+    bar.Step();
+    EXPECT_EQ(bar.Step().position, 2u);
+    EXPECT_EQ(bar.SetMax(1).position, 1u);
+    bar.SetVisible(true);
+    const zb::ProgressBarState reset = bar.Reset();
+    EXPECT_EQ(reset.position, 0u);
+    EXPECT_FALSE(reset.visible);
+    EXPECT_EQ(reset.max, 1u);
+    EXPECT_EQ(bar.Fill().position, 1u);
+}
+
+std::array<std::uint8_t, 32> Header(const char* type) {
+    std::array<std::uint8_t, 32> h{};
+    for (std::size_t i = 0; i < 4 && type[i] != '\0'; ++i)
+        h[i] = static_cast<std::uint8_t>(type[i]);
+    return h;
+}
+
+TEST(ImageFormat, TypeIsUpToFourHexDigits) {
+    EXPECT_EQ(zb::ImageType(Header("0101")), 0x0101u);
+    EXPECT_EQ(zb::ImageType(Header("aBc")), 0xABCu);
+    EXPECT_EQ(zb::ImageType(Header("1 ")), 0x1u);
+    EXPECT_FALSE(zb::ImageType(Header("")));
+    EXPECT_FALSE(zb::ImageType(Header("ZZZZ")));
+    EXPECT_FALSE(zb::ImageType(Header("01Z1")));
+}
+
+TEST(ImageFormat, WordSumIsIndependentOfChunksAndPadsTheTail) {
+    const std::vector<std::uint8_t> body{1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 2, 1};
+    zb::WordSum whole;
+    whole.Add(body);
+    zb::WordSum pieces;
+    for (std::size_t i = 0; i < body.size(); i += 3)
+        pieces.Add(std::span(body).subspan(i, std::min<std::size_t>(3, body.size() - i)));
+    // 1 + 0xFFFFFFFF wraps to 0; the tail 02 01 counts as the word 0x00000102.
+    EXPECT_EQ(whole.Finish(), 0x102u);
+    EXPECT_EQ(pieces.Finish(), 0x102u);
+}
+
+}  // namespace

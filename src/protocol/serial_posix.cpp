@@ -73,16 +73,28 @@ std::int32_t bounded_read(ComHandle link, std::uint8_t* buf, std::uint32_t count
     const int fd = fd_of(link);
     const auto deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
     std::uint32_t got = 0;
+    // Replies are read a byte per call, so try the read first: a byte already queued then
+    // costs one system call instead of two.
+    bool try_read = true;
     while (got < count) {
-        const Wait w = wait_for(fd, POLLIN, deadline, false);
-        if (w == Wait::TimedOut) return got > 0 ? static_cast<std::int32_t>(got) : timeout_code;
-        if (w == Wait::Failed) return got > 0 ? static_cast<std::int32_t>(got) : ST_IO;
+        if (!try_read) {
+            const Wait w = wait_for(fd, POLLIN, deadline, false);
+            if (w == Wait::TimedOut) return got > 0 ? static_cast<std::int32_t>(got) : timeout_code;
+            if (w == Wait::Failed) return got > 0 ? static_cast<std::int32_t>(got) : ST_IO;
+        }
         const ssize_t n = ::read(fd, buf + got, count - got);
         if (n > 0) {
             got += static_cast<std::uint32_t>(n);
+            try_read = true;
             continue;
         }
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n < 0 && errno == EINTR) continue;
+        // With VMIN and VTIME zero an empty queue reads as 0 rather than EAGAIN.
+        if (try_read && (n == 0 || errno == EAGAIN)) {
+            try_read = false;
+            continue;
+        }
+        if (n < 0 && errno == EAGAIN) continue;
         // Readable and then no bytes, or an error: the device has gone (unplugged, hung up).
         return got > 0 ? static_cast<std::int32_t>(got) : ST_IO;
     }

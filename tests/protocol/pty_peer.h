@@ -78,7 +78,7 @@ public:
         ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
     // Everything the client wrote until `expected` bytes arrived or the deadline passed.
-    std::string receive(std::size_t expected, int deadline_ms = 3000) const {
+    std::string receive(std::size_t expected, int deadline_ms = 20000) const {
         std::string got;
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadline_ms);
         while (got.size() < expected && std::chrono::steady_clock::now() < end) {

@@ -73,9 +73,10 @@ void bench_transaction() {
     for (int i = 0; i < rounds; ++i) failures += zb::dev_get_channel(bank.link, 0, &v) != 0;
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
     const double cpu = thread_cpu_seconds() - cpu0;
-    std::printf("(a) transaction round trip, unpaced: %.1f us; client CPU %.1f us per "
-                "transaction (%d rounds, %d failed)\n",
-                wall / rounds * 1e6, cpu / rounds * 1e6, rounds, failures);
+    std::printf(
+        "(a) transaction round trip, unpaced: %.1f us; client CPU %.1f us per "
+        "transaction (%d rounds, %d failed)\n",
+        wall / rounds * 1e6, cpu / rounds * 1e6, rounds, failures);
 }
 
 void bench_transfer() {
@@ -109,10 +110,11 @@ void bench_transfer() {
     // Every block and its answer, then EOT and its answer.
     const double limit_secs = (blocks * 134 + 2) * byte_time;
     const double ratio = limit_secs / secs;
-    std::printf("(b) XMODEM 256 KiB to a paced modem: %s in %.2f s, %.0f B/s; line limit %.2f s; "
-                "ratio %.3f (floor 0.95) %s\n",
-                r == zb::XmResult::Done ? "done" : "FAILED", secs, size / secs, limit_secs, ratio,
-                ratio >= 0.95 ? "ok" : "BELOW FLOOR");
+    std::printf(
+        "(b) XMODEM 256 KiB to a paced modem: %s in %.2f s, %.0f B/s; line limit %.2f s; "
+        "ratio %.3f (floor 0.95) %s\n",
+        r == zb::XmResult::Done ? "done" : "FAILED", secs, size / secs, limit_secs, ratio,
+        ratio >= 0.95 ? "ok" : "BELOW FLOOR");
 }
 
 }  // namespace

@@ -28,13 +28,13 @@ constexpr std::int32_t RESET_PAUSE_MS = 100;
 }  // namespace
 
 const CommandEntry command_table[COMMAND_COUNT] = {
-    {0, GS, "SB"},  {1, GS, "SD"},  {2, GS, "SS"},  {3, GS, "SP"},     {4, GS, "SL"},
-    {5, GS, "SI"},  {6, V, "ST"},   {7, V, "SX"},   {8, V | C, "SM"},  {9, GS, "ZC"},
-    {10, GS, "ZO"}, {11, GS, "ZT"}, {12, GS, "ZM"}, {13, GS, "ZD"},    {14, GS, "ZP"},
-    {15, GS, "ZE"}, {16, V, "ZA"},  {17, V, "ZU"},  {18, GS, "ZN"},    {19, C, "ZL"},
-    {20, V, "ZJ"},  {21, GS, "BN"}, {22, GS, "ZS"}, {23, GS, "ZF"},    {24, C, "SR"},
-    {25, C, "LD"},  {26, C, "XL"},  {27, C, "XF"},  {28, C, "XX"},     {29, C, "XY"},
-    {30, C, "XZ"},  {31, C, "XA"},  {32, R, "@V"},  {33, V, "XT"},     {34, V, "DS"},
+    {0, GS, "SB"},  {1, GS, "SD"},  {2, GS, "SS"},  {3, GS, "SP"},    {4, GS, "SL"},
+    {5, GS, "SI"},  {6, V, "ST"},   {7, V, "SX"},   {8, V | C, "SM"}, {9, GS, "ZC"},
+    {10, GS, "ZO"}, {11, GS, "ZT"}, {12, GS, "ZM"}, {13, GS, "ZD"},   {14, GS, "ZP"},
+    {15, GS, "ZE"}, {16, V, "ZA"},  {17, V, "ZU"},  {18, GS, "ZN"},   {19, C, "ZL"},
+    {20, V, "ZJ"},  {21, GS, "BN"}, {22, GS, "ZS"}, {23, GS, "ZF"},   {24, C, "SR"},
+    {25, C, "LD"},  {26, C, "XL"},  {27, C, "XF"},  {28, C, "XX"},    {29, C, "XY"},
+    {30, C, "XZ"},  {31, C, "XA"},  {32, R, "@V"},  {33, V, "XT"},    {34, V, "DS"},
     {35, GS, "@M"}, {36, GS, "@S"},
 };
 
@@ -50,9 +50,9 @@ char cmd_class_letter(std::uint8_t cls) {
     return 0;
 }
 
-std::int32_t cmd_build_frame(ComHandle link, std::uint8_t cls, std::int32_t cmd,
-                             std::int32_t addr, const char* data, std::int32_t data_len,
-                             std::uint8_t* frame, std::size_t cap, std::int32_t* frame_len) {
+std::int32_t cmd_build_frame(ComHandle link, std::uint8_t cls, std::int32_t cmd, std::int32_t addr,
+                             const char* data, std::int32_t data_len, std::uint8_t* frame,
+                             std::size_t cap, std::int32_t* frame_len) {
     if (link.is_null() || frame == nullptr || frame_len == nullptr) return ST_BAD_ARG;
     if (addr < 0 || addr > 0xFFFF) return ST_BAD_ARG;
     const CommandEntry* entry = cmd_find(cmd);

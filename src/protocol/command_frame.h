@@ -22,12 +22,43 @@ inline constexpr std::uint8_t CLS_CONTROL = 0x10;   // 'C'
 
 // Command numbers the parameter commands use.
 enum Command : std::int32_t {
-    CMD_SB = 0, CMD_SD = 1, CMD_SS = 2, CMD_SP = 3, CMD_SL = 4, CMD_SI = 5, CMD_ST = 6,
-    CMD_SX = 7, CMD_SM = 8, CMD_ZC = 9, CMD_ZO = 10, CMD_ZT = 11, CMD_ZM = 12, CMD_ZD = 13,
-    CMD_ZP = 14, CMD_ZE = 15, CMD_ZA = 16, CMD_ZU = 17, CMD_ZN = 18, CMD_ZL = 19, CMD_ZJ = 20,
-    CMD_BN = 21, CMD_ZS = 22, CMD_ZF = 23, CMD_SR = 24, CMD_LD = 25, CMD_XL = 26, CMD_XF = 27,
-    CMD_XX = 28, CMD_XY = 29, CMD_XZ = 30, CMD_XA = 31, CMD_AV = 32, CMD_XT = 33, CMD_DS = 34,
-    CMD_AM = 35, CMD_AS = 36,
+    CMD_SB = 0,
+    CMD_SD = 1,
+    CMD_SS = 2,
+    CMD_SP = 3,
+    CMD_SL = 4,
+    CMD_SI = 5,
+    CMD_ST = 6,
+    CMD_SX = 7,
+    CMD_SM = 8,
+    CMD_ZC = 9,
+    CMD_ZO = 10,
+    CMD_ZT = 11,
+    CMD_ZM = 12,
+    CMD_ZD = 13,
+    CMD_ZP = 14,
+    CMD_ZE = 15,
+    CMD_ZA = 16,
+    CMD_ZU = 17,
+    CMD_ZN = 18,
+    CMD_ZL = 19,
+    CMD_ZJ = 20,
+    CMD_BN = 21,
+    CMD_ZS = 22,
+    CMD_ZF = 23,
+    CMD_SR = 24,
+    CMD_LD = 25,
+    CMD_XL = 26,
+    CMD_XF = 27,
+    CMD_XX = 28,
+    CMD_XY = 29,
+    CMD_XZ = 30,
+    CMD_XA = 31,
+    CMD_AV = 32,
+    CMD_XT = 33,
+    CMD_DS = 34,
+    CMD_AM = 35,
+    CMD_AS = 36,
 };
 
 struct CommandEntry {
@@ -56,9 +87,9 @@ inline constexpr std::size_t REPLY_STATUS_POS = 4;
 // Builds a request into frame[0..cap). ST_BAD_ARG for a null link or buffer, an address
 // outside 0..65535, an unknown command, a class it does not allow or that is not one bit,
 // or data that does not fit. *frame_len is written only on success.
-std::int32_t cmd_build_frame(ComHandle link, std::uint8_t cls, std::int32_t cmd,
-                             std::int32_t addr, const char* data, std::int32_t data_len,
-                             std::uint8_t* frame, std::size_t cap, std::int32_t* frame_len);
+std::int32_t cmd_build_frame(ComHandle link, std::uint8_t cls, std::int32_t cmd, std::int32_t addr,
+                             const char* data, std::int32_t data_len, std::uint8_t* frame,
+                             std::size_t cap, std::int32_t* frame_len);
 
 // Reads one reply line byte by byte, each byte within the short wait. Delivers the text
 // from '!' to before the newline, terminated, into out[0..cap) and returns its length plus

@@ -16,7 +16,9 @@ struct Reply {
     std::size_t chars() const { return len > 0 ? static_cast<std::size_t>(len - 1) : 0; }
     bool accepted() const { return chars() > REPLY_STATUS_POS && text[REPLY_STATUS_POS] == '0'; }
     // The value after the header; empty when the line is shorter than its header.
-    const char* payload() const { return chars() > REPLY_HEADER_LEN ? text + REPLY_HEADER_LEN : ""; }
+    const char* payload() const {
+        return chars() > REPLY_HEADER_LEN ? text + REPLY_HEADER_LEN : "";
+    }
 };
 
 bool bad_target(ComHandle link, std::int32_t addr) {

@@ -50,16 +50,16 @@ std::int32_t dev_get_security(ComHandle link, std::int32_t addr, char* out, std:
 std::int32_t dev_get_fw_version(ComHandle link, std::int32_t addr, char* out, std::size_t cap);
 
 // Writes, with the accepted ranges.
-std::int32_t dev_set_baud(ComHandle link, std::int32_t addr, std::int32_t baud);        // 0..17
-std::int32_t dev_set_databit(ComHandle link, std::int32_t addr, std::int32_t databits); // 8..9
-std::int32_t dev_set_stopbit(ComHandle link, std::int32_t addr, std::int32_t stopbit);  // 0..1
-std::int32_t dev_set_parity(ComHandle link, std::int32_t addr, std::int32_t parity);    // 0..2
-std::int32_t dev_set_interface(ComHandle link, std::int32_t addr, std::int32_t iface);  // 0..3
-std::int32_t dev_set_channel(ComHandle link, std::int32_t addr, std::int32_t channel);  // 11..26
+std::int32_t dev_set_baud(ComHandle link, std::int32_t addr, std::int32_t baud);          // 0..17
+std::int32_t dev_set_databit(ComHandle link, std::int32_t addr, std::int32_t databits);   // 8..9
+std::int32_t dev_set_stopbit(ComHandle link, std::int32_t addr, std::int32_t stopbit);    // 0..1
+std::int32_t dev_set_parity(ComHandle link, std::int32_t addr, std::int32_t parity);      // 0..2
+std::int32_t dev_set_interface(ComHandle link, std::int32_t addr, std::int32_t iface);    // 0..3
+std::int32_t dev_set_channel(ComHandle link, std::int32_t addr, std::int32_t channel);    // 11..26
 std::int32_t dev_set_outpower(ComHandle link, std::int32_t addr, std::int32_t outpower);  // 0..7
 std::int32_t dev_set_topology(ComHandle link, std::int32_t addr, std::int32_t topology);  // 0..2
 std::int32_t dev_set_txmode(ComHandle link, std::int32_t addr, std::int32_t txmode);      // 0..1
-std::int32_t dev_set_panid(ComHandle link, std::int32_t addr, std::int32_t panid);  // 0..0xFFFF
+std::int32_t dev_set_panid(ComHandle link, std::int32_t addr, std::int32_t panid);      // 0..0xFFFF
 std::int32_t dev_set_devtype(ComHandle link, std::int32_t addr, std::int32_t devtype);  // 0..2
 // Selector (not range-checked) and node ID 0..99, sent back to back.
 std::int32_t dev_set_nodeid(ComHandle link, std::int32_t addr, std::uint8_t selector,

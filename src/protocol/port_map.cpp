@@ -10,8 +10,7 @@ namespace zb {
 namespace fs = std::filesystem;
 
 std::string com_port_map_dir() {
-    if (const char* dir = std::getenv("ZBCONFIG_PORTS"); dir != nullptr && *dir != '\0')
-        return dir;
+    if (const char* dir = std::getenv("ZBCONFIG_PORTS"); dir != nullptr && *dir != '\0') return dir;
     const char* home = std::getenv("HOME");
     return std::string(home != nullptr ? home : "") + "/.config/zbconfig/ports";
 }
@@ -36,8 +35,10 @@ std::vector<std::pair<std::int32_t, std::string>> com_mapped_ports() {
         std::int32_t n = 0;
         bool digits = name[3] != '0';
         for (std::size_t i = 3; i < name.size() && digits; ++i) {
-            if (name[i] < '0' || name[i] > '9' || n > 100000) digits = false;
-            else n = n * 10 + (name[i] - '0');
+            if (name[i] < '0' || name[i] > '9' || n > 100000)
+                digits = false;
+            else
+                n = n * 10 + (name[i] - '0');
         }
         if (!digits || !it->is_symlink(ec)) continue;
         ports.emplace_back(n, com_device_path(n));

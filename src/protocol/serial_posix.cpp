@@ -17,11 +17,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int fd_of(ComHandle link) { return static_cast<int>(link.native()); }
+int fd_of(ComHandle link) {
+    return static_cast<int>(link.native());
+}
 
 // Owns a descriptor until every step of opening has succeeded.
 class FdOwner {
-public:
+  public:
     explicit FdOwner(int fd) : fd_(fd) {}
     ~FdOwner() {
         if (fd_ >= 0) ::close(fd_);
@@ -35,7 +37,7 @@ public:
         return fd;
     }
 
-private:
+  private:
     int fd_;
 };
 

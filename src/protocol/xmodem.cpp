@@ -46,11 +46,15 @@ std::int32_t xm_wait_ack(ComHandle link) {
         std::uint8_t byte = 0;
         if (com_read_long(link, &byte, 1) != 1) return ST_NO_ACK;
         switch (byte) {
-            case XM_ACK: return XM_ACKED;
+            case XM_ACK:
+                return XM_ACKED;
             case XM_NAK:
-            case XM_CRC_REQUEST: return XM_RESEND;
-            case XM_CAN: return ST_CANCELLED;
-            default: break;
+            case XM_CRC_REQUEST:
+                return XM_RESEND;
+            case XM_CAN:
+                return ST_CANCELLED;
+            default:
+                break;
         }
     }
 }

@@ -64,12 +64,12 @@ std::int32_t xm_wait_ack(ComHandle link);
 
 // How a transfer ended.
 enum class XmResult {
-    Done,          // every byte acknowledged, EOT sent
-    SyncFailed,    // no 'C' from the loader
-    SendFailed,    // a block could not be written
-    NoAnswer,      // the loader cancelled or did not answer a block
-    ReadFailed,    // the file could not be read, or ended before its announced size
-    Aborted,       // the caller asked to stop at a block boundary
+    Done,        // every byte acknowledged, EOT sent
+    SyncFailed,  // no 'C' from the loader
+    SendFailed,  // a block could not be written
+    NoAnswer,    // the loader cancelled or did not answer a block
+    ReadFailed,  // the file could not be read, or ended before its announced size
+    Aborted,     // the caller asked to stop at a block boundary
 };
 
 // Progress and abort hooks of a transfer; each may be empty. Called on the sending thread.

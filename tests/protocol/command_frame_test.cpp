@@ -41,31 +41,31 @@ TEST_P(WorkedFrames, AreBuiltByteForByte) {
 
 INSTANTIATE_TEST_SUITE_P(
     Vectors, WorkedFrames,
-    ::testing::Values(
-        FrameCase{CLS_GET, CMD_SB, 0, nullptr, "\x10\x01\x01?GSB00001\n"},
-        FrameCase{CLS_SET, CMD_SB, 0, "12", "\x10\x01\x01?SSB00001;12\n"},
-        FrameCase{CLS_GET, CMD_ZC, 0, nullptr, "\x10\x01\x01?GZC0000\n"},
-        FrameCase{CLS_SET, CMD_ZC, 0, "15", "\x10\x01\x01?SZC000015\n"},
-        FrameCase{CLS_CONTROL, CMD_SR, 0x1A2B, "1", "\x10\x01\x01?CSR1A2B1\n"},
-        FrameCase{CLS_GET, CMD_SS, 0x00AB, nullptr, "\x10\x01\x01?GSS00AB1\n"},
-        FrameCase{CLS_VERIFY, CMD_SM, 0, nullptr, "\x10\x01\x01?VSM00001\n"},
-        FrameCase{CLS_SET, CMD_SD, 0, "", "\x10\x01\x01?SSD00001;\n"},
-        FrameCase{CLS_VERIFY, CMD_XT, 0xFFFF, "0", "\x10\x01\x01?VXTFFFF0\n"},
-        FrameCase{CLS_REVISION, CMD_AV, 0, "0", "\x10\x01\x01?R@V00000\n"},
-        // Refusals: unknown command, a class the command does not allow, several class bits,
-        // an address out of range.
-        FrameCase{CLS_GET, 37, 0, nullptr, "refused"},
-        FrameCase{CLS_GET | CLS_SET, CMD_SB, 0, nullptr, "refused"},
-        FrameCase{CLS_GET, CMD_ZA, 0, nullptr, "refused"},
-        FrameCase{0x20, CMD_ZA, 0, nullptr, "refused"},
-        FrameCase{CLS_GET, CMD_SB, 0x10000, nullptr, "refused"},
-        FrameCase{CLS_GET, CMD_SB, -1, nullptr, "refused"}));
+    ::testing::Values(FrameCase{CLS_GET, CMD_SB, 0, nullptr, "\x10\x01\x01?GSB00001\n"},
+                      FrameCase{CLS_SET, CMD_SB, 0, "12", "\x10\x01\x01?SSB00001;12\n"},
+                      FrameCase{CLS_GET, CMD_ZC, 0, nullptr, "\x10\x01\x01?GZC0000\n"},
+                      FrameCase{CLS_SET, CMD_ZC, 0, "15", "\x10\x01\x01?SZC000015\n"},
+                      FrameCase{CLS_CONTROL, CMD_SR, 0x1A2B, "1", "\x10\x01\x01?CSR1A2B1\n"},
+                      FrameCase{CLS_GET, CMD_SS, 0x00AB, nullptr, "\x10\x01\x01?GSS00AB1\n"},
+                      FrameCase{CLS_VERIFY, CMD_SM, 0, nullptr, "\x10\x01\x01?VSM00001\n"},
+                      FrameCase{CLS_SET, CMD_SD, 0, "", "\x10\x01\x01?SSD00001;\n"},
+                      FrameCase{CLS_VERIFY, CMD_XT, 0xFFFF, "0", "\x10\x01\x01?VXTFFFF0\n"},
+                      FrameCase{CLS_REVISION, CMD_AV, 0, "0", "\x10\x01\x01?R@V00000\n"},
+                      // Refusals: unknown command, a class the command does not allow, several
+                      // class bits, an address out of range.
+                      FrameCase{CLS_GET, 37, 0, nullptr, "refused"},
+                      FrameCase{CLS_GET | CLS_SET, CMD_SB, 0, nullptr, "refused"},
+                      FrameCase{CLS_GET, CMD_ZA, 0, nullptr, "refused"},
+                      FrameCase{0x20, CMD_ZA, 0, nullptr, "refused"},
+                      FrameCase{CLS_GET, CMD_SB, 0x10000, nullptr, "refused"},
+                      FrameCase{CLS_GET, CMD_SB, -1, nullptr, "refused"}));
 
 TEST(FrameBuilder, RefusesNullLinkAndDataThatDoesNotFit) {
     std::uint8_t frame[FRAME_BUF_SIZE];
     std::int32_t len = -5;
-    EXPECT_EQ(cmd_build_frame(ComHandle(), CLS_GET, CMD_SB, 0, nullptr, 0, frame, sizeof frame, &len),
-              ST_BAD_ARG);
+    EXPECT_EQ(
+        cmd_build_frame(ComHandle(), CLS_GET, CMD_SB, 0, nullptr, 0, frame, sizeof frame, &len),
+        ST_BAD_ARG);
     const std::string longest(114, 'x');
     EXPECT_EQ(cmd_build_frame(any_link, CLS_SET, CMD_SB, 0, longest.data(), 114, frame,
                               sizeof frame, &len),
@@ -76,9 +76,9 @@ TEST(FrameBuilder, RefusesNullLinkAndDataThatDoesNotFit) {
               ST_BAD_ARG);
     EXPECT_EQ(len, 128);
     const std::string plain(117, 'x');
-    EXPECT_EQ(cmd_build_frame(any_link, CLS_SET, CMD_BN, 0, plain.data(), 117, frame,
-                              sizeof frame, &len),
-              ST_BAD_ARG);
+    EXPECT_EQ(
+        cmd_build_frame(any_link, CLS_SET, CMD_BN, 0, plain.data(), 117, frame, sizeof frame, &len),
+        ST_BAD_ARG);
 }
 
 TEST(CheckReply, LoaderAnswerOnlyWhenTheOwnCodeIsMissing) {
@@ -95,7 +95,7 @@ TEST(CheckReply, LoaderAnswerOnlyWhenTheOwnCodeIsMissing) {
 
 // Replies scripted byte by byte on a pseudo-terminal.
 class ReplyTest : public ::testing::Test {
-protected:
+  protected:
     PortMapDir map;
     PtyPeer peer{map, 7};
     ComHandle link;
@@ -160,9 +160,9 @@ TEST_F(ReplyTest, RefusedRequestsWriteNothing) {
     std::int32_t len = -5;
     EXPECT_EQ(cmd_transact(link, CLS_GET, 37, 0, nullptr, 0, reply, sizeof reply, &len),
               ST_BAD_ARG);
-    EXPECT_EQ(cmd_transact(link, CLS_GET | CLS_SET, CMD_SB, 0, nullptr, 0, reply, sizeof reply,
-                           &len),
-              ST_BAD_ARG);
+    EXPECT_EQ(
+        cmd_transact(link, CLS_GET | CLS_SET, CMD_SB, 0, nullptr, 0, reply, sizeof reply, &len),
+        ST_BAD_ARG);
     EXPECT_EQ(cmd_transact(link, CLS_GET, CMD_ZA, 0, nullptr, 0, reply, sizeof reply, &len),
               ST_BAD_ARG);
     EXPECT_EQ(cmd_transact(link, CLS_GET, CMD_SB, 70000, nullptr, 0, reply, sizeof reply, &len),

@@ -113,7 +113,9 @@ struct RangeCase {
     std::function<std::int32_t(ComHandle)> call;
 };
 
-void PrintTo(const RangeCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const RangeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RangeChecks : public zbtest::SimFixture, public ::testing::WithParamInterface<RangeCase> {};
 
@@ -237,7 +239,7 @@ TEST_F(ParamTest, ASilentModemIsNoReply) {
 
 // Replies that a well-behaved modem never sends, scripted on a bare terminal.
 class ScriptedReplies : public ::testing::Test {
-protected:
+  protected:
     PortMapDir map;
     PtyPeer peer{map, 4};
     ComHandle link;

@@ -20,7 +20,7 @@ namespace zbtest {
 
 // A temporary port-map directory that ZBCONFIG_PORTS points at while the object lives.
 class PortMapDir {
-public:
+  public:
     PortMapDir() {
         char tmpl[] = "/tmp/zbports-XXXXXX";
         const char* made = ::mkdtemp(tmpl);
@@ -40,12 +40,12 @@ public:
         EXPECT_FALSE(ec) << ec.message();
     }
 
-private:
+  private:
     std::string path_;
 };
 
 class PtyPeer {
-public:
+  public:
     explicit PtyPeer(const PortMapDir& map, int com) {
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
         EXPECT_GE(master_, 0);
@@ -95,7 +95,7 @@ public:
         master_ = -1;
     }
 
-private:
+  private:
     int master_ = -1;
     int slave_ = -1;
     std::string path_;

@@ -83,7 +83,7 @@ TEST(PortMap, LooksUpEveryOpenAndFallsBack) {
 }
 
 class LinkTest : public ::testing::Test {
-protected:
+  protected:
     PortMapDir map;
     PtyPeer peer{map, 12};
     ComHandle link;

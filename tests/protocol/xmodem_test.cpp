@@ -68,7 +68,7 @@ struct MemFile {
 };
 
 class TransferToSim : public zbtest::SimFixture {
-protected:
+  protected:
     XmResult send_image(std::vector<std::uint8_t>& image, std::uint64_t* blocks) {
         sim->set_mode(1, zbsim::ModemMode::Loader);
         MemFile file(image);
@@ -118,7 +118,7 @@ TEST_F(TransferToSim, CancelAndSilenceEndTheTransfer) {
 
 // A scripted loader on a bare terminal, for what the sender puts on the wire.
 class ScriptedLoader : public ::testing::Test {
-protected:
+  protected:
     PortMapDir map;
     PtyPeer peer{map, 9};
     ComHandle link;

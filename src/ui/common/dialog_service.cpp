@@ -56,8 +56,7 @@ bool ScriptedDialogService::Message(QWidget*, MessageKind kind, const QString& t
     return confirm_answers.isEmpty() ? true : confirm_answers.takeFirst();
 }
 
-QString ScriptedDialogService::OpenFile(QWidget*, const QString&, const QString&,
-                                        const QString&) {
+QString ScriptedDialogService::OpenFile(QWidget*, const QString&, const QString&, const QString&) {
     return file_answers.isEmpty() ? QString() : file_answers.takeFirst();
 }
 

@@ -18,7 +18,7 @@ enum class MessageKind {
 };
 
 class DialogService {
-public:
+  public:
     virtual ~DialogService() = default;
     // Shows a modal box placed at the issuing window's left edge plus a third of its width
     // and its top edge plus a third of its height. Returns true for "&Yes" (Confirm) or
@@ -28,13 +28,12 @@ public:
     virtual QString OpenFile(QWidget* parent, const QString& caption, const QString& start,
                              const QString& filter) = 0;
     // A folder; an empty string when cancelled.
-    virtual QString ChooseFolder(QWidget* parent, const QString& caption,
-                                 const QString& start) = 0;
+    virtual QString ChooseFolder(QWidget* parent, const QString& caption, const QString& start) = 0;
 };
 
 // The real boxes and choosers.
 class QtDialogService : public DialogService {
-public:
+  public:
     bool Message(QWidget* parent, MessageKind kind, const QString& text) override;
     QString OpenFile(QWidget* parent, const QString& caption, const QString& start,
                      const QString& filter) override;
@@ -43,7 +42,7 @@ public:
 
 // For tests: records every message and answers from a script.
 class ScriptedDialogService : public DialogService {
-public:
+  public:
     struct Shown {
         MessageKind kind;
         QString text;

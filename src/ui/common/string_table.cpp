@@ -54,7 +54,11 @@ const QHash<int, QString>& table() {
 
 }  // namespace
 
-QString LoadStr(int id) { return table().value(id); }
-bool HasStr(int id) { return table().contains(id); }
+QString LoadStr(int id) {
+    return table().value(id);
+}
+bool HasStr(int id) {
+    return table().contains(id);
+}
 
 }  // namespace zb::ui

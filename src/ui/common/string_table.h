@@ -7,7 +7,7 @@
 namespace zb::ui {
 
 enum StringId : int {
-    IDS_PREPARING = 301,          // "Preparing..."
+    IDS_PREPARING = 301,  // "Preparing..."
     IDS_CONFIRM_REMOVE = 302,
     IDS_GET_CONFIG_FAIL = 303,
     IDS_APPLY_FAIL = 304,

@@ -1,0 +1,109 @@
+// The job window: a small borderless modal window that runs one job (read, apply or
+// upgrade, as each port's record asks) over every selected port and lists each port's
+// progress and latest message. Showing it starts the job; it closes by itself once the
+// job's supervisor has collected every worker.
+//
+// GUI thread only. The job runs on the engine's threads, which report through a
+// WorkReporter; their reports are applied here, on the GUI thread, in the order each
+// worker made them. While a job runs the window cannot be closed: X only asks the upgrade
+// transfers to stop.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <span>
+
+#include "dialog_service.h"
+#include "job_engine.h"
+#include "port_table.h"
+#include "work_reporter.h"
+#include "work_status.h"
+
+class QLabel;
+class QPushButton;
+class QTableView;
+
+namespace zb::ui {
+
+// A filled rectangle with a one-pixel outline (the title strip and the body frame).
+class TShape final : public QWidget {
+    Q_OBJECT
+  public:
+    using QWidget::QWidget;
+    void SetColours(const QColor& fill, const QColor& outline);
+    QColor Fill() const { return fill_; }
+    QColor Outline() const { return outline_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QColor fill_;
+    QColor outline_;
+};
+
+class Twork_form : public QDialog {
+    Q_OBJECT
+  public:
+    // How a showing starts the engine's job. It throws std::system_error when the job's
+    // threads cannot be created.
+    using JobStarter = std::function<void(zb::JobEngine&)>;
+
+    explicit Twork_form(DialogService& dialogs, QWidget* parent = nullptr);
+    // As above, with the job started through `starter` instead of JobEngine::Start.
+    Twork_form(DialogService& dialogs, JobStarter starter, QWidget* parent = nullptr);
+    // Waits for a job that still runs.
+    ~Twork_form() override;
+
+    // Not while a job runs.
+    void LoadPorts(const zb::PortTable& rows);
+    void StorePorts(zb::PortTable& rows) const;
+    void SetPortCount(std::uint32_t n);
+    void SetFirmwareFile(const QString& path);
+
+    std::uint32_t FailCount() const;
+    std::uint32_t ApplyFailCount() const;
+    // From a successful start until the end of the job has been shown.
+    bool IsRunning() const;
+
+    // Shows the window modally and starts a job; returns once the window has closed. The
+    // counters start from 0 at every showing.
+    int exec() override;
+    // Ignored while a job runs. Otherwise waits for the job's supervisor, drops the ports'
+    // progress bars and closes.
+    void done(int result) override;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    enum class State { Idle, Running };
+
+    void FormShow();
+    void btCloseClick();
+    void ApplyReports(std::span<const StatusUpdate> batch);
+    void SetWindowColours(zb::WindowColours colours);
+
+    DialogService& dialogs_;
+    JobStarter starter_;
+    State state_ = State::Idle;
+    std::uint32_t port_count_ = 0;
+
+    TShape* Shape1 = nullptr;
+    TShape* Shape2 = nullptr;
+    QPushButton* btClose = nullptr;
+    QLabel* port_status = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* m_count = nullptr;
+    QTableView* m_listview = nullptr;
+    StatusModel* model_ = nullptr;
+
+    // The engine reports through reporter_, so reporter_ is built before it and outlives it.
+    WorkReporter reporter_;
+    zb::JobEngine engine_;
+};
+
+}  // namespace zb::ui

@@ -1,0 +1,137 @@
+#include "work_test_support.h"
+
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTableView>
+#include <QTimer>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "pause.h"
+#include "steps.h"
+
+namespace worktest {
+namespace {
+std::string scratch_dir;  // also the port map
+}
+
+std::string ScratchPath(const std::string& name) {
+    return scratch_dir + "/" + name;
+}
+
+std::unique_ptr<zbsim::Simulator> StartModems(int count, int first_com, bool pacing) {
+    zbsim::SimOptions options;
+    options.count = count;
+    options.first_com = first_com;
+    options.ports_dir = scratch_dir;
+    options.pacing = pacing;
+    auto sim = std::make_unique<zbsim::Simulator>(options);
+    std::string error;
+    EXPECT_TRUE(sim->start(&error)) << error;
+    return sim;
+}
+
+void MapMissingPort(int com) {
+    const std::string link = ScratchPath("com" + std::to_string(com));
+    std::error_code ec;
+    std::filesystem::remove(link, ec);
+    std::filesystem::create_symlink(ScratchPath("no-such-device"), link, ec);
+    EXPECT_FALSE(ec) << ec.message();
+}
+
+zbsim::Fault MakeFault(zbsim::FaultKind kind, int ms, std::string code) {
+    zbsim::Fault f;
+    f.kind = kind;
+    f.ms = ms;
+    f.code = std::move(code);
+    return f;
+}
+
+zb::PortTable TableWith(const std::vector<std::int32_t>& coms) {
+    zb::PortTable table;
+    for (std::int32_t com : coms)
+        zb::AddPort(table[static_cast<std::size_t>(com - 1)], static_cast<std::uint32_t>(com));
+    return table;
+}
+
+zb::DeviceRecord& Rec(zb::PortTable& table, std::int32_t com) {
+    return *table[static_cast<std::size_t>(com - 1)].device;
+}
+
+std::size_t WriteImage(const std::string& path, std::size_t body_size) {
+    std::vector<std::uint8_t> image(zb::kImageHeaderSize + body_size);
+    for (std::size_t i = zb::kImageHeaderSize; i < image.size(); ++i)
+        image[i] = static_cast<std::uint8_t>(i * 7);
+    zb::WordSum sum;
+    sum.Add(std::span(image).subspan(zb::kImageHeaderSize));
+    std::memcpy(image.data(), "0101", 4);
+    const std::uint32_t fields[2] = {static_cast<std::uint32_t>(body_size), sum.Finish()};
+    std::memcpy(image.data() + 8, &fields[0], 4);  // little-endian host
+    std::memcpy(image.data() + 16, &fields[1], 4);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()),
+               static_cast<std::streamsize>(image.size()));
+    return image.size();
+}
+
+void ExecWithin(zb::ui::Twork_form& form, const std::function<void()>& tick) {
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, &form, [&] {
+        if (tick && form.isVisible()) tick();
+    });
+    ticker.start(2);
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, &form, [&] {
+        ADD_FAILURE() << "the job window is still up after 20 s";
+        static_cast<QDialog&>(form).QDialog::done(QDialog::Rejected);  // past its own rules
+    });
+    watchdog.start(20000);
+    form.exec();
+}
+
+bool WaitFor(const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && !clock.hasExpired(10000))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+const zb::ui::StatusModel& Model(const zb::ui::Twork_form& form) {
+    const auto* view = form.findChild<QTableView*>(QStringLiteral("m_listview"));
+    return dynamic_cast<const zb::ui::StatusModel&>(*view->model());
+}
+
+QString Cell(const zb::ui::Twork_form& form, int row, int column) {
+    const auto& model = Model(form);
+    return model.data(model.index(row, column)).toString();
+}
+
+}  // namespace worktest
+
+// The platform, the port map and the pause scale are set before QApplication exists and
+// before any test starts a thread.
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    ::testing::InitGoogleTest(&argc, argv);
+    char tmpl[] = "/tmp/zbwork-XXXXXX";
+    if (::mkdtemp(tmpl) == nullptr) return 1;
+    worktest::scratch_dir = tmpl;
+    ::setenv("ZBCONFIG_PORTS", tmpl, 1);
+    zb::SetPauseScale(0.01);
+    int result = 0;
+    {
+        QApplication app(argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(worktest::scratch_dir, ec);
+    return result;
+}

@@ -1,0 +1,41 @@
+// Shared pieces of the job window's tests: virtual modems on a private port map, port
+// tables, a firmware image file, and running the modal window with a deadline.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "port_table.h"
+#include "simulator.h"
+#include "work_form.h"
+
+namespace worktest {
+
+// Virtual modems COM first .. first+count-1 on the private port map.
+std::unique_ptr<zbsim::Simulator> StartModems(int count, int first_com, bool pacing = false);
+// Maps COM `com` to a device that does not exist.
+void MapMissingPort(int com);
+zbsim::Fault MakeFault(zbsim::FaultKind kind, int ms = 0, std::string code = "");
+
+// A table with fresh records (selected, defaults of a new port) for the given COM numbers.
+zb::PortTable TableWith(const std::vector<std::int32_t>& coms);
+zb::DeviceRecord& Rec(zb::PortTable& table, std::int32_t com);
+
+// Writes a valid firmware image of type 0101 over `body_size` bytes; returns its size.
+std::size_t WriteImage(const std::string& path, std::size_t body_size);
+std::string ScratchPath(const std::string& name);
+
+// Shows `form` modally; while it is up, `tick` runs on the GUI thread every few
+// milliseconds. A window still up after 20 s fails the test and is closed by force.
+void ExecWithin(zb::ui::Twork_form& form, const std::function<void()>& tick = {});
+// Processes events until `done` holds or 10 s have passed; returns `done()`.
+bool WaitFor(const std::function<bool()>& done);
+
+const zb::ui::StatusModel& Model(const zb::ui::Twork_form& form);
+QString Cell(const zb::ui::Twork_form& form, int row, int column);
+
+}  // namespace worktest

@@ -1,0 +1,211 @@
+#include "device_list.h"
+
+#include <array>
+#include <limits>
+#include <mutex>
+
+namespace zb::ui {
+namespace {
+
+constexpr std::array<ColumnDef, 18> kCatalogue{{
+    {kColComNo, 70, true},
+    {kColBaud, 70, false},
+    {kColParity, 50, false},
+    {kColDatabit, 60, false},
+    {kColStopbit, 60, false},
+    {kColInterface, 80, false},
+    {kColDevname, 90, true},
+    {kColDevtype, 90, true},
+    {kColTopology, 70, true},
+    {kColMode, 90, true},
+    {kColPanid, 60, true},
+    {kColParentAddr, 80, false},
+    {kColShortAddr, 80, false},
+    {kColLocalNode, 85, true},
+    {kColChannel, 60, true},
+    {kColOutpower, 80, false},
+    {kColSecurity, 70, false},
+    {kColFwVersion, 110, true},
+}};
+
+const QString kDash = QStringLiteral("-");
+const QString kNotApplicable = QStringLiteral("N/A");
+
+template <std::size_t N>
+QString TableText(const std::array<std::string_view, N>& table, std::int64_t index) {
+    const auto text = zb::ValueText(table, index);
+    if (!text) return QStringLiteral("?");
+    return QString::fromLatin1(text->data(), static_cast<qsizetype>(text->size()));
+}
+
+template <std::size_t N>
+QString FieldText(const std::array<char, N>& field) {
+    const std::string_view text = zb::TextOf(field);
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString Hex16(std::uint32_t value) {
+    return QString::asprintf("0x%04X", value & 0xFFFFu);
+}
+
+}  // namespace
+
+std::span<const ColumnDef> ColumnCatalogue() {
+    return kCatalogue;
+}
+
+std::optional<int> CatalogueWidth(int id) {
+    for (const ColumnDef& c : kCatalogue)
+        if (c.id == id) return c.width;
+    return std::nullopt;
+}
+
+ColumnLists DefaultColumnLists() {
+    ColumnLists lists;
+    for (const ColumnDef& c : ColumnCatalogue().subspan(1))
+        (c.shown_by_default ? lists.visible : lists.hidden).push_back(c.id);
+    return lists;
+}
+
+QString CellText(const zb::DeviceRecord* device, int id) {
+    if (device == nullptr) return kDash;
+    const zb::DeviceRecord& d = *device;
+    if (!d.connected || d.upgrade_wait || d.job_failed) return kDash;
+    const bool coordinator = d.devtype == 0;
+    switch (id) {
+        case kColBaud:
+            return TableText(zb::kBaudTexts, d.baud);
+        case kColParity:
+            return TableText(zb::kParityTexts, d.parity);
+        case kColDatabit:
+            return TableText(zb::kDatabitTexts, d.databit);
+        case kColStopbit:
+            return QString::number(std::int64_t{d.stopbit} + 1);
+        case kColInterface:
+            return TableText(zb::kInterfaceTexts, d.interface);
+        case kColDevname:
+            return FieldText(d.devname);
+        case kColDevtype:
+            return TableText(zb::kDevtypeTexts, d.devtype);
+        case kColTopology:
+            return TableText(zb::kTopologyTexts, d.topology);
+        case kColMode:
+            return coordinator ? TableText(zb::kTxmodeTexts, d.txmode) : kNotApplicable;
+        case kColPanid:
+            return Hex16(d.panid);
+        case kColParentAddr:
+            return Hex16(d.parent_addr);
+        case kColShortAddr:
+            return Hex16(d.short_addr);
+        case kColLocalNode:
+            if (coordinator && d.txmode == 0) return kNotApplicable;
+            return QString::number(d.lnodeid);
+        case kColChannel:
+            return QString::number(std::int64_t{d.channel} + 11);
+        case kColOutpower:
+            return TableText(zb::kOutpowerTexts, d.outpower);
+        case kColSecurity:
+            return d.security ? QStringLiteral("Enable") : QStringLiteral("Disable");
+        case kColFwVersion:
+            return FieldText(d.fw_version);
+        default:
+            return kDash;
+    }
+}
+
+QString StatusText(int selected_rows) {
+    return QLatin1Char(' ') + QString::number(selected_rows) +
+           QStringLiteral(" device(s) selected");
+}
+
+QString ListCaption(std::int32_t com) {
+    return QStringLiteral("COM") + QString::number(com);
+}
+
+std::optional<std::int32_t> ComOfCaption(const QString& caption) {
+    if (!caption.startsWith(QLatin1String("COM"))) return std::nullopt;
+    qsizetype i = 3;
+    while (i < caption.size() && caption[i].isSpace()) ++i;
+    bool negative = false;
+    if (i < caption.size() && (caption[i] == QLatin1Char('+') || caption[i] == QLatin1Char('-'))) {
+        negative = caption[i] == QLatin1Char('-');
+        ++i;
+    }
+    std::int64_t value = 0;
+    const qsizetype first_digit = i;
+    for (; i < caption.size(); ++i) {
+        const char16_t c = caption[i].unicode();
+        if (c < u'0' || c > u'9') break;
+        value = value * 10 + (c - u'0');
+        if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+    }
+    if (i == first_digit) return std::nullopt;
+    return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+std::vector<ListRow> BuildListRows(const zb::PortTable& rows, std::span<const int> visible) {
+    std::vector<ListRow> list;
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        const zb::PortRow& row = rows[k];
+        if (row.port_state != 1 || !row.device) continue;
+        ListRow item;
+        item.com = static_cast<std::int32_t>(k + 1);
+        item.cells.reserve(static_cast<qsizetype>(visible.size()) + 1);
+        item.cells.append(ListCaption(item.com));
+        for (int id : visible) item.cells.append(CellText(row.device.get(), id));
+        list.push_back(std::move(item));
+    }
+    return list;
+}
+
+void MarkAllPorts(zb::PortTable& rows, bool mark) {
+    for (zb::PortRow& row : rows) {
+        if (!row.device) continue;
+        if (mark) {
+            zb::MarkPort(row);
+        } else if (row.device->selected) {
+            zb::UnmarkPort(row);
+        }
+    }
+}
+
+void MarkListedPorts(zb::PortTable& rows, std::span<const std::int32_t> coms, bool mark) {
+    for (std::int32_t com : coms) {
+        const auto k = zb::RowOfCom(com);
+        if (!k) continue;
+        if (mark) {
+            zb::MarkPort(rows[*k]);
+        } else {
+            zb::UnmarkPort(rows[*k]);
+        }
+    }
+}
+
+void MarkUpgradeOf(zb::PortTable& rows, std::span<const std::int32_t> coms, bool on) {
+    for (std::int32_t com : coms)
+        if (const auto k = zb::RowOfCom(com)) zb::SetUpgradeMark(rows[*k], on);
+}
+
+std::vector<std::int32_t> UpgradeAgainPorts(const zb::PortTable& rows) {
+    std::vector<std::int32_t> coms;
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        const zb::PortRow& row = rows[k];
+        if (!row.device) continue;
+        bool selected = false;
+        if (row.port_lock) {
+            std::lock_guard lock(*row.port_lock);
+            selected = row.device->selected;
+        } else {
+            selected = row.device->selected;
+        }
+        if (selected && row.device->upgrade_wait) coms.push_back(static_cast<std::int32_t>(k + 1));
+    }
+    return coms;
+}
+
+QString UpgradeAgainText(std::int32_t com) {
+    return QStringLiteral("[COM") + QString::number(com) +
+           QStringLiteral("] : Need to upgrade firmware again.");
+}
+
+}  // namespace zb::ui

@@ -1,0 +1,111 @@
+// The main window (TForm1): the device list of the added COM ports with their modems'
+// settings, and the commands that add and remove ports, re-read the modems, and show the
+// about box and the help.
+//
+// It owns the port table and the column lists for the whole run. Every command runs on the
+// GUI thread to its end; the dialogs and job windows it opens are modal and live only for
+// that command. While a job window runs, its workers own the records of the marked ports;
+// the window touches a record's guarded flags only under the row's port_lock.
+#pragma once
+
+#include <QMainWindow>
+
+#include <cstdint>
+#include <vector>
+
+#include "device_list.h"
+#include "port_scan.h"
+#include "port_table.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QShowEvent;
+class QStatusBar;
+class QTableView;
+class QToolBar;
+class QToolButton;
+
+namespace zb::ui {
+
+class DialogService;
+class DeviceListModel;
+
+class TForm1 final : public QMainWindow {
+    Q_OBJECT
+public:
+    // `dialogs` must outlive the window. `list_ports` feeds the add-port dialog's scan.
+    explicit TForm1(DialogService& dialogs, SystemPortLister list_ports = ListSystemSerialPorts,
+                    QWidget* parent = nullptr);
+    ~TForm1() override;  // FormDestroy
+
+    // Commands.
+    void act_portadd();
+    void act_portdel();
+    void act_refresh();
+    void act_config();
+    void act_import();
+    void act_export();
+    void act_upgrade();
+    void act_options();
+    void act_about();
+    void mu_helpClick();
+    void act_exit();
+
+    // A later start of the program asked for this window.
+    void ShowFromOtherInstance();
+
+    // The device list.
+    void BuildColumns();
+    void FillDeviceList();
+    void RefreshView();
+    // MarkPorts: over every row with a record (all) or the selected list rows.
+    void MarkPorts(bool all, bool mark);
+    void MarkUpgrade(bool on);
+    // One warning per selected port left waiting in its loader, ascending. True if any.
+    bool ReportUpgradeAgain();
+    // The port numbers of the selected list rows, read from their captions, in list order.
+    std::vector<std::int32_t> SelectedPorts() const;
+    int ListRowCount() const;
+
+    zb::PortTable& Ports() { return rows_; }
+    ColumnLists& Columns() { return columns_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;  // FormShow
+
+private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateDeviceList();
+    void m_listviewSelectItem();
+    void m_listviewContextPopup(const QPoint& pos);
+
+    DialogService& dialogs_;
+    SystemPortLister list_ports_;
+    zb::PortTable rows_;
+    ColumnLists columns_;
+    bool shown_ = false;
+
+    QToolBar* m_toolbar = nullptr;
+    QTableView* m_listview = nullptr;
+    DeviceListModel* m_model = nullptr;
+    QStatusBar* m_statusbar = nullptr;
+    QLabel* m_status_panel = nullptr;
+    QMenu* m_popupmenu = nullptr;
+
+    QAction* mu_addport = nullptr;
+    QAction* mu_delport = nullptr;
+    QAction* mu_exit = nullptr;
+    QAction* mu_config = nullptr;
+    QAction* mu_import = nullptr;
+    QAction* mu_export = nullptr;
+    QAction* mu_upgrade = nullptr;
+    QAction* mu_refresh = nullptr;
+    QAction* mu_options = nullptr;
+    QAction* mu_help = nullptr;
+    QAction* mu_about = nullptr;
+};
+
+}  // namespace zb::ui

@@ -1,0 +1,90 @@
+#include "app_test_support.h"
+
+#include <QCoreApplication>
+#include <QLocalSocket>
+#include <QThread>
+
+#include "single_instance.h"
+#include "string_table.h"
+
+namespace zbtest {
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+Child::Child(const QString& program, const QStringList& args, const QProcessEnvironment& env)
+    : process_(std::make_unique<QProcess>()) {
+    process_->setProcessEnvironment(env);
+    process_->setProgram(program);
+    process_->setArguments(args);
+    process_->start();
+    started_ = process_->waitForStarted(static_cast<int>(kDeadline.count()));
+}
+
+Child::~Child() {
+    Stop();
+}
+
+bool Child::WaitExit(std::chrono::milliseconds deadline) {
+    return WaitFor([this] { return process_->state() == QProcess::NotRunning; }, deadline);
+}
+
+QString Child::WaitLine(const QString& prefix, std::chrono::milliseconds deadline) {
+    QString found;
+    WaitFor(
+        [&] {
+            out_ += process_->readAllStandardOutput();
+            const qsizetype complete = out_.lastIndexOf('\n');
+            if (complete < 0) return process_->state() == QProcess::NotRunning;
+            for (const QByteArray& line : out_.left(complete).split('\n')) {
+                if (line.startsWith(prefix.toUtf8())) {
+                    found = QString::fromUtf8(line).trimmed();
+                    return true;
+                }
+            }
+            return process_->state() == QProcess::NotRunning;
+        },
+        deadline);
+    return found;
+}
+
+QString Child::Output() {
+    out_ += process_->readAllStandardOutput();
+    return QString::fromLocal8Bit(out_);
+}
+
+QString Child::Stderr() {
+    return QString::fromLocal8Bit(process_->readAllStandardError());
+}
+
+void Child::Stop() {
+    if (process_->state() == QProcess::NotRunning) return;
+    process_->terminate();
+    if (!process_->waitForFinished(10000)) {
+        process_->kill();
+        process_->waitForFinished(10000);
+    }
+}
+
+QProcessEnvironment ProgramEnvironment() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return env;
+}
+
+bool InstanceListens() {
+    QLocalSocket socket;
+    socket.connectToServer(zb::ui::SingleInstance::NameFor(zb::ui::LoadStr(zb::ui::IDS_TITLE)));
+    const bool connected = socket.waitForConnected(1000);
+    socket.abort();
+    return connected;
+}
+
+}  // namespace zbtest

@@ -1,0 +1,64 @@
+#include "ui_test_support.h"
+
+#include <stdlib.h>
+
+#include <array>
+#include <filesystem>
+#include <string_view>
+
+namespace zbtest {
+
+TempDir::TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "zbui-XXXXXX").string();
+    if (::mkdtemp(tmpl.data()) != nullptr) path_ = tmpl;
+    EXPECT_FALSE(path_.empty());
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+}
+
+ScopedPortMap::ScopedPortMap() {
+    if (const char* old = std::getenv("ZBCONFIG_PORTS")) {
+        previous_ = old;
+        had_previous_ = true;
+    }
+    ::setenv("ZBCONFIG_PORTS", dir_.path().c_str(), 1);
+}
+
+ScopedPortMap::~ScopedPortMap() {
+    if (had_previous_) {
+        ::setenv("ZBCONFIG_PORTS", previous_.c_str(), 1);
+    } else {
+        ::unsetenv("ZBCONFIG_PORTS");
+    }
+}
+
+std::unique_ptr<zbsim::Simulator> StartModems(const std::string& ports_dir, int count,
+                                              int first_com) {
+    zbsim::SimOptions options;
+    options.count = count;
+    options.first_com = first_com;
+    options.ports_dir = ports_dir;
+    options.pacing = false;
+    auto sim = std::make_unique<zbsim::Simulator>(options);
+    std::string error;
+    EXPECT_TRUE(sim->start(&error)) << error;
+    return sim;
+}
+
+int CountReads(const zbsim::Simulator& sim, int com) {
+    static constexpr std::array<std::string_view, 19> kCodes{
+        "SB", "SD", "SS", "SP", "SI", "DS", "BN", "ZC", "ZE", "ZP",
+        "ZO", "ZT", "ZM", "ZA", "ZU", "ZN", "ZF", "ZS", "@V"};
+    int n = 0;
+    for (const std::string& r : sim.requests(com)) {
+        if (r.size() < 4) continue;
+        for (std::string_view code : kCodes)
+            if (std::string_view(r).substr(2, 2) == code) ++n;
+    }
+    return n;
+}
+
+}  // namespace zbtest

@@ -1,0 +1,93 @@
+// Shared pieces of the main-window tests: private directories, virtual modems on the
+// port map, and a driver for the modal dialogs a command opens.
+#pragma once
+
+#include <QApplication>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "simulator.h"
+
+// Readable QStrings in gtest's messages.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace zbtest {
+
+// A directory of its own, removed with the object.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Points ZBCONFIG_PORTS at a fresh directory for the object's life.
+class ScopedPortMap {
+public:
+    ScopedPortMap();
+    ~ScopedPortMap();
+    const std::string& path() const { return dir_.path(); }
+
+private:
+    TempDir dir_;
+    std::string previous_;
+    bool had_previous_ = false;
+};
+
+// Virtual modems COM first .. first+count-1 linked into `ports_dir`, unpaced.
+std::unique_ptr<zbsim::Simulator> StartModems(const std::string& ports_dir, int count,
+                                              int first_com);
+
+// The twenty read commands of a read-settings job that `sim` received for `com`.
+int CountReads(const zbsim::Simulator& sim, int com);
+
+// Runs `action` on the first visible modal widget of type T, polling from the event loop, so
+// that a command that opens it modally can be called directly. Gives up after `deadline`.
+template <class T>
+class ModalDriver {
+public:
+    explicit ModalDriver(std::function<void(T*)> action,
+                         std::chrono::milliseconds deadline = std::chrono::seconds(20))
+        : action_(std::move(action)), deadline_(std::chrono::steady_clock::now() + deadline) {
+        timer_.setInterval(5);
+        QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { Poll(); });
+        timer_.start();
+    }
+    bool ran() const { return ran_; }
+
+private:
+    void Poll() {
+        if (auto* widget = qobject_cast<T*>(QApplication::activeModalWidget());
+            widget != nullptr && widget->isVisible()) {
+            timer_.stop();
+            ran_ = true;
+            action_(widget);
+        } else if (std::chrono::steady_clock::now() > deadline_) {
+            timer_.stop();
+        }
+    }
+
+    std::function<void(T*)> action_;
+    std::chrono::steady_clock::time_point deadline_;
+    QTimer timer_;
+    bool ran_ = false;
+};
+
+}  // namespace zbtest

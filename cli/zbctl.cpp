@@ -44,7 +44,7 @@ int InputError(const std::string& message) {
 
 // Progress on stderr, one line per message change; upgrades also every tenth of the file.
 class CliReporter : public zb::NullJobReporter {
-  public:
+public:
     void SetPortMessage(std::int32_t com, std::string_view text) override {
         std::lock_guard lock(mutex_);
         last_message_[com] = std::string(text);
@@ -67,7 +67,7 @@ class CliReporter : public zb::NullJobReporter {
         return it == last_message_.end() ? "Preparing..." : it->second;
     }
 
-  private:
+private:
     std::mutex mutex_;
     std::map<std::int32_t, std::string> last_message_;
     std::map<std::int32_t, int> tenths_shown_;
@@ -76,7 +76,7 @@ class CliReporter : public zb::NullJobReporter {
 // SIGINT or SIGTERM asks the job to stop (an upgrade stops at its next block, leaving the
 // modem in its loader); a second one ends the program at once.
 class StopOnSignal {
-  public:
+public:
     explicit StopOnSignal(zb::JobEngine& job) {
         sigemptyset(&set_);
         sigaddset(&set_, SIGINT);
@@ -104,7 +104,7 @@ class StopOnSignal {
     StopOnSignal(const StopOnSignal&) = delete;
     StopOnSignal& operator=(const StopOnSignal&) = delete;
 
-  private:
+private:
     sigset_t set_{};
     std::thread thread_;
 };

@@ -22,7 +22,7 @@ namespace zbsim {
 
 // Where the request and block log lines go (besides the modem's own request list).
 class LogSink {
-  public:
+public:
     virtual ~LogSink() = default;
     virtual void write_line(int com, const std::string& text) = 0;
 };
@@ -31,7 +31,7 @@ class LogSink {
 std::string printable(const std::string& bytes);
 
 class Modem {
-  public:
+public:
     // Longest request list kept; older entries are dropped first.
     static constexpr std::size_t kMaxRequests = 65536;
 
@@ -51,7 +51,7 @@ class Modem {
     std::vector<std::string> requests() const { return {requests_.begin(), requests_.end()}; }
     void clear_requests() { requests_.clear(); }
 
-  private:
+private:
     // A complete or partial unit at the front of the input.
     struct Unit {
         enum Kind { None, Partial, Request, Block, Eot } kind = None;

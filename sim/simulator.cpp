@@ -31,7 +31,7 @@ constexpr int kMaxEvents = 256;
 constexpr int kMaxReads = 16;
 
 class FileLog : public LogSink {
-  public:
+public:
     ~FileLog() override { close(); }
 
     bool open(const std::string& path, std::string* error) {
@@ -53,7 +53,7 @@ class FileLog : public LogSink {
         std::fflush(file_);
     }
 
-  private:
+private:
     std::FILE* file_ = nullptr;
 };
 

@@ -57,8 +57,8 @@ struct ModemSettings {
     int rnodeid = 0;
     int startbyte = 0x7E;
     bool security = false;
-    std::string aeskey;  // 32 hex characters when security is on
-    std::string devname; // "SIM-<com>" by default
+    std::string aeskey;   // 32 hex characters when security is on
+    std::string devname;  // "SIM-<com>" by default
     int parent_addr = 0;
     int short_addr = 0;
     int fw_type = 0x0101;
@@ -70,11 +70,11 @@ enum class ModemMode { Application, Loader };
 struct ModemSnapshot {
     ModemSettings settings;
     ModemMode mode = ModemMode::Application;
-    std::uint64_t commands = 0;        // requests answered or ignored so far
-    std::uint64_t restarts = 0;        // "SR" mode 1
-    std::uint64_t blocks_acked = 0;    // blocks of the current or last transfer
-    std::uint64_t upgrades = 0;        // images accepted
-    std::vector<std::uint8_t> image;   // the last image received in full
+    std::uint64_t commands = 0;       // requests answered or ignored so far
+    std::uint64_t restarts = 0;       // "SR" mode 1
+    std::uint64_t blocks_acked = 0;   // blocks of the current or last transfer
+    std::uint64_t upgrades = 0;       // images accepted
+    std::vector<std::uint8_t> image;  // the last image received in full
 };
 
 struct SimOptions {

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "firmware_image.h"
 #include "job_engine.h"
 #include "pause.h"
 #include "steps.h"
@@ -39,7 +40,7 @@ constexpr int kModems = 1024;
 
 // zbsim in a child process, modems COM1..COM<count>, links in `dir`.
 class SimProcess {
-  public:
+public:
     SimProcess(const std::string& dir, int count) {
         int out[2];
         if (pipe(out) != 0) std::exit(1);
@@ -76,12 +77,12 @@ class SimProcess {
         waitpid(pid_, &status, 0);
     }
 
-  private:
+private:
     pid_t pid_ = -1;
 };
 
 class TimingReporter : public zb::NullJobReporter {
-  public:
+public:
     void SetPortMessage(std::int32_t com, std::string_view text) override {
         std::lock_guard lock(mutex_);
         if (text == "Firmware upgrading...") synced_[com] = Clock::now();
@@ -108,7 +109,7 @@ class TimingReporter : public zb::NullJobReporter {
         return failures_;
     }
 
-  private:
+private:
     std::mutex mutex_;
     std::map<std::int32_t, Clock::time_point> synced_, acked_;
     std::vector<std::string> failures_;
@@ -209,22 +210,14 @@ int main() {
 
         // Upgrade: 16 modems from one 64 KiB image.
         constexpr int kUpgraded = 16;
-        const std::vector<std::uint8_t> body(64 * 1024 - zb::kImageHeaderSize, 0xA5);
-        std::vector<std::uint8_t> image(zb::kImageHeaderSize, 0);
-        std::memcpy(image.data(), "0101", 4);
-        zb::WordSum sum;
-        sum.Add(body);
-        const std::uint32_t len = static_cast<std::uint32_t>(body.size()), check = sum.Finish();
-        for (int i = 0; i < 4; ++i) {
-            image[8 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(len >> (8 * i));
-            image[16 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(check >> (8 * i));
-        }
-        std::memcpy(image.data() + 20, "BENCH 2", 7);
-        image.insert(image.end(), body.begin(), body.end());
+        const std::vector<std::uint8_t> image = zbtest::MakeImage(
+            "0101", zbtest::PatternBody(64 * 1024 - zb::kImageHeaderSize), "BENCH 2");
         const std::string path = dir + "/bench.rom";
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(image.data()),
-                   static_cast<std::streamsize>(image.size()));
+        if (!zbtest::WriteFile(path, image)) {
+            std::fprintf(stderr, "cannot write %s\n", path.c_str());
+            std::filesystem::remove_all(dir);
+            return 1;
+        }
 
         zb::PortTable table;
         for (int com = 1; com <= kUpgraded; ++com) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "firmware_image.h"
 #include "param_commands.h"
 #include "serial_link.h"
 #include "simulator.h"
@@ -82,19 +83,7 @@ void bench_transaction() {
 void bench_transfer() {
     Bank bank(true);
     constexpr std::size_t size = 256 * 1024;
-    std::vector<std::uint8_t> image(size);
-    for (std::size_t i = 32; i < size; ++i) image[i] = static_cast<std::uint8_t>(i * 13);
-    std::memcpy(image.data(), "0101", 4);
-    const auto body = static_cast<std::uint32_t>(size - 32);
-    std::memcpy(image.data() + 8, &body, 4);
-    std::uint32_t sum = 0;
-    for (std::size_t i = 32; i < size; i += 4) {
-        std::uint32_t w = 0;
-        std::memcpy(&w, image.data() + i, 4);
-        sum += w;
-    }
-    std::memcpy(image.data() + 16, &sum, 4);
-    std::memcpy(image.data() + 20, "BENCH 1", 7);
+    std::vector<std::uint8_t> image = zbtest::MakeImage("0101", zbtest::PatternBody(size - 32));
 
     bank.sim->set_mode(1, zbsim::ModemMode::Loader);
     std::FILE* f = fmemopen(image.data(), image.size(), "rb");

@@ -17,7 +17,7 @@
 namespace zb {
 
 class JobContext {
-  public:
+public:
     explicit JobContext(JobReporter& reporter) : reporter_(reporter) {}
     JobContext(const JobContext&) = delete;
     JobContext& operator=(const JobContext&) = delete;
@@ -49,7 +49,7 @@ class JobContext {
     void MarkFailed(DeviceRecord& record) const;
     void SetWindowColours(WindowColours colours) const { reporter_.SetWindowColours(colours); }
 
-  private:
+private:
     JobReporter& reporter_;
     std::string fw_file;
     std::atomic<bool> abort_requested{false};

@@ -33,7 +33,7 @@
 namespace zb {
 
 class JobEngine {
-  public:
+public:
     // The reporter must outlive the engine.
     explicit JobEngine(JobReporter& reporter);
     // Waits for a running job to end.
@@ -75,7 +75,7 @@ class JobEngine {
     // Closing the window: drops every record's progress bar (progress_bar = null).
     void ReleaseProgressBars();
 
-  private:
+private:
     struct Active;
     void Supervise(Active& active);
     void Work(Active& active, std::size_t index);

@@ -25,7 +25,7 @@ namespace zb {
 enum class WindowColours { Normal, Upgrading };
 
 class JobReporter {
-  public:
+public:
     virtual ~JobReporter() = default;
 
     // The ports of the job, ascending. Their rows start as "COM<n>", "-", a hidden bar at 0
@@ -48,7 +48,7 @@ class JobReporter {
 
 // A reporter that ignores everything; derive from it to hear only some reports.
 class NullJobReporter : public JobReporter {
-  public:
+public:
     void JobStarted(const std::vector<std::int32_t>&) override {}
     void SetPortMessage(std::int32_t, std::string_view) override {}
     void SetPortProgress(std::int32_t, std::uint64_t, std::uint64_t) override {}

@@ -18,7 +18,7 @@ struct ProgressBarState {
 };
 
 class ProgressBar {
-  public:
+public:
     ProgressBarState State() const;
     // The position never exceeds the maximum: a larger value stops at it.
     ProgressBarState SetMax(std::uint32_t max);
@@ -29,7 +29,7 @@ class ProgressBar {
     // The window shows the bar when it first lays it over its cell.
     ProgressBarState SetVisible(bool visible);
 
-  private:
+private:
     mutable std::mutex mutex_;
     ProgressBarState state_;
 };

@@ -54,11 +54,11 @@ std::optional<std::uint32_t> ImageType(std::span<const std::uint8_t, kImageHeade
 // size. A body whose length is not a multiple of four has its last one to three bytes
 // zero-padded into a final word.
 class WordSum {
-  public:
+public:
     void Add(std::span<const std::uint8_t> bytes);
     std::uint32_t Finish() const;
 
-  private:
+private:
     std::uint32_t sum_ = 0;
     std::uint8_t partial_[4]{};
     std::size_t partial_len_ = 0;

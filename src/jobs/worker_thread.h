@@ -14,7 +14,7 @@
 namespace zb::detail {
 
 class WorkerThread {
-  public:
+public:
     WorkerThread() = default;
     ~WorkerThread() { Join(); }
     WorkerThread(const WorkerThread&) = delete;
@@ -25,18 +25,18 @@ class WorkerThread {
     void Join();
     bool Started() const { return started_; }
 
-  private:
+private:
     pthread_t id_{};
     bool started_ = false;
 };
 
 // Stays signalled once set, releasing every waiter, until it is destroyed.
 class ManualResetEvent {
-  public:
+public:
     void Set();
     void Wait();
 
-  private:
+private:
     std::mutex mutex_;
     std::condition_variable cv_;
     bool signalled_ = false;

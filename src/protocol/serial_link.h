@@ -17,7 +17,7 @@ namespace zb {
 // Handle of one open port. A default-constructed handle is null: there is no link.
 // The owner releases it with com_close; copies refer to the same port.
 class ComHandle {
-  public:
+public:
     constexpr ComHandle() = default;
     constexpr bool is_null() const { return native_ < 0; }
     constexpr explicit operator bool() const { return !is_null(); }
@@ -27,7 +27,7 @@ class ComHandle {
     static constexpr ComHandle from_native(std::intptr_t native) { return ComHandle(native); }
     constexpr std::intptr_t native() const { return native_; }
 
-  private:
+private:
     constexpr explicit ComHandle(std::intptr_t native) : native_(native) {}
     std::intptr_t native_ = -1;
 };

@@ -23,7 +23,7 @@ int fd_of(ComHandle link) {
 
 // Owns a descriptor until every step of opening has succeeded.
 class FdOwner {
-  public:
+public:
     explicit FdOwner(int fd) : fd_(fd) {}
     ~FdOwner() {
         if (fd_ >= 0) ::close(fd_);
@@ -37,7 +37,7 @@ class FdOwner {
         return fd;
     }
 
-  private:
+private:
     int fd_;
 };
 

@@ -34,7 +34,7 @@ std::string ReadAll(const std::string& path) {
 }
 
 class Zbctl : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         char tmpl[] = "/tmp/zbctl-test-XXXXXX";
         ASSERT_NE(::mkdtemp(tmpl), nullptr);

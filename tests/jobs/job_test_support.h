@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "firmware_image.h"
 #include "job_engine.h"
 #include "port_table.h"
 #include "simulator.h"
@@ -50,7 +51,7 @@ inline zbsim::Fault MakeFault(zbsim::FaultKind kind, int count = 0, std::string 
 }
 
 class RecordingReporter : public zb::JobReporter {
-  public:
+public:
     void JobStarted(const std::vector<std::int32_t>& coms) override;
     void SetPortMessage(std::int32_t com, std::string_view text) override;
     void SetPortProgress(std::int32_t com, std::uint64_t done, std::uint64_t total) override;
@@ -69,7 +70,7 @@ class RecordingReporter : public zb::JobReporter {
     // Called on the reporting thread after each progress report (e.g. to stop a job).
     std::function<void(std::int32_t com, std::uint64_t done)> on_progress;
 
-  private:
+private:
     void Add(Event e);
     mutable std::mutex mutex_;
     std::vector<Event> events_;
@@ -77,39 +78,29 @@ class RecordingReporter : public zb::JobReporter {
 
 // N virtual modems COM first .. first+N-1 on the private port map, unpaced.
 class Modems {
-  public:
+public:
     explicit Modems(int count, int first_com = 1, bool pacing = false);
     zbsim::Simulator& sim() { return *sim_; }
     // Requests of a modem whose two-letter code (at 2..3 of "?GSB0000...") is `code`.
     int CountRequests(int com, const std::string& code) const;
 
-  private:
+private:
     std::unique_ptr<zbsim::Simulator> sim_;
 };
-
-// A table with fresh records for the given COM numbers (selected, defaults of a new port).
-zb::PortTable TableWith(const std::vector<std::int32_t>& coms);
-zb::DeviceRecord& Rec(zb::PortTable& table, std::int32_t com);
 
 // Runs one job to its end with the engine.
 void RunJob(zb::JobEngine& job, const zb::PortTable& table, std::uint32_t count,
             const std::string& fw_file = "");
 
-// A firmware image: 32-byte header (type text, body length, word sum, version text at
-// 20..31) and the body.
-std::vector<std::uint8_t> MakeImage(const std::string& type, const std::vector<std::uint8_t>& body,
-                                    const std::string& version = "SIM 2.0.0");
-std::vector<std::uint8_t> PatternBody(std::size_t size);
-
 // A temporary file removed with the object.
 class TempFile {
-  public:
+public:
     explicit TempFile(const std::vector<std::uint8_t>& bytes);
     ~TempFile();
     const std::string& path() const { return path_; }
     void Truncate(std::size_t size) const;
 
-  private:
+private:
     std::string path_;
 };
 

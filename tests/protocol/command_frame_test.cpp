@@ -94,17 +94,9 @@ TEST(CheckReply, LoaderAnswerOnlyWhenTheOwnCodeIsMissing) {
 }
 
 // Replies scripted byte by byte on a pseudo-terminal.
-class ReplyTest : public ::testing::Test {
-  protected:
-    PortMapDir map;
-    PtyPeer peer{map, 7};
-    ComHandle link;
-
-    void SetUp() override {
-        ASSERT_EQ(com_open(7, &link), ST_OK);
-        ASSERT_EQ(com_setup(link, 115200, 0, 8, 0, FLOW_NONE), ST_OK);
-    }
-    void TearDown() override { com_close(link); }
+class ReplyTest : public zbtest::PtyLinkTest {
+protected:
+    ReplyTest() : PtyLinkTest(7) {}
 
     std::int32_t read_reply(const std::string& line, std::string* text) {
         peer.send(line);

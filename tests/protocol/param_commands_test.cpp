@@ -238,16 +238,9 @@ TEST_F(ParamTest, ASilentModemIsNoReply) {
 }
 
 // Replies that a well-behaved modem never sends, scripted on a bare terminal.
-class ScriptedReplies : public ::testing::Test {
-  protected:
-    PortMapDir map;
-    PtyPeer peer{map, 4};
-    ComHandle link;
-    void SetUp() override {
-        ASSERT_EQ(com_open(4, &link), ST_OK);
-        ASSERT_EQ(com_setup(link, 115200, 0, 8, 0, FLOW_NONE), ST_OK);
-    }
-    void TearDown() override { com_close(link); }
+class ScriptedReplies : public zbtest::PtyLinkTest {
+protected:
+    ScriptedReplies() : PtyLinkTest(4) {}
 };
 
 TEST_F(ScriptedReplies, NumericReadsNeedAReadableValue) {

@@ -16,11 +16,13 @@
 
 #include <gtest/gtest.h>
 
+#include "serial_link.h"
+
 namespace zbtest {
 
 // A temporary port-map directory that ZBCONFIG_PORTS points at while the object lives.
 class PortMapDir {
-  public:
+public:
     PortMapDir() {
         char tmpl[] = "/tmp/zbports-XXXXXX";
         const char* made = ::mkdtemp(tmpl);
@@ -40,12 +42,12 @@ class PortMapDir {
         EXPECT_FALSE(ec) << ec.message();
     }
 
-  private:
+private:
     std::string path_;
 };
 
 class PtyPeer {
-  public:
+public:
     explicit PtyPeer(const PortMapDir& map, int com) {
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
         EXPECT_GE(master_, 0);
@@ -95,10 +97,33 @@ class PtyPeer {
         master_ = -1;
     }
 
-  private:
+private:
     int master_ = -1;
     int slave_ = -1;
     std::string path_;
+};
+
+// A link to a scripted peer, opened and set up as every client opens a modem's port.
+class PtyLinkTest : public ::testing::Test {
+protected:
+    explicit PtyLinkTest(int com) : peer(map, com), com_(com) {}
+
+    void SetUp() override {
+        ASSERT_EQ(zb::com_open(com_, &link), zb::ST_OK);
+        ASSERT_EQ(zb::com_setup(link, 115200, 0, 8, 0, zb::FLOW_NONE), zb::ST_OK);
+    }
+    void TearDown() override {
+        if (link) {
+            EXPECT_EQ(zb::com_close(link), zb::ST_OK);
+        }
+    }
+
+    PortMapDir map;
+    PtyPeer peer;
+    zb::ComHandle link;
+
+private:
+    int com_;
 };
 
 }  // namespace zbtest

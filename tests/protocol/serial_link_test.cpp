@@ -82,22 +82,13 @@ TEST(PortMap, LooksUpEveryOpenAndFallsBack) {
     EXPECT_EQ(ports[1].first, 15);
 }
 
-class LinkTest : public ::testing::Test {
-  protected:
-    PortMapDir map;
-    PtyPeer peer{map, 12};
-    ComHandle link;
-
+class LinkTest : public zbtest::PtyLinkTest {
+protected:
+    LinkTest() : PtyLinkTest(12) {}
     void SetUp() override {
-        ASSERT_EQ(com_open(12, &link), ST_OK);
-        ASSERT_EQ(com_setup(link, 115200, 0, 8, 0, FLOW_NONE), ST_OK);
+        PtyLinkTest::SetUp();
         ASSERT_EQ(com_set_timeouts(link, 0, 0, 0, 0, 0), ST_OK);
         ASSERT_EQ(com_purge(link, PURGE_INPUT), ST_OK);
-    }
-    void TearDown() override {
-        if (link) {
-            EXPECT_EQ(com_close(link), ST_OK);
-        }
     }
 };
 

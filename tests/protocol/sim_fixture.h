@@ -13,7 +13,7 @@
 namespace zbtest {
 
 class SimFixture : public ::testing::Test {
-  protected:
+protected:
     explicit SimFixture(int count = 1, bool pacing = false) : count_(count), pacing_(pacing) {}
 
     void SetUp() override {
@@ -45,7 +45,7 @@ class SimFixture : public ::testing::Test {
     std::unique_ptr<zbsim::Simulator> sim;
     zb::ComHandle link;
 
-  private:
+private:
     int count_;
     bool pacing_;
 };

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "firmware_image.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -40,22 +41,9 @@ TEST(Block, ShortDataIsPaddedWithZerosAndCoveredByTheCrc) {
     EXPECT_EQ(block[132], crc & 0xFF);
 }
 
-// A firmware image the virtual loader accepts: header, body, word-sum checksum.
+// A firmware image the virtual loader accepts, `total` bytes long with its header.
 std::vector<std::uint8_t> make_image(std::size_t total, const char* version) {
-    std::vector<std::uint8_t> image(total);
-    for (std::size_t i = 32; i < total; ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 1);
-    std::memcpy(image.data(), "0101", 4);
-    const auto body = static_cast<std::uint32_t>(total - 32);
-    std::memcpy(image.data() + 8, &body, 4);
-    std::uint32_t sum = 0;
-    for (std::size_t i = 32; i < total; i += 4) {
-        std::uint32_t word = 0;
-        std::memcpy(&word, image.data() + i, std::min<std::size_t>(4, total - i));
-        sum += word;
-    }
-    std::memcpy(image.data() + 16, &sum, 4);
-    std::memcpy(image.data() + 20, version, std::min<std::size_t>(12, std::strlen(version)));
-    return image;
+    return zbtest::MakeImage("0101", zbtest::PatternBody(total - 32), version);
 }
 
 struct MemFile {
@@ -68,7 +56,7 @@ struct MemFile {
 };
 
 class TransferToSim : public zbtest::SimFixture {
-  protected:
+protected:
     XmResult send_image(std::vector<std::uint8_t>& image, std::uint64_t* blocks) {
         sim->set_mode(1, zbsim::ModemMode::Loader);
         MemFile file(image);
@@ -117,16 +105,9 @@ TEST_F(TransferToSim, CancelAndSilenceEndTheTransfer) {
 }
 
 // A scripted loader on a bare terminal, for what the sender puts on the wire.
-class ScriptedLoader : public ::testing::Test {
-  protected:
-    PortMapDir map;
-    PtyPeer peer{map, 9};
-    ComHandle link;
-    void SetUp() override {
-        ASSERT_EQ(com_open(9, &link), ST_OK);
-        ASSERT_EQ(com_setup(link, 115200, 0, 8, 0, FLOW_NONE), ST_OK);
-    }
-    void TearDown() override { com_close(link); }
+class ScriptedLoader : public zbtest::PtyLinkTest {
+protected:
+    ScriptedLoader() : PtyLinkTest(9) {}
 
     // Like a real loader: 'C' until the first block starts, since the sender purges its
     // input before it listens.

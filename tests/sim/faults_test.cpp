@@ -96,7 +96,7 @@ TEST_F(SimTest, LoaderAnswersFromTheApplication) {
 }
 
 class BlockFaults : public SimTest {
-  protected:
+protected:
     void SetUp() override {
         SimTest::SetUp();
         sim->set_mode(1, zbsim::ModemMode::Loader);

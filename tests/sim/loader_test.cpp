@@ -15,7 +15,7 @@ constexpr int kNak = 0x15;
 constexpr int kCan = 0x18;
 
 class LoaderTest : public SimTest {
-  protected:
+protected:
     void enter_loader() {
         ASSERT_EQ(client->ask("?CXF00000"), "!CXF00000");
         ASSERT_EQ(client->ask("?CSR00000"), "!CSR00000");

@@ -109,7 +109,7 @@ TEST(Scale, ThousandAndTwentyFourModemsStartAnswerAndStop) {
 // ---- The program ------------------------------------------------------------------------
 
 class Program {
-  public:
+public:
     explicit Program(std::vector<std::string> args) {
         args.insert(args.begin(), ZBSIM_PATH);
         std::vector<char*> argv;
@@ -158,7 +158,7 @@ class Program {
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 
-  private:
+private:
     static bool read_char(int fd, char* c) {
         pollfd p{fd, POLLIN, 0};
         return fd >= 0 && ::poll(&p, 1, simtest::kWaitMs) == 1 && ::read(fd, c, 1) == 1;

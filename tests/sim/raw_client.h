@@ -25,7 +25,7 @@ using Clock = std::chrono::steady_clock;
 inline constexpr int kWaitMs = 5000;
 
 class RawClient {
-  public:
+public:
     explicit RawClient(const std::string& path) {
         fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd_ < 0) return;
@@ -96,7 +96,7 @@ class RawClient {
     }
     void flush_input() { tcflush(fd_, TCIFLUSH); }
 
-  private:
+private:
     int fd_ = -1;
 };
 

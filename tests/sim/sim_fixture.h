@@ -18,7 +18,7 @@
 namespace simtest {
 
 class TempDir {
-  public:
+public:
     TempDir() {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "zbsim-test-XXXXXX").string();
@@ -30,7 +30,7 @@ class TempDir {
     }
     const std::string& path() const { return path_; }
 
-  private:
+private:
     std::string path_;
 };
 
@@ -42,7 +42,7 @@ inline std::string read_file(const std::string& path) {
 }
 
 class SimTest : public ::testing::Test {
-  protected:
+protected:
     // Called by SetUp with no pacing; tests that need other options call it again.
     void start(bool pacing = false, int count = 1) {
         client.reset();

@@ -54,7 +54,7 @@ struct EventStats {
 };
 
 class TimedApplication final : public QApplication {
-  public:
+public:
     using QApplication::QApplication;
     bool notify(QObject* receiver, QEvent* event) override {
         const auto t0 = std::chrono::steady_clock::now();

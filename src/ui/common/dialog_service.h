@@ -18,7 +18,7 @@ enum class MessageKind {
 };
 
 class DialogService {
-  public:
+public:
     virtual ~DialogService() = default;
     // Shows a modal box placed at the issuing window's left edge plus a third of its width
     // and its top edge plus a third of its height. Returns true for "&Yes" (Confirm) or
@@ -33,7 +33,7 @@ class DialogService {
 
 // The real boxes and choosers.
 class QtDialogService : public DialogService {
-  public:
+public:
     bool Message(QWidget* parent, MessageKind kind, const QString& text) override;
     QString OpenFile(QWidget* parent, const QString& caption, const QString& start,
                      const QString& filter) override;
@@ -42,7 +42,7 @@ class QtDialogService : public DialogService {
 
 // For tests: records every message and answers from a script.
 class ScriptedDialogService : public DialogService {
-  public:
+public:
     struct Shown {
         MessageKind kind;
         QString text;

@@ -31,23 +31,23 @@ namespace zb::ui {
 // A filled rectangle with a one-pixel outline (the title strip and the body frame).
 class TShape final : public QWidget {
     Q_OBJECT
-  public:
+public:
     using QWidget::QWidget;
     void SetColours(const QColor& fill, const QColor& outline);
     QColor Fill() const { return fill_; }
     QColor Outline() const { return outline_; }
 
-  protected:
+protected:
     void paintEvent(QPaintEvent* event) override;
 
-  private:
+private:
     QColor fill_;
     QColor outline_;
 };
 
 class Twork_form : public QDialog {
     Q_OBJECT
-  public:
+public:
     // How a showing starts the engine's job. It throws std::system_error when the job's
     // threads cannot be created.
     using JobStarter = std::function<void(zb::JobEngine&)>;
@@ -76,10 +76,10 @@ class Twork_form : public QDialog {
     // progress bars and closes.
     void done(int result) override;
 
-  protected:
+protected:
     void closeEvent(QCloseEvent* event) override;
 
-  private:
+private:
     enum class State { Idle, Running };
 
     void FormShow();

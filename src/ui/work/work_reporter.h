@@ -26,7 +26,7 @@ namespace zb::ui {
 
 class WorkReporter final : public QObject, public zb::JobReporter {
     Q_OBJECT
-  public:
+public:
     using Sink = std::function<void(std::span<const StatusUpdate>)>;
     explicit WorkReporter(Sink sink, QObject* parent = nullptr);
     ~WorkReporter() override;
@@ -41,7 +41,7 @@ class WorkReporter final : public QObject, public zb::JobReporter {
     void SetWindowColours(zb::WindowColours colours) override;
     void JobFinished() override;
 
-  private:
+private:
     struct Node {
         StatusUpdate update;
         Node* next = nullptr;

@@ -65,7 +65,7 @@ struct StatusUpdate {
 
 class StatusModel final : public QAbstractTableModel {
     Q_OBJECT
-  public:
+public:
     using QAbstractTableModel::QAbstractTableModel;
 
     // New rows "COM<n>", "-", an empty bar, "Preparing...", none failed.
@@ -88,7 +88,7 @@ class StatusModel final : public QAbstractTableModel {
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-  private:
+private:
     struct Row {
         QString size_text;
         QString message;
@@ -106,12 +106,12 @@ class StatusModel final : public QAbstractTableModel {
 // Draws each port's bar over its Progress cell; other cells as usual.
 class ProgressDelegate final : public QStyledItemDelegate {
     Q_OBJECT
-  public:
+public:
     ProgressDelegate(const StatusModel& model, QObject* parent);
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
 
-  private:
+private:
     const StatusModel& model_;
 };
 

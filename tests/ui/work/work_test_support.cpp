@@ -53,30 +53,10 @@ zbsim::Fault MakeFault(zbsim::FaultKind kind, int ms, std::string code) {
     return f;
 }
 
-zb::PortTable TableWith(const std::vector<std::int32_t>& coms) {
-    zb::PortTable table;
-    for (std::int32_t com : coms)
-        zb::AddPort(table[static_cast<std::size_t>(com - 1)], static_cast<std::uint32_t>(com));
-    return table;
-}
-
-zb::DeviceRecord& Rec(zb::PortTable& table, std::int32_t com) {
-    return *table[static_cast<std::size_t>(com - 1)].device;
-}
-
 std::size_t WriteImage(const std::string& path, std::size_t body_size) {
-    std::vector<std::uint8_t> image(zb::kImageHeaderSize + body_size);
-    for (std::size_t i = zb::kImageHeaderSize; i < image.size(); ++i)
-        image[i] = static_cast<std::uint8_t>(i * 7);
-    zb::WordSum sum;
-    sum.Add(std::span(image).subspan(zb::kImageHeaderSize));
-    std::memcpy(image.data(), "0101", 4);
-    const std::uint32_t fields[2] = {static_cast<std::uint32_t>(body_size), sum.Finish()};
-    std::memcpy(image.data() + 8, &fields[0], 4);  // little-endian host
-    std::memcpy(image.data() + 16, &fields[1], 4);
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(image.data()),
-               static_cast<std::streamsize>(image.size()));
+    const std::vector<std::uint8_t> image =
+        zbtest::MakeImage("0101", zbtest::PatternBody(body_size), "");
+    EXPECT_TRUE(zbtest::WriteFile(path, image)) << path;
     return image.size();
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "firmware_image.h"
 #include "port_table.h"
 #include "simulator.h"
 #include "work_form.h"
@@ -21,9 +22,8 @@ std::unique_ptr<zbsim::Simulator> StartModems(int count, int first_com, bool pac
 void MapMissingPort(int com);
 zbsim::Fault MakeFault(zbsim::FaultKind kind, int ms = 0, std::string code = "");
 
-// A table with fresh records (selected, defaults of a new port) for the given COM numbers.
-zb::PortTable TableWith(const std::vector<std::int32_t>& coms);
-zb::DeviceRecord& Rec(zb::PortTable& table, std::int32_t com);
+using zbtest::Rec;
+using zbtest::TableWith;
 
 // Writes a valid firmware image of type 0101 over `body_size` bytes; returns its size.
 std::size_t WriteImage(const std::string& path, std::size_t body_size);

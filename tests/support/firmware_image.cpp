@@ -1,0 +1,56 @@
+#include "firmware_image.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+
+#include "steps.h"
+
+namespace zbtest {
+
+std::vector<std::uint8_t> PatternBody(std::size_t size) {
+    std::vector<std::uint8_t> body(size);
+    std::uint32_t x = 0x12345678;
+    for (auto& b : body) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<std::uint8_t>(x >> 16);
+    }
+    return body;
+}
+
+std::vector<std::uint8_t> MakeImage(const std::string& type, const std::vector<std::uint8_t>& body,
+                                    const std::string& version) {
+    std::vector<std::uint8_t> image(zb::kImageHeaderSize, 0);
+    std::memcpy(image.data(), type.data(), std::min<std::size_t>(type.size(), 4));
+    const auto put32 = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            image[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    put32(8, static_cast<std::uint32_t>(body.size()));
+    zb::WordSum sum;
+    sum.Add(body);
+    put32(16, sum.Finish());
+    std::memcpy(image.data() + 20, version.data(), std::min<std::size_t>(version.size(), 12));
+    image.insert(image.end(), body.begin(), body.end());
+    return image;
+}
+
+bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+zb::PortTable TableWith(const std::vector<std::int32_t>& coms) {
+    zb::PortTable table;
+    for (std::int32_t com : coms)
+        zb::AddPort(table[static_cast<std::size_t>(com - 1)], static_cast<std::uint32_t>(com));
+    return table;
+}
+
+zb::DeviceRecord& Rec(zb::PortTable& table, std::int32_t com) {
+    return *table[static_cast<std::size_t>(com - 1)].device;
+}
+
+}  // namespace zbtest

@@ -1,0 +1,27 @@
+// Test and benchmark helpers: firmware images the virtual loader accepts, and port tables
+// with fresh records. Plain functions; no test framework needed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "port_table.h"
+
+namespace zbtest {
+
+// A firmware image: 32-byte header (type text at 0..3, body length at 8, word sum of the
+// body at 16, both little-endian, version text at 20..31) and the body.
+std::vector<std::uint8_t> MakeImage(const std::string& type, const std::vector<std::uint8_t>& body,
+                                    const std::string& version = "SIM 2.0.0");
+// A body of `size` pseudo-random bytes, the same every time.
+std::vector<std::uint8_t> PatternBody(std::size_t size);
+// Writes `bytes` to `path`; false when that fails.
+bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+// A table with fresh records (selected, defaults of a new port) for the given COM numbers.
+zb::PortTable TableWith(const std::vector<std::int32_t>& coms);
+zb::DeviceRecord& Rec(zb::PortTable& table, std::int32_t com);
+
+}  // namespace zbtest

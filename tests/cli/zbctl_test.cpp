@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "cli_output.h"
+#include "modem_bank.h"
 #include "simulator.h"
 #include "steps.h"
 
@@ -47,14 +48,7 @@ protected:
     }
 
     zbsim::Simulator& StartModems(int count, int first_com) {
-        zbsim::SimOptions options;
-        options.count = count;
-        options.first_com = first_com;
-        options.ports_dir = dir_;
-        options.pacing = false;
-        sim_ = std::make_unique<zbsim::Simulator>(options);
-        std::string error;
-        EXPECT_TRUE(sim_->start(&error)) << error;
+        sim_ = zbtest::StartModems(dir_, count, first_com);
         return *sim_;
     }
 

@@ -91,16 +91,8 @@ void RecordingReporter::Clear() {
     events_.clear();
 }
 
-Modems::Modems(int count, int first_com, bool pacing) {
-    zbsim::SimOptions options;
-    options.count = count;
-    options.first_com = first_com;
-    options.ports_dir = PortsDir();
-    options.pacing = pacing;
-    sim_ = std::make_unique<zbsim::Simulator>(options);
-    std::string error;
-    EXPECT_TRUE(sim_->start(&error)) << error;
-}
+Modems::Modems(int count, int first_com, bool pacing)
+    : sim_(StartModems(PortsDir(), count, first_com, pacing)) {}
 
 int Modems::CountRequests(int com, const std::string& code) const {
     int n = 0;

@@ -17,6 +17,7 @@
 
 #include "firmware_image.h"
 #include "job_engine.h"
+#include "modem_bank.h"
 #include "port_table.h"
 #include "simulator.h"
 

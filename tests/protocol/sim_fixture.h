@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "modem_bank.h"
 #include "pty_peer.h"
 #include "serial_link.h"
 #include "simulator.h"
@@ -17,14 +18,8 @@ protected:
     explicit SimFixture(int count = 1, bool pacing = false) : count_(count), pacing_(pacing) {}
 
     void SetUp() override {
-        zbsim::SimOptions options;
-        options.count = count_;
-        options.first_com = 1;
-        options.ports_dir = map.path();
-        options.pacing = pacing_;
-        sim = std::make_unique<zbsim::Simulator>(options);
-        std::string error;
-        ASSERT_TRUE(sim->start(&error)) << error;
+        sim = StartModems(map.path(), count_, 1, pacing_);
+        ASSERT_FALSE(HasFailure());
         ASSERT_EQ(zb::com_open(1, &link), zb::ST_OK);
         ASSERT_EQ(zb::com_setup(link, 115200, 0, 8, 0, zb::FLOW_NONE), zb::ST_OK);
         ASSERT_EQ(zb::com_purge(link, zb::PURGE_INPUT), zb::ST_OK);

@@ -35,19 +35,6 @@ ScopedPortMap::~ScopedPortMap() {
     }
 }
 
-std::unique_ptr<zbsim::Simulator> StartModems(const std::string& ports_dir, int count,
-                                              int first_com) {
-    zbsim::SimOptions options;
-    options.count = count;
-    options.first_com = first_com;
-    options.ports_dir = ports_dir;
-    options.pacing = false;
-    auto sim = std::make_unique<zbsim::Simulator>(options);
-    std::string error;
-    EXPECT_TRUE(sim->start(&error)) << error;
-    return sim;
-}
-
 int CountReads(const zbsim::Simulator& sim, int com) {
     static constexpr std::array<std::string_view, 19> kCodes{
         "SB", "SD", "SS", "SP", "SI", "DS", "BN", "ZC", "ZE", "ZP",

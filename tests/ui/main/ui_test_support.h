@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "modem_bank.h"
 #include "simulator.h"
 
 // Readable QStrings in gtest's messages.
@@ -50,10 +51,6 @@ private:
     std::string previous_;
     bool had_previous_ = false;
 };
-
-// Virtual modems COM first .. first+count-1 linked into `ports_dir`, unpaced.
-std::unique_ptr<zbsim::Simulator> StartModems(const std::string& ports_dir, int count,
-                                              int first_com);
 
 // The twenty read commands of a read-settings job that `sim` received for `com`.
 int CountReads(const zbsim::Simulator& sim, int com);

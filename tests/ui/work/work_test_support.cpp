@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "modem_bank.h"
 #include "pause.h"
 #include "steps.h"
 
@@ -26,15 +27,7 @@ std::string ScratchPath(const std::string& name) {
 }
 
 std::unique_ptr<zbsim::Simulator> StartModems(int count, int first_com, bool pacing) {
-    zbsim::SimOptions options;
-    options.count = count;
-    options.first_com = first_com;
-    options.ports_dir = scratch_dir;
-    options.pacing = pacing;
-    auto sim = std::make_unique<zbsim::Simulator>(options);
-    std::string error;
-    EXPECT_TRUE(sim->start(&error)) << error;
-    return sim;
+    return zbtest::StartModems(scratch_dir, count, first_com, pacing);
 }
 
 void MapMissingPort(int com) {

@@ -17,7 +17,10 @@ std::string Hex4(std::uint32_t value) {
 template <std::size_t N>
 std::string TableText(const std::array<std::string_view, N>& table, std::int64_t index) {
     const auto text = zb::ValueText(table, index);
-    return text ? std::string(*text) : "?" + std::to_string(index);
+    if (text) return std::string(*text);
+    std::string unknown = "?";
+    unknown += std::to_string(index);
+    return unknown;
 }
 
 // Settings mean something only after a successful read of a device in its application.

@@ -239,6 +239,7 @@ void JobEngine::Supervise(Active& a) {
 }
 
 void JobEngine::Work(Active& a, std::size_t index) {
+    detail::YieldPriorityToInteractiveThreads();
     JobPause();
     a.start_event.Wait();
     // A reference of its own keeps the record alive even if the row is dropped.

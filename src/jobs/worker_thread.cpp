@@ -1,6 +1,9 @@
 #include "worker_thread.h"
 
 #include <limits.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -20,6 +23,10 @@ constexpr std::size_t kStackSize = 256u << 10;
 #endif
 #else
 constexpr std::size_t kStackSize = 256u << 10;
+#endif
+
+#if defined(__linux__)
+constexpr int kWorkerNice = 10;
 #endif
 
 void* RunBody(void* arg) {
@@ -62,6 +69,14 @@ void ManualResetEvent::Set() {
 void ManualResetEvent::Wait() {
     std::unique_lock lock(mutex_);
     cv_.wait(lock, [this] { return signalled_; });
+}
+
+void YieldPriorityToInteractiveThreads() {
+#if defined(__linux__)
+    // On Linux every thread has its own nice value; raising it needs no privilege.
+    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
+    (void)::setpriority(PRIO_PROCESS, tid, kWorkerNice);
+#endif
 }
 
 }  // namespace zb::detail

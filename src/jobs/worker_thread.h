@@ -42,4 +42,9 @@ private:
     bool signalled_ = false;
 };
 
+// Lowers the calling thread's scheduling priority a little, so that a thousand busy port
+// workers never keep the thread that draws the window from running. A no-op where threads
+// have no priority of their own.
+void YieldPriorityToInteractiveThreads();
+
 }  // namespace zb::detail

@@ -118,10 +118,6 @@ QString StatusText(int selected_rows) {
            QStringLiteral(" device(s) selected");
 }
 
-QString ListCaption(std::int32_t com) {
-    return QStringLiteral("COM") + QString::number(com);
-}
-
 std::optional<std::int32_t> ComOfCaption(const QString& caption) {
     if (!caption.startsWith(QLatin1String("COM"))) return std::nullopt;
     qsizetype i = 3;
@@ -151,7 +147,7 @@ std::vector<ListRow> BuildListRows(const zb::PortTable& rows, std::span<const in
         ListRow item;
         item.com = static_cast<std::int32_t>(k + 1);
         item.cells.reserve(static_cast<qsizetype>(visible.size()) + 1);
-        item.cells.append(ListCaption(item.com));
+        item.cells.append(ComCaption(item.com));
         for (int id : visible) item.cells.append(CellText(row.device.get(), id));
         list.push_back(std::move(item));
     }

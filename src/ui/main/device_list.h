@@ -15,6 +15,7 @@
 #include <span>
 #include <vector>
 
+#include "com_caption.h"
 #include "port_table.h"
 
 namespace zb::ui {
@@ -66,8 +67,6 @@ QString CellText(const zb::DeviceRecord* device, int id);
 // " <n> device(s) selected".
 QString StatusText(int selected_rows);
 
-// "COM<n>", the caption of a list row and of an offered port.
-QString ListCaption(std::int32_t com);
 // The port number read from a caption as "COM%d" reads it: "COM", optional blanks and
 // sign, then decimal digits (anything after them is ignored). std::nullopt without digits
 // or outside the 32-bit range.

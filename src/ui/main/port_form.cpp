@@ -64,7 +64,7 @@ void Tport_form::showEvent(QShowEvent* event) {
     for (std::size_t k = 0; k < rows_.size(); ++k) {
         if (rows_[k].port_state != 0) continue;
         const auto com = static_cast<std::int32_t>(k + 1);
-        QString text = ListCaption(com);
+        QString text = ComCaption(com);
         if (const auto it = descriptions_.find(com); it != descriptions_.end())
             text += QStringLiteral("   ") + it->second;
         lb_comport->addItem(text);

@@ -8,10 +8,6 @@
 
 namespace zb::ui {
 
-QString ComCaption(std::int32_t com) {
-    return QStringLiteral("COM") + QString::number(com);
-}
-
 QString FileSizeText(std::uint64_t done, std::uint64_t total) {
     return QString::number(done) + QStringLiteral(" / ") + QString::number(total);
 }

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "com_caption.h"
 #include "job_reporter.h"
 #include "port_table.h"
 #include "progress_bar.h"
@@ -26,8 +27,6 @@ namespace zb::ui {
 enum StatusColumn : int { kColCom = 0, kColFileSize, kColProgress, kColMessages, kColCount };
 inline constexpr std::array<int, kColCount> kStatusColumnWidths{65, 100, 75, 150};
 
-// "COM3".
-QString ComCaption(std::int32_t com);
 // The File size cell during an upgrade: bytes acknowledged / image size.
 QString FileSizeText(std::uint64_t done, std::uint64_t total);
 // The ports a job over `rows` runs on: every row with a selected record, ascending.

@@ -145,7 +145,7 @@ TEST(StatusTextTest, BlankCountAndWords) {
 }
 
 TEST(CaptionTest, ReadsLikeComPercentD) {
-    EXPECT_EQ(zb::ui::ListCaption(7), "COM7");
+    EXPECT_EQ(zb::ui::ComCaption(7), "COM7");
     EXPECT_EQ(zb::ui::ComOfCaption("COM7"), 7);
     EXPECT_EQ(zb::ui::ComOfCaption("COM1024"), 1024);
     EXPECT_EQ(zb::ui::ComOfCaption("COM5   USB serial, FT232R"), 5);

@@ -1,0 +1,106 @@
+// Configuration files: the settings of one modem as a small INI text, sections "Serial"
+// and "ZigBee". Export writes one file per selected port ("KRB7310_Config<COM>.txt");
+// import reads one file, checks every key and gives its settings to every selected port.
+//
+// Reading: section and key names match without regard to case; a value is the text after
+// the first '=' with surrounding blanks removed; lines may end in LF or CRLF; other sections
+// and keys are ignored. Writing: LF line ends; an existing file is updated key by key and
+// keeps its other lines; every file goes to a temporary name in the same folder first and is
+// renamed into place, so a crash or a full disk never leaves a half-written file.
+//
+// Plain functions, no shared state. The table functions change or read records of the
+// selected rows and are for the controlling thread while no job runs.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "port_table.h"
+
+namespace zb {
+
+// An INI text kept line by line, so that an update keeps what it does not touch.
+class IniText {
+public:
+    IniText() = default;
+    // LF and CRLF alike.
+    static IniText Parse(std::string_view text);
+
+    // The value of `key` in `section` (first match, names without regard to case), or
+    // std::nullopt when the section or key is missing.
+    std::optional<std::string> Get(std::string_view section, std::string_view key) const;
+    // Replaces the value of an existing key, or adds the key at the end of its section, or
+    // the section (with the key) at the end of the text.
+    void Set(std::string_view section, std::string_view key, std::string_view value);
+    // The lines joined with LF, ending with one.
+    std::string Text() const;
+
+private:
+    std::vector<std::string> lines_;
+};
+
+// "KRB7310_Config<com>.txt".
+std::string ConfigFileName(std::uint32_t com);
+
+// The writer's keys of `record`, in their order, into `ini`.
+void PutSettings(IniText& ini, const DeviceRecord& record);
+
+// Writes (or updates) `path` from `record`, atomically. On failure returns false with the
+// system's reason in *error, and leaves no temporary file and any existing file unchanged.
+bool WriteConfigFile(const std::string& path, const DeviceRecord& record, std::string* error);
+
+struct ConfigWriteFailure {
+    std::uint32_t com = 0;
+    std::string path;
+    std::string reason;  // the system's words, e.g. "Permission denied"
+};
+// One file per row (0..1023) whose record is selected, into `folder`. The failures, in row
+// order; empty when every file was written.
+std::vector<ConfigWriteFailure> WriteConfigFiles(const PortTable& rows, const std::string& folder);
+
+// The settings a file carries, once every check has passed, in the record's encodings.
+struct ConfigSettings {
+    std::uint32_t baud = 0;
+    std::uint32_t parity = 0;
+    std::int32_t databit = 0;  // "Data Bit" minus 8
+    std::uint32_t stopbit = 0;
+    std::uint32_t interface = 0;
+    std::string devname;
+    std::uint32_t devtype = 0;
+    std::uint32_t rnodeid = 0;
+    std::uint32_t panid = 0;
+    std::int32_t channel = 0;
+    std::uint32_t outpower = 0;
+    std::uint32_t topology = 0;
+    std::uint32_t txmode = 0;
+    std::uint8_t startbyte = 0;
+    bool security = false;
+    std::string aeskey;  // possibly empty
+};
+
+// Why a file was refused: the first check (1..16, in reading order) that failed.
+struct ConfigRefusal {
+    int step = 0;
+    std::string section;  // "Serial" or "ZigBee"
+    std::string key;      // e.g. "PAN ID"
+    std::optional<std::string> value;  // as read; std::nullopt when the key is missing
+    std::string reason;   // what the check wants, e.g. "0x and hexadecimal digits, 0..0xFFFD"
+};
+
+// Checks the keys of `text` in reading order (steps 1 to 16).
+std::optional<ConfigSettings> ParseConfigSettings(std::string_view text, ConfigRefusal* why);
+// The same on a file. A file that cannot be read is a file with no keys: it fails at the
+// first check, and `why->reason` also gives the system's reason.
+std::optional<ConfigSettings> LoadConfigFile(const std::string& path, ConfigRefusal* why);
+
+// Gives `settings` to every selected record, rows 0..1023, and sets apply_pending. Each
+// record keeps its own local node ID. Returns how many records changed.
+std::uint32_t ApplyConfigSettings(PortTable& rows, const ConfigSettings& settings);
+
+// LoadConfigFile, then ApplyConfigSettings on success: all or nothing.
+bool ReadConfigFile(const std::string& path, PortTable& rows, ConfigRefusal* why);
+
+}  // namespace zb

@@ -1,0 +1,231 @@
+#include "config_rules.h"
+
+#include <cstdio>
+
+namespace zb {
+namespace {
+
+constexpr std::size_t kNodeIdMax = 99;
+constexpr std::int64_t kPanidMax = 0xFFFD;
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+std::optional<std::int64_t> Leading(std::string_view text, int base) {
+    std::size_t i = 0;
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    std::int64_t value = 0;
+    std::size_t digits = 0;
+    for (; i < text.size(); ++i, ++digits) {
+        const int d = HexDigitValue(text[i]);
+        if (d < 0 || d >= base) break;
+        value = value * base + d;
+        if (value > 0xFFFFFFFFll) return std::nullopt;
+    }
+    if (digits == 0) return std::nullopt;
+    return negative ? -value : value;
+}
+
+template <std::size_t N>
+std::string Text(const std::array<char, N>& field) {
+    return std::string(TextOf(field));
+}
+
+}  // namespace
+
+std::optional<std::int64_t> LeadingDecimal(std::string_view text) {
+    return Leading(text, 10);
+}
+
+std::optional<std::int64_t> LeadingHex(std::string_view text) {
+    return Leading(text, 16);
+}
+
+bool AllHexDigits(std::string_view text) {
+    for (char c : text)
+        if (HexDigitValue(c) < 0) return false;
+    return true;
+}
+
+bool HexKeyAllowed(char32_t c) {
+    return c == kBackspace || (c < 0x80 && HexDigitValue(static_cast<char>(c)) >= 0);
+}
+
+bool DecimalKeyAllowed(char32_t c) {
+    return c == kBackspace || (c >= '0' && c <= '9');
+}
+
+std::string PanidText(std::uint32_t panid) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", panid & 0xFFFFu);
+    return text;
+}
+
+std::string StartbyteText(std::uint8_t startbyte) {
+    char text[4];
+    std::snprintf(text, sizeof text, "%X", startbyte);
+    return text;
+}
+
+NodeBoxes ModeBoxes(const DeviceRecord& record, int txmode) {
+    NodeBoxes boxes;
+    boxes.mode_list_full = true;
+    boxes.mode_enabled = true;
+    boxes.mode_choice = txmode;
+    if (txmode == 0) {
+        boxes.lnodeid = boxes.rnodeid = boxes.startbyte = std::string(kNotApplicable);
+    } else {
+        // An addressable coordinator is always node 0 and talks to whoever addresses it.
+        boxes.lnodeid = "0";
+        boxes.rnodeid = "-";
+        boxes.startbyte = StartbyteText(record.startbyte);
+        boxes.startbyte_enabled = true;
+    }
+    return boxes;
+}
+
+NodeBoxes DevtypeBoxes(const DeviceRecord& record, int devtype) {
+    if (devtype == 0) {
+        // A mode the list lacks leaves it without a choice (-1), as loading any other list.
+        const int mode = record.txmode < 2 ? static_cast<int>(record.txmode) : -1;
+        NodeBoxes boxes = ModeBoxes(record, mode == 1 ? 1 : 0);
+        boxes.mode_choice = mode;
+        return boxes;
+    }
+    NodeBoxes boxes;
+    boxes.mode_list_full = false;
+    boxes.mode_choice = 0;
+    boxes.lnodeid = std::to_string(record.lnodeid);
+    boxes.rnodeid = std::to_string(record.rnodeid);
+    boxes.startbyte = std::string(kNotApplicable);
+    boxes.lnodeid_enabled = boxes.rnodeid_enabled = true;
+    return boxes;
+}
+
+SettingsBoxes BoxesOf(const DeviceRecord& record) {
+    SettingsBoxes boxes;
+    boxes.devtype = record.devtype < kDevtypeTexts.size() ? static_cast<int>(record.devtype) : -1;
+    const NodeBoxes nodes = DevtypeBoxes(record, boxes.devtype);
+    boxes.txmode = nodes.mode_choice;
+    boxes.lnodeid = nodes.lnodeid;
+    boxes.rnodeid = nodes.rnodeid;
+    boxes.startbyte = nodes.startbyte;
+    boxes.panid = PanidText(record.panid);
+    boxes.security = record.security;
+    boxes.aeskey = Text(record.aeskey);
+    return boxes;
+}
+
+std::optional<CheckFailure> CheckSettings(const SettingsBoxes& b) {
+    const auto fail = [](int step, const char* message) {
+        return std::optional<CheckFailure>(CheckFailure{step, message});
+    };
+    if (b.devtype != 0) {
+        constexpr const char* kLocal = "The local node ID is invalid.";
+        constexpr const char* kDest = "The Dest. node ID is invalid.";
+        if (b.lnodeid.empty()) return fail(1, kLocal);
+        const auto local = LeadingDecimal(b.lnodeid);
+        // A text without a number fails where its range is checked.
+        if (local && *local == 0)
+            return fail(2, "The local node ID is invalid.\nOnly coordinator can set it to 0.");
+        if (!local || *local < 0 || *local > static_cast<std::int64_t>(kNodeIdMax))
+            return fail(3, kLocal);
+        if (b.rnodeid.empty()) return fail(4, kDest);
+        const auto dest = LeadingDecimal(b.rnodeid);
+        if (!dest || *dest < 0 || *dest > static_cast<std::int64_t>(kNodeIdMax))
+            return fail(5, kDest);
+        if (*local == *dest) return fail(6, "The Local Node ID and Dest. Node ID are the same.");
+    }
+    constexpr const char* kPanid = "The PAN ID is invalid.";
+    if (b.panid.empty()) return fail(7, kPanid);
+    if (!AllHexDigits(b.panid)) return fail(8, kPanid);
+    const auto panid = LeadingHex(b.panid);
+    if (!panid || *panid < 0 || *panid > kPanidMax) return fail(9, kPanid);
+    // A mode list without a choice (-1) keeps the record's mode and start byte.
+    if (b.devtype == 0 && b.txmode > 0) {
+        constexpr const char* kStart = "The start byte is invalid.";
+        if (b.startbyte.empty()) return fail(10, kStart);
+        if (!AllHexDigits(b.startbyte)) return fail(11, kStart);
+    }
+    if (b.security) {
+        if (b.aeskey.size() < kAesKeySize - 1) return fail(12, "The AES key is less than 32 bytes.");
+        if (!AllHexDigits(b.aeskey)) return fail(13, "The AES key is invalid.");
+    }
+    return std::nullopt;
+}
+
+SettingsValues ValuesOf(std::string_view devname, const ListPositions& lists,
+                        const SettingsBoxes& boxes) {
+    const auto position = [](int p) {
+        return p < 0 ? std::nullopt : std::optional<std::uint32_t>(static_cast<std::uint32_t>(p));
+    };
+    const auto signed_position = [](int p) {
+        return p < 0 ? std::nullopt : std::optional<std::int32_t>(p);
+    };
+    SettingsValues v;
+    v.devname = std::string(devname.substr(0, kDevnameSize - 1));
+    v.baud = position(lists.baud);
+    v.parity = position(lists.parity);
+    v.databit = signed_position(lists.databit);
+    v.stopbit = position(lists.stopbit);
+    v.interface = position(lists.interface);
+    v.devtype = position(lists.devtype);
+    v.channel = signed_position(lists.channel);
+    v.outpower = position(lists.outpower);
+    v.topology = position(lists.topology);
+    // A router's list holds only "N/A" at position 0, which stores Transparent.
+    v.txmode = position(lists.txmode);
+    // A coordinator's node boxes show "N/A", "0" or "-", none of them its own values: each
+    // record keeps the node IDs it has.
+    if (boxes.devtype != 0) {
+        v.lnodeid = position(static_cast<int>(LeadingDecimal(boxes.lnodeid).value_or(-1)));
+        v.rnodeid = position(static_cast<int>(LeadingDecimal(boxes.rnodeid).value_or(-1)));
+    }
+    v.panid = static_cast<std::uint32_t>(LeadingHex(boxes.panid).value_or(0)) & 0xFFFFu;
+    if (lists.txmode > 0)
+        if (const auto start = LeadingHex(boxes.startbyte); start && *start >= 0)
+            v.startbyte = static_cast<std::uint8_t>(*start & 0xFF);
+    v.security = boxes.security;
+    if (boxes.security) v.aeskey = boxes.aeskey.substr(0, kAesKeySize - 1);
+    return v;
+}
+
+std::uint32_t SaveSettings(PortTable& rows, const SettingsValues& v) {
+    std::uint32_t saved = 0;
+    for (PortRow& row : rows) {
+        DeviceRecord* r = row.device.get();
+        if (r == nullptr || !r->selected) continue;
+        SetText(r->devname, v.devname);
+        if (v.baud) r->baud = *v.baud;
+        if (v.parity) r->parity = *v.parity;
+        if (v.databit) r->databit = *v.databit;
+        if (v.stopbit) r->stopbit = *v.stopbit;
+        if (v.interface) r->interface = *v.interface;
+        if (v.devtype) r->devtype = *v.devtype;
+        if (v.channel) r->channel = *v.channel;
+        if (v.outpower) r->outpower = *v.outpower;
+        if (v.topology) r->topology = *v.topology;
+        if (v.txmode) r->txmode = *v.txmode;
+        if (v.lnodeid) r->lnodeid = *v.lnodeid;
+        if (v.rnodeid) r->rnodeid = *v.rnodeid;
+        r->panid = v.panid;
+        if (v.startbyte) r->startbyte = *v.startbyte;
+        r->security = v.security;
+        if (v.aeskey) SetText(r->aeskey, *v.aeskey);
+        r->apply_pending = true;
+        ++saved;
+    }
+    return saved;
+}
+
+}  // namespace zb

@@ -18,6 +18,11 @@ class QLineEdit;
 class QPushButton;
 class QTabWidget;
 
+namespace zb {
+struct NodeBoxes;
+struct SettingsBoxes;
+}  // namespace zb
+
 namespace zb::ui {
 
 class DialogService;
@@ -36,7 +41,7 @@ public:
     void done(int result) override;
 
 protected:
-    void showEvent(QShowEvent* event) override;  // FormShow
+    void showEvent(QShowEvent* event) override;                  // FormShow
     bool eventFilter(QObject* watched, QEvent* event) override;  // the key filters
 
 private:
@@ -48,6 +53,9 @@ private:
     bool FormCloseQuery();
     bool ApplyCheck();
     void SaveSettings();
+    const zb::DeviceRecord& ShownRecord() const;
+    void ShowNodeBoxes(const zb::NodeBoxes& boxes);
+    zb::SettingsBoxes BoxesShown() const;
 
     DialogService& dialogs_;
     zb::PortTable rows_;

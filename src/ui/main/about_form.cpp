@@ -8,17 +8,23 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "icons.h"
 #include "string_table.h"
 
 namespace zb::ui {
+namespace {
+
+constexpr QSize kMinimumSize(321, 196);
+
+}  // namespace
 
 Tabout_form::Tabout_form(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("Tabout_form"));
     setWindowTitle(QStringLiteral("About"));
-    setFixedSize(321, 196);
 
     auto* group = new QGroupBox(this);
     Image1 = new QLabel(group);
@@ -36,7 +42,6 @@ Tabout_form::Tabout_form(QWidget* parent)
     m_title = make_label("m_title");
     m_version = make_label("m_version");
     m_right = make_label("m_right");
-    m_right->setWordWrap(true);
     QFont small = font;
     small.setPointSize(8);
     m_right->setFont(small);
@@ -58,6 +63,15 @@ Tabout_form::Tabout_form(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(group, 1);
     layout->addWidget(Button1, 0, Qt::AlignHCenter);
+
+    // The texts are set when shown, but they are constant: measured now, each legal line
+    // keeps a line of its own and the box is never smaller than its classic size.
+    m_title->setText(LoadStr(IDS_TITLE));
+    m_version->setText(VersionText());
+    m_right->setText(LoadStr(IDS_LEGAL));
+    const QSize hint = sizeHint();
+    setFixedSize(std::max(kMinimumSize.width(), hint.width()),
+                 std::max(kMinimumSize.height(), hint.height()));
 }
 
 QString Tabout_form::VersionText() {

@@ -4,6 +4,8 @@
 #include <limits>
 #include <mutex>
 
+#include "string_table.h"
+
 namespace zb::ui {
 namespace {
 
@@ -78,6 +80,65 @@ QString CellText(const zb::DeviceRecord* device, int id) {
 QString StatusText(int selected_rows) {
     return QLatin1Char(' ') + QString::number(selected_rows) +
            QStringLiteral(" device(s) selected");
+}
+
+QStringList ColumnSamples(int id) {
+    QStringList samples{LoadStr(id), kDash, QStringLiteral("?")};
+    const auto add = [&samples](const auto& table) {
+        for (std::string_view text : table)
+            samples.append(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+    };
+    switch (id) {
+        case kColComNo:
+            samples.append(ComCaption(static_cast<std::int32_t>(zb::kPortTableSize)));
+            break;
+        case kColBaud:
+            add(zb::kBaudTexts);
+            break;
+        case kColParity:
+            add(zb::kParityTexts);
+            break;
+        case kColDatabit:
+            add(zb::kDatabitTexts);
+            break;
+        case kColStopbit:
+            add(zb::kStopbitTexts);
+            break;
+        case kColInterface:
+            add(zb::kInterfaceTexts);
+            break;
+        case kColDevtype:
+            add(zb::kDevtypeTexts);
+            break;
+        case kColTopology:
+            add(zb::kTopologyTexts);
+            break;
+        case kColMode:
+            add(zb::kTxmodeTexts);
+            samples.append(kNotApplicable);
+            break;
+        case kColOutpower:
+            add(zb::kOutpowerTexts);
+            break;
+        case kColPanid:
+        case kColParentAddr:
+        case kColShortAddr:
+            // Digits differ in width in most fonts: one sample per digit.
+            for (char digit : std::string_view("0123456789ABCDEF"))
+                samples.append(Hex16(0x1111u * static_cast<std::uint32_t>(
+                                                  digit <= '9' ? digit - '0' : digit - 'A' + 10)));
+            break;
+        case kColLocalNode:
+        case kColChannel:
+            samples.append({kNotApplicable, QStringLiteral("99"), QStringLiteral("88")});
+            break;
+        case kColSecurity:
+            samples.append({QStringLiteral("Enable"), QStringLiteral("Disable")});
+            break;
+        default:
+            break;
+    }
+    return samples;
 }
 
 std::optional<std::int32_t> ComOfCaption(const QString& caption) {

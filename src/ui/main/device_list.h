@@ -25,6 +25,10 @@ namespace zb::ui {
 // outside its value table shows as "?".
 QString CellText(const zb::DeviceRecord* device, int id);
 
+// The texts a column may have to show whole: its heading and every text its cells can take,
+// except free texts (names, versions), which the column's own width serves.
+QStringList ColumnSamples(int id);
+
 // " <n> device(s) selected".
 QString StatusText(int selected_rows);
 

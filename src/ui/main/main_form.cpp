@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStyle>
 #include <QStatusBar>
 #include <QTableView>
 #include <QToolBar>
@@ -20,11 +22,16 @@
 #include <QUrl>
 
 #include "about_form.h"
+#include "config_file.h"
+#include "config_form.h"
 #include "device_model.h"
 #include "dialog_service.h"
+#include "export_form.h"
 #include "icons.h"
+#include "options_form.h"
 #include "port_form.h"
 #include "string_table.h"
+#include "text_fit.h"
 #include "work_form.h"
 
 namespace zb::ui {
@@ -36,7 +43,19 @@ constexpr int kToolBarHeight = 81;
 constexpr QSize kToolButtonSize(55, 75);
 constexpr QSize kToolIconSize(32, 32);
 constexpr int kStatusPanelWidth = 150;
+// After a change of columns the window is their width plus this, or kWindowWidth.
+constexpr int kWidthBesideColumns = 150;
 const QString kHelpFile = QStringLiteral("qdlradio.chm");
+// Cell margins on both sides, and the row icon with its gap.
+constexpr int kCellPadding = 12;
+constexpr int kHeadingPadding = 16;
+constexpr int kRowIconWidth = 16 + 6;
+// A failed export lists this many files by name; the rest are counted.
+constexpr std::size_t kFailuresNamed = 8;
+
+std::string LocalPath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
 
 }  // namespace
 
@@ -219,6 +238,10 @@ void TForm1::showEvent(QShowEvent* event) {
     if (event->spontaneous() || shown_) return;
     shown_ = true;
     BuildColumns();
+    // The default columns, widened to fit their texts, are all in view at start.
+    const int columns = m_listview->horizontalHeader()->length() + 2 * m_listview->frameWidth() +
+                        style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    if (columns > width()) resize(columns, height());
     m_listviewSelectItem();
 }
 
@@ -238,12 +261,18 @@ void TForm1::BuildColumns() {
     for (int id : columns_.visible) headings.append(LoadStr(id));
     m_model->SetHeadings(headings);
     QHeaderView* header = m_listview->horizontalHeader();
-    header->resizeSection(0, *CatalogueWidth(kColComNo));
-    for (std::size_t i = 0; i < columns_.visible.size(); ++i) {
-        const auto width = CatalogueWidth(columns_.visible[i]);
-        header->resizeSection(static_cast<int>(i) + 1,
-                              width ? *width : header->defaultSectionSize());
-    }
+    header->resizeSection(0, ColumnWidth(kColComNo));
+    for (std::size_t i = 0; i < columns_.visible.size(); ++i)
+        header->resizeSection(static_cast<int>(i) + 1, ColumnWidth(columns_.visible[i]));
+}
+
+int TForm1::ColumnWidth(int id) const {
+    const QHeaderView* header = m_listview->horizontalHeader();
+    const auto catalogue = CatalogueWidth(id);
+    const int minimum = catalogue ? *catalogue : header->defaultSectionSize();
+    const int padding = kCellPadding + (id == kColComNo ? kRowIconWidth : 0);
+    const int cells = FitWidth(m_listview->fontMetrics(), ColumnSamples(id), minimum, padding);
+    return FitWidth(header->fontMetrics(), {LoadStr(id)}, cells, kHeadingPadding);
 }
 
 void TForm1::FillDeviceList() {
@@ -334,23 +363,189 @@ void TForm1::act_refresh() {
         if (row.device && row.device->selected) ++marked;
     {
         Twork_form work(dialogs_, this);
-        work.LoadPorts(rows_);
-        work.SetPortCount(marked);
-        work.exec();
-        work.StorePorts(rows_);
+        RunJob(work, marked);
         ReportUpgradeAgain();
         MarkPorts(!some, false);
     }
     FillDeviceList();
 }
 
-// The configuration, import, export, upgrade and column options commands come with the
-// configuration dialogs; their menu items and buttons are in place already.
-void TForm1::act_config() {}
-void TForm1::act_import() {}
-void TForm1::act_export() {}
-void TForm1::act_upgrade() {}
-void TForm1::act_options() {}
+void TForm1::RunJob(Twork_form& work, std::uint32_t count) {
+    work.LoadPorts(rows_);
+    work.SetPortCount(count);
+    work.exec();
+    work.StorePorts(rows_);
+}
+
+void TForm1::Warn(int string_id) {
+    dialogs_.Message(this, MessageKind::Warning, LoadStr(string_id));
+}
+
+void TForm1::Inform(int string_id) {
+    dialogs_.Message(this, MessageKind::Information, LoadStr(string_id));
+}
+
+void TForm1::act_config() {
+    const auto count = static_cast<std::uint32_t>(SelectedPorts().size());
+    if (ListRowCount() == 0 || count == 0) return;
+    MarkPorts(false, true);
+    {
+        Twork_form work(dialogs_, this);
+        RunJob(work, count);
+        if (work.FailCount() != 0) {
+            if (!ReportUpgradeAgain()) Warn(IDS_GET_CONFIG_FAIL);
+        } else {
+            Tconfig_form config(dialogs_, this);
+            config.LoadPorts(rows_);
+            config.SetSelectedCount(static_cast<int>(count));
+            if (config.exec() == QDialog::Accepted) {
+                config.StorePorts(rows_);
+                // The ports are still marked and their links open: the same window writes
+                // over the links its read opened.
+                RunJob(work, count);
+                if (work.ApplyFailCount() != 0) {
+                    Warn(IDS_APPLY_FAIL);
+                } else {
+                    Inform(IDS_APPLY_OK);
+                }
+            }
+        }
+    }
+    MarkPorts(false, false);
+    FillDeviceList();
+}
+
+void TForm1::act_import() {
+    const auto count = static_cast<std::uint32_t>(SelectedPorts().size());
+    if (ListRowCount() == 0 || count == 0) return;
+    MarkPorts(false, true);
+    Texport_form chooser(dialogs_, this);
+    chooser.SetMode(Texport_form::kModeImport);
+    chooser.SetImportFile(import_file_);
+    const bool ok = chooser.exec() == QDialog::Accepted;
+    // Also after Cancel: a file picked with Browse stays remembered.
+    import_file_ = chooser.ImportFile();
+    if (!ok) {
+        MarkPorts(false, false);
+        FillDeviceList();
+        return;
+    }
+    if (!ReadConfigFile()) {
+        Warn(IDS_IMPORT_INVALID);
+        MarkPorts(false, false);
+        return;
+    }
+    {
+        Twork_form work(dialogs_, this);
+        RunJob(work, count);
+        if (work.ApplyFailCount() == 0) {
+            Inform(IDS_IMPORT_OK);
+        } else if (!ReportUpgradeAgain()) {
+            Warn(IDS_APPLY_FAIL);
+        }
+        MarkPorts(false, false);
+    }
+    FillDeviceList();
+}
+
+void TForm1::act_export() {
+    const auto count = static_cast<std::uint32_t>(SelectedPorts().size());
+    if (ListRowCount() == 0 || count == 0) return;
+    {
+        Texport_form chooser(dialogs_, this);
+        chooser.SetMode(Texport_form::kModeExport);
+        if (!export_folder_.isEmpty()) chooser.SetExportFolder(export_folder_);
+        if (chooser.exec() != QDialog::Accepted) return;
+        export_folder_ = chooser.ExportFolder();
+    }
+    if (export_folder_.isEmpty()) return;
+    MarkPorts(false, true);
+    bool read_ok = false;
+    {
+        Twork_form work(dialogs_, this);
+        RunJob(work, count);
+        read_ok = work.FailCount() == 0;
+        // A device that could not be read cancels every file of the export.
+        if (!read_ok && !ReportUpgradeAgain()) Warn(IDS_GET_CONFIG_FAIL);
+    }
+    const bool written = read_ok && WriteConfigFiles();
+    MarkPorts(false, false);
+    FillDeviceList();
+    if (written) Inform(IDS_EXPORT_OK);
+}
+
+bool TForm1::WriteConfigFiles() {
+    const std::vector<zb::ConfigWriteFailure> failures =
+        zb::WriteConfigFiles(rows_, LocalPath(export_folder_));
+    if (failures.empty()) return true;
+    QString text = failures.size() == 1
+                       ? QStringLiteral("The configuration file could not be written:")
+                       : QStringLiteral("%1 configuration files could not be written:")
+                             .arg(failures.size());
+    for (std::size_t i = 0; i < failures.size() && i < kFailuresNamed; ++i)
+        text += QStringLiteral("\n%1: %2").arg(QFile::decodeName(failures[i].path.c_str()),
+                                               QString::fromLocal8Bit(failures[i].reason));
+    if (failures.size() > kFailuresNamed)
+        text += QStringLiteral("\nand %1 more.").arg(failures.size() - kFailuresNamed);
+    dialogs_.Message(this, MessageKind::Warning, text);
+    return false;
+}
+
+bool TForm1::ReadConfigFile() {
+    return zb::ReadConfigFile(LocalPath(import_file_), rows_, nullptr);
+}
+
+void TForm1::act_upgrade() {
+    const auto count = static_cast<std::uint32_t>(SelectedPorts().size());
+    if (ListRowCount() == 0 || count == 0) return;
+    {
+        Texport_form chooser(dialogs_, this);
+        chooser.SetMode(Texport_form::kModeFirmware);
+        chooser.SetFirmwareFile(firmware_file_);
+        // A cancelled chooser ends the command: nothing was upgraded, so nothing is re-read.
+        if (chooser.exec() != QDialog::Accepted) return;
+        firmware_file_ = chooser.FirmwareFile();
+    }
+    MarkPorts(false, true);
+    MarkUpgrade(true);
+    std::uint32_t failed = 0;
+    {
+        Twork_form work(dialogs_, this);
+        work.LoadPorts(rows_);
+        work.SetPortCount(count);
+        work.SetFirmwareFile(firmware_file_);
+        work.exec();
+        failed = work.FailCount();
+        if (failed != 0) {
+            Warn(IDS_UPGRADE_FAIL);
+        } else {
+            Inform(IDS_UPGRADE_OK);
+        }
+        MarkUpgrade(false);
+        MarkPorts(false, false);
+    }
+    // Re-reading shows the new versions; after a failure the list waits for the next refresh.
+    if (failed == 0) act_refresh();
+}
+
+void TForm1::act_options() {
+    Toptions_form options(this);
+    for (int id : columns_.visible) options.AddSelected(id);
+    for (int id : columns_.hidden) options.AddUnselected(id);
+    if (options.exec() != QDialog::Accepted) return;
+    int sum = 0;
+    columns_.visible.clear();
+    for (int i = 0; i < options.SelectedCount(); ++i) {
+        columns_.visible.push_back(options.SelectedAt(i));
+        sum += ColumnWidth(options.SelectedAt(i));
+    }
+    columns_.hidden.clear();
+    for (int i = 0; i < options.UnselectedCount(); ++i)
+        columns_.hidden.push_back(options.UnselectedAt(i));
+    RefreshView();
+    resize(sum < kWindowWidth ? kWindowWidth : sum + kWidthBesideColumns, height());
+    update();
+}
 
 void TForm1::act_about() {
     Tabout_form about(this);

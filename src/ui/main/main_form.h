@@ -1,6 +1,7 @@
 // The main window (TForm1): the device list of the added COM ports with their modems'
-// settings, and the commands that add and remove ports, re-read the modems, and show the
-// about box and the help.
+// settings, and the commands that add and remove ports, re-read, configure and upgrade the
+// modems, export and import their settings, choose the list's columns, and show the about
+// box and the help.
 //
 // It owns the port table and the column lists for the whole run. Every command runs on the
 // GUI thread to its end; the dialogs and job windows it opens are modal and live only for
@@ -30,6 +31,7 @@ namespace zb::ui {
 
 class DialogService;
 class DeviceListModel;
+class Twork_form;
 
 class TForm1 final : public QMainWindow {
     Q_OBJECT
@@ -64,12 +66,24 @@ public:
     void MarkUpgrade(bool on);
     // One warning per selected port left waiting in its loader, ascending. True if any.
     bool ReportUpgradeAgain();
+    // Export: one configuration file per selected record into the remembered export folder.
+    // A file that could not be written is reported in one warning; true when all were.
+    bool WriteConfigFiles();
+    // Import: the remembered import file into every selected record, all or nothing.
+    bool ReadConfigFile();
     // The port numbers of the selected list rows, read from their captions, in list order.
     std::vector<std::int32_t> SelectedPorts() const;
     int ListRowCount() const;
 
     zb::PortTable& Ports() { return rows_; }
     ColumnLists& Columns() { return columns_; }
+    // The width column `id` is shown with: its catalogue width, widened to fit its texts.
+    int ColumnWidth(int id) const;
+
+    // The remembered paths, empty at start and kept until the program ends.
+    QString ImportFile() const { return import_file_; }
+    QString ExportFolder() const { return export_folder_; }
+    QString FirmwareFile() const { return firmware_file_; }
 
 protected:
     void showEvent(QShowEvent* event) override;  // FormShow
@@ -81,11 +95,18 @@ private:
     void CreateDeviceList();
     void m_listviewSelectItem();
     void m_listviewContextPopup(const QPoint& pos);
+    // Shows the job window over the marked ports and takes the rows back.
+    void RunJob(Twork_form& work, std::uint32_t count);
+    void Warn(int string_id);
+    void Inform(int string_id);
 
     DialogService& dialogs_;
     SystemPortLister list_ports_;
     zb::PortTable rows_;
     ColumnLists columns_;
+    QString import_file_;
+    QString export_folder_;
+    QString firmware_file_;
     bool shown_ = false;
 
     QToolBar* m_toolbar = nullptr;

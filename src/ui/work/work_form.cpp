@@ -6,12 +6,16 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QStyle>
 #include <QTableView>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <system_error>
 #include <utility>
+
+#include "text_fit.h"
 
 namespace zb::ui {
 namespace {
@@ -19,6 +23,8 @@ namespace {
 constexpr int kWidth = 481;
 constexpr int kHeight = 257;
 constexpr int kStripHeight = 20;
+constexpr int kListLeft = 8;
+constexpr int kCellPadding = 12;
 
 QFont BoldFont(const QWidget& widget) {
     QFont font = widget.font();
@@ -52,24 +58,36 @@ Twork_form::Twork_form(DialogService& dialogs, JobStarter starter, QWidget* pare
       starter_(std::move(starter)),
       reporter_([this](std::span<const StatusUpdate> batch) { ApplyReports(batch); }),
       engine_(reporter_) {
-    setFixedSize(kWidth, kHeight);
+    // The columns are widened to show COM1024 and every message whole, and the window with
+    // them; the list keeps room for its frame and a vertical scroll bar.
+    std::array<int, kColCount> widths{};
+    int columns = 0;
+    for (int column = 0; column < kColCount; ++column) {
+        const auto c = static_cast<std::size_t>(column);
+        widths[c] = FitWidth(fontMetrics(), StatusSamples(column), kStatusColumnWidths[c],
+                             kCellPadding);
+        columns += widths[c];
+    }
+    const int list_chrome = style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
+    const int width = std::max(kWidth, kListLeft * 2 + columns + list_chrome);
+    setFixedSize(width, kHeight);
     setCursor(Qt::WaitCursor);
 
     Shape1 = new TShape(this);
     Shape1->setObjectName(QStringLiteral("Shape1"));
-    Shape1->setGeometry(0, kStripHeight, kWidth, kHeight - kStripHeight);
+    Shape1->setGeometry(0, kStripHeight, width, kHeight - kStripHeight);
     Shape1->setCursor(Qt::WaitCursor);
 
     Shape2 = new TShape(this);
     Shape2->setObjectName(QStringLiteral("Shape2"));
-    Shape2->setGeometry(0, 0, kWidth, kStripHeight);
+    Shape2->setGeometry(0, 0, width, kStripHeight);
     Shape2->setCursor(Qt::ArrowCursor);
 
     btClose = new QPushButton(QStringLiteral("X"), Shape2);
     btClose->setObjectName(QStringLiteral("btClose"));
     btClose->setFlat(true);
     btClose->setFocusPolicy(Qt::NoFocus);
-    btClose->setGeometry(kWidth - 15 - 3, (kStripHeight - 15) / 2, 15, 15);
+    btClose->setGeometry(width - 15 - 3, (kStripHeight - 15) / 2, 15, 15);
     btClose->setFont(BoldFont(*btClose));
     btClose->setStyleSheet(
         QStringLiteral("QPushButton { color: white; border: none; background: transparent; "
@@ -80,21 +98,23 @@ Twork_form::Twork_form(DialogService& dialogs, JobStarter starter, QWidget* pare
     port_status = new QLabel(QStringLiteral("Waiting for device complete..."), Shape1);
     port_status->setObjectName(QStringLiteral("port_status"));
     port_status->setFont(BoldFont(*port_status));
-    port_status->setGeometry(10, 6, 260, 18);
+    port_status->setGeometry(10, 6,
+                             FitWidth(port_status->fontMetrics(), {port_status->text()}, 260, 4),
+                             18);
 
     Label1 = new QLabel(QStringLiteral("Total port(s) : "), Shape1);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(300, 6, 95, 18);
+    Label1->setGeometry(width - 181, 6, 95, 18);
 
     m_count = new QLabel(QStringLiteral("0"), Shape1);
     m_count->setObjectName(QStringLiteral("m_count"));
     m_count->setFont(BoldFont(*m_count));
-    m_count->setGeometry(395, 6, 76, 18);
+    m_count->setGeometry(width - 86, 6, 76, 18);
 
     model_ = new StatusModel(this);
     m_listview = new QTableView(Shape1);
     m_listview->setObjectName(QStringLiteral("m_listview"));
-    m_listview->setGeometry(8, 30, kWidth - 16, kHeight - kStripHeight - 38);
+    m_listview->setGeometry(kListLeft, 30, width - 2 * kListLeft, kHeight - kStripHeight - 38);
     m_listview->setModel(model_);
     m_listview->setItemDelegate(new ProgressDelegate(*model_, m_listview));
     m_listview->setShowGrid(true);
@@ -110,7 +130,7 @@ Twork_form::Twork_form(DialogService& dialogs, JobStarter starter, QWidget* pare
     header->setHighlightSections(false);
     header->setStretchLastSection(false);
     for (int column = 0; column < kColCount; ++column)
-        m_listview->setColumnWidth(column, kStatusColumnWidths[static_cast<std::size_t>(column)]);
+        m_listview->setColumnWidth(column, widths[static_cast<std::size_t>(column)]);
     m_listview->setCursor(Qt::WaitCursor);
     m_listview->viewport()->setCursor(Qt::WaitCursor);
 

@@ -7,6 +7,41 @@
 #include "string_table.h"
 
 namespace zb::ui {
+namespace {
+
+// Every message a port's row can show, from the engine and the three steps.
+constexpr const char* kJobMessages[] = {
+    "Inital serial port", "Open port fail", "Connection fail", "Waiting upgrade firmware",
+    "Worker start fail", "Get device's settings", "Get settings fail", "Apply device's settings",
+    "Apply settings fail.", "Open file fail", "File size is invalid", "Read file fail",
+    "Divce verification fail", "Firmware type is invalid", "Checksum is invalid",
+    "Request upgrade fail", "System reset fail", "Device synchronizing...",
+    "Synchronization fail", "Firmware upgrading...", "User abort", "Transmission fail",
+    "Device response fail", "Upgrade successfully"};
+
+// Firmware images of this device family stay well below this size.
+constexpr std::uint64_t kLargestImage = 16u << 20;
+
+}  // namespace
+
+QStringList StatusSamples(int column) {
+    QStringList samples{LoadStr(IDS_COL_WORK_COM + column)};
+    switch (column) {
+        case kColCom:
+            samples.append(ComCaption(static_cast<std::int32_t>(zb::kPortTableSize)));
+            break;
+        case kColFileSize:
+            samples.append(FileSizeText(kLargestImage, kLargestImage));
+            break;
+        case kColMessages:
+            samples.append(LoadStr(IDS_PREPARING));
+            for (const char* message : kJobMessages) samples.append(QString::fromLatin1(message));
+            break;
+        default:
+            break;
+    }
+    return samples;
+}
 
 QString FileSizeText(std::uint64_t done, std::uint64_t total) {
     return QString::number(done) + QStringLiteral(" / ") + QString::number(total);

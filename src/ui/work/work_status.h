@@ -11,6 +11,7 @@
 #include <QList>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 #include <QStyledItemDelegate>
 
 #include <array>
@@ -26,6 +27,10 @@ namespace zb::ui {
 
 enum StatusColumn : int { kColCom = 0, kColFileSize, kColProgress, kColMessages, kColCount };
 inline constexpr std::array<int, kColCount> kStatusColumnWidths{65, 100, 75, 150};
+
+// The texts column `column` may have to show whole: its heading, "COM1024", the largest
+// File size cell, and every message a job step gives.
+QStringList StatusSamples(int column);
 
 // The File size cell during an upgrade: bytes acknowledged / image size.
 QString FileSizeText(std::uint64_t done, std::uint64_t total);

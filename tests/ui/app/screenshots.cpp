@@ -1,5 +1,7 @@
-// ui_screenshots: renders docs/main-window.png and docs/job-window.png offscreen, from the
-// real windows driving four virtual modems (COM3 to COM6) at line speed with real pauses.
+// ui_screenshots: renders the pictures under docs/ offscreen, from the real windows driving
+// four virtual modems (COM11 to COM13 and COM1024) at line speed with real pauses: the main
+// window, the job window, the four tabs of the configuration dialog, the file chooser and the
+// column options.
 // Usage: ui_screenshots OUTPUT_DIR
 #include <stdlib.h>
 
@@ -8,6 +10,7 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
 
@@ -15,8 +18,11 @@
 #include <filesystem>
 #include <functional>
 
+#include "config_form.h"
 #include "dialog_service.h"
+#include "export_form.h"
 #include "main_form.h"
+#include "options_form.h"
 #include "port_form.h"
 #include "simulator.h"
 #include "work_form.h"
@@ -42,6 +48,18 @@ QImage Composite(QWidget& main, QWidget* top) {
     return image;
 }
 
+// Saves `dialog` once it is the modal window, through `shoot`, then closes it with Cancel.
+template <class Dialog>
+void ShootThenCancel(QObject* owner, std::function<bool(Dialog*)> shoot, bool* ok) {
+    Poll(owner, [=] {
+        auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) return false;
+        *ok = shoot(dialog);
+        dialog->reject();
+        return true;
+    });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -57,12 +75,15 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
 
     zbsim::SimOptions options;
-    options.count = 4;
-    options.first_com = 3;
+    options.count = 3;
+    options.first_com = 11;
     options.ports_dir = ports;
     zbsim::Simulator sim(options);
+    options.count = 1;
+    options.first_com = 1024;
+    zbsim::Simulator last(options);
     std::string error;
-    if (!sim.start(&error)) {
+    if (!sim.start(&error) || !last.start(&error)) {
         std::fprintf(stderr, "ui_screenshots: %s\n", error.c_str());
         return 1;
     }
@@ -71,17 +92,19 @@ int main(int argc, char** argv) {
     router.lnodeid = 12;
     router.channel = 15;
     router.devname = "Pump house";
-    sim.set_settings(4, router);
+    sim.set_settings(12, router);
     zbsim::ModemSettings end_device = router;
     end_device.devtype = 2;
     end_device.lnodeid = 31;
     end_device.devname = "Meter 7";
-    sim.set_settings(5, end_device);
+    sim.set_settings(13, end_device);
     zbsim::ModemSettings addressable;
     addressable.txmode = 1;
     addressable.lnodeid = 3;
     addressable.devname = "Gateway";
-    sim.set_settings(6, addressable);
+    addressable.security = true;
+    addressable.aeskey = "00112233445566778899AABBCCDDEEFF";
+    last.set_settings(1024, addressable);
 
     zb::ui::ScriptedDialogService dialogs;
     zb::ui::TForm1 form(dialogs, [] { return std::vector<zb::ui::SystemPort>(); });
@@ -112,11 +135,53 @@ int main(int argc, char** argv) {
     });
     form.act_portadd();
 
-    form.findChild<QTableView*>(QStringLiteral("m_listview"))->selectRow(1);
+    auto* list = form.findChild<QTableView*>(QStringLiteral("m_listview"));
+    list->selectRow(1);
     const bool main_shot = Composite(form, nullptr).save(out + QStringLiteral("/main-window.png"));
+
+    // The configuration dialog of the addressable coordinator on COM1024, tab by tab.
+    list->selectRow(3);
+    bool config_shot = false;
+    ShootThenCancel<zb::ui::Tconfig_form>(
+        &form,
+        [&](zb::ui::Tconfig_form* dialog) {
+            auto* tabs = dialog->findChild<QTabWidget*>();
+            const char* names[] = {"general", "serial", "zigbee", "security"};
+            bool ok = tabs != nullptr && tabs->count() == 4;
+            for (int i = 0; ok && i < 4; ++i) {
+                tabs->setCurrentIndex(i);
+                ok = dialog->grab().save(out + QStringLiteral("/config-%1.png").arg(names[i]));
+            }
+            return ok;
+        },
+        &config_shot);
+    form.act_config();
+
+    bool chooser_shot = false;
+    list->selectRow(3);
+    ShootThenCancel<zb::ui::Texport_form>(
+        &form,
+        [&](zb::ui::Texport_form* dialog) {
+            dialog->SetFirmwareFile(QStringLiteral("/home/technician/firmware/modem-2.1.0.rom"));
+            return dialog->grab().save(out + QStringLiteral("/upgrade-chooser.png"));
+        },
+        &chooser_shot);
+    form.act_upgrade();
+
+    bool options_shot = false;
+    ShootThenCancel<zb::ui::Toptions_form>(
+        &form,
+        [&](zb::ui::Toptions_form* dialog) {
+            return dialog->grab().save(out + QStringLiteral("/options.png"));
+        },
+        &options_shot);
+    form.act_options();
+
     std::error_code ec;
     std::filesystem::remove_all(ports, ec);
-    std::printf("main-window.png %s, job-window.png %s\n", main_shot ? "written" : "FAILED",
-                job_shot ? "written" : "FAILED");
-    return main_shot && job_shot ? 0 : 1;
+    const auto said = [](bool ok) { return ok ? "written" : "FAILED"; };
+    std::printf("main window %s, job window %s, configuration %s, chooser %s, options %s\n",
+                said(main_shot), said(job_shot), said(config_shot), said(chooser_shot),
+                said(options_shot));
+    return main_shot && job_shot && config_shot && chooser_shot && options_shot ? 0 : 1;
 }

@@ -13,113 +13,20 @@
 #include <gtest/gtest.h>
 
 #include "about_form.h"
-#include "dialog_service.h"
-#include "main_form.h"
-#include "port_form.h"
+#include "main_form_fixture.h"
 #include "string_table.h"
-#include "ui_test_support.h"
 
 namespace {
 
 using zb::ui::MessageKind;
+using zbtest::MainFormTest;
 using zbtest::ModalDriver;
-
-std::vector<zb::ui::SystemPort> NoSystemPorts() {
-    return {};
-}
-
-class MainFormTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        form_ = std::make_unique<zb::ui::TForm1>(dialogs_, &NoSystemPorts);
-        form_->show();
-        form_->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
-        view_ = form_->findChild<QTableView*>(QStringLiteral("m_listview"));
-        status_ = form_->findChild<QLabel*>(QStringLiteral("m_status_panel"));
-        ASSERT_NE(view_, nullptr);
-        ASSERT_NE(status_, nullptr);
-    }
-
-    void TearDown() override { form_.reset(); }
-
-    zbsim::Simulator& Modems(int count, int first_com) {
-        sims_.push_back(zbtest::StartModems(ports_.path(), count, first_com));
-        return *sims_.back();
-    }
-
-    // Runs the add-port command: picks `coms` from the offered list (all of them with the
-    // keyboard when `coms` is empty) and presses Connect, or Cancel. Returns the offered list.
-    QStringList AddPorts(const std::vector<int>& coms, bool connect = true) {
-        QStringList offered;
-        ModalDriver<zb::ui::Tport_form> driver([&](zb::ui::Tport_form* dialog) {
-            EXPECT_EQ(dialog->windowTitle(), "Add Connection Port");
-            auto* list = dialog->findChild<QListWidget*>(QStringLiteral("lb_comport"));
-            for (int i = 0; i < list->count(); ++i) offered.append(list->item(i)->text());
-            if (!connect) {
-                QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("Button2")),
-                                  Qt::LeftButton);
-            } else if (coms.empty()) {
-                QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
-                QTest::keyClick(list, Qt::Key_Return);
-            } else {
-                for (int i = 0; i < list->count(); ++i) {
-                    const auto com = zb::ui::ComOfCaption(list->item(i)->text());
-                    list->item(i)->setSelected(std::find(coms.begin(), coms.end(), *com) !=
-                                               coms.end());
-                }
-                QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("Button1")),
-                                  Qt::LeftButton);
-            }
-        });
-        Key(Qt::Key_Insert);
-        EXPECT_TRUE(driver.ran());
-        return offered;
-    }
-
-    // A shortcut reaches the window only while it is the active one; a closed dialog may
-    // leave no window active.
-    void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        form_->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
-        QTest::keyClick(form_.get(), key, modifiers);
-    }
-
-    QStringList Row(int row) const {
-        QStringList cells;
-        for (int c = 0; c < view_->model()->columnCount(); ++c)
-            cells.append(view_->model()->index(row, c).data().toString());
-        return cells;
-    }
-    QStringList Captions() const {
-        QStringList captions;
-        for (int r = 0; r < view_->model()->rowCount(); ++r)
-            captions.append(view_->model()->index(r, 0).data().toString());
-        return captions;
-    }
-
-    void ClickRow(int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        const QRect rect = view_->visualRect(view_->model()->index(row, 1));
-        QTest::mouseClick(view_->viewport(), Qt::LeftButton, modifiers, rect.center());
-    }
-
-    QStringList Messages() const {
-        QStringList texts;
-        for (const auto& shown : dialogs_.shown) texts.append(shown.text);
-        return texts;
-    }
-
-    zbtest::ScopedPortMap ports_;
-    std::vector<std::unique_ptr<zbsim::Simulator>> sims_;
-    zb::ui::ScriptedDialogService dialogs_;
-    std::unique_ptr<zb::ui::TForm1> form_;
-    QTableView* view_ = nullptr;
-    QLabel* status_ = nullptr;
-};
 
 TEST_F(MainFormTest, OpensEmptyWithDefaultColumns) {
     EXPECT_EQ(form_->windowTitle(), "ZigBee Modem Configurator");
-    EXPECT_EQ(form_->width(), 770);
+    // 770 wide, or wider when the default columns need it to be seen whole.
+    EXPECT_GE(form_->width(), 770);
+    EXPECT_LE(view_->horizontalHeader()->length(), view_->viewport()->width());
     EXPECT_EQ(form_->height(), 420);
     EXPECT_EQ(view_->model()->rowCount(), 0);
     QStringList headings;
@@ -127,7 +34,9 @@ TEST_F(MainFormTest, OpensEmptyWithDefaultColumns) {
         headings.append(view_->model()->headerData(c, Qt::Horizontal).toString());
     EXPECT_EQ(headings, (QStringList{"COM No.", "Device name", "Device type", "Topology", "Mode",
                                      "PAN ID", "Local node ID", "Channel", "F/W version"}));
-    EXPECT_EQ(view_->horizontalHeader()->sectionSize(0), 70);
+    // The catalogue widths are minimums; COM1024 with its icon fits whole.
+    EXPECT_GE(view_->horizontalHeader()->sectionSize(0),
+              std::max(70, view_->fontMetrics().horizontalAdvance("COM1024") + 16));
     EXPECT_EQ(view_->horizontalHeader()->sectionSize(8), 110);
     EXPECT_EQ(status_->text(), " 0 device(s) selected");
     for (const char* name : {"bt_add", "bt_delete", "bt_refresh", "bt_config", "bt_upgrade"}) {
@@ -313,7 +222,12 @@ TEST_F(MainFormTest, AboutBox) {
     bool checked = false;
     ModalDriver<zb::ui::Tabout_form> driver([&](zb::ui::Tabout_form* about) {
         EXPECT_EQ(about->windowTitle(), "About");
-        EXPECT_EQ(about->size(), QSize(321, 196));
+        EXPECT_GE(about->width(), 321);
+        EXPECT_GE(about->height(), 196);
+        // Each legal line on a line of its own.
+        const auto* legal = about->findChild<QLabel*>(QStringLiteral("m_right"));
+        for (const QString& line : zb::ui::LoadStr(603).split(QLatin1Char('\n')))
+            EXPECT_LE(legal->fontMetrics().horizontalAdvance(line), legal->contentsRect().width());
         EXPECT_FALSE(about->windowFlags() & Qt::WindowCloseButtonHint);
         EXPECT_FALSE(about->windowFlags() & Qt::WindowSystemMenuHint);
         EXPECT_TRUE(about->windowFlags() & Qt::CustomizeWindowHint);

@@ -15,7 +15,12 @@ const char kUsage[] =
     "  read COMa [COMb ...]                  read every setting of the modems\n"
     "  apply --set FIELD=VALUE [--set ...] COMa [COMb ...]\n"
     "                                        read, change the fields, write them back\n"
-    "  upgrade IMAGE COMa [COMb ...]         load a firmware image into the modems\n"
+    "  upgrade IMAGE COMa [COMb ...]         load a firmware image into the modems, then\n"
+    "                                        read them again\n"
+    "  export DIR COMa [COMb ...]            read the modems and write one configuration\n"
+    "                                        file per port into DIR (KRB7310_Config<n>.txt)\n"
+    "  import FILE COMa [COMb ...]           write the settings of a configuration file to\n"
+    "                                        the modems; each keeps its local node ID\n"
     "\n"
     "Options:\n"
     "  --ports-dir DIR   the port-map directory (default $ZBCONFIG_PORTS, then\n"
@@ -30,10 +35,13 @@ const char kUsage[] =
     "32 hexadecimal digits (needed with security=1). Settable fields: baud parity\n"
     "databit stopbit interface devtype topology channel outpower txmode panid lnodeid\n"
     "rnodeid security startbyte aeskey devname.\n"
-    "apply writes only to the ports whose read succeeded.\n"
+    "apply and import write only to the ports whose read succeeded; apply also refuses\n"
+    "a port whose new settings break the configuration rules (node IDs, PAN ID, start\n"
+    "byte, key). export writes no file unless every port was read.\n"
     "\n"
     "Progress goes to stderr, one line per message. Exit status: 0 when every port\n"
-    "succeeded, 1 when any port failed, 2 for bad usage or input.\n";
+    "succeeded, 1 when any port failed, 2 for bad usage or input (a refused\n"
+    "configuration file included).\n";
 
 std::int32_t ParseCom(const std::string& text) {
     std::string digits = text;
@@ -110,6 +118,10 @@ bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::strin
                 inv.command = Command::Apply;
             else if (arg == "upgrade")
                 inv.command = Command::Upgrade;
+            else if (arg == "export")
+                inv.command = Command::Export;
+            else if (arg == "import")
+                inv.command = Command::Import;
             else if (arg == "help")
                 inv.command = Command::Help;
             else {
@@ -146,11 +158,17 @@ bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::strin
             }
             break;
         case Command::Upgrade:
+        case Command::Export:
+        case Command::Import:
             if (words.empty()) {
-                *error = "upgrade needs an image file and at least one port";
+                *error = inv.command == Command::Upgrade
+                             ? "upgrade needs an image file and at least one port"
+                         : inv.command == Command::Export
+                             ? "export needs a folder and at least one port"
+                             : "import needs a configuration file and at least one port";
                 return false;
             }
-            inv.image = words.front();
+            inv.path = words.front();
             words.erase(words.begin());
             break;
         case Command::Read:

@@ -8,7 +8,7 @@
 
 namespace zbctl {
 
-enum class Command { Help, Ports, Read, Apply, Upgrade };
+enum class Command { Help, Ports, Read, Apply, Upgrade, Export, Import };
 
 struct Invocation {
     Command command = Command::Help;
@@ -16,8 +16,8 @@ struct Invocation {
     bool json = false;
     bool no_pauses = false;
     std::vector<std::pair<std::string, std::string>> sets;  // FIELD, VALUE, in order given
-    std::string image;                                      // upgrade only
-    std::vector<std::int32_t> coms;                         // ascending, no repeats
+    std::string path;                // upgrade: the image; export: the folder; import: the file
+    std::vector<std::int32_t> coms;  // ascending, no repeats
 };
 
 // Parses argv[1..]. On failure returns false and says what is wrong in *error.

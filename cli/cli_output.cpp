@@ -23,9 +23,15 @@ std::string TableText(const std::array<std::string_view, N>& table, std::int64_t
     return unknown;
 }
 
-// Settings mean something only after a successful read of a device in its application.
-bool SettingsValid(const zb::DeviceRecord& r) {
-    return r.connected && !r.upgrade_wait && !r.job_failed;
+std::string OneLine(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c == '\n' || c == '\r' || c == '\t')
+            c = ' ';
+        else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    }
+    return out;
 }
 
 }  // namespace
@@ -63,7 +69,7 @@ std::string JsonString(std::string_view text) {
     return out + "\"";
 }
 
-std::string RenderJson(const std::vector<PortResult>& results) {
+std::string RenderJson(const std::vector<PortResult>& results, bool files) {
     std::string out = "[";
     for (std::size_t i = 0; i < results.size(); ++i) {
         const PortResult& p = results[i];
@@ -76,31 +82,39 @@ std::string RenderJson(const std::vector<PortResult>& results) {
         out += p.record.connected ? "true" : "false";
         out += ", \"upgrade_wait\": ";
         out += p.record.upgrade_wait ? "true" : "false";
-        out += ", \"settings\": {";
-        bool first = true;
-        for (const zb::RecordField& field : zb::RecordFields()) {
-            out += first ? "" : ", ";
-            first = false;
-            out += JsonString(field.name) + ": ";
-            out += field.kind == zb::FieldKind::Text
-                       ? JsonString(zb::TextFieldOf(p.record, field))
-                       : std::to_string(zb::NumberOf(p.record, field));
+        out += ", \"settings\": ";
+        if (!p.settings) {
+            out += "null";
+        } else {
+            out += "{";
+            bool first = true;
+            for (const zb::RecordField& field : zb::RecordFields()) {
+                out += first ? "" : ", ";
+                first = false;
+                out += JsonString(field.name) + ": ";
+                out += field.kind == zb::FieldKind::Text
+                           ? JsonString(zb::TextFieldOf(p.record, field))
+                           : std::to_string(zb::NumberOf(p.record, field));
+            }
+            out += "}";
         }
-        out += "}}";
+        if (files) out += ", \"file\": " + (p.file.empty() ? "null" : JsonString(p.file));
+        out += "}";
     }
     out += results.empty() ? "]\n" : "\n]\n";
     return out;
 }
 
-std::string RenderTable(const std::vector<PortResult>& results) {
+std::string RenderTable(const std::vector<PortResult>& results, bool files) {
     std::vector<std::vector<std::string>> rows;
     rows.push_back({"PORT", "RESULT", "MESSAGE", "DEVICE NAME", "TYPE", "PAN ID", "CHANNEL", "BAUD",
                     "F/W VERSION"});
+    if (files) rows.front().push_back("FILE");
     for (const PortResult& p : results) {
         const zb::DeviceRecord& r = p.record;
         std::vector<std::string> row{"COM" + std::to_string(p.com), p.ok ? "ok" : "FAILED",
                                      p.message};
-        if (SettingsValid(r)) {
+        if (p.settings) {
             row.push_back(std::string(zb::TextOf(r.devname)));
             row.push_back(TableText(zb::kDevtypeTexts, r.devtype));
             row.push_back(Hex4(r.panid));
@@ -110,6 +124,8 @@ std::string RenderTable(const std::vector<PortResult>& results) {
         } else {
             row.insert(row.end(), 6, "-");
         }
+        if (files) row.push_back(p.file.empty() ? "-" : p.file);
+        for (std::string& cell : row) cell = OneLine(cell);
         rows.push_back(std::move(row));
     }
     std::vector<std::size_t> widths(rows.front().size(), 0);

@@ -13,7 +13,9 @@ namespace zbctl {
 struct PortResult {
     std::int32_t com = 0;
     bool ok = false;
-    std::string message;      // the port's last message in the job
+    std::string message;      // what became of the port, usually its last message in the job
+    bool settings = false;    // the record holds settings read from the device in this run
+    std::string file;         // export: the file written; empty when none was
     zb::DeviceRecord record;  // copied after the job; its link is not used
 };
 
@@ -22,11 +24,13 @@ struct PortResult {
 std::string JsonString(std::string_view text);
 
 // One array, one object per result in the given order:
-// {"com", "ok", "message", "connected", "upgrade_wait", "settings": {every field}}.
-std::string RenderJson(const std::vector<PortResult>& results);
+// {"com", "ok", "message", "connected", "upgrade_wait", "settings": {every field} or null}
+// and, with `files`, "file": the path or null.
+std::string RenderJson(const std::vector<PortResult>& results, bool files = false);
 
-// A table for people: the port, ok or FAILED, the message and the main settings (shown
-// as "-" unless the settings were read successfully).
-std::string RenderTable(const std::vector<PortResult>& results);
+// A table for people: the port, ok or FAILED, the message and the main settings ("-" unless
+// they were read), and with `files` the file written. Every cell is one line of printable
+// text: a line break becomes a blank, any other control byte a '?'.
+std::string RenderTable(const std::vector<PortResult>& results, bool files = false);
 
 }  // namespace zbctl

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -20,6 +21,8 @@
 
 #include "cli_args.h"
 #include "cli_output.h"
+#include "config_file.h"
+#include "config_rules.h"
 #include "job_engine.h"
 #include "pause.h"
 #include "record_fields.h"
@@ -182,6 +185,48 @@ std::string WhyOpenFailed(std::int32_t com) {
     return why;
 }
 
+// An image or configuration file must be a readable regular file before any port is
+// touched.
+bool CheckReadableFile(const std::string& path, std::string* error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        *error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *error = path + ": not a regular file";
+        return false;
+    }
+    if (::access(path.c_str(), R_OK) != 0) {
+        *error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// "[ZigBee] PAN ID = 0xFFFE refused (check 9): must be ...". The value comes from a file:
+// control bytes are shown escaped, so they cannot drive the terminal.
+std::string RefusalText(const zb::ConfigRefusal& why) {
+    std::string text = "[" + why.section + "] " + why.key;
+    if (why.value) {
+        text += " = ";
+        for (const char c : *why.value) {
+            const auto u = static_cast<unsigned char>(c);
+            if (u < 0x20 || u == 0x7F) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\x%02X", u);
+                text += buf;
+            } else {
+                text += c;
+            }
+        }
+        text += " refused";
+    } else {
+        text += " is missing";
+    }
+    return text + " (check " + std::to_string(why.step) + "): " + why.reason;
+}
+
 void RaiseDescriptorLimit() {
     rlimit lim{};
     if (getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur < lim.rlim_max) {
@@ -207,81 +252,227 @@ int ListPorts(bool json) {
     return kExitOk;
 }
 
-int RunJobs(const Invocation& inv) {
+// The ports of one run: their table, the engine that runs their jobs, and each port's
+// result once its part is over.
+class PortRun {
+public:
+    explicit PortRun(const std::vector<std::int32_t>& coms) : coms_(coms), job_(reporter_) {
+        for (const std::int32_t com : coms_) zb::AddPort(Row(com), static_cast<std::uint32_t>(com));
+    }
+
+    const std::vector<std::int32_t>& coms() const { return coms_; }
+    zb::JobEngine& engine() { return job_; }
+    zb::PortTable& table() { return table_; }
+    zb::PortRow& Row(std::int32_t com) { return table_[static_cast<std::size_t>(com - 1)]; }
+    zb::DeviceRecord& Record(std::int32_t com) { return *Row(com).device; }
+    std::string LastMessage(std::int32_t com) { return reporter_.LastMessage(com); }
+    bool Finished(std::int32_t com) const { return results_.count(com) != 0; }
+
+    // One job over the ports still marked; none marked, none runs.
+    void RunJob(const std::string& firmware_file = "") {
+        std::uint32_t marked = 0;
+        for (const std::int32_t com : coms_) marked += Record(com).selected ? 1 : 0;
+        if (marked == 0) return;
+        job_.LoadPorts(table_);
+        job_.SetPortCount(marked);
+        job_.SetFirmwareFile(firmware_file);
+        job_.Run();
+    }
+
+    // After a read job: the record holds what the device in its application reported.
+    bool ReadOk(std::int32_t com) {
+        const zb::DeviceRecord& r = Record(com);
+        return r.selected && r.connected && !r.upgrade_wait && !r.job_failed;
+    }
+
+    // Ends the port's part: its link is closed and its result kept. An empty message is the
+    // port's last message in the job.
+    void Finish(std::int32_t com, bool ok, bool settings, std::string message = "",
+                std::string file = "") {
+        zb::PortRow& row = Row(com);
+        zb::UnmarkPort(row);
+        if (reporter_.LastMessage(com) == "Open port fail") open_failed_.push_back(com);
+        PortResult& result = results_[com];
+        result.com = com;
+        result.ok = ok;
+        result.message = message.empty() ? reporter_.LastMessage(com) : std::move(message);
+        result.settings = settings;
+        result.file = std::move(file);
+        result.record = *row.device;
+    }
+
+    // A job that could not start: nothing of it is trusted.
+    void Abandon() {
+        for (zb::PortRow& row : table_) zb::UnmarkPort(row);
+    }
+
+    // Prints the results in COM order; the exit status.
+    int Report(bool json, bool files) {
+        for (const std::int32_t com : open_failed_)
+            std::fprintf(stderr, "zbctl: COM%d: %s\n", com, WhyOpenFailed(com).c_str());
+        std::vector<PortResult> results;
+        bool all_ok = true;
+        for (const std::int32_t com : coms_) {
+            if (!Finished(com)) Finish(com, false, false);
+            results.push_back(results_[com]);
+            all_ok = all_ok && results.back().ok;
+        }
+        const std::string text = json ? RenderJson(results, files) : RenderTable(results, files);
+        std::fputs(text.c_str(), stdout);
+        std::fflush(stdout);
+        return all_ok ? kExitOk : kExitFailed;
+    }
+
+private:
+    std::vector<std::int32_t> coms_;
+    zb::PortTable table_;
+    CliReporter reporter_;
+    zb::JobEngine job_;
+    std::map<std::int32_t, PortResult> results_;
+    std::vector<std::int32_t> open_failed_;
+};
+
+void ReadPorts(PortRun& run) {
+    run.RunJob();
+    for (const std::int32_t com : run.coms()) {
+        const bool ok = run.ReadOk(com);
+        run.Finish(com, ok, ok);
+    }
+}
+
+// The configuration flow begins with a read job: besides telling which ports answer, it
+// gives each record the device's own values of what the change leaves alone (the local
+// node ID of an import, all but the --set fields of an apply), so that the apply writes
+// them back unchanged. A port not read is finished here.
+void ReadBeforeChange(PortRun& run) {
+    run.RunJob();
+    for (const std::int32_t com : run.coms())
+        if (!run.ReadOk(com)) run.Finish(com, false, false);
+}
+
+// The apply job over the links the read opened, for the ports still marked.
+void WriteChanges(PortRun& run) {
+    run.RunJob();
+    for (const std::int32_t com : run.coms()) {
+        if (run.Finished(com)) continue;
+        const bool ok = !run.Record(com).job_failed;
+        run.Finish(com, ok, ok);
+    }
+}
+
+void ApplySets(PortRun& run, const Invocation& inv) {
+    ReadBeforeChange(run);
+    for (const std::int32_t com : run.coms()) {
+        if (run.Finished(com)) continue;
+        zb::DeviceRecord& record = run.Record(com);
+        zb::DeviceRecord would_be = record;
+        for (const auto& [name, value] : inv.sets)
+            (void)zb::SetRecordField(would_be, *zb::FindRecordField(name), value, nullptr);
+        // The configuration dialog's rules, on the record as it would be written.
+        if (const auto failure = zb::CheckSettings(zb::BoxesOf(would_be))) {
+            run.Finish(com, false, true, failure->message);
+            continue;
+        }
+        for (const auto& [name, value] : inv.sets)
+            (void)zb::SetRecordField(record, *zb::FindRecordField(name), value, nullptr);
+        record.apply_pending = true;
+    }
+    WriteChanges(run);
+}
+
+void ImportSettings(PortRun& run, const zb::ConfigSettings& settings) {
+    ReadBeforeChange(run);
+    // The ports still marked are those read; the settings go to them alone.
+    (void)zb::ApplyConfigSettings(run.table(), settings);
+    WriteChanges(run);
+}
+
+void Upgrade(PortRun& run, const std::string& image) {
+    for (const std::int32_t com : run.coms()) zb::SetUpgradeMark(run.Row(com), true);
+    run.RunJob(image);
+    bool all_ok = true;
+    std::map<std::int32_t, std::string> upgraded;
+    for (const std::int32_t com : run.coms()) {
+        zb::SetUpgradeMark(run.Row(com), false);
+        all_ok = all_ok && !run.Record(com).job_failed;
+        upgraded[com] = run.LastMessage(com);
+    }
+    if (!all_ok || run.engine().FailCount() != 0) {
+        for (const std::int32_t com : run.coms())
+            run.Finish(com, !run.Record(com).job_failed, false);
+        return;
+    }
+    // The devices restarted into the new firmware: open and check them afresh and show what
+    // they report now.
+    for (const std::int32_t com : run.coms()) {
+        zb::UnmarkPort(run.Row(com));
+        zb::MarkPort(run.Row(com));
+    }
+    run.RunJob();
+    for (const std::int32_t com : run.coms()) {
+        const bool ok = run.ReadOk(com);
+        run.Finish(com, ok, ok, ok ? upgraded[com] : upgraded[com] + "; " + run.LastMessage(com));
+    }
+}
+
+void Export(PortRun& run, std::string folder) {
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    run.RunJob();
+    bool all_read = true;
+    for (const std::int32_t com : run.coms()) all_read = all_read && run.ReadOk(com);
+    if (!all_read) {
+        // A partial export would pass for a complete one.
+        for (const std::int32_t com : run.coms()) {
+            const bool ok = run.ReadOk(com);
+            run.Finish(com, false, ok, ok ? "Not written: another port failed" : "");
+        }
+        return;
+    }
+    std::map<std::int32_t, std::string> failed;
+    for (const zb::ConfigWriteFailure& f : zb::WriteConfigFiles(run.table(), folder)) {
+        std::fprintf(stderr, "zbctl: %s: %s\n", f.path.c_str(), f.reason.c_str());
+        failed[static_cast<std::int32_t>(f.com)] = f.reason;
+    }
+    for (const std::int32_t com : run.coms()) {
+        const std::string path = folder + "/" + zb::ConfigFileName(static_cast<std::uint32_t>(com));
+        if (const auto it = failed.find(com); it != failed.end())
+            run.Finish(com, false, true, "Write file fail: " + it->second);
+        else
+            run.Finish(com, true, true, "", path);
+    }
+}
+
+int RunJobs(const Invocation& inv, const zb::ConfigSettings& import) {
     RaiseDescriptorLimit();
-    zb::PortTable table;
-    for (const std::int32_t com : inv.coms)
-        zb::AddPort(table[static_cast<std::size_t>(com - 1)], static_cast<std::uint32_t>(com));
-    if (inv.command == Command::Upgrade)
-        for (const std::int32_t com : inv.coms)
-            zb::SetUpgradeMark(table[static_cast<std::size_t>(com - 1)], true);
-
-    CliReporter reporter;
-    zb::JobEngine job(reporter);
-    StopOnSignal stop(job);
-    const auto record_of = [&](std::int32_t com) {
-        return table[static_cast<std::size_t>(com - 1)].device;
-    };
-
-    std::map<std::int32_t, bool> read_ok;
+    PortRun run(inv.coms);
+    StopOnSignal stop(run.engine());
     try {
-        job.LoadPorts(table);
-        job.SetPortCount(static_cast<std::uint32_t>(inv.coms.size()));
-        if (inv.command == Command::Upgrade) job.SetFirmwareFile(inv.image);
-        job.Run();
-
-        if (inv.command == Command::Apply) {
-            // The configuration flow, port by port: the fields change only in the records
-            // that were read successfully, and only those ports are written, over the
-            // links the read job left open.
-            std::uint32_t to_apply = 0;
-            for (const std::int32_t com : inv.coms) {
-                zb::DeviceRecord& r = *record_of(com);
-                read_ok[com] = !r.job_failed && r.connected && !r.upgrade_wait;
-                if (!read_ok[com]) {
-                    zb::UnmarkPort(table[static_cast<std::size_t>(com - 1)]);
-                    continue;
-                }
-                for (const auto& [name, value] : inv.sets)
-                    (void)zb::SetRecordField(r, *zb::FindRecordField(name), value, nullptr);
-                r.apply_pending = true;
-                ++to_apply;
-            }
-            if (to_apply > 0) {
-                job.LoadPorts(table);
-                job.SetPortCount(to_apply);
-                job.Run();
-            }
+        switch (inv.command) {
+            case Command::Read:
+                ReadPorts(run);
+                break;
+            case Command::Apply:
+                ApplySets(run, inv);
+                break;
+            case Command::Import:
+                ImportSettings(run, import);
+                break;
+            case Command::Upgrade:
+                Upgrade(run, inv.path);
+                break;
+            case Command::Export:
+                Export(run, inv.path);
+                break;
+            case Command::Help:
+            case Command::Ports:
+                break;
         }
     } catch (const std::system_error& e) {
         std::fprintf(stderr, "zbctl: %s (code = %d)\n", e.what(), e.code().value());
-        for (zb::PortRow& row : table) zb::UnmarkPort(row);
+        run.Abandon();
         return kExitFailed;
     }
-
-    std::vector<PortResult> results;
-    for (const std::int32_t com : inv.coms) {
-        zb::PortRow& row = table[static_cast<std::size_t>(com - 1)];
-        zb::UnmarkPort(row);  // closes the link
-        const zb::DeviceRecord& r = *row.device;
-        PortResult result;
-        result.com = com;
-        result.message = reporter.LastMessage(com);
-        result.ok = !r.job_failed && (inv.command != Command::Apply || read_ok[com]);
-        result.record = r;
-        results.push_back(std::move(result));
-    }
-    for (const PortResult& result : results)
-        if (result.message == "Open port fail")
-            std::fprintf(stderr, "zbctl: COM%d: %s\n", result.com,
-                         WhyOpenFailed(result.com).c_str());
-
-    const std::string text = inv.json ? RenderJson(results) : RenderTable(results);
-    std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);
-    bool all_ok = job.FailCount() == 0 && job.ApplyFailCount() == 0;
-    for (const PortResult& result : results) all_ok = all_ok && result.ok;
-    return all_ok ? kExitOk : kExitFailed;
+    return run.Report(inv.json, inv.command == Command::Export);
 }
 
 }  // namespace
@@ -308,14 +499,24 @@ int main(int argc, char** argv) {
     if (inv.command == Command::Ports) return ListPorts(inv.json);
 
     if (!CheckSets(inv, &error)) return InputError(error);
-    if (inv.command == Command::Upgrade) {
+    zb::ConfigSettings import;
+    if (inv.command == Command::Upgrade || inv.command == Command::Import) {
+        if (!CheckReadableFile(inv.path, &error)) return InputError(error);
+    }
+    if (inv.command == Command::Import) {
+        zb::ConfigRefusal why;
+        const std::optional<zb::ConfigSettings> settings = zb::LoadConfigFile(inv.path, &why);
+        if (!settings) return InputError(inv.path + ": " + RefusalText(why));
+        import = *settings;
+    }
+    if (inv.command == Command::Export) {
         struct stat st {};
-        if (::stat(inv.image.c_str(), &st) != 0)
-            return InputError(inv.image + ": " + std::strerror(errno));
-        if (!S_ISREG(st.st_mode)) return InputError(inv.image + ": not a regular file");
-        if (::access(inv.image.c_str(), R_OK) != 0)
-            return InputError(inv.image + ": " + std::strerror(errno));
+        if (::stat(inv.path.c_str(), &st) != 0)
+            return InputError(inv.path + ": " + std::strerror(errno));
+        if (!S_ISDIR(st.st_mode)) return InputError(inv.path + ": not a directory");
+        if (::access(inv.path.c_str(), W_OK | X_OK) != 0)
+            return InputError(inv.path + ": " + std::strerror(errno));
     }
     if (!CheckPorts(inv.coms, &error)) return InputError(error);
-    return RunJobs(inv);
+    return RunJobs(inv, import);
 }

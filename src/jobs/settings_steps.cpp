@@ -45,13 +45,14 @@ void StoreReadValues(const ReadValues& v, DeviceRecord& record) {
     record.rnodeid = static_cast<std::uint32_t>(v.rnodeid);
     record.startbyte = v.startbyte;
     // The first character is the flag; with security off the device sends no key and the
-    // stored one is kept.
+    // stored one is kept. Only an explicit "0" means off: reading an empty answer as off
+    // would let the next apply switch the device's encryption off unasked.
     const std::string_view security = Payload(v.security);
-    if (security.empty() || security[0] == '0') {
+    if (!security.empty() && security[0] == '0') {
         record.security = false;
     } else {
         record.security = true;
-        SetText(record.aeskey, security.substr(1, AES_KEY_LEN));
+        SetText(record.aeskey, security.empty() ? security : security.substr(1, AES_KEY_LEN));
     }
     SetText(record.fw_version, Payload(v.fw_version));
 }

@@ -46,8 +46,9 @@ void UpgradeStep(JobContext& job, DeviceRecord& record);
 
 inline constexpr std::size_t kImageHeaderSize = 32;
 
-// The firmware type of a header: one to four hex digits from its first byte, ended by the
-// fourth digit, a NUL or a blank. std::nullopt for anything else.
+// The firmware type of a header, read from bytes 0..3 only: leading white space skipped, an
+// optional "0x" or "0X", then hexadecimal digits up to the first character that is not one
+// (a NUL, a blank, anything) or the end of byte 3. std::nullopt when no digit is found.
 std::optional<std::uint32_t> ImageType(std::span<const std::uint8_t, kImageHeaderSize> header);
 
 // Running sum of the body's 32-bit little-endian words, modulo 2^32, fed in chunks of any

@@ -43,16 +43,24 @@ int HexDigit(std::uint8_t c) {
     return -1;
 }
 
+bool IsSpace(std::uint8_t c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 }  // namespace
 
 std::optional<std::uint32_t> ImageType(std::span<const std::uint8_t, kImageHeaderSize> header) {
+    // The type is text meant for a "%x" read of four characters: the reading stops quietly
+    // at the first character that is not a digit, so "101-" is type 0x101.
+    constexpr std::size_t kEnd = 4;
+    std::size_t i = 0;
+    while (i < kEnd && IsSpace(header[i])) ++i;
+    if (i + 1 < kEnd && header[i] == '0' && (header[i + 1] == 'x' || header[i + 1] == 'X')) i += 2;
     std::uint32_t type = 0;
     std::size_t digits = 0;
-    for (; digits < 4; ++digits) {
-        const std::uint8_t c = header[digits];
-        if (c == '\0' || c == ' ') break;
-        const int d = HexDigit(c);
-        if (d < 0) return std::nullopt;
+    for (; i < kEnd; ++i, ++digits) {
+        const int d = HexDigit(header[i]);
+        if (d < 0) break;
         type = type << 4 | static_cast<std::uint32_t>(d);
     }
     if (digits == 0) return std::nullopt;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -93,6 +94,18 @@ std::string DefaultSettingsJson(int com) {
            std::to_string(com) + "\"}";
 }
 
+// A router on channel 20 with security on. `panid` is the PAN ID line's value; empty, the
+// line is left out.
+std::string ConfigText(const std::string& panid) {
+    std::string text =
+        "[Serial]\nBaud Rate=15\nParity=2\nData Bit=8\nStop Bit=1\nInterface=0\n"
+        "[ZigBee]\nDevice Name=LINE-7\nDevice Type=1\nLocal Node ID=9\nDestination Node ID=0\n";
+    if (!panid.empty()) text += "PAN ID=" + panid + "\n";
+    return text +
+           "Channel=9\nOutput Power=3\nTopology=2\nMode=0\nStart Byte=0x7e\nSecurity=1\n"
+           "AES Key=00112233445566778899AABBCCDDEEFF\n";
+}
+
 TEST_F(Zbctl, ReadPrintsOneJsonObjectPerPortInComOrder) {
     StartModems(2, 3);
     const Result r = Run({"--json", "--no-pauses", "read", "COM4", "com3"});
@@ -174,9 +187,15 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
         {{"read", "COM9"}, "COM9: /nonexistent/tty9 does not exist"},
         {{"frobnicate", "COM3"}, "unknown command"},
         {{"upgrade", "/nonexistent.rom", "COM3"}, "/nonexistent.rom: No such file"},
+        {{"export", dir_ + "/refused.txt", "COM3"}, "refused.txt: not a directory"},
+        {{"import", dir_ + "/refused.txt", "COM3"},
+         "refused.txt: [ZigBee] PAN ID = 0xFFFE refused (check 9): must be"},
+        {{"import", dir_ + "/missing.txt", "COM3"}, "[ZigBee] PAN ID is missing (check 9)"},
         {{}, "no command given"},
     };
     fs::create_symlink("/nonexistent/tty9", dir_ + "/com9");
+    std::ofstream(dir_ + "/refused.txt") << ConfigText("0xFFFE");
+    std::ofstream(dir_ + "/missing.txt") << ConfigText("");
     for (const auto& c : cases) {
         const Result r = Run(c.args);
         EXPECT_EQ(r.status, 2) << c.says;
@@ -218,15 +237,112 @@ TEST_F(Zbctl, PortsListsThePortMapAndUpgradeLoadsAnImage) {
     const Result r = Run({"--json", "--no-pauses", "upgrade", path, "COM4"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("\"ok\": true, \"message\": \"Upgrade successfully\""), std::string::npos);
+    EXPECT_NE(r.out.find("\"fw_version\": \"CLI 9\", \"devname\": \"SIM-4\""), std::string::npos)
+        << r.out;
     EXPECT_NE(r.err.find("COM4: 100% (332 / 332)"), std::string::npos) << r.err;
     EXPECT_EQ(sim.snapshot(4).settings.fw_version, "CLI 9");
     EXPECT_EQ(sim.snapshot(3).commands, 0u);
+
+    // One port failing: no re-read, and nothing shown as settings that was not read.
+    zbsim::Fault refuse;
+    refuse.kind = zbsim::FaultKind::Refuse;
+    refuse.code = "XF";
+    sim.add_fault(3, refuse);
+    const Result failed = Run({"--json", "--no-pauses", "upgrade", path, "COM3", "COM4"});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.out.find("\"message\": \"Request upgrade fail\""), std::string::npos);
+    EXPECT_NE(failed.out.find("\"ok\": true, \"message\": \"Upgrade successfully\", "
+                              "\"connected\": true, \"upgrade_wait\": false, \"settings\": null}"),
+              std::string::npos)
+        << failed.out;
+}
+
+TEST_F(Zbctl, ExportWritesOneFilePerPortOrNoneAtAll) {
+    zbsim::Simulator& sim = StartModems(10, 3);
+    zbsim::ModemSettings twelve = sim.snapshot(12).settings;
+    twelve.panid = 0x0BEE;
+    twelve.channel = 20;
+    twelve.devname = "LINE 12";
+    sim.set_settings(12, twelve);
+    const std::string out = dir_ + "/out";
+    fs::create_directory(out);
+
+    const Result r = Run({"--json", "--no-pauses", "export", out + "/", "COM12", "COM3"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"file\": \"" + out + "/KRB7310_Config12.txt\""), std::string::npos)
+        << r.out;
+    const std::string three = ReadAll(out + "/KRB7310_Config3.txt");
+    const std::string file12 = ReadAll(out + "/KRB7310_Config12.txt");
+    EXPECT_NE(three.find("Device Name=SIM-3\n"), std::string::npos) << three;
+    EXPECT_NE(three.find("PAN ID=0x1a2b\n"), std::string::npos) << three;
+    for (const char* line : {"Device Name=LINE 12\n", "PAN ID=0x0bee\n", "Channel=9\n"})
+        EXPECT_NE(file12.find(line), std::string::npos) << file12;
+
+    sim.add_fault(4, zbsim::Fault{});  // silent
+    const std::string none = dir_ + "/none";
+    fs::create_directory(none);
+    const Result partial = Run({"--no-pauses", "export", none, "COM3", "COM4"});
+    EXPECT_EQ(partial.status, 1);
+    EXPECT_NE(partial.out.find("COM4  FAILED  Connection fail"), std::string::npos) << partial.out;
+    EXPECT_TRUE(fs::is_empty(none));
+}
+
+TEST_F(Zbctl, ImportGivesEveryModemTheFileButKeepsItsLocalNodeId) {
+    zbsim::Simulator& sim = StartModems(3, 3);
+    for (int com = 3; com <= 5; ++com) {
+        zbsim::ModemSettings s = sim.snapshot(com).settings;
+        s.devtype = 1;
+        s.lnodeid = com + 10;
+        sim.set_settings(com, s);
+    }
+    const std::string file = dir_ + "/line7.txt";
+    std::ofstream(file) << ConfigText("0x0bee");
+    const Result r = Run({"--no-pauses", "import", file, "COM3", "COM4", "COM5"});
+    EXPECT_EQ(r.status, 0) << r.err << r.out;
+    for (int com = 3; com <= 5; ++com) {
+        const zbsim::ModemSnapshot snap = sim.snapshot(com);
+        const zbsim::ModemSettings& m = snap.settings;
+        EXPECT_EQ(m.lnodeid, com + 10);
+        EXPECT_EQ(std::tie(m.devname, m.panid, m.channel, m.baud, m.parity, m.stopbit, m.topology,
+                           m.security, m.aeskey),
+                  std::make_tuple("LINE-7", 0x0BEE, 20, 15, 2, 1, 2, true,
+                                  "00112233445566778899AABBCCDDEEFF"));
+        EXPECT_EQ(snap.restarts, 1u);
+    }
+}
+
+TEST_F(Zbctl, ApplyRefusedByTheConfigurationRulesWritesNothing) {
+    zbsim::Simulator& sim = StartModems(2, 3);
+    zbsim::ModemSettings router = sim.snapshot(4).settings;
+    router.devtype = 1;
+    router.lnodeid = 5;
+    sim.set_settings(4, router);
+    // An end device may not keep the coordinator's node ID 0 of COM3.
+    const Result r = Run({"--no-pauses", "apply", "--set", "devtype=2", "COM3", "COM4"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("COM3  FAILED  The local node ID is invalid. Only coordinator can set "
+                         "it to 0."),
+              std::string::npos)
+        << r.out;
+    for (const std::string& request : sim.requests(3)) EXPECT_NE(request.substr(0, 2), "?S");
+    EXPECT_EQ(sim.snapshot(3).settings.devtype, 0);
+    EXPECT_EQ(sim.snapshot(4).settings.devtype, 2);
+    EXPECT_EQ(sim.snapshot(4).restarts, 1u);
 }
 
 TEST(ZbctlJson, StringsAreEscaped) {
     EXPECT_EQ(zbctl::JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
     EXPECT_EQ(zbctl::JsonString(std::string("\n\t\x01\x7f\xe9", 5)),
               "\"\\n\\t\\u0001\\u007f\\u00e9\"");
+
+    // A table row stays one line whatever a device or a rule put into a text.
+    zbctl::PortResult p;
+    p.com = 3;
+    p.message = "two\nlines";
+    p.settings = true;
+    zb::SetText(p.record.devname, "A\x1b[2J");
+    const std::string table = zbctl::RenderTable({p});
+    EXPECT_NE(table.find("COM3  FAILED  two lines  A?[2J"), std::string::npos) << table;
 }
 
 }  // namespace

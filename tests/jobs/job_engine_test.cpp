@@ -1,13 +1,20 @@
 // Whole jobs against virtual modems: the worker's algorithm, isolation, counters, flags
 // and the reports of each port in order.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <thread>
+
 #include <gtest/gtest.h>
 
+#include "clock.h"
 #include "job_engine.h"
 #include "job_test_support.h"
+#include "modem.h"
+#include "pty.h"
 #include "steps.h"
 
 namespace zbtest {
@@ -247,6 +254,80 @@ TEST(JobEngine, SecurityOffSendsTheFlagAlone) {
     for (const std::string& r : modems.sim().requests(1))
         if (r.substr(2, 2) == "ZS") zs.push_back(r);
     EXPECT_EQ(zs, (Strings{"?SZS00000"}));
+}
+
+// A virtual modem on COM `com` whose security answer is replaced by `answer`, for answers
+// zbsim never gives (it sends "0" or "1" and the key).
+class SecurityAnswerPeer {
+public:
+    SecurityAnswerPeer(int com, std::string answer)
+        : modem_(com, 0, nullptr), answer_(std::move(answer)) {
+        std::string error;
+        EXPECT_TRUE(zbsim::open_pty(&pty_, &error)) << error;
+        link_ = PortsDir() + "/com" + std::to_string(com);
+        EXPECT_TRUE(zbsim::write_link(link_, pty_.path, &error)) << error;
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~SecurityAnswerPeer() {
+        stop_ = true;
+        thread_.join();
+        zbsim::remove_link(link_, pty_.path);
+        zbsim::close_pty(&pty_);
+    }
+    SecurityAnswerPeer(const SecurityAnswerPeer&) = delete;
+    SecurityAnswerPeer& operator=(const SecurityAnswerPeer&) = delete;
+
+private:
+    void Serve() {
+        while (!stop_) {
+            pollfd p{pty_.master, POLLIN, 0};
+            std::uint8_t buf[512];
+            if (::poll(&p, 1, 10) <= 0) continue;
+            const ssize_t n = ::read(pty_.master, buf, sizeof buf);
+            if (n <= 0) continue;
+            modem_.receive(buf, static_cast<std::size_t>(n), zbsim::mono_now());
+            std::string out;
+            modem_.run(zbsim::mono_now(), &out);
+            if (out.rfind("!GZS", 0) == 0) out = "!GZS00000" + answer_ + "\n";
+            EXPECT_EQ(::write(pty_.master, out.data(), out.size()),
+                      static_cast<ssize_t>(out.size()));
+        }
+    }
+
+    zbsim::Modem modem_;
+    std::string answer_;
+    zbsim::Pty pty_;
+    std::string link_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST(JobEngine, OnlyAnExplicitZeroReadsAsSecurityOff) {
+    const std::string old_key = "00112233445566778899AABBCCDDEEFF";
+    const std::string new_key = "FFEEDDCCBBAA99887766554433221100";
+    const struct {
+        std::string answer;
+        bool was_on, on;
+        std::string key;
+    } cases[] = {
+        {"", false, true, ""},  // no flag at all: not "off", or an apply would switch it off
+        {"0", true, false, old_key},
+        {"1" + new_key, false, true, new_key},
+    };
+    for (const auto& c : cases) {
+        SecurityAnswerPeer peer(1000, c.answer);
+        zb::PortTable table = TableWith({1000});
+        zb::DeviceRecord& r = Rec(table, 1000);
+        r.security = c.was_on;
+        zb::SetText(r.aeskey, old_key);
+        RecordingReporter reporter;
+        zb::JobEngine job(reporter);
+        RunJob(job, table, 1);
+        EXPECT_EQ(job.FailCount(), 0u) << c.answer;
+        EXPECT_EQ(r.security, c.on) << c.answer;
+        EXPECT_EQ(zb::TextOf(r.aeskey), c.key) << c.answer;
+        zb::UnmarkPort(table[999]);
+    }
 }
 
 TEST(JobEngine, UnselectedRecordsAndAWrongPortCountAreHandled) {

@@ -124,13 +124,17 @@ std::array<std::uint8_t, 32> Header(const char* type) {
     return h;
 }
 
-TEST(ImageFormat, TypeIsUpToFourHexDigits) {
-    EXPECT_EQ(zb::ImageType(Header("0101")), 0x0101u);
-    EXPECT_EQ(zb::ImageType(Header("aBc")), 0xABCu);
-    EXPECT_EQ(zb::ImageType(Header("1 ")), 0x1u);
-    EXPECT_FALSE(zb::ImageType(Header("")));
-    EXPECT_FALSE(zb::ImageType(Header("ZZZZ")));
-    EXPECT_FALSE(zb::ImageType(Header("01Z1")));
+TEST(ImageFormat, TypeIsReadLikeAHexScanOfFourCharacters) {
+    const struct {
+        const char* text;
+        std::optional<std::uint32_t> type;
+    } cases[] = {
+        {"0101", 0x0101u},     {"aBc", 0xABCu},      {"1 ", 0x1u},           {"101-", 0x101u},
+        {"01Z1", 0x01u},       {" \t7f", 0x7Fu},     {"0x1A", 0x1Au},        {"0X7", 0x7u},
+        {"00x1", 0x0u},        {"12345", 0x1234u},   {"", std::nullopt},     {"ZZZZ", std::nullopt},
+        {"   ", std::nullopt}, {"0x", std::nullopt}, {" 0xg", std::nullopt}, {"-1", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(zb::ImageType(Header(c.text)), c.type) << c.text;
 }
 
 TEST(ImageFormat, WordSumIsIndependentOfChunksAndPadsTheTail) {

@@ -309,6 +309,9 @@ void Tconfig_form::FormShow() {
     cb_databit->setEnabled(false);
     ApplyColour(cb_databit);
     ApplyColour(ec_aeskey);
+    // Typing starts in the name, the first box of the first tab.
+    ec_devname->setFocus();
+    ec_devname->selectAll();
 }
 
 const zb::DeviceRecord& Tconfig_form::ShownRecord() const {

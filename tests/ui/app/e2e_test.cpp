@@ -1,5 +1,6 @@
 // End to end on a real X server: the built zbconfig under Xvfb adds two virtual modems
-// through the keyboard, reads them, turns a second start away, and ends with Alt+F4.
+// through the keyboard, reads them, renames one through the configuration dialog with the
+// keyboard only, turns a second start away, and ends with Alt+F4.
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -18,6 +19,7 @@ using zbtest::Child;
 
 const QString kProgram = QStringLiteral(ZBCONFIG_BIN);
 const QString kSimulator = QStringLiteral(ZBSIM_BIN);
+const QString kZbctl = QStringLiteral(ZBCTL_BIN);
 const QString kTitle = QStringLiteral("ZigBee Modem Configurator");
 constexpr int kFirstCom = 1001;  // last in the offered list, after any real port here
 
@@ -87,6 +89,11 @@ protected:
         const auto found = Xdo({"search", "--sync", "--onlyvisible", "--name", name_regex});
         return found ? found->section(QLatin1Char('\n'), 0, 0).trimmed() : QString();
     }
+    // The first visible window whose name matches, or "" when there is none yet.
+    QString VisibleWindow(const QString& name_regex) {
+        const auto found = Xdo({"search", "--onlyvisible", "--name", name_regex});
+        return found ? found->section(QLatin1Char('\n'), 0, 0).trimmed() : QString();
+    }
     // Focuses the window and types the keys into it. Without a window manager nobody hands
     // the focus back to the main window when a modal window closes, and a window that has the
     // X focus already gets no focus event that would make Qt activate it; so the focus goes
@@ -144,6 +151,29 @@ TEST_F(XvfbTest, AddsTwoModemsByKeyboardAndEndsWithAltF4) {
     EXPECT_EQ(reads.at(kFirstCom), 20);
     EXPECT_EQ(reads.at(kFirstCom + 1), 20);
 
+    // Ctrl+Home moves to the first row without selecting it, Down and Up select it
+    // (COM1001) wherever the current cell was;
+    // Ctrl+F reads it and opens the dialog with the name box focused; Enter presses OK, and
+    // Enter again closes the summary.
+    // The keys reach the main window once the add's job window has closed; until then they
+    // are sent again.
+    QString config;
+    ASSERT_TRUE(zbtest::WaitFor(
+        [&] {
+            Keys(main_window, {"ctrl+Home", "Down", "Up", "ctrl+f"});
+            return zbtest::WaitFor(
+                [&] {
+                    config = VisibleWindow(QStringLiteral("^Configurations$"));
+                    return !config.isEmpty();
+                },
+                std::chrono::seconds(5));
+        },
+        std::chrono::seconds(60)));
+    ASSERT_TRUE(Keys(config, {"ctrl+a", "L", "i", "n", "e", "space", "9", "Return"}));
+    const QString summary = FindWindow(QStringLiteral("^Information$"));
+    ASSERT_FALSE(summary.isEmpty());
+    ASSERT_TRUE(Keys(summary, {"Return"}));
+
     Child second(kProgram, {}, env);
     ASSERT_TRUE(second.Started());
     ASSERT_TRUE(second.WaitExit());
@@ -160,6 +190,17 @@ TEST_F(XvfbTest, AddsTwoModemsByKeyboardAndEndsWithAltF4) {
         std::chrono::seconds(60)));
     EXPECT_FALSE(program.Crashed());
     EXPECT_EQ(program.ExitCode(), 0) << program.Stderr().toStdString();
+
+    // What the modems hold now, asked of them directly.
+    Child read(kZbctl, {"--json", "--no-pauses", "--ports-dir", ports, "read", "1001", "1002"},
+               QProcessEnvironment::systemEnvironment());
+    ASSERT_TRUE(read.WaitExit());
+    const QString json = read.Output();
+    EXPECT_EQ(read.ExitCode(), 0) << read.Stderr().toStdString();
+    const qsizetype second_port = json.indexOf(QStringLiteral("\"com\": 1002"));
+    EXPECT_GT(json.indexOf(QStringLiteral("\"devname\": \"SIM-1002\"")), second_port);
+    const qsizetype renamed = json.indexOf(QStringLiteral("\"devname\": \"Line 9\""));
+    EXPECT_TRUE(renamed >= 0 && renamed < second_port) << json.toStdString();
 }
 
 }  // namespace

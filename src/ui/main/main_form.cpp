@@ -475,8 +475,11 @@ void TForm1::act_export() {
 }
 
 bool TForm1::WriteConfigFiles() {
+    // Every file is synced before it replaces the old one: about a second for 1024 ports.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
     const std::vector<zb::ConfigWriteFailure> failures =
         zb::WriteConfigFiles(rows_, LocalPath(export_folder_));
+    QApplication::restoreOverrideCursor();
     if (failures.empty()) return true;
     QString text = failures.size() == 1
                        ? QStringLiteral("The configuration file could not be written:")

@@ -153,17 +153,29 @@ TEST_F(CommandsTest, ExportTwoModemsThenImportOneFileIntoThree) {
     zbtest::TempDir folder;
     const QString folder_text = QString::fromStdString(folder.path());
 
-    ClickRow(0);
-    ClickRow(2, Qt::ControlModifier);
-    dialogs_.file_answers = {folder_text};
-    {
+    const auto export_two = [&] {
+        dialogs_.shown.clear();
+        ClickRow(0);
+        ClickRow(2, Qt::ControlModifier);
+        dialogs_.file_answers = {folder_text};
         ModalDriver<zb::ui::Texport_form> driver([](zb::ui::Texport_form* chooser) {
             Click(chooser, "bt_browse");
             Click(chooser, "bt_ok");
         });
         form_->act_export();
         EXPECT_TRUE(driver.ran());
-    }
+    };
+    // A file that cannot be written is named with the reason, and success is not claimed.
+    const fs::path in_the_way = fs::path(folder.path()) / "KRB7310_Config12.txt";
+    fs::create_directory(in_the_way);
+    export_two();
+    ASSERT_EQ(dialogs_.shown.size(), 1);
+    EXPECT_EQ(dialogs_.shown[0].kind, MessageKind::Warning);
+    EXPECT_TRUE(dialogs_.shown[0].text.contains(QString::fromStdString(in_the_way.string())));
+    EXPECT_TRUE(dialogs_.shown[0].text.contains("directory")) << dialogs_.shown[0].text.toStdString();
+    fs::remove(in_the_way);
+
+    export_two();
     EXPECT_EQ(Messages(), (QStringList{"Export configurations successfully."}));
     EXPECT_EQ(form_->ExportFolder(), folder_text);
     const fs::path file = fs::path(folder.path()) / "KRB7310_Config3.txt";

@@ -1,6 +1,7 @@
 // The job window against virtual modems on real pseudo-terminals.
 #include <QLabel>
 #include <QPushButton>
+#include <QTableView>
 #include <QTest>
 
 #include <system_error>
@@ -209,6 +210,24 @@ TEST(WorkForm, StartFailureWarnsAndWaitsForX) {
     EXPECT_EQ(cells,
               QStringList({"COM7", "-", "", "Preparing...", "COM40", "-", "", "Preparing..."}));
     EXPECT_EQ(form.FailCount(), 0u);
+}
+
+// Every text a column can show fits it whole, and the window is wide enough for the columns.
+TEST(WorkForm, ColumnsFitTheirLongestTexts) {
+    zb::ui::ScriptedDialogService dialogs;
+    Twork_form form(dialogs);
+    const auto* view = form.findChild<QTableView*>(QStringLiteral("m_listview"));
+    ASSERT_NE(view, nullptr);
+    int columns = 0;
+    for (int column = 0; column < zb::ui::kColCount; ++column) {
+        for (const QString& text : zb::ui::StatusSamples(column))
+            EXPECT_GT(view->columnWidth(column), view->fontMetrics().horizontalAdvance(text))
+                << text.toStdString();
+        columns += view->columnWidth(column);
+    }
+    EXPECT_TRUE(zb::ui::StatusSamples(zb::ui::kColMessages).contains("Waiting upgrade firmware"));
+    EXPECT_GE(form.width(), 481);
+    EXPECT_LT(columns, view->width());
 }
 
 }  // namespace

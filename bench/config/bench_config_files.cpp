@@ -75,8 +75,9 @@ int main() {
         "%.0f ms ceiling %s\n",
         Median(fresh), Median(update), kRuns, export_ratio, kExportCeilingMs,
         export_ratio < 1.0 ? "ok" : "ABOVE CEILING");
-    std::printf("Import of one file into 1024 records: %.3f ms; ratio %.3f of the %.0f ms ceiling %s\n",
-                Median(import), import_ratio, kImportCeilingMs,
-                import_ratio < 1.0 ? "ok" : "ABOVE CEILING");
+    std::printf(
+        "Import of one file into 1024 records: %.3f ms; ratio %.3f of the %.0f ms ceiling %s\n",
+        Median(import), import_ratio, kImportCeilingMs,
+        import_ratio < 1.0 ? "ok" : "ABOVE CEILING");
     return export_ratio < 1.0 && import_ratio < 1.0 ? 0 : 1;
 }

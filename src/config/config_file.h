@@ -84,10 +84,10 @@ struct ConfigSettings {
 // Why a file was refused: the first check (1..16, in reading order) that failed.
 struct ConfigRefusal {
     int step = 0;
-    std::string section;  // "Serial" or "ZigBee"
-    std::string key;      // e.g. "PAN ID"
+    std::string section;               // "Serial" or "ZigBee"
+    std::string key;                   // e.g. "PAN ID"
     std::optional<std::string> value;  // as read; std::nullopt when the key is missing
-    std::string reason;   // what the check wants, e.g. "0x and hexadecimal digits, 0..0xFFFD"
+    std::string reason;  // what the check wants, e.g. "0x and hexadecimal digits, 0..0xFFFD"
 };
 
 // Checks the keys of `text` in reading order (steps 1 to 16).

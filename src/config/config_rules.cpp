@@ -158,7 +158,8 @@ std::optional<CheckFailure> CheckSettings(const SettingsBoxes& b) {
         if (!AllHexDigits(b.startbyte)) return fail(11, kStart);
     }
     if (b.security) {
-        if (b.aeskey.size() < kAesKeySize - 1) return fail(12, "The AES key is less than 32 bytes.");
+        if (b.aeskey.size() < kAesKeySize - 1)
+            return fail(12, "The AES key is less than 32 bytes.");
         if (!AllHexDigits(b.aeskey)) return fail(13, "The AES key is invalid.");
     }
     return std::nullopt;

@@ -53,7 +53,8 @@ struct NodeBoxes {
 };
 
 // The device-type rule: what the boxes show when `devtype` (list position; -1 for no choice,
-// which is not a coordinator) is chosen for `record`. The values always come from the record, never from what was typed before.
+// which is not a coordinator) is chosen for `record`. The values always come from the record, never
+// from what was typed before.
 NodeBoxes DevtypeBoxes(const DeviceRecord& record, int devtype);
 // The mode rule (a coordinator's mode list): what the node boxes show for mode position
 // `txmode` (0 Transparent, otherwise Addressable).
@@ -68,7 +69,7 @@ std::string StartbyteText(std::uint8_t startbyte);
 // What the boxes hold when OK is pressed.
 struct SettingsBoxes {
     int devtype = 0;  // cb_devtype position; 0 is Coordinator, -1 no choice
-    int txmode = 0;           // cb_txmode position; for a router the single "N/A" is 0
+    int txmode = 0;   // cb_txmode position; for a router the single "N/A" is 0
     std::string lnodeid;
     std::string rnodeid;
     std::string panid;

@@ -126,7 +126,7 @@ QStringList ColumnSamples(int id) {
             // Digits differ in width in most fonts: one sample per digit.
             for (char digit : std::string_view("0123456789ABCDEF"))
                 samples.append(Hex16(0x1111u * static_cast<std::uint32_t>(
-                                                  digit <= '9' ? digit - '0' : digit - 'A' + 10)));
+                                                   digit <= '9' ? digit - '0' : digit - 'A' + 10)));
             break;
         case kColLocalNode:
         case kColChannel:

@@ -1,5 +1,5 @@
-// The device list's logic without widgets: the cell and status texts, the "COM<n>" row captions, and the marks that the commands set
-// in the port table around a job.
+// The device list's logic without widgets: the cell and status texts, the "COM<n>" row captions,
+// and the marks that the commands set in the port table around a job.
 //
 // Plain functions of their arguments, for the GUI thread while no job runs. The mark
 // functions take each row's port_lock around the flags it guards; the text functions read

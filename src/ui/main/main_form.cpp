@@ -14,8 +14,8 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QShowEvent>
-#include <QStyle>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTableView>
 #include <QToolBar>
 #include <QToolButton>
@@ -481,13 +481,14 @@ bool TForm1::WriteConfigFiles() {
         zb::WriteConfigFiles(rows_, LocalPath(export_folder_));
     QApplication::restoreOverrideCursor();
     if (failures.empty()) return true;
-    QString text = failures.size() == 1
-                       ? QStringLiteral("The configuration file could not be written:")
-                       : QStringLiteral("%1 configuration files could not be written:")
-                             .arg(failures.size());
+    QString text =
+        failures.size() == 1
+            ? QStringLiteral("The configuration file could not be written:")
+            : QStringLiteral("%1 configuration files could not be written:").arg(failures.size());
     for (std::size_t i = 0; i < failures.size() && i < kFailuresNamed; ++i)
-        text += QStringLiteral("\n%1: %2").arg(QFile::decodeName(failures[i].path.c_str()),
-                                               QString::fromLocal8Bit(failures[i].reason));
+        text += QStringLiteral("\n%1: %2")
+                    .arg(QFile::decodeName(failures[i].path.c_str()),
+                         QString::fromLocal8Bit(failures[i].reason));
     if (failures.size() > kFailuresNamed)
         text += QStringLiteral("\nand %1 more.").arg(failures.size() - kFailuresNamed);
     dialogs_.Message(this, MessageKind::Warning, text);

@@ -64,8 +64,8 @@ Twork_form::Twork_form(DialogService& dialogs, JobStarter starter, QWidget* pare
     int columns = 0;
     for (int column = 0; column < kColCount; ++column) {
         const auto c = static_cast<std::size_t>(column);
-        widths[c] = FitWidth(fontMetrics(), StatusSamples(column), kStatusColumnWidths[c],
-                             kCellPadding);
+        widths[c] =
+            FitWidth(fontMetrics(), StatusSamples(column), kStatusColumnWidths[c], kCellPadding);
         columns += widths[c];
     }
     const int list_chrome = style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
@@ -98,9 +98,8 @@ Twork_form::Twork_form(DialogService& dialogs, JobStarter starter, QWidget* pare
     port_status = new QLabel(QStringLiteral("Waiting for device complete..."), Shape1);
     port_status->setObjectName(QStringLiteral("port_status"));
     port_status->setFont(BoldFont(*port_status));
-    port_status->setGeometry(10, 6,
-                             FitWidth(port_status->fontMetrics(), {port_status->text()}, 260, 4),
-                             18);
+    port_status->setGeometry(
+        10, 6, FitWidth(port_status->fontMetrics(), {port_status->text()}, 260, 4), 18);
 
     Label1 = new QLabel(QStringLiteral("Total port(s) : "), Shape1);
     Label1->setObjectName(QStringLiteral("Label1"));

@@ -11,13 +11,14 @@ namespace {
 
 // Every message a port's row can show, from the engine and the three steps.
 constexpr const char* kJobMessages[] = {
-    "Inital serial port", "Open port fail", "Connection fail", "Waiting upgrade firmware",
-    "Worker start fail", "Get device's settings", "Get settings fail", "Apply device's settings",
-    "Apply settings fail.", "Open file fail", "File size is invalid", "Read file fail",
-    "Divce verification fail", "Firmware type is invalid", "Checksum is invalid",
-    "Request upgrade fail", "System reset fail", "Device synchronizing...",
-    "Synchronization fail", "Firmware upgrading...", "User abort", "Transmission fail",
-    "Device response fail", "Upgrade successfully"};
+    "Inital serial port",       "Open port fail",           "Connection fail",
+    "Waiting upgrade firmware", "Worker start fail",        "Get device's settings",
+    "Get settings fail",        "Apply device's settings",  "Apply settings fail.",
+    "Open file fail",           "File size is invalid",     "Read file fail",
+    "Divce verification fail",  "Firmware type is invalid", "Checksum is invalid",
+    "Request upgrade fail",     "System reset fail",        "Device synchronizing...",
+    "Synchronization fail",     "Firmware upgrading...",    "User abort",
+    "Transmission fail",        "Device response fail",     "Upgrade successfully"};
 
 // Firmware images of this device family stay well below this size.
 constexpr std::uint64_t kLargestImage = 16u << 20;

@@ -68,7 +68,8 @@ TEST_F(CommandsTest, ConfigWritesTheSameValuesToEverySelectedModem) {
     Key(Qt::Key_F, Qt::ControlModifier);
     ASSERT_TRUE(driver.ran());
 
-    EXPECT_EQ(Messages(), (QStringList{zb::ui::LoadStr(305), "Apply configurations successfully."}));
+    EXPECT_EQ(Messages(),
+              (QStringList{zb::ui::LoadStr(305), "Apply configurations successfully."}));
     EXPECT_EQ(dialogs_.shown[0].kind, MessageKind::Confirm);
     EXPECT_EQ(dialogs_.shown[1].kind, MessageKind::Information);
     for (auto [sim, com] : {std::pair{&low, 3}, std::pair{&high, 12}}) {
@@ -172,7 +173,8 @@ TEST_F(CommandsTest, ExportTwoModemsThenImportOneFileIntoThree) {
     ASSERT_EQ(dialogs_.shown.size(), 1);
     EXPECT_EQ(dialogs_.shown[0].kind, MessageKind::Warning);
     EXPECT_TRUE(dialogs_.shown[0].text.contains(QString::fromStdString(in_the_way.string())));
-    EXPECT_TRUE(dialogs_.shown[0].text.contains("directory")) << dialogs_.shown[0].text.toStdString();
+    EXPECT_TRUE(dialogs_.shown[0].text.contains("directory"))
+        << dialogs_.shown[0].text.toStdString();
     fs::remove(in_the_way);
 
     export_two();

@@ -27,9 +27,14 @@ void RunPort(JobContext& job, DeviceRecord& record) {
             record.link = ComHandle();
         }
         ComHandle link;
+        record.open_error.fill('\0');
         if (com_open(static_cast<std::int32_t>(record.com_no), &link) == ST_OK) {
             record.link = link;
             record.is_open = com_setup(link, 115200, 0, 8, 0, FLOW_NONE) == ST_OK;
+            if (!record.is_open)
+                SetText(record.open_error, "refused the line settings (115200 baud, 8N1)");
+        } else {
+            SetText(record.open_error, com_last_error());
         }
         if (record.is_open) {
             (void)com_set_timeouts(record.link, 0, 0, 0, 0, 0);

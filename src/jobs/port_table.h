@@ -30,6 +30,7 @@ inline constexpr std::size_t kPortTableSize = 1024;
 inline constexpr std::size_t kAesKeySize = 33;     // 32 hex digits and a terminator
 inline constexpr std::size_t kFwVersionSize = 26;  // 25 characters and a terminator
 inline constexpr std::size_t kDevnameSize = 21;    // 20 characters and a terminator
+inline constexpr std::size_t kReasonSize = 256;
 
 // One modem's settings in the program's encodings (mostly value-table indexes; channel is
 // the radio channel minus 11, databit the number of data bits minus 8) and the flags that
@@ -66,6 +67,8 @@ struct DeviceRecord {
     std::array<char, kAesKeySize> aeskey{};
     std::array<char, kFwVersionSize> fw_version{};
     std::array<char, kDevnameSize> devname{};
+    // Why the port could not be opened in the last job, in system terms; empty otherwise.
+    std::array<char, kReasonSize> open_error{};
 };
 
 struct PortRow {

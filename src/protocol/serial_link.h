@@ -48,8 +48,15 @@ inline constexpr int READ_LONG_WAIT_MS = 5000;
 inline constexpr int READ_SHORT_WAIT_MS = 2000;
 
 // Opens COM n exclusively. ST_NO_PORT when it is absent, held by anyone (this process
-// included) or not a terminal; `out` is then left unchanged.
+// included) or not a terminal; `out` is then left unchanged, and com_last_error says why.
 std::int32_t com_open(std::int32_t n, ComHandle* out);
+
+// Why the last failing com_ call of this thread failed, in system terms, for example
+// "/dev/ttyUSB0: Permission denied (join the group dialout)"; empty after a success of
+// com_open. com_last_errno gives the errno behind it, 0 when no system call failed (a lock
+// held by another program, say). Each thread has its own.
+std::string com_last_error();
+int com_last_errno();
 
 // Baud rate, parity (0 none, 1 odd, 2 even, 3 mark, 4 space; low byte used), data bits,
 // two stop bits when non-zero, flow control (FLOW_*; other values mean none). The line is

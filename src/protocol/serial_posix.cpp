@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <string>
 
 #include "line_settings.h"
 #include "serial_link.h"
@@ -16,6 +18,15 @@ namespace zb {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+thread_local std::string last_error;
+thread_local int last_errno = 0;
+
+std::int32_t fail_open(std::int32_t code, const std::string& text, int err) {
+    last_error = text;
+    last_errno = err;
+    return code;
+}
 
 int fd_of(ComHandle link) {
     return static_cast<int>(link.native());
@@ -106,16 +117,38 @@ std::int32_t bounded_read(ComHandle link, std::uint8_t* buf, std::uint32_t count
 }  // namespace
 
 std::int32_t com_open(std::int32_t n, ComHandle* out) {
-    if (out == nullptr || n < 1) return ST_NO_PORT;
+    if (out == nullptr || n < 1) return fail_open(ST_NO_PORT, "no such COM number", 0);
     const std::string path = com_device_path(n);
     FdOwner fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) return ST_NO_PORT;
+    if (fd.get() < 0) {
+        const int err = errno;
+        return fail_open(ST_NO_PORT, path + ": " + std::strerror(err), err);
+    }
     // The lock comes before TIOCEXCL so that a port held by someone else is left untouched.
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return ST_NO_PORT;
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        if (err == EWOULDBLOCK)
+            return fail_open(ST_NO_PORT, path + " is in use by another program", 0);
+        return fail_open(ST_NO_PORT, path + ": " + std::strerror(err), err);
+    }
     // Also keeps out other programs that open without locking (root is exempt from this).
-    if (::ioctl(fd.get(), TIOCEXCL) != 0) return ST_NO_PORT;
+    if (::ioctl(fd.get(), TIOCEXCL) != 0) {
+        const int err = errno;
+        if (err == ENOTTY) return fail_open(ST_NO_PORT, path + " is not a serial port", err);
+        return fail_open(ST_NO_PORT, path + ": " + std::strerror(err), err);
+    }
     *out = ComHandle::from_native(fd.release());
+    last_error.clear();
+    last_errno = 0;
     return ST_OK;
+}
+
+std::string com_last_error() {
+    return last_error;
+}
+
+int com_last_errno() {
+    return last_errno;
 }
 
 std::int32_t com_setup(ComHandle link, std::uint32_t baud, std::uint32_t parity,

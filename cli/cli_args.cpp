@@ -11,7 +11,10 @@ const char kUsage[] =
     "Usage: zbctl [--ports-dir DIR] [--json] [--no-pauses] COMMAND ...\n"
     "\n"
     "Commands:\n"
-    "  ports                                 list the COM numbers of the port map\n"
+    "  ports [--scan]                        list the COM numbers of the port map; with\n"
+    "                                        --scan, list the machine's serial ports and\n"
+    "                                        give those the map lacks the lowest free\n"
+    "                                        numbers\n"
     "  read COMa [COMb ...]                  read every setting of the modems\n"
     "  apply --set FIELD=VALUE [--set ...] COMa [COMb ...]\n"
     "                                        read, change the fields, write them back\n"
@@ -34,7 +37,7 @@ const char kUsage[] =
     "11..26, panid in decimal or 0x-hexadecimal, devname up to 20 characters, aeskey\n"
     "32 hexadecimal digits (needed with security=1). Settable fields: baud parity\n"
     "databit stopbit interface devtype topology channel outpower txmode panid lnodeid\n"
-    "rnodeid security startbyte aeskey devname.\n"
+    "rnodeid security startbyte aeskey devname. devname takes printable ASCII only.\n"
     "apply and import write only to the ports whose read succeeded; apply also refuses\n"
     "a port whose new settings break the configuration rules (node IDs, PAN ID, start\n"
     "byte, key). export writes no file unless every port was read.\n"
@@ -97,6 +100,8 @@ bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::strin
             inv.json = true;
         } else if (arg == "--no-pauses" && !has_value) {
             inv.no_pauses = true;
+        } else if (arg == "--scan" && !has_value) {
+            inv.scan = true;
         } else if (arg == "--set") {
             if (!take()) return false;
             const std::size_t eq = value.find('=');
@@ -138,6 +143,10 @@ bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::strin
     }
     if (!inv.sets.empty() && inv.command != Command::Apply) {
         *error = "--set belongs to the apply command";
+        return false;
+    }
+    if (inv.scan && inv.command != Command::Ports) {
+        *error = "--scan belongs to the ports command";
         return false;
     }
     switch (inv.command) {

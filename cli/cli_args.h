@@ -15,6 +15,7 @@ struct Invocation {
     std::string ports_dir;  // empty: leave the port map as the environment says
     bool json = false;
     bool no_pauses = false;
+    bool scan = false;  // ports: also number the machine's serial devices the map lacks
     std::vector<std::pair<std::string, std::string>> sets;  // FIELD, VALUE, in order given
     std::string path;                // upgrade: the image; export: the folder; import: the file
     std::vector<std::int32_t> coms;  // ascending, no repeats

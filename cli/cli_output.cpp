@@ -23,18 +23,23 @@ std::string TableText(const std::array<std::string_view, N>& table, std::int64_t
     return unknown;
 }
 
-std::string OneLine(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c == '\n' || c == '\r' || c == '\t')
-            c = ' ';
-        else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = '?';
+}  // namespace
+
+std::string Printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u > 0x7E) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", u);
+            out += buf;
+        } else {
+            out += c;
+        }
     }
     return out;
 }
-
-}  // namespace
 
 std::string JsonString(std::string_view text) {
     std::string out = "\"";
@@ -99,7 +104,7 @@ std::string RenderJson(const std::vector<PortResult>& results, bool files) {
             out += "}";
         }
         if (files) out += ", \"file\": " + (p.file.empty() ? "null" : JsonString(p.file));
-        out += "}";
+        out += ", \"error\": " + JsonString(p.error) + "}";
     }
     out += results.empty() ? "]\n" : "\n]\n";
     return out;
@@ -113,7 +118,7 @@ std::string RenderTable(const std::vector<PortResult>& results, bool files) {
     for (const PortResult& p : results) {
         const zb::DeviceRecord& r = p.record;
         std::vector<std::string> row{"COM" + std::to_string(p.com), p.ok ? "ok" : "FAILED",
-                                     p.message};
+                                     p.error.empty() ? p.message : p.message + ": " + p.error};
         if (p.settings) {
             row.push_back(std::string(zb::TextOf(r.devname)));
             row.push_back(TableText(zb::kDevtypeTexts, r.devtype));
@@ -125,7 +130,7 @@ std::string RenderTable(const std::vector<PortResult>& results, bool files) {
             row.insert(row.end(), 6, "-");
         }
         if (files) row.push_back(p.file.empty() ? "-" : p.file);
-        for (std::string& cell : row) cell = OneLine(cell);
+        for (std::string& cell : row) cell = Printable(cell);
         rows.push_back(std::move(row));
     }
     std::vector<std::size_t> widths(rows.front().size(), 0);

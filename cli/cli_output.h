@@ -14,23 +14,28 @@ struct PortResult {
     std::int32_t com = 0;
     bool ok = false;
     std::string message;      // what became of the port, usually its last message in the job
+    std::string error;        // why the port could not be opened, in system terms; or empty
     bool settings = false;    // the record holds settings read from the device in this run
     std::string file;         // export: the file written; empty when none was
     zb::DeviceRecord record;  // copied after the job; its link is not used
 };
+
+// The text with every byte outside printable ASCII (0x20..0x7E) written as \xHH, line
+// breaks included, so that nothing a device or the system hands us can drive a terminal.
+std::string Printable(std::string_view text);
 
 // A JSON string literal, quotes included. Bytes outside printable ASCII are escaped, so the
 // output stays valid JSON whatever a device sends.
 std::string JsonString(std::string_view text);
 
 // One array, one object per result in the given order:
-// {"com", "ok", "message", "connected", "upgrade_wait", "settings": {every field} or null}
-// and, with `files`, "file": the path or null.
+// {"com", "ok", "message", "connected", "upgrade_wait", "settings": {every field} or null},
+// with `files` "file": the path or null, and last "error": the open failure's reason or "".
 std::string RenderJson(const std::vector<PortResult>& results, bool files = false);
 
 // A table for people: the port, ok or FAILED, the message and the main settings ("-" unless
-// they were read), and with `files` the file written. Every cell is one line of printable
-// text: a line break becomes a blank, any other control byte a '?'.
+// they were read), and with `files` the file written. An open failure's reason follows the
+// message. Every cell is one line of Printable text.
 std::string RenderTable(const std::vector<PortResult>& results, bool files = false);
 
 }  // namespace zbctl

@@ -1,16 +1,16 @@
 // zbctl: runs the port jobs from the command line, for production lines and scripts.
-#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -25,6 +25,7 @@
 #include "config_rules.h"
 #include "job_engine.h"
 #include "pause.h"
+#include "port_discovery.h"
 #include "record_fields.h"
 #include "serial_link.h"
 
@@ -46,12 +47,15 @@ int InputError(const std::string& message) {
 }
 
 // Progress on stderr, one line per message change; upgrades also every tenth of the file.
+// It also keeps each port's result once its part is over, and prints the results once:
+// either at the end, or, when the program is interrupted, from the signal thread while
+// workers may still run. Everything it keeps is guarded by one mutex.
 class CliReporter : public zb::NullJobReporter {
 public:
     void SetPortMessage(std::int32_t com, std::string_view text) override {
         std::lock_guard lock(mutex_);
         last_message_[com] = std::string(text);
-        std::fprintf(stderr, "COM%d: %.*s\n", com, static_cast<int>(text.size()), text.data());
+        std::fprintf(stderr, "COM%d: %s\n", com, Printable(text).c_str());
     }
     void SetPortProgress(std::int32_t com, std::uint64_t done, std::uint64_t total) override {
         if (total == 0) return;
@@ -70,17 +74,66 @@ public:
         return it == last_message_.end() ? "Preparing..." : it->second;
     }
 
+    void KeepResult(PortResult result) {
+        std::lock_guard lock(mutex_);
+        const std::int32_t com = result.com;
+        results_[com] = std::move(result);
+    }
+    bool HasResult(std::int32_t com) {
+        std::lock_guard lock(mutex_);
+        return results_.count(com) != 0;
+    }
+
+    // Prints the kept results of `coms` in order, unless results were printed already; a
+    // port without a result was interrupted. Whether every port printed succeeded.
+    bool PrintResults(const std::vector<std::int32_t>& coms, bool json, bool files) {
+        std::lock_guard lock(mutex_);
+        if (printed_) return false;
+        printed_ = true;
+        std::vector<PortResult> results;
+        bool all_ok = true;
+        for (const std::int32_t com : coms) {
+            const auto it = results_.find(com);
+            if (it != results_.end()) {
+                results.push_back(it->second);
+                if (!it->second.error.empty())
+                    std::fprintf(stderr, "zbctl: COM%d: %s\n", com,
+                                 Printable(it->second.error).c_str());
+            } else {
+                PortResult& cut = results.emplace_back();
+                cut.com = com;
+                const auto message = last_message_.find(com);
+                cut.message = message == last_message_.end() ? "Interrupted"
+                                                             : message->second + "; Interrupted";
+            }
+            all_ok = all_ok && results.back().ok;
+        }
+        const std::string text = json ? RenderJson(results, files) : RenderTable(results, files);
+        std::fputs(text.c_str(), stdout);
+        std::fflush(stdout);
+        return all_ok;
+    }
+    // Nothing is to be printed any more.
+    void Seal() {
+        std::lock_guard lock(mutex_);
+        printed_ = true;
+    }
+
 private:
     std::mutex mutex_;
     std::map<std::int32_t, std::string> last_message_;
     std::map<std::int32_t, int> tenths_shown_;
+    std::map<std::int32_t, PortResult> results_;
+    bool printed_ = false;
 };
 
 // SIGINT or SIGTERM asks the job to stop (an upgrade stops at its next block, leaving the
-// modem in its loader); a second one ends the program at once.
+// modem in its loader). A second one prints what the ports have reported so far and ends
+// the program with 128 + the signal, without waiting for the workers. A signal handler
+// could do neither safely; this thread takes the signals with sigwait instead.
 class StopOnSignal {
 public:
-    explicit StopOnSignal(zb::JobEngine& job) {
+    StopOnSignal(zb::JobEngine& job, std::function<void()> print_so_far) {
         sigemptyset(&set_);
         sigaddset(&set_, SIGINT);
         sigaddset(&set_, SIGTERM);
@@ -88,12 +141,16 @@ public:
         // Blocked before any other thread exists, so every thread inherits the mask and
         // only the waiting thread takes these signals.
         pthread_sigmask(SIG_BLOCK, &set_, nullptr);
-        thread_ = std::thread([this, &job] {
+        thread_ = std::thread([this, &job, print = std::move(print_so_far)] {
             bool asked = false;
             for (;;) {
                 int sig = 0;
                 if (sigwait(&set_, &sig) != 0 || sig == SIGUSR1) return;
-                if (asked) _exit(128 + sig);
+                if (asked) {
+                    print();
+                    std::fflush(stderr);
+                    _exit(128 + sig);
+                }
                 asked = true;
                 job.RequestAbort();
                 std::fputs("zbctl: stopping; upgrades stop at their next block\n", stderr);
@@ -124,12 +181,21 @@ bool CheckSets(const Invocation& inv, std::string* error) {
             std::string names;
             for (const zb::RecordField& f : zb::RecordFields())
                 if (f.writable) names += " " + std::string(f.name);
-            *error = "--set " + name + "=" + value + ": unknown field; settable fields:" + names;
+            *error = "--set " + Printable(name) + "=" + Printable(value) +
+                     ": unknown field; settable fields:" + names;
             return false;
         }
         std::string why;
-        if (!zb::SetRecordField(scratch, *field, value, &why)) {
-            *error = "--set " + name + "=" + value + ": " + why;
+        // The frame carries a device name as it is, and a modem echoes it back in every
+        // read: a byte outside printable ASCII would reach the modem and every terminal.
+        if (name == "devname") {
+            for (const char c : value) {
+                const auto u = static_cast<unsigned char>(c);
+                if (u < 0x20 || u > 0x7E) why = "devname takes printable ASCII characters only";
+            }
+        }
+        if (!why.empty() || !zb::SetRecordField(scratch, *field, value, &why)) {
+            *error = "--set " + name + "=" + Printable(value) + ": " + why;
             return false;
         }
         if (name == "security") security_on = scratch.security;
@@ -144,45 +210,41 @@ bool CheckSets(const Invocation& inv, std::string* error) {
     return true;
 }
 
-// A port whose device path is missing or not accessible is bad input: refused before any
-// port is touched.
+// A port whose device is missing or not accessible is bad input: refused before any port
+// is touched. So is a port-map entry that is not a link to a device: the port would
+// otherwise be some other device, or none.
 bool CheckPorts(const std::vector<std::int32_t>& coms, std::string* error) {
     for (const std::int32_t com : coms) {
-        const std::string path = zb::com_device_path(com);
+        const std::string name = "COM" + std::to_string(com) + ": ";
+        const std::string entry = zb::com_port_map_dir() + "/com" + std::to_string(com);
         struct stat st {};
+        const bool mapped = ::lstat(entry.c_str(), &st) == 0;
+        if (!mapped && errno != ENOENT && errno != ENOTDIR) {
+            *error = name + Printable(entry) + ": " + std::strerror(errno);
+            return false;
+        }
+        if (mapped && !S_ISLNK(st.st_mode)) {
+            *error = name + Printable(entry) + " is not a link to a device";
+            return false;
+        }
+        const std::string path = zb::com_device_path(com);
         if (::stat(path.c_str(), &st) != 0) {
             const int err = errno;
-            *error = "COM" + std::to_string(com) + ": " + path +
+            *error = name + Printable(path) +
                      (err == ENOENT ? " does not exist" : ": " + std::string(std::strerror(err)));
-            if (err == ENOENT) *error += " (port map: " + zb::com_port_map_dir() + ")";
+            if (err == ENOENT) *error += " (port map: " + Printable(zb::com_port_map_dir()) + ")";
+            return false;
+        }
+        if (mapped && !S_ISCHR(st.st_mode)) {
+            *error = name + Printable(path) + " is not a serial port";
             return false;
         }
         if (::access(path.c_str(), R_OK | W_OK) != 0) {
-            *error = "COM" + std::to_string(com) + ": " + path + ": " + std::strerror(errno);
+            *error = name + Printable(path) + ": " + std::strerror(errno);
             return false;
         }
     }
     return true;
-}
-
-// Why a port the job could not open was refused, in system terms.
-std::string WhyOpenFailed(std::int32_t com) {
-    const std::string path = zb::com_device_path(com);
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int err = errno;
-        if (err == EBUSY) return path + " is in use by another program";
-        return path + ": " + std::strerror(err);
-    }
-    std::string why;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-        why = path + " is in use by another program";
-    else if (!::isatty(fd))
-        why = path + " is not a serial port";
-    else
-        why = path + " refused the line settings (115200 baud, 8N1)";
-    ::close(fd);
-    return why;
 }
 
 // An image or configuration file must be a readable regular file before any port is
@@ -235,20 +297,36 @@ void RaiseDescriptorLimit() {
     }
 }
 
-int ListPorts(bool json) {
-    const auto ports = zb::com_mapped_ports();
+// The port map's entries, or with `scan` the machine's serial ports as a scan numbers them
+// (writing the entries of devices the map lacks), with their descriptions.
+int ListPorts(bool json, bool scan) {
+    std::vector<zb::MachinePort> ports;
+    if (scan) {
+        const std::vector<zb::SystemPort> system = zb::ListSysfsSerialPorts();
+        ports = zb::ScanMachinePorts(system);
+    } else {
+        for (auto& [com, path] : zb::com_mapped_ports())
+            ports.push_back(zb::MachinePort{com, std::move(path), {}});
+    }
+    std::string out;
     if (json) {
-        std::string out = "[";
+        out = "[";
         for (std::size_t i = 0; i < ports.size(); ++i) {
             out += i == 0 ? "\n  " : ",\n  ";
-            out += "{\"com\": " + std::to_string(ports[i].first) +
-                   ", \"path\": " + JsonString(ports[i].second) + "}";
+            out += "{\"com\": " + std::to_string(ports[i].com) +
+                   ", \"path\": " + JsonString(ports[i].path);
+            if (scan) out += ", \"description\": " + JsonString(ports[i].description);
+            out += "}";
         }
         out += ports.empty() ? "]\n" : "\n]\n";
-        std::fputs(out.c_str(), stdout);
     } else {
-        for (const auto& [com, path] : ports) std::printf("COM%d %s\n", com, path.c_str());
+        for (const zb::MachinePort& port : ports) {
+            out += "COM" + std::to_string(port.com) + " " + Printable(port.path);
+            if (!port.description.empty()) out += " " + Printable(port.description);
+            out += "\n";
+        }
     }
+    std::fputs(out.c_str(), stdout);
     return kExitOk;
 }
 
@@ -266,7 +344,7 @@ public:
     zb::PortRow& Row(std::int32_t com) { return table_[static_cast<std::size_t>(com - 1)]; }
     zb::DeviceRecord& Record(std::int32_t com) { return *Row(com).device; }
     std::string LastMessage(std::int32_t com) { return reporter_.LastMessage(com); }
-    bool Finished(std::int32_t com) const { return results_.count(com) != 0; }
+    bool Finished(std::int32_t com) { return reporter_.HasResult(com); }
 
     // One job over the ports still marked; none marked, none runs.
     void RunJob(const std::string& firmware_file = "") {
@@ -291,45 +369,39 @@ public:
                 std::string file = "") {
         zb::PortRow& row = Row(com);
         zb::UnmarkPort(row);
-        if (reporter_.LastMessage(com) == "Open port fail") open_failed_.push_back(com);
-        PortResult& result = results_[com];
+        PortResult result;
         result.com = com;
         result.ok = ok;
         result.message = message.empty() ? reporter_.LastMessage(com) : std::move(message);
+        result.error = std::string(zb::TextOf(row.device->open_error));
         result.settings = settings;
         result.file = std::move(file);
         result.record = *row.device;
+        reporter_.KeepResult(std::move(result));
     }
 
     // A job that could not start: nothing of it is trusted.
     void Abandon() {
+        reporter_.Seal();
         for (zb::PortRow& row : table_) zb::UnmarkPort(row);
     }
 
     // Prints the results in COM order; the exit status.
     int Report(bool json, bool files) {
-        for (const std::int32_t com : open_failed_)
-            std::fprintf(stderr, "zbctl: COM%d: %s\n", com, WhyOpenFailed(com).c_str());
-        std::vector<PortResult> results;
-        bool all_ok = true;
-        for (const std::int32_t com : coms_) {
+        for (const std::int32_t com : coms_)
             if (!Finished(com)) Finish(com, false, false);
-            results.push_back(results_[com]);
-            all_ok = all_ok && results.back().ok;
-        }
-        const std::string text = json ? RenderJson(results, files) : RenderTable(results, files);
-        std::fputs(text.c_str(), stdout);
-        std::fflush(stdout);
-        return all_ok ? kExitOk : kExitFailed;
+        return reporter_.PrintResults(coms_, json, files) ? kExitOk : kExitFailed;
     }
+
+    // From any thread while the job may still run: the results kept so far, and for the
+    // other ports their last messages. Touches no record.
+    void PrintSoFar(bool json, bool files) { (void)reporter_.PrintResults(coms_, json, files); }
 
 private:
     std::vector<std::int32_t> coms_;
     zb::PortTable table_;
     CliReporter reporter_;
     zb::JobEngine job_;
-    std::map<std::int32_t, PortResult> results_;
-    std::vector<std::int32_t> open_failed_;
 };
 
 void ReadPorts(PortRun& run) {
@@ -370,7 +442,10 @@ void ApplySets(PortRun& run, const Invocation& inv) {
             (void)zb::SetRecordField(would_be, *zb::FindRecordField(name), value, nullptr);
         // The configuration dialog's rules, on the record as it would be written.
         if (const auto failure = zb::CheckSettings(zb::BoxesOf(would_be))) {
-            run.Finish(com, false, true, failure->message);
+            // Our own two-line messages read as one sentence in a table row.
+            std::string message = failure->message;
+            std::replace(message.begin(), message.end(), '\n', ' ');
+            run.Finish(com, false, true, message);
             continue;
         }
         for (const auto& [name, value] : inv.sets)
@@ -445,7 +520,8 @@ void Export(PortRun& run, std::string folder) {
 int RunJobs(const Invocation& inv, const zb::ConfigSettings& import) {
     RaiseDescriptorLimit();
     PortRun run(inv.coms);
-    StopOnSignal stop(run.engine());
+    const bool files = inv.command == Command::Export;
+    StopOnSignal stop(run.engine(), [&run, &inv, files] { run.PrintSoFar(inv.json, files); });
     try {
         switch (inv.command) {
             case Command::Read:
@@ -472,7 +548,7 @@ int RunJobs(const Invocation& inv, const zb::ConfigSettings& import) {
         run.Abandon();
         return kExitFailed;
     }
-    return run.Report(inv.json, inv.command == Command::Export);
+    return run.Report(inv.json, files);
 }
 
 }  // namespace
@@ -496,7 +572,7 @@ int main(int argc, char** argv) {
         ::setenv("ZBCONFIG_PORTS", inv.ports_dir.c_str(), 1);
     }
     if (inv.no_pauses) zb::SetPauseScale(0);
-    if (inv.command == Command::Ports) return ListPorts(inv.json);
+    if (inv.command == Command::Ports) return ListPorts(inv.json, inv.scan);
 
     if (!CheckSets(inv, &error)) return InputError(error);
     zb::ConfigSettings import;

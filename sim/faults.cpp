@@ -49,6 +49,11 @@ constexpr KindInfo kKinds[] = {
      "the transfer"},
     {"mute-block", FaultKind::MuteBlock, Arg::Required, 0, 1, 1000000,
      "does not answer XMODEM block K of a transfer"},
+    {"nak-all", FaultKind::NakAll, Arg::None, 0, 0, 0,
+     "answers every XMODEM block with NAK, for ever"},
+    {"sync-junk", FaultKind::SyncJunk, Arg::Optional, 100, 1, 600000,
+     "while its loader waits for a transfer, sends the byte\n"
+     "0x78 every MS milliseconds (default 100) instead of 'C'"},
 };
 
 std::vector<std::string> split(const std::string& text, char sep) {
@@ -148,7 +153,7 @@ bool parse_fault(const std::string& text, int* com, Fault* fault, std::string* e
                      std::to_string(info->min) + " to " + std::to_string(info->max);
             return false;
         }
-        if (info->kind == FaultKind::Gap)
+        if (info->kind == FaultKind::Gap || info->kind == FaultKind::SyncJunk)
             f.ms = value;
         else
             f.count = value;
@@ -172,7 +177,8 @@ std::string fault_help() {
                 usage += ":K";
                 break;
             case Arg::Optional:
-                usage += k.kind == FaultKind::Gap ? "[:MS]" : "[:N]";
+                usage +=
+                    k.kind == FaultKind::Gap || k.kind == FaultKind::SyncJunk ? "[:MS]" : "[:N]";
                 break;
             case Arg::Code:
                 usage += ":CODE";

@@ -145,7 +145,8 @@ std::string printable(const std::string& bytes) {
     return out;
 }
 
-Modem::Modem(int com, Nanos byte_time, LogSink* log) : com_(com), byte_time_(byte_time), log_(log) {
+Modem::Modem(int com, Nanos byte_time, LogSink* log, bool record)
+    : com_(com), byte_time_(byte_time), log_(log), record_(record) {
     settings_.devname = "SIM-" + std::to_string(com);
 }
 
@@ -305,10 +306,10 @@ void Modem::run(Nanos now, std::string* out) {
         const Unit u = scan();
         const Nanos beacon = beacon_due(u);
         if (beacon <= now && beacon <= u.due) {
-            send_byte(kBeacon, beacon);
-            next_beacon_ = beacon + kBeaconPeriod;
+            send_byte(static_cast<std::uint8_t>(beacon_byte()), beacon);
+            next_beacon_ = beacon + beacon_period();
             // After a stall, one beacon rather than a burst of them.
-            if (next_beacon_ <= now) next_beacon_ = now + kBeaconPeriod;
+            if (next_beacon_ <= now) next_beacon_ = now + beacon_period();
             continue;
         }
         consume(u.begin);
@@ -361,6 +362,16 @@ Nanos Modem::beacon_due(const Unit& front) const {
     return next_beacon_;
 }
 
+char Modem::beacon_byte() const {
+    return find_fault(FaultKind::SyncJunk) != nullptr ? kNoiseByte : kBeacon;
+}
+
+Nanos Modem::beacon_period() const {
+    const ActiveFault* junk = find_fault(FaultKind::SyncJunk);
+    // At least a millisecond: a period of 0 would send without end in one run().
+    return junk != nullptr ? std::max(junk->fault.ms, 1) * kMillisecond : kBeaconPeriod;
+}
+
 Nanos Modem::next_deadline() const {
     const Unit u = scan();
     Nanos deadline = std::min(u.due, beacon_due(u));
@@ -382,8 +393,10 @@ void Modem::handle_request(const std::string& line, Nanos at) {
     ++commands_;
     std::string text = printable(line);
     log(text);
-    requests_.push_back(std::move(text));
-    if (requests_.size() > kMaxRequests) requests_.pop_front();
+    if (record_) {
+        requests_.push_back(std::move(text));
+        if (requests_.size() > kMaxRequests) requests_.pop_front();
+    }
     for (auto& f : faults_)
         if (f.fault.kind == FaultKind::StopAfter) ++f.seen;
 
@@ -597,6 +610,11 @@ void Modem::handle_block(const std::uint8_t* block, Nanos at) {
     const unsigned crc = static_cast<unsigned>(block[131]) << 8 | block[132];
     const bool crc_ok = zb::xm_crc16(block + 3, static_cast<std::int32_t>(kBlockData)) == crc;
 
+    if (find_fault(FaultKind::NakAll) != nullptr) {
+        log("block #" + std::to_string(number) + " nak (fault)");
+        send_byte(kNak, at);
+        return;
+    }
     if (number == expected_) {
         const std::uint64_t index = accepted_ + 1;
         const std::string name = "block " + std::to_string(index);

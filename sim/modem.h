@@ -35,7 +35,8 @@ public:
     // Longest request list kept; older entries are dropped first.
     static constexpr std::size_t kMaxRequests = 65536;
 
-    Modem(int com, Nanos byte_time, LogSink* log);
+    // Without `record`, requests() stays empty.
+    Modem(int com, Nanos byte_time, LogSink* log, bool record = true);
 
     void receive(const std::uint8_t* data, std::size_t size, Nanos now);
     // Acts on everything due by `now` and appends the bytes due on the wire to *out.
@@ -84,6 +85,9 @@ private:
     // A request line with a known class, a known code and an address.
     bool well_formed(const Unit& line) const;
     Nanos beacon_due(const Unit& front) const;
+    // What the loader sends while it waits for a transfer, and how often.
+    char beacon_byte() const;
+    Nanos beacon_period() const;
     void consume(std::size_t count);
 
     void handle_request(const std::string& line, Nanos at);
@@ -106,6 +110,7 @@ private:
     const int com_;
     const Nanos byte_time_;
     LogSink* const log_;
+    const bool record_;
 
     ModemSettings settings_;
     ModemMode mode_ = ModemMode::Application;

@@ -77,7 +77,8 @@ struct Simulator::Impl {
         const Nanos byte_time = options.pacing ? kByteTime : 0;
         for (int i = 0; i < options.count; ++i) {
             Port port;
-            port.modem = std::make_unique<Modem>(options.first_com + i, byte_time, &log);
+            port.modem = std::make_unique<Modem>(options.first_com + i, byte_time, &log,
+                                                 options.record_requests);
             ports.push_back(std::move(port));
         }
     }

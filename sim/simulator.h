@@ -25,12 +25,14 @@ enum class FaultKind {
     NakBlock,      // answers block `count` with NAK once
     CanBlock,      // answers block `count` with CAN
     MuteBlock,     // does not answer block `count`
+    NakAll,        // answers every block with NAK, for ever
+    SyncJunk,      // the loader sends junk every `ms` milliseconds instead of its 'C' beacons
 };
 
 struct Fault {
     FaultKind kind = FaultKind::Silent;
     int count = 0;     // commands, bytes or the block number, as the kind says
-    int ms = 0;        // Gap
+    int ms = 0;        // Gap, SyncJunk
     std::string code;  // Refuse
 };
 
@@ -83,6 +85,9 @@ struct SimOptions {
     std::string ports_dir;  // empty: no links written
     bool pacing = true;     // bytes at 115200 baud 8N1, requests handled after their wire time
     std::string log_path;   // empty: no log
+    // Keep each modem's latest requests for requests(). Off, nothing reads them and they
+    // cost no memory (about 2 MB a modem once the list is full).
+    bool record_requests = true;
 };
 
 class Simulator {
@@ -108,8 +113,8 @@ public:
     void set_mode(int com, ModemMode mode);
 
     ModemSnapshot snapshot(int com) const;
-    // Every request the modem received, in printable form ("?GSB00001", control bytes as
-    // \xNN), oldest first.
+    // The latest requests the modem received (up to 65536), in printable form ("?GSB00001",
+    // control bytes as \xNN), oldest first. Always empty without record_requests.
     std::vector<std::string> requests(int com) const;
     void clear_requests(int com);
 

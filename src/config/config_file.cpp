@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -225,11 +226,13 @@ std::int64_t LastIndex(const std::array<std::string_view, N>&) {
 IniText IniText::Parse(std::string_view text) {
     IniText ini;
     // A byte-order mark left by some editors would hide the first section.
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    // More than one is dropped too, or each rewrite would lose one and change what is read.
+    while (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     while (!text.empty()) {
         const std::size_t nl = text.find('\n');
         std::string_view line = text.substr(0, nl);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        // "\r\r\n" as well: a value must not read differently once the line is rewritten.
+        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         ini.lines_.emplace_back(line);
         text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
     }
@@ -405,8 +408,13 @@ std::optional<ConfigSettings> ParseConfigSettings(std::string_view text, ConfigR
 
     const auto name = c.Get(kZigBee, "Device Name");
     s.devname = name.value_or("0");
-    if (s.devname == "0" || s.devname.size() > kDevnameSize - 1) {
-        c.Refuse(6, kZigBee, "Device Name", name, "must be at most 20 characters and not \"0\"");
+    // The modem takes printable ASCII only; anything else would be refused, or worse, after
+    // the writes before the name.
+    const bool printable = std::all_of(s.devname.begin(), s.devname.end(),
+                                       [](char ch) { return ch >= 0x20 && ch <= 0x7E; });
+    if (s.devname == "0" || s.devname.size() > kDevnameSize - 1 || !printable) {
+        c.Refuse(6, kZigBee, "Device Name", name,
+                 "must be at most 20 printable ASCII characters and not \"0\"");
         return std::nullopt;
     }
 

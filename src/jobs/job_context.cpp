@@ -1,5 +1,7 @@
 #include "job_context.h"
 
+#include "pause.h"
+
 namespace zb {
 
 void JobContext::ResetForJob() {
@@ -36,6 +38,20 @@ void JobContext::BarFill(const DeviceRecord& record) const {
 void JobContext::MarkFailed(DeviceRecord& record) const {
     record.job_failed = true;
     reporter_.SetPortFailed(static_cast<std::int32_t>(record.com_no));
+}
+
+void JobContext::ReportFailure(DeviceRecord& record, std::string_view message,
+                               FailCounters counters) {
+    MarkFailed(record);
+    BarFill(record);
+    if (counters != FailCounters::ApplyFail) CountFail();
+    if (counters != FailCounters::Fail) CountApplyFail();
+    SetPortMessage(record, message);
+}
+
+void JobContext::FailPort(DeviceRecord& record, std::string_view message, FailCounters counters) {
+    ReportFailure(record, message, counters);
+    JobPause();
 }
 
 }  // namespace zb

@@ -16,6 +16,9 @@
 
 namespace zb {
 
+// The counters a failed port counts in.
+enum class FailCounters { Fail, ApplyFail, Both };
+
 class JobContext {
 public:
     explicit JobContext(JobReporter& reporter) : reporter_(reporter) {}
@@ -47,6 +50,11 @@ public:
     void BarFill(const DeviceRecord& record) const;
     // Sets job_failed and reports it.
     void MarkFailed(DeviceRecord& record) const;
+    // How every failure of a port ends: job_failed set and reported, the bar filled, the
+    // counters counted, then the message.
+    void ReportFailure(DeviceRecord& record, std::string_view message, FailCounters counters);
+    // ReportFailure followed by the pause that a worker makes after each failure message.
+    void FailPort(DeviceRecord& record, std::string_view message, FailCounters counters);
     void SetWindowColours(WindowColours colours) const { reporter_.SetWindowColours(colours); }
 
 private:

@@ -7,91 +7,11 @@
 #include <system_error>
 #include <vector>
 
-#include "param_commands.h"
 #include "pause.h"
-#include "steps.h"
+#include "port_job.h"
 #include "worker_thread.h"
 
 namespace zb {
-namespace {
-
-// A port's work once the start event has released its worker: open and check the port if
-// it is not open yet, then the step its flags ask for.
-void RunPort(JobContext& job, DeviceRecord& record) {
-    if (!record.selected) return;
-    if (!record.is_open) {
-        job.SetPortMessage(record, "Inital serial port");
-        // A link left behind without is_open would keep the port locked against this open.
-        if (record.link) {
-            (void)com_close(record.link);
-            record.link = ComHandle();
-        }
-        ComHandle link;
-        record.open_error.fill('\0');
-        if (com_open(static_cast<std::int32_t>(record.com_no), &link) == ST_OK) {
-            record.link = link;
-            record.is_open = com_setup(link, 115200, 0, 8, 0, FLOW_NONE) == ST_OK;
-            if (!record.is_open)
-                SetText(record.open_error, "refused the line settings (115200 baud, 8N1)");
-        } else {
-            SetText(record.open_error, com_last_error());
-        }
-        if (record.is_open) {
-            (void)com_set_timeouts(record.link, 0, 0, 0, 0, 0);
-            (void)com_purge(record.link, PURGE_INPUT);
-            const std::int32_t status = dev_check_connection(record.link, 0, 0);
-            record.connected = status == ST_OK;
-            if (status == ST_LOADER) {
-                // With an upgrade pending the loader is just what the upgrade needs.
-                if (!record.upgrade_pending) {
-                    job.MarkFailed(record);
-                    record.upgrade_wait = true;
-                    job.BarFill(record);
-                    job.CountFail();
-                    job.CountApplyFail();
-                    job.SetPortMessage(record, "Waiting upgrade firmware");
-                    JobPause();
-                }
-            } else {
-                record.upgrade_wait = false;
-                if (record.connected && !record.apply_pending && !record.upgrade_pending) {
-                    (void)com_purge(record.link, PURGE_INPUT);
-                    ReadSettingsStep(job, record);
-                }
-                if (!record.connected) {
-                    job.MarkFailed(record);
-                    job.BarFill(record);
-                    job.CountFail();
-                    job.SetPortMessage(record, "Connection fail");
-                    JobPause();
-                }
-            }
-        } else {
-            job.MarkFailed(record);
-            record.connected = false;
-            job.BarFill(record);
-            job.CountFail();
-            job.SetPortMessage(record, "Open port fail");
-            JobPause();
-            if (record.link) {
-                (void)com_close(record.link);
-                record.link = ComHandle();
-            }
-            record.apply_pending = false;
-            record.upgrade_pending = false;
-        }
-    }
-    if (!record.is_open) return;
-    if (!record.upgrade_wait && record.apply_pending) {
-        ApplySettingsStep(job, record);
-        record.apply_pending = false;
-    } else if (record.upgrade_pending) {
-        (void)com_purge(record.link, PURGE_INPUT);
-        UpgradeStep(job, record);
-    }
-}
-
-}  // namespace
 
 struct JobEngine::Active {
     struct Slot {
@@ -100,6 +20,8 @@ struct JobEngine::Active {
         detail::WorkerThread thread;
     };
 
+    detail::ManualResetEvent release;  // lets the supervisor begin, or end unused
+    bool run = false;                  // set before `release`: the job is to run
     detail::ManualResetEvent start_event;
     std::mutex slots_mutex;
     std::condition_variable slot_done;
@@ -139,31 +61,46 @@ bool JobEngine::IsRunning() const {
 void JobEngine::Start() {
     if (IsRunning()) throw std::logic_error("JobEngine::Start while a job runs");
     Wait();  // a finished job's supervisor may not have been joined yet
-    context_.ResetForJob();
 
-    std::vector<std::int32_t> coms;
-    for (std::size_t i = 0; i < rows_.size(); ++i) {
-        DeviceRecord* record = rows_[i].device.get();
-        if (record == nullptr || !record->selected) continue;
-        // The COM number is the row's; a record saying otherwise would report as another
-        // port's row.
-        record->com_no = static_cast<std::uint32_t>(i + 1);
-        record->job_failed = false;
-        if (!record->progress_bar) record->progress_bar = std::make_shared<ProgressBar>();
-        (void)record->progress_bar->Reset();
-        coms.push_back(static_cast<std::int32_t>(i + 1));
-    }
-    context_.reporter().JobStarted(coms);
-
+    // The supervisor exists before anything is reported or changed, so that a failure to
+    // create it leaves nothing behind; it holds still until JobStarted has been reported.
     auto active = std::make_unique<Active>();
     Active& a = *active;
     running_.store(true);
-    const int err = a.supervisor.Start([this, &a] { Supervise(a); });
+    const int err = a.supervisor.Start([this, &a] {
+        a.release.Wait();
+        if (a.run) Supervise(a);
+    });
     if (err != 0) {
         running_.store(false);
         throw std::system_error(err, std::system_category(), "cannot start the job");
     }
     active_ = std::move(active);
+
+    try {
+        context_.ResetForJob();
+        std::vector<std::int32_t> coms;
+        for (std::size_t i = 0; i < rows_.size(); ++i) {
+            DeviceRecord* record = rows_[i].device.get();
+            if (record == nullptr || !record->selected) continue;
+            // The COM number is the row's; a record saying otherwise would report as
+            // another port's row.
+            record->com_no = static_cast<std::uint32_t>(i + 1);
+            record->job_failed = false;
+            if (!record->progress_bar) record->progress_bar = std::make_shared<ProgressBar>();
+            (void)record->progress_bar->Reset();
+            coms.push_back(static_cast<std::int32_t>(i + 1));
+        }
+        context_.reporter().JobStarted(coms);
+    } catch (...) {
+        // Out of memory before the job began: the supervisor ends without running it.
+        a.release.Set();
+        Wait();
+        running_.store(false);
+        throw;
+    }
+    a.run = true;
+    a.release.Set();
 }
 
 void JobEngine::Wait() {
@@ -204,11 +141,9 @@ void JobEngine::Supervise(Active& a) {
             slot.com = -1;
             slot.done = true;
         }
-        context_.MarkFailed(*record);
-        context_.BarFill(*record);
-        context_.CountFail();
-        if (record->apply_pending) context_.CountApplyFail();
-        context_.SetPortMessage(*record, "Worker start fail");
+        // No pause: the supervisor goes on starting the other ports' workers.
+        context_.ReportFailure(*record, "Worker start fail",
+                               record->apply_pending ? FailCounters::Both : FailCounters::Fail);
     }
 
     a.start_event.Set();

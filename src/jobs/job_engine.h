@@ -53,14 +53,18 @@ public:
     // Ports whose apply failed, or found in the loader.
     std::uint32_t ApplyFailCount() const { return context_.ApplyFailCount(); }
 
-    // Showing the job window: clears the counters and the stop request; for every selected
-    // record, in row order, clears job_failed and gives it a bar (reset: hidden, at 0);
-    // reports JobStarted; starts the supervisor. Throws std::system_error (with the
-    // system's error code) when a thread cannot be created; nothing runs then. Throws
-    // std::logic_error when a job is already running.
+    // Showing the job window: creates the supervisor (held until JobStarted is out); clears
+    // the counters and the stop request; for every selected record, in row order, clears
+    // job_failed and gives it a bar (reset: hidden, at 0); reports JobStarted; releases the
+    // supervisor. Either it throws before anything is reported and nothing runs, or
+    // JobFinished follows JobStarted. Throws std::system_error (with the system's error
+    // code) when the supervisor cannot be created, and then no record or counter has
+    // changed either; std::logic_error when a job is already running. A worker that cannot
+    // be created fails its port with "Worker start fail" and the job goes on.
     void Start();
-    // The X button: the upgrade steps stop at their next block boundary. Read and apply
-    // steps run to their end.
+    // The X button: the upgrade steps stop within about one block's time, also while the
+    // loader keeps refusing a block or sends junk instead of 'C' (a loader gone silent holds
+    // them until its 5000 ms read ends). Read and apply steps run to their end.
     void RequestAbort() { context_.RequestAbort(); }
     // From Start until the supervisor has collected every worker.
     bool IsRunning() const;

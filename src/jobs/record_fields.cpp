@@ -1,7 +1,11 @@
 #include "record_fields.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdio>
+
+#include "param_commands.h"
 
 namespace zb {
 namespace {
@@ -47,6 +51,16 @@ bool ParseNumber(std::string_view text, std::int64_t* out) {
 
 bool IsHex(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// What a request frame carries unchanged: the frame ends at a newline and the modem reads
+// its data as ASCII text.
+bool IsFrameChar(char c) {
+    return c >= 0x20 && c <= 0x7E;
+}
+
+bool IsFrameText(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), IsFrameChar);
 }
 
 std::string Describe(const RecordField& field) {
@@ -118,9 +132,12 @@ bool SetRecordField(DeviceRecord& r, const RecordField& field, std::string_view 
         if (length > field.max)
             return refuse(name + " is at most " + std::to_string(field.max) + " characters, not " +
                           std::to_string(length));
-        for (char c : value) {
-            const auto u = static_cast<unsigned char>(c);
-            if (u < 0x20 || u == 0x7F) return refuse(name + " must not hold control characters");
+        for (std::size_t i = 0; i < value.size(); ++i) {
+            if (IsFrameChar(value[i])) continue;
+            char byte[8];
+            std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(value[i]));
+            return refuse(name + " must be printable ASCII (0x20 to 0x7E); byte " +
+                          std::to_string(i + 1) + " is " + byte);
         }
         SetText(r.devname, value);
         return true;
@@ -165,6 +182,30 @@ bool SetRecordField(DeviceRecord& r, const RecordField& field, std::string_view 
     else if (n == "startbyte")
         r.startbyte = static_cast<std::uint8_t>(v);
     return true;
+}
+
+std::string_view UnwritableField(const DeviceRecord& r) {
+    struct Limit {
+        std::string_view field;
+        std::int64_t value, min, max;
+    };
+    // The ranges of the dev_set_* operations, in the values they are given.
+    const Limit limits[] = {
+        {"baud", r.baud, 0, 17},          {"databit", std::int64_t{r.databit} + 8, 8, 9},
+        {"stopbit", r.stopbit, 0, 1},     {"parity", r.parity, 0, 2},
+        {"interface", r.interface, 0, 3}, {"channel", std::int64_t{r.channel} + 11, 11, 26},
+        {"devtype", r.devtype, 0, 2},     {"lnodeid", r.lnodeid, 0, 99},
+        {"rnodeid", r.rnodeid, 0, 99},    {"panid", r.panid, 0, 0xFFFF},
+        {"outpower", r.outpower, 0, 7},   {"topology", r.topology, 0, 2},
+        {"txmode", r.txmode, 0, 1},
+    };
+    for (const Limit& l : limits)
+        if (l.value < l.min || l.value > l.max) return l.field;
+    const std::string_view devname = TextOf(r.devname);
+    if (devname.size() > DEVNAME_MAX || !IsFrameText(devname)) return "devname";
+    const std::string_view key = TextOf(r.aeskey);
+    if (r.security && (key.size() != AES_KEY_LEN || !IsFrameText(key))) return "aeskey";
+    return {};
 }
 
 }  // namespace zb

@@ -36,9 +36,17 @@ std::string TextFieldOf(const DeviceRecord& record, const RecordField& field);
 
 // Parses `value` (decimal, or 0x-hexadecimal for numbers) and stores it. Refuses, with a
 // message saying why and the record unchanged, a read-only field, a malformed number, a
-// value outside the range, a text too long or with control characters, and an AES key
-// that is not 32 hexadecimal digits.
+// value outside the range, a device name too long or with a byte outside printable ASCII
+// (0x20..0x7E, all the request frame carries), and an AES key that is not 32 hexadecimal
+// digits.
 bool SetRecordField(DeviceRecord& record, const RecordField& field, std::string_view value,
                     std::string* error);
+
+// The name of a field whose value the modem's setters would refuse before sending it
+// (their ranges, which are wider than the dialog's in places: databit 0..1), a device name
+// with a byte outside printable ASCII, or with security on a key that is not 32 printable
+// characters; empty when the whole record can be written. The apply step checks this
+// before its first write, so that a record it cannot finish never starts.
+std::string_view UnwritableField(const DeviceRecord& record);
 
 }  // namespace zb

@@ -4,6 +4,7 @@
 
 #include "param_commands.h"
 #include "pause.h"
+#include "record_fields.h"
 #include "steps.h"
 
 namespace zb {
@@ -25,15 +26,22 @@ std::string_view Payload(const char (&buf)[PAYLOAD_BUF_SIZE]) {
     return {buf, strnlen(buf, PAYLOAD_BUF_SIZE)};
 }
 
+// value - by, wrapping around like the unsigned arithmetic it is done in.
+std::int32_t Offset(std::int32_t value, std::int32_t by) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value) -
+                                     static_cast<std::uint32_t>(by));
+}
+
 void StoreReadValues(const ReadValues& v, DeviceRecord& record) {
     record.baud = static_cast<std::uint32_t>(v.baud);
-    record.databit = v.databits - 8;
+    // Stored as they come, but a device's extreme value must not overflow the offset.
+    record.databit = Offset(v.databits, 8);
     record.stopbit = static_cast<std::uint32_t>(v.stopbit);
     record.parity = static_cast<std::uint32_t>(v.parity);
     record.interface = static_cast<std::uint32_t>(v.iface);
     record.fw_type = static_cast<std::uint32_t>(v.fw_type);
     SetText(record.devname, Payload(v.devname));
-    record.channel = v.channel - 11;
+    record.channel = Offset(v.channel, 11);
     record.devtype = static_cast<std::uint32_t>(v.devtype);
     record.panid = static_cast<std::uint32_t>(v.panid);
     record.outpower = static_cast<std::uint32_t>(v.outpower);
@@ -97,11 +105,7 @@ void ReadSettingsStep(JobContext& job, DeviceRecord& record) {
 
     for (const auto read : reads) {
         if (read(link, v) != ST_OK) {
-            job.MarkFailed(record);
-            job.BarFill(record);
-            job.CountFail();
-            job.SetPortMessage(record, "Get settings fail");
-            JobPause();
+            job.FailPort(record, "Get settings fail", FailCounters::Fail);
             return;
         }
         job.BarStep(record);
@@ -115,6 +119,12 @@ void ApplySettingsStep(JobContext& job, DeviceRecord& record) {
     job.BarSetMax(record, 16);
     job.SetPortMessage(record, "Apply device's settings");
     JobPause();
+    // A value a setter would refuse, found only at its own write, would leave the writes
+    // before it in the modem without the restart.
+    if (!UnwritableField(record).empty()) {
+        job.FailPort(record, "Apply settings fail.", FailCounters::ApplyFail);
+        return;
+    }
 
     // Taken as bounded strings: a text field written by hand may lack its terminator.
     const std::string devname(TextOf(record.devname));
@@ -169,12 +179,7 @@ void ApplySettingsStep(JobContext& job, DeviceRecord& record) {
         JobPause();
         ok = dev_system_reset(link, 0, 1) == ST_OK;
     }
-    if (ok) return;
-    job.MarkFailed(record);
-    job.BarFill(record);
-    job.CountApplyFail();
-    job.SetPortMessage(record, "Apply settings fail.");
-    JobPause();
+    if (!ok) job.FailPort(record, "Apply settings fail.", FailCounters::ApplyFail);
 }
 
 }  // namespace zb

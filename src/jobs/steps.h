@@ -26,9 +26,10 @@ namespace zb {
 // job_failed, fills the bar and counts in fail_count.
 void ReadSettingsStep(JobContext& job, DeviceRecord& record);
 
-// Sixteen writes, a pause, then a restart of the modem (reset mode 1). A failure sets
-// job_failed, fills the bar and counts in apply_fail_count. apply_pending is left to the
-// caller.
+// Sixteen writes, a pause, then a restart of the modem (reset mode 1). A record with a
+// value the modem's setters would refuse (UnwritableField) fails before the first write,
+// so nothing is written. A failure sets job_failed, fills the bar and counts in
+// apply_fail_count. apply_pending is left to the caller.
 void ApplySettingsStep(JobContext& job, DeviceRecord& record);
 
 // Checks the image at `path` against the device on the record's link. On failure the

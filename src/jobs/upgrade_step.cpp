@@ -162,6 +162,8 @@ void UpgradeStep(JobContext& job, DeviceRecord& record) {
         job.SetWindowColours(WindowColours::Upgrading);
         job.SetPortMessage(record, "Firmware upgrading...");
     };
+    // Asked before every block, resend and read of the transfer's waits, so that the window's
+    // X and zbctl's Ctrl-C also stop a loader that NAKs every block or never sends its 'C'.
     hooks.should_abort = [&] { return job.AbortRequested(); };
     hooks.on_block_acked = [&](std::uint64_t acked, std::uint64_t total) {
         job.BarStep(record);
@@ -183,6 +185,7 @@ void UpgradeStep(JobContext& job, DeviceRecord& record) {
         // Also a file that shrank during the transfer: it ends here instead of looping.
         case XmResult::ReadFailed:
             return fail("Read file fail");
+        // Also a stop while synchronising: the reset has already put the device in its loader.
         case XmResult::Aborted:
             job.MarkFailed(record);
             job.SetPortMessage(record, "User abort");

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -15,13 +16,75 @@ std::string com_port_map_dir() {
     return std::string(home != nullptr ? home : "") + "/.config/zbconfig/ports";
 }
 
-std::string com_device_path(std::int32_t n) {
-    const fs::path entry = fs::path(com_port_map_dir()) / ("com" + std::to_string(n));
+namespace {
+
+fs::path entry_of(std::int32_t n) {
+    return fs::path(com_port_map_dir()) / ("com" + std::to_string(n));
+}
+
+// What the entry names, whether or not that exists. `is_link` tells a link from any other
+// kind of entry; false with an empty result means there is no entry.
+fs::path entry_target(const fs::path& entry, bool* is_link, std::error_code& ec) {
+    *is_link = false;
+    const fs::file_status st = fs::symlink_status(entry, ec);
+    if (ec || !fs::exists(st)) return {};
+    if (!fs::is_symlink(st)) return entry;
+    *is_link = true;
+    const fs::path target = fs::read_symlink(entry, ec);
+    if (ec) return {};
+    return target.is_relative() ? entry.parent_path() / target : target;
+}
+
+}  // namespace
+
+ComPortLookup com_lookup_port(std::int32_t n) {
+    ComPortLookup out;
+    const fs::path entry = entry_of(n);
+    const std::string where = "port map entry " + entry.string();
     std::error_code ec;
-    if (fs::is_symlink(entry, ec)) {
-        fs::path target = fs::read_symlink(entry, ec);
-        if (!ec) return (target.is_relative() ? entry.parent_path() / target : target).string();
+    bool is_link = false;
+    const fs::path target = entry_target(entry, &is_link, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory) {
+        out.path = entry.string();
+        out.problem = where + ": " + ec.message();
+        out.error = ec.value();
+        return out;
     }
+    if (target.empty()) {
+        out.path = "/dev/ttyS" + std::to_string(n - 1);
+    } else if (!is_link) {
+        out.path = target.string();
+        out.problem = where + " is not a symbolic link to a device";
+        return out;
+    } else {
+        out.path = target.string();
+    }
+
+    const fs::file_status st = fs::status(out.path, ec);
+    if (ec || !fs::exists(st)) {
+        const int err = ec ? ec.value() : ENOENT;
+        if (!is_link)
+            out.problem = out.path + " does not exist (COM" + std::to_string(n) +
+                          " has no entry in the port map " + com_port_map_dir() + ")";
+        else if (err == ENOENT)
+            out.problem = where + " leads to " + out.path + ", which does not exist";
+        else
+            out.problem = where + " leads to " + out.path + ": " + ec.message();
+        out.error = err;
+    } else if (!fs::is_character_file(st)) {
+        out.problem = (is_link ? where + " leads to " + out.path + ", which" : out.path) +
+                      " is not a serial port";
+    }
+    return out;
+}
+
+std::string com_device_path(std::int32_t n) {
+    std::error_code ec;
+    bool is_link = false;
+    const fs::path target = entry_target(entry_of(n), &is_link, ec);
+    if (!target.empty()) return target.string();
+    // An entry whose link cannot be read still must not lead to another port.
+    if (ec && ec != std::errc::no_such_file_or_directory) return entry_of(n).string();
     return "/dev/ttyS" + std::to_string(n - 1);
 }
 

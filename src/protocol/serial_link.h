@@ -1,8 +1,12 @@
 // Serial link: open a COM port by number, set its line, move bytes with bounded waits.
 //
-// Every operation is a free function of its arguments and keeps no state between calls.
-// Operations on different links may run at the same time; one link is used by one thread
-// at a time. Nothing above this layer touches the platform's descriptors.
+// An open link keeps a little state of its own (a small input buffer, and what it must undo
+// at close: its lock file and the exclusive mode it set); everything else is looked up afresh
+// on every call. Operations on different links may run at the same time; one link is used by
+// one thread at a time. Nothing above this layer touches the platform's descriptors.
+//
+// Environment, read at every com_open: ZBCONFIG_PORTS (the port-map directory, below) and
+// ZBCONFIG_LOCK_DIR (the folder of UUCP lock files, /var/lock when unset or empty).
 #pragma once
 
 #include <cstdint>
@@ -15,11 +19,12 @@
 namespace zb {
 
 // Handle of one open port. A default-constructed handle is null: there is no link.
-// The owner releases it with com_close; copies refer to the same port.
+// The owner releases it with com_close; copies refer to the same port and are invalid once
+// it is closed.
 class ComHandle {
 public:
     constexpr ComHandle() = default;
-    constexpr bool is_null() const { return native_ < 0; }
+    constexpr bool is_null() const { return native_ == 0; }
     constexpr explicit operator bool() const { return !is_null(); }
     friend constexpr bool operator==(ComHandle, ComHandle) = default;
 
@@ -29,7 +34,7 @@ public:
 
 private:
     constexpr explicit ComHandle(std::intptr_t native) : native_(native) {}
-    std::intptr_t native_ = -1;
+    std::intptr_t native_ = 0;
 };
 
 inline constexpr std::uint32_t PURGE_TXABORT = 0x0001;
@@ -47,14 +52,28 @@ inline constexpr std::uint32_t FLOW_XONXOFF = 2;
 inline constexpr int READ_LONG_WAIT_MS = 5000;
 inline constexpr int READ_SHORT_WAIT_MS = 2000;
 
-// Opens COM n exclusively. ST_NO_PORT when it is absent, held by anyone (this process
-// included) or not a terminal; `out` is then left unchanged, and com_last_error says why.
+// Multiplies both bounded waits, process-wide, from the next read on: tests pass a fraction so
+// that only the tests timing the real bounds pay them. A value that is not positive and
+// finite restores 1.
+void com_set_wait_scale(double scale);
+double com_wait_scale();
+
+// Opens COM n exclusively. ST_NO_PORT, with `out` left unchanged and com_last_error saying
+// why, when its port-map entry is not a usable link (never falling back to another device),
+// the device is absent, not a terminal or not accessible, or the port is held: by this
+// process (another link to the same device), by a program that set exclusive mode
+// (TIOCEXCL, refused also for root), holds a flock on it, or owns a live UUCP lock file
+// (LCK..<device name> in the lock folder). A lock file whose process is gone, or whose
+// content names none, is removed and taken over. On success the link holds a flock, its
+// lock file when the lock folder is writable, and exclusive mode; com_close gives back
+// exactly those. What cannot be noticed: a program that opened the port with none of these.
 std::int32_t com_open(std::int32_t n, ComHandle* out);
 
 // Why the last failing com_ call of this thread failed, in system terms, for example
-// "/dev/ttyUSB0: Permission denied (join the group dialout)"; empty after a success of
-// com_open. com_last_errno gives the errno behind it, 0 when no system call failed (a lock
-// held by another program, say). Each thread has its own.
+// "/dev/ttyUSB0: Permission denied (join the group dialout)" or "/dev/ttyUSB0 is in use by
+// process 4242 (lock file /var/lock/LCK..ttyUSB0)"; empty after a success of com_open.
+// com_last_errno gives the errno behind it, 0 when no system call failed (a lock held by
+// another program, say). Each thread has its own.
 std::string com_last_error();
 int com_last_errno();
 
@@ -74,15 +93,18 @@ std::int32_t com_set_timeouts(ComHandle link, std::uint32_t read_interval,
                               std::uint32_t read_total_const, std::uint32_t read_total_mult,
                               std::uint32_t write_total_const, std::uint32_t write_total_mult);
 
-// Discards buffered input (PURGE_RXCLEAR or PURGE_RXABORT) and/or output
-// (PURGE_TXCLEAR or PURGE_TXABORT). ST_IO when refused.
+// Discards buffered input (PURGE_RXCLEAR or PURGE_RXABORT: the driver's queue and the bytes
+// the link has taken from it but not handed out) and/or output (PURGE_TXCLEAR or
+// PURGE_TXABORT). ST_IO when refused.
 std::int32_t com_purge(ComHandle link, std::uint32_t flags);
 
 // Waits up to 5000 ms for data and returns the bytes read (1..count). ST_IO on time-out,
 // hang-up (readable, then no bytes: the device has gone) or failure; ST_BAD_ARG for a null
 // handle. Nothing stays pending after a failure, so a byte that arrives later is read by
 // the next call. With count > 1 the call gathers bytes until count or the deadline; bytes
-// already taken are returned.
+// already taken are returned. The link takes whatever the driver holds in one system call
+// and hands it out over the following reads, so reading a reply byte by byte is cheap; the
+// bytes it holds behave exactly as if they were still queued in the driver.
 std::int32_t com_read_long(ComHandle link, std::uint8_t* buf, std::uint32_t count);
 
 // As com_read_long with a 2000 ms bound: ST_TIMEOUT when nothing arrived in time, ST_IO for
@@ -97,10 +119,25 @@ std::int32_t com_close(ComHandle link);
 
 // --- Port map ----------------------------------------------------------------------------
 // COM n is the entry "comN" of the port-map directory: a symbolic link to the device.
-// The directory is $ZBCONFIG_PORTS, or $HOME/.config/zbconfig/ports. With no entry,
-// COM n is /dev/ttyS<n-1>. Looked up afresh on every call.
+// The directory is $ZBCONFIG_PORTS, or $HOME/.config/zbconfig/ports. Only a number without
+// any entry is /dev/ttyS<n-1>; an entry that is not a usable link makes the port unusable.
+// Looked up afresh on every call.
 
 std::string com_port_map_dir();
+
+// Where COM n leads. `problem` is empty when `path` may be opened; otherwise it says why
+// not (an entry that is not a symbolic link, a link that leads nowhere or to something that
+// is not a character device, an absent /dev/ttyS<n-1>), and `error` holds the errno behind
+// it, 0 when no system call failed.
+struct ComPortLookup {
+    std::string path;
+    std::string problem;
+    int error = 0;
+};
+ComPortLookup com_lookup_port(std::int32_t n);
+
+// The path COM n names: the target of its link, the entry itself when that is not a link,
+// /dev/ttyS<n-1> when there is no entry.
 std::string com_device_path(std::int32_t n);
 // The COM numbers that the port map holds, ascending, with the paths their links name.
 std::vector<std::pair<std::int32_t, std::string>> com_mapped_ports();

@@ -1,15 +1,28 @@
 // The POSIX side of the serial link: the only file that touches termios, poll and flock.
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "line_settings.h"
 #include "serial_link.h"
@@ -22,35 +35,210 @@ using Clock = std::chrono::steady_clock;
 thread_local std::string last_error;
 thread_local int last_errno = 0;
 
-std::int32_t fail_open(std::int32_t code, const std::string& text, int err) {
-    last_error = text;
+std::atomic<double> wait_scale{1.0};
+
+std::int32_t fail(std::int32_t code, std::string text, int err) {
+    last_error = std::move(text);
     last_errno = err;
     return code;
 }
 
-int fd_of(ComHandle link) {
-    return static_cast<int>(link.native());
+std::string with_errno(const std::string& what, int err) {
+    return what + ": " + std::strerror(err);
 }
 
-// Owns a descriptor until every step of opening has succeeded.
-class FdOwner {
-public:
-    explicit FdOwner(int fd) : fd_(fd) {}
-    ~FdOwner() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FdOwner(const FdOwner&) = delete;
-    FdOwner& operator=(const FdOwner&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
+// What one open port needs beyond its descriptor.
+struct Link {
+    int fd = -1;
+    dev_t device = 0;
+    std::string path;
+    bool set_exclusive = false;
+    // The UUCP lock file this link created, and its identity, so that close removes only
+    // that file and not one another program put in its place.
+    std::string lock_file;
+    dev_t lock_dev = 0;
+    ino_t lock_ino = 0;
+    // Bytes taken from the driver and not handed out yet: in[pos..len).
+    std::uint32_t pos = 0;
+    std::uint32_t len = 0;
+    std::uint8_t in[256] = {};
 };
+
+Link* link_of(ComHandle handle) {
+    return reinterpret_cast<Link*>(handle.native());  // NOLINT(performance-no-int-to-ptr)
+}
+
+// Devices that links of this process hold, so that a second link to one of them (two map
+// entries, or two jobs) is told apart from a port held by another program.
+std::mutex held_mutex;
+std::vector<dev_t> held_devices;
+
+// Creating and removing files takes the lock folder's own lock in the kernel, where 1024
+// workers opening at once would spin for it; they wait here instead.
+std::mutex lock_files_mutex;
+
+bool held_here(dev_t device) {
+    const std::lock_guard lock(held_mutex);
+    return std::find(held_devices.begin(), held_devices.end(), device) != held_devices.end();
+}
+
+std::string pid_line(pid_t pid) {
+    char line[16];
+    const int n = std::snprintf(line, sizeof line, "%10d\n", static_cast<int>(pid));
+    return std::string(line, static_cast<std::size_t>(std::clamp(n, 0, 15)));
+}
+
+// Whether the link's lock file is still the one it wrote: a program that took it for stale
+// may have put its own in its place, maybe on the same inode number.
+bool owns_lock_file(const Link& link) {
+    const int fd = ::open(link.lock_file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st {};
+    char text[32];
+    const bool same_file =
+        ::fstat(fd, &st) == 0 && st.st_dev == link.lock_dev && st.st_ino == link.lock_ino;
+    const ssize_t got = same_file ? ::read(fd, text, sizeof text) : -1;
+    ::close(fd);
+    return got > 0 && std::string(text, static_cast<std::size_t>(got)) == pid_line(::getpid());
+}
+
+// Gives back what a link took, in reverse order. Returns 0, or the errno of a failed close.
+int release(Link& link) {
+    int err = 0;
+    if (link.fd >= 0) {
+        // Exclusive mode belongs to the terminal, not the descriptor: give up only our own,
+        // or a terminal that another process also keeps open would stay closed to new opens.
+        if (link.set_exclusive) (void)::ioctl(link.fd, TIOCNXCL);
+        if (::close(link.fd) != 0) err = errno;
+        link.fd = -1;
+    }
+    if (!link.lock_file.empty()) {
+        const std::lock_guard lock(lock_files_mutex);
+        if (owns_lock_file(link)) (void)::unlink(link.lock_file.c_str());
+        link.lock_file.clear();
+    }
+    return err;
+}
+
+struct LinkRelease {
+    void operator()(Link* link) const {
+        release(*link);
+        delete link;
+    }
+};
+using LinkOwner = std::unique_ptr<Link, LinkRelease>;
+
+std::string permission_text(const std::string& path) {
+    std::string text = path + ": " + std::strerror(EACCES);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || (st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP))
+        return text;
+    std::vector<char> buf(1024);
+    group entry{};
+    group* found = nullptr;
+    int r = 0;
+    while ((r = ::getgrgid_r(st.st_gid, &entry, buf.data(), buf.size(), &found)) == ERANGE &&
+           buf.size() < 1 << 20)
+        buf.resize(buf.size() * 2);
+    if (r == 0 && found != nullptr) return text + " (join the group " + found->gr_name + ")";
+    return text + " (join the group with id " + std::to_string(st.st_gid) + ")";
+}
+
+std::string in_use_text(const std::string& path, const std::string& how) {
+    return path + " is in use by " + how;
+}
+
+std::string lock_dir() {
+    const char* dir = std::getenv("ZBCONFIG_LOCK_DIR");
+    return dir != nullptr && *dir != '\0' ? dir : "/var/lock";
+}
+
+// The process a lock file names, or 0 when its content names none.
+pid_t lock_file_pid(const char* text, std::size_t size) {
+    std::size_t i = 0;
+    while (i < size && (text[i] == ' ' || text[i] == '\t')) ++i;
+    long long pid = 0;
+    const std::size_t first = i;
+    for (; i < size && text[i] >= '0' && text[i] <= '9'; ++i) {
+        pid = pid * 10 + (text[i] - '0');
+        if (pid > INT_MAX) return 0;
+    }
+    if (i == first) return 0;
+    while (i < size && (text[i] == ' ' || text[i] == '\n' || text[i] == '\r')) ++i;
+    return i == size ? static_cast<pid_t>(pid) : 0;
+}
+
+// Honours and takes the UUCP lock file of the link's device. False, with the reason set,
+// when a live process holds it. Without a lock folder, or with one this user may not write
+// to, the link goes on without a lock file, though a live holder still refuses the port.
+bool take_lock_file(Link& link) {
+    const std::string dir = lock_dir();
+    struct stat dst {};
+    if (::stat(dir.c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) return true;
+    const bool writable = ::access(dir.c_str(), W_OK) == 0;
+
+    char real[PATH_MAX];
+    const std::string device = ::realpath(link.path.c_str(), real) != nullptr ? real : link.path;
+    const std::string file = dir + "/LCK.." + device.substr(device.find_last_of('/') + 1);
+
+    const std::lock_guard lock(lock_files_mutex);
+    // Two rounds: a stale file removed in the first leaves room for ours in the second.
+    for (int round = 0; round < 2; ++round) {
+        if (writable) {
+            const int fd =
+                ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+            if (fd >= 0) {
+                const std::string pid = pid_line(::getpid());
+                struct stat st {};
+                const bool ok =
+                    ::write(fd, pid.data(), pid.size()) == static_cast<ssize_t>(pid.size()) &&
+                    ::fstat(fd, &st) == 0;
+                const int err = errno;
+                if (::close(fd) != 0 || !ok) {
+                    (void)::unlink(file.c_str());
+                    fail(ST_NO_PORT, with_errno("cannot write the lock file " + file, err), err);
+                    return false;
+                }
+                link.lock_file = file;
+                link.lock_dev = st.st_dev;
+                link.lock_ino = st.st_ino;
+                return true;
+            }
+            if (errno != EEXIST) return true;  // the folder refuses us after all: no lock file
+        }
+
+        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) {
+            const int err = errno;
+            if (err == ENOENT) continue;
+            fail(ST_NO_PORT,
+                 in_use_text(link.path, "another program (lock file " + file +
+                                            ", unreadable: " + std::strerror(err) + ")"),
+                 err);
+            return false;
+        }
+        char text[64];
+        const ssize_t got = ::read(fd, text, sizeof text);
+        ::close(fd);
+        const pid_t pid = got > 0 ? lock_file_pid(text, static_cast<std::size_t>(got)) : 0;
+        if (pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM)) {
+            fail(ST_NO_PORT,
+                 in_use_text(link.path,
+                             "process " + std::to_string(pid) + " (lock file " + file + ")"),
+                 0);
+            return false;
+        }
+        // Stale: its process is gone or it names none.
+        if (!writable) return true;
+        if (::unlink(file.c_str()) != 0 && errno != ENOENT) {
+            const int err = errno;
+            fail(ST_NO_PORT, with_errno("cannot remove the stale lock file " + file, err), err);
+            return false;
+        }
+    }
+    fail(ST_NO_PORT, in_use_text(link.path, "another program (lock file " + file + ")"), 0);
+    return false;
+}
 
 enum class Wait { Ready, TimedOut, Failed };
 
@@ -78,66 +266,132 @@ Wait wait_for(int fd, short events, Clock::time_point deadline, bool unbounded) 
     }
 }
 
+std::uint32_t take_buffered(Link& link, std::uint8_t* buf, std::uint32_t count) {
+    const std::uint32_t n = std::min(count, link.len - link.pos);
+    std::memcpy(buf, link.in + link.pos, n);
+    link.pos += n;
+    return n;
+}
+
+std::chrono::milliseconds scaled(int wait_ms) {
+    const double ms = std::ceil(wait_ms * wait_scale.load(std::memory_order_relaxed));
+    return std::chrono::milliseconds(static_cast<long long>(std::max(1.0, ms)));
+}
+
 // Gathers up to count bytes before the deadline. Bytes already taken are always returned,
 // so a failure never loses data; with none, the time-out or failure code is returned.
-std::int32_t bounded_read(ComHandle link, std::uint8_t* buf, std::uint32_t count, int wait_ms,
+std::int32_t bounded_read(ComHandle handle, std::uint8_t* buf, std::uint32_t count, int wait_ms,
                           std::int32_t timeout_code) {
-    if (link.is_null() || buf == nullptr) return ST_BAD_ARG;
-    const int fd = fd_of(link);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
-    std::uint32_t got = 0;
-    // Replies are read a byte per call, so try the read first: a byte already queued then
-    // costs one system call instead of two.
+    if (handle.is_null() || buf == nullptr)
+        return fail(ST_BAD_ARG, handle.is_null() ? "no link" : "no buffer", 0);
+    Link& link = *link_of(handle);
+    std::uint32_t got = take_buffered(link, buf, count);
+    if (got == count) return static_cast<std::int32_t>(got);
+    Clock::time_point deadline{};
+    // An empty queue costs one read before the first wait instead of a poll and a read.
     bool try_read = true;
     while (got < count) {
         if (!try_read) {
-            const Wait w = wait_for(fd, POLLIN, deadline, false);
-            if (w == Wait::TimedOut) return got > 0 ? static_cast<std::int32_t>(got) : timeout_code;
-            if (w == Wait::Failed) return got > 0 ? static_cast<std::int32_t>(got) : ST_IO;
+            if (deadline == Clock::time_point{}) deadline = Clock::now() + scaled(wait_ms);
+            const Wait w = wait_for(link.fd, POLLIN, deadline, false);
+            if (w == Wait::TimedOut) {
+                if (got > 0) return static_cast<std::int32_t>(got);
+                return fail(timeout_code, link.path + ": no data within the wait", 0);
+            }
+            if (w == Wait::Failed) {
+                if (got > 0) return static_cast<std::int32_t>(got);
+                return fail(ST_IO, link.path + " has hung up or failed", 0);
+            }
         }
-        const ssize_t n = ::read(fd, buf + got, count - got);
+        const ssize_t n = ::read(link.fd, link.in, sizeof link.in);
         if (n > 0) {
-            got += static_cast<std::uint32_t>(n);
+            link.pos = 0;
+            link.len = static_cast<std::uint32_t>(n);
+            got += take_buffered(link, buf + got, count - got);
             try_read = true;
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
+        const int err = n < 0 ? errno : 0;
+        if (err == EINTR) continue;
         // With VMIN and VTIME zero an empty queue reads as 0 rather than EAGAIN.
-        if (try_read && (n == 0 || errno == EAGAIN)) {
+        if (try_read && (n == 0 || err == EAGAIN)) {
             try_read = false;
             continue;
         }
-        if (n < 0 && errno == EAGAIN) continue;
+        if (err == EAGAIN) continue;
         // Readable and then no bytes, or an error: the device has gone (unplugged, hung up).
-        return got > 0 ? static_cast<std::int32_t>(got) : ST_IO;
+        if (got > 0) return static_cast<std::int32_t>(got);
+        return fail(ST_IO, err != 0 ? with_errno(link.path, err) : link.path + " has gone", err);
     }
     return static_cast<std::int32_t>(got);
 }
 
 }  // namespace
 
+void com_set_wait_scale(double scale) {
+    wait_scale.store(std::isfinite(scale) && scale > 0 ? scale : 1.0);
+}
+
+double com_wait_scale() {
+    return wait_scale.load();
+}
+
 std::int32_t com_open(std::int32_t n, ComHandle* out) {
-    if (out == nullptr || n < 1) return fail_open(ST_NO_PORT, "no such COM number", 0);
-    const std::string path = com_device_path(n);
-    FdOwner fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) {
+    if (out == nullptr) return fail(ST_NO_PORT, "no place for the handle", 0);
+    if (n < 1) return fail(ST_NO_PORT, "COM" + std::to_string(n) + " is no COM number", 0);
+    ComPortLookup port = com_lookup_port(n);
+    if (!port.problem.empty()) return fail(ST_NO_PORT, std::move(port.problem), port.error);
+    const std::string& path = port.path;
+
+    // Checked before opening: our own exclusive mode would make the open fail as if another
+    // program held the port.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && held_here(st.st_rdev))
+        return fail(ST_NO_PORT,
+                    path + " is already open in this program (through another COM number?)", 0);
+
+    LinkOwner link(new (std::nothrow) Link);
+    if (!link) return fail(ST_NO_PORT, with_errno(path, ENOMEM), ENOMEM);
+    link->path = path;
+    link->fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (link->fd < 0) {
         const int err = errno;
-        return fail_open(ST_NO_PORT, path + ": " + std::strerror(err), err);
+        if (err == EBUSY)
+            return fail(ST_NO_PORT, in_use_text(path, "another program (exclusive mode set)"), err);
+        if (err == EACCES) return fail(ST_NO_PORT, permission_text(path), err);
+        return fail(ST_NO_PORT, with_errno(path, err), err);
     }
-    // The lock comes before TIOCEXCL so that a port held by someone else is left untouched.
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    const int fd = link->fd;
+    if (::fstat(fd, &st) == 0) link->device = st.st_rdev;
+
+    // Root opens a port in exclusive mode anyway; its holder still expects to be alone.
+    int exclusive = 0;
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) != 0) {
+        const int err = errno;
+        if (err == ENOTTY) return fail(ST_NO_PORT, path + " is not a serial port", err);
+        if (err != EINVAL) return fail(ST_NO_PORT, with_errno(path, err), err);
+    } else if (exclusive != 0) {
+        return fail(ST_NO_PORT, in_use_text(path, "another program (exclusive mode set)"), 0);
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
         if (err == EWOULDBLOCK)
-            return fail_open(ST_NO_PORT, path + " is in use by another program", 0);
-        return fail_open(ST_NO_PORT, path + ": " + std::strerror(err), err);
+            return fail(ST_NO_PORT, in_use_text(path, "another program (it holds a flock)"), 0);
+        return fail(ST_NO_PORT, with_errno(path, err), err);
     }
-    // Also keeps out other programs that open without locking (root is exempt from this).
-    if (::ioctl(fd.get(), TIOCEXCL) != 0) {
+    if (!take_lock_file(*link)) return ST_NO_PORT;
+    // Last, so that no failure above has exclusive mode to undo.
+    if (::ioctl(fd, TIOCEXCL) != 0) {
         const int err = errno;
-        if (err == ENOTTY) return fail_open(ST_NO_PORT, path + " is not a serial port", err);
-        return fail_open(ST_NO_PORT, path + ": " + std::strerror(err), err);
+        return fail(ST_NO_PORT, with_errno(path + ": cannot set exclusive mode", err), err);
     }
-    *out = ComHandle::from_native(fd.release());
+    link->set_exclusive = true;
+
+    {
+        const std::lock_guard lock(held_mutex);
+        held_devices.push_back(link->device);
+    }
+    *out = ComHandle::from_native(reinterpret_cast<std::intptr_t>(link.release()));
     last_error.clear();
     last_errno = 0;
     return ST_OK;
@@ -151,24 +405,45 @@ int com_last_errno() {
     return last_errno;
 }
 
-std::int32_t com_setup(ComHandle link, std::uint32_t baud, std::uint32_t parity,
+std::int32_t com_setup(ComHandle handle, std::uint32_t baud, std::uint32_t parity,
                        std::uint8_t databits, std::uint8_t two_stop, std::uint32_t flow) {
-    if (link.is_null()) return ST_BAD_ARG;
-    const int fd = fd_of(link);
+    if (handle.is_null()) return fail(ST_BAD_ARG, "no link", 0);
+    const Link& link = *link_of(handle);
+    const int fd = link.fd;
     termios current{};
-    if (::tcgetattr(fd, &current) != 0) return ST_IO;
+    if (::tcgetattr(fd, &current) != 0) {
+        const int err = errno;
+        return fail(ST_IO, with_errno(link.path + ": cannot read the line settings", err), err);
+    }
     const std::optional<termios> wanted =
         make_termios(current, baud, parity, databits, two_stop, flow);
-    if (!wanted) return ST_IO;
-    if (::tcsetattr(fd, TCSANOW, &*wanted) != 0) return ST_IO;
+    if (!wanted) {
+        return fail(ST_IO,
+                    link.path + ": no such line here (" + std::to_string(baud) + " baud, parity " +
+                        std::to_string(parity & 0xFF) + ", " + std::to_string(databits) +
+                        " data bits)",
+                    0);
+    }
+    if (::tcsetattr(fd, TCSANOW, &*wanted) != 0) {
+        const int err = errno;
+        return fail(ST_IO, with_errno(link.path + ": refused the line settings", err), err);
+    }
 
     // tcsetattr succeeds when any part was taken; read back what the line depends on.
     termios applied{};
-    if (::tcgetattr(fd, &applied) != 0) return ST_IO;
+    if (::tcgetattr(fd, &applied) != 0) {
+        const int err = errno;
+        return fail(ST_IO, with_errno(link.path + ": cannot read the line settings", err), err);
+    }
     constexpr tcflag_t line_bits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
     if ((applied.c_cflag & line_bits) != (wanted->c_cflag & line_bits) ||
-        cfgetospeed(&applied) != cfgetospeed(&*wanted))
-        return ST_IO;
+        cfgetospeed(&applied) != cfgetospeed(&*wanted)) {
+        return fail(ST_IO,
+                    link.path + " did not take the line settings (" + std::to_string(baud) +
+                        " baud, parity " + std::to_string(parity & 0xFF) + ", " +
+                        std::to_string(databits) + " data bits)",
+                    0);
+    }
 
     // Modem lines: a pseudo-terminal or a three-wire adapter has none, which is no failure.
     int lines = TIOCM_DTR | TIOCM_RTS;
@@ -176,27 +451,36 @@ std::int32_t com_setup(ComHandle link, std::uint32_t baud, std::uint32_t parity,
     return ST_OK;
 }
 
-std::int32_t com_set_timeouts(ComHandle link, std::uint32_t, std::uint32_t, std::uint32_t,
+std::int32_t com_set_timeouts(ComHandle handle, std::uint32_t, std::uint32_t, std::uint32_t,
                               std::uint32_t, std::uint32_t) {
-    if (link.is_null() || ::fcntl(fd_of(link), F_GETFD) < 0) return ST_IO;
+    if (handle.is_null()) return fail(ST_IO, "no link", 0);
+    if (::fcntl(link_of(handle)->fd, F_GETFD) < 0) {
+        const int err = errno;
+        return fail(ST_IO, with_errno(link_of(handle)->path, err), err);
+    }
     return ST_OK;
 }
 
-std::int32_t com_purge(ComHandle link, std::uint32_t flags) {
-    if (link.is_null()) return ST_IO;
-    const int fd = fd_of(link);
+std::int32_t com_purge(ComHandle handle, std::uint32_t flags) {
+    if (handle.is_null()) return fail(ST_IO, "no link", 0);
+    Link& link = *link_of(handle);
     const bool in = (flags & (PURGE_RXABORT | PURGE_RXCLEAR)) != 0;
     const bool out = (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) != 0;
+    if (in) link.pos = link.len = 0;
     int r = 0;
     if (in && out)
-        r = ::tcflush(fd, TCIOFLUSH);
+        r = ::tcflush(link.fd, TCIOFLUSH);
     else if (in)
-        r = ::tcflush(fd, TCIFLUSH);
+        r = ::tcflush(link.fd, TCIFLUSH);
     else if (out)
-        r = ::tcflush(fd, TCOFLUSH);
+        r = ::tcflush(link.fd, TCOFLUSH);
     else
-        r = ::fcntl(fd, F_GETFD) < 0 ? -1 : 0;
-    return r == 0 ? ST_OK : ST_IO;
+        r = ::fcntl(link.fd, F_GETFD) < 0 ? -1 : 0;
+    if (r != 0) {
+        const int err = errno;
+        return fail(ST_IO, with_errno(link.path + ": cannot discard buffered data", err), err);
+    }
+    return ST_OK;
 }
 
 std::int32_t com_read_long(ComHandle link, std::uint8_t* buf, std::uint32_t count) {
@@ -207,34 +491,42 @@ std::int32_t com_read_short(ComHandle link, std::uint8_t* buf, std::uint32_t cou
     return bounded_read(link, buf, count, READ_SHORT_WAIT_MS, ST_TIMEOUT);
 }
 
-std::int32_t com_write(ComHandle link, const std::uint8_t* buf, std::uint32_t count) {
-    if (link.is_null()) return ST_BAD_ARG;
-    if (buf == nullptr && count > 0) return ST_IO;
-    const int fd = fd_of(link);
+std::int32_t com_write(ComHandle handle, const std::uint8_t* buf, std::uint32_t count) {
+    if (handle.is_null()) return fail(ST_BAD_ARG, "no link", 0);
+    if (buf == nullptr && count > 0) return fail(ST_IO, "no buffer", 0);
+    const Link& link = *link_of(handle);
     std::uint32_t done = 0;
     while (done < count) {
-        const ssize_t n = ::write(fd, buf + done, count - done);
+        const ssize_t n = ::write(link.fd, buf + done, count - done);
         if (n > 0) {
             done += static_cast<std::uint32_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno == EAGAIN) {
-            if (wait_for(fd, POLLOUT, Clock::now(), true) != Wait::Ready) return ST_IO;
+        const int err = n < 0 ? errno : 0;
+        if (err == EINTR) continue;
+        if (err == EAGAIN) {
+            if (wait_for(link.fd, POLLOUT, Clock::now(), true) != Wait::Ready)
+                return fail(ST_IO, link.path + " has hung up or failed", 0);
             continue;
         }
-        return ST_IO;
+        return fail(ST_IO, err != 0 ? with_errno(link.path, err) : link.path + " took no bytes",
+                    err);
     }
     return static_cast<std::int32_t>(done);
 }
 
-std::int32_t com_close(ComHandle link) {
-    if (link.is_null()) return ST_IO;
-    const int fd = fd_of(link);
-    // Exclusivity belongs to the terminal, not the descriptor: give it up explicitly, or a
-    // terminal that another process also keeps open would stay closed to every new open.
-    (void)::ioctl(fd, TIOCNXCL);
-    return ::close(fd) == 0 ? ST_OK : ST_IO;
+std::int32_t com_close(ComHandle handle) {
+    if (handle.is_null()) return fail(ST_IO, "no link", 0);
+    Link* link = link_of(handle);
+    {
+        const std::lock_guard lock(held_mutex);
+        const auto it = std::find(held_devices.begin(), held_devices.end(), link->device);
+        if (it != held_devices.end()) held_devices.erase(it);
+    }
+    const std::string path = link->path;
+    const int err = release(*link);
+    delete link;
+    return err == 0 ? ST_OK : fail(ST_IO, with_errno(path, err), err);
 }
 
 }  // namespace zb

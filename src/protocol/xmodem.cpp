@@ -32,17 +32,25 @@ std::int32_t xm_send(ComHandle link, const std::uint8_t* data, std::int32_t coun
 }
 
 bool xm_sync(ComHandle link) {
+    return xm_sync_stoppable(link, {}) == ST_OK;
+}
+
+std::int32_t xm_sync_stoppable(ComHandle link, const XmStop& stop) {
     // A 'C' queued before this call (say, before the reset) must not start the transfer.
-    if (com_purge(link, PURGE_INPUT) != ST_OK) return false;
+    const std::int32_t purged = com_purge(link, PURGE_INPUT);
+    if (purged != ST_OK) return purged;
     for (;;) {
+        if (stop && stop()) return XM_STOPPED;
         std::uint8_t byte = 0;
-        if (com_read_long(link, &byte, 1) != 1) return false;
-        if (byte == XM_CRC_REQUEST) return true;
+        const std::int32_t r = com_read_long(link, &byte, 1);
+        if (r != 1) return r < 0 ? r : ST_IO;
+        if (byte == XM_CRC_REQUEST) return ST_OK;
     }
 }
 
-std::int32_t xm_wait_ack(ComHandle link) {
+std::int32_t xm_wait_ack(ComHandle link, const XmStop& stop) {
     for (;;) {
+        if (stop && stop()) return XM_STOPPED;
         std::uint8_t byte = 0;
         if (com_read_long(link, &byte, 1) != 1) return ST_NO_ACK;
         switch (byte) {
@@ -61,7 +69,10 @@ std::int32_t xm_wait_ack(ComHandle link) {
 
 XmResult xm_transfer(ComHandle link, std::FILE* file, std::uint64_t size, const XmHooks& hooks) {
     if (file == nullptr) return XmResult::ReadFailed;
-    if (!xm_sync(link)) return XmResult::SyncFailed;
+    const XmStop& stop = hooks.should_abort;
+    const std::int32_t synced = xm_sync_stoppable(link, stop);
+    if (synced == XM_STOPPED) return XmResult::Aborted;
+    if (synced != ST_OK) return XmResult::SyncFailed;
     if (hooks.on_synced) hooks.on_synced();
 
     std::uint8_t number = 1;
@@ -69,17 +80,21 @@ XmResult xm_transfer(ComHandle link, std::FILE* file, std::uint64_t size, const 
     std::uint8_t data[XM_DATA_SIZE];
     std::uint8_t block[XM_BLOCK_SIZE];
     while (acked < size) {
-        if (hooks.should_abort && hooks.should_abort()) return XmResult::Aborted;
+        if (stop && stop()) return XmResult::Aborted;
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(XM_DATA_SIZE, size - acked));
         const std::size_t got = std::fread(data, 1, want, file);
         // A file that shrank after its size was taken would otherwise never reach the size.
         if (got < want) return XmResult::ReadFailed;
         xm_build_block(number, data, got, block);
-        for (;;) {
+        for (bool resend = false;; resend = true) {
+            // Resends are unlimited, so a loader that NAKs every block would otherwise keep
+            // the transfer going until the operator pulls the cable.
+            if (resend && stop && stop()) return XmResult::Aborted;
             if (xm_send(link, block, XM_BLOCK_SIZE) != ST_OK) return XmResult::SendFailed;
-            const std::int32_t answer = xm_wait_ack(link);
+            const std::int32_t answer = xm_wait_ack(link, stop);
             if (answer == XM_ACKED) break;
+            if (answer == XM_STOPPED) return XmResult::Aborted;
             if (answer != XM_RESEND) return XmResult::NoAnswer;
         }
         acked += got;
@@ -88,8 +103,9 @@ XmResult xm_transfer(ComHandle link, std::FILE* file, std::uint64_t size, const 
     }
     const std::uint8_t eot = XM_EOT;
     (void)xm_send(link, &eot, 1);
-    // The loader's answer to EOT is not judged: every block is already acknowledged.
-    (void)xm_wait_ack(link);
+    // The loader's answer to EOT is not judged: every block is already acknowledged, so a
+    // stop during this wait only shortens it.
+    (void)xm_wait_ack(link, stop);
     return XmResult::Done;
 }
 

@@ -24,9 +24,13 @@ inline constexpr std::uint8_t XM_CRC_REQUEST = 0x43;  // 'C'
 inline constexpr std::size_t XM_DATA_SIZE = 128;
 inline constexpr std::size_t XM_BLOCK_SIZE = 133;
 
-// Answers of xm_wait_ack.
+// Answers of xm_wait_ack (and XM_STOPPED of xm_sync_stoppable).
 inline constexpr std::int32_t XM_ACKED = 1;
 inline constexpr std::int32_t XM_RESEND = 2;
+inline constexpr std::int32_t XM_STOPPED = 3;  // the caller's stop request ended the wait
+
+// A caller's stop request, asked on the waiting thread; true stops. Empty: never stops.
+using XmStop = std::function<bool()>;
 
 namespace detail {
 constexpr std::array<std::uint16_t, 256> make_crc_table() {
@@ -58,9 +62,16 @@ std::int32_t xm_send(ComHandle link, const std::uint8_t* data, std::int32_t coun
 // restarts the 5000 ms wait. false on silence or a read failure.
 bool xm_sync(ComHandle link);
 
+// As xm_sync, asking `stop` before every read, so that a loader sending anything but 'C'
+// cannot hold the caller: ST_OK for the 'C', XM_STOPPED, or the negative status of the
+// purge or read that failed (ST_IO on silence). A stop takes effect with the next byte,
+// or at the latest when the 5000 ms wait runs out.
+std::int32_t xm_sync_stoppable(ComHandle link, const XmStop& stop);
+
 // XM_ACKED, XM_RESEND (NAK or 'C'), ST_CANCELLED (CAN) or ST_NO_ACK (nothing usable within
-// 5000 ms of the last byte). Other bytes are dropped.
-std::int32_t xm_wait_ack(ComHandle link);
+// 5000 ms of the last byte). Other bytes are dropped. `stop` is asked before every read;
+// XM_STOPPED when it said so.
+std::int32_t xm_wait_ack(ComHandle link, const XmStop& stop = {});
 
 // How a transfer ended.
 enum class XmResult {
@@ -69,13 +80,15 @@ enum class XmResult {
     SendFailed,  // a block could not be written
     NoAnswer,    // the loader cancelled or did not answer a block
     ReadFailed,  // the file could not be read, or ended before its announced size
-    Aborted,     // the caller asked to stop at a block boundary
+    Aborted,     // the caller asked to stop
 };
 
 // Progress and abort hooks of a transfer; each may be empty. Called on the sending thread.
 struct XmHooks {
-    // Before each block: true stops the transfer.
-    std::function<bool()> should_abort;
+    // Asked before each block and each resend, and before every read while waiting for the
+    // loader's 'C' or for an acknowledgement: true stops the transfer. A loader that NAKs
+    // every block or sends junk instead of 'C' keeps the transfer going only until then.
+    XmStop should_abort;
     // After each acknowledged block: bytes acknowledged so far, the announced size.
     std::function<void(std::uint64_t acked, std::uint64_t size)> on_block_acked;
     // Right after synchronisation, before the first block.
@@ -85,7 +98,9 @@ struct XmHooks {
 // Sends `size` bytes read from `file` (from its current position): synchronises, then
 // blocks 1, 2, ... with unlimited resends on NAK or 'C', then EOT and one acknowledgement
 // wait whose answer is not judged. A file that delivers fewer bytes than `size` ends the
-// transfer with ReadFailed instead of sending zero blocks for ever.
+// transfer with ReadFailed instead of sending zero blocks for ever. Aborted when
+// should_abort said stop before the last block was acknowledged; nothing more is sent then
+// (no CAN, no EOT).
 XmResult xm_transfer(ComHandle link, std::FILE* file, std::uint64_t size, const XmHooks& hooks);
 
 }  // namespace zb

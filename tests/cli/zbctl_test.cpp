@@ -1,11 +1,13 @@
 // zbctl as scripts use it: the built binary against virtual modems on a private port map.
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <tuple>
 
@@ -15,8 +17,6 @@
 #include "modem_bank.h"
 #include "simulator.h"
 #include "steps.h"
-
-extern char** environ;
 
 namespace {
 
@@ -53,33 +53,49 @@ protected:
         return *sim_;
     }
 
-    // Runs zbctl with --ports-dir first; stdout and stderr go to files read afterwards.
-    Result Run(std::vector<std::string> args, bool with_dir = true) {
+    // Starts zbctl with --ports-dir first; stdout and stderr go to files that Finish reads.
+    pid_t Start(std::vector<std::string> args, bool with_dir = true) {
         if (with_dir) args.insert(args.begin(), {"--ports-dir", dir_});
         args.insert(args.begin(), ZBCTL_PATH);
-        const std::string out_path = dir_ + "/stdout", err_path = dir_ + "/stderr";
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(),
+        posix_spawn_file_actions_addopen(&actions, 1, OutPath().c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
+        posix_spawn_file_actions_addopen(&actions, 2, ErrPath().c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
         std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         pid_t pid = 0;
-        Result r;
         const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         EXPECT_EQ(spawned, 0);
-        if (spawned != 0) return r;
+        return spawned == 0 ? pid : -1;
+    }
+    Result Finish(pid_t pid) {
+        Result r;
+        if (pid < 0) return r;
         int status = 0;
         EXPECT_EQ(::waitpid(pid, &status, 0), pid);
         r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.out = ReadAll(out_path);
-        r.err = ReadAll(err_path);
+        r.out = ReadAll(OutPath());
+        r.err = ReadAll(ErrPath());
         return r;
     }
+    Result Run(std::vector<std::string> args, bool with_dir = true) {
+        return Finish(Start(std::move(args), with_dir));
+    }
+    // Waits, with a generous deadline, until the running zbctl has said `text` on stderr.
+    bool SaidOnStderr(const std::string& text) {
+        for (int i = 0; i < 3000; ++i) {
+            if (ReadAll(ErrPath()).find(text) != std::string::npos) return true;
+            ::usleep(10'000);
+        }
+        return false;
+    }
+    std::string OutPath() const { return dir_ + "/stdout"; }
+    std::string ErrPath() const { return dir_ + "/stderr"; }
 
     std::string dir_;
     std::unique_ptr<zbsim::Simulator> sim_;
@@ -115,11 +131,11 @@ TEST_F(Zbctl, ReadPrintsOneJsonObjectPerPortInComOrder) {
         "  {\"com\": 3, \"ok\": true, \"message\": \"Get device's settings\", \"connected\": true, "
         "\"upgrade_wait\": false, \"settings\": " +
         DefaultSettingsJson(3) +
-        "},\n"
+        ", \"error\": \"\"},\n"
         "  {\"com\": 4, \"ok\": true, \"message\": \"Get device's settings\", \"connected\": true, "
         "\"upgrade_wait\": false, \"settings\": " +
         DefaultSettingsJson(4) +
-        "}\n"
+        ", \"error\": \"\"}\n"
         "]\n";
     EXPECT_EQ(r.out, expected);
     EXPECT_NE(r.err.find("COM3: Inital serial port\n"), std::string::npos);
@@ -172,19 +188,23 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
     zbsim::Simulator& sim = StartModems(1, 3);
     const struct {
         std::vector<std::string> args;
-        const char* says;
+        std::string says;
     } cases[] = {
         {{"apply", "--set", "panid=0xFFFE", "COM3"}, "panid must be 0 to 65533"},
         {{"apply", "--set", "channel=16", "COM3"}, "channel must be 0 to 15"},
         {{"apply", "--set", "colour=2", "COM3"}, "unknown field"},
         {{"apply", "--set", "fw_version=9", "COM3"}, "read from the device"},
         {{"apply", "--set", "security=1", "COM3"}, "needs --set aeskey"},
+        {{"apply", "--set", "devname=A\x1b[2J", "COM3"}, "devname=A\\x1b[2J: devname"},
+        {{"apply", "--set", "devname=caf\xc3\xa9", "COM3"}, "devname=caf\\xc3\\xa9: devname"},
         {{"apply", "COM3"}, "needs at least one --set"},
         {{"read"}, "no port given"},
         {{"read", "COMx"}, "is not a port"},
         {{"read", "COM1025"}, "is not a port"},
         {{"read", "COM3", "3"}, "named twice"},
         {{"read", "COM9"}, "COM9: /nonexistent/tty9 does not exist"},
+        {{"read", "COM7"}, "COM7: " + dir_ + "/com7 is not a link to a device"},
+        {{"read", "COM8"}, "COM8: " + dir_ + "/refused.txt is not a serial port"},
         {{"frobnicate", "COM3"}, "unknown command"},
         {{"upgrade", "/nonexistent.rom", "COM3"}, "/nonexistent.rom: No such file"},
         {{"export", dir_ + "/refused.txt", "COM3"}, "refused.txt: not a directory"},
@@ -194,12 +214,15 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
         {{}, "no command given"},
     };
     fs::create_symlink("/nonexistent/tty9", dir_ + "/com9");
+    std::ofstream(dir_ + "/com7") << "not a device\n";
+    fs::create_symlink(dir_ + "/refused.txt", dir_ + "/com8");
     std::ofstream(dir_ + "/refused.txt") << ConfigText("0xFFFE");
     std::ofstream(dir_ + "/missing.txt") << ConfigText("");
     for (const auto& c : cases) {
         const Result r = Run(c.args);
         EXPECT_EQ(r.status, 2) << c.says;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
         EXPECT_TRUE(r.out.empty());
     }
     EXPECT_EQ(sim.snapshot(3).commands, 0u);
@@ -209,11 +232,74 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
     EXPECT_NE(help.out.find("Usage: zbctl"), std::string::npos);
 }
 
+TEST_F(Zbctl, APortThatCannotBeOpenedSaysWhy) {
+    zbsim::Simulator& sim = StartModems(1, 3);
+    // Two numbers for one device: the job's own worker on the other number holds it.
+    fs::create_symlink(sim.device_path(3), dir_ + "/com4");
+    const Result r = Run({"--json", "--no-pauses", "read", "COM3", "COM4"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    const bool three_opened = r.out.find("{\"com\": 3, \"ok\": true,") != std::string::npos;
+    const std::string loser = three_opened ? "4" : "3";
+    EXPECT_NE(r.out.find("{\"com\": " + loser + ", \"ok\": false, \"message\": \"Open port fail\""),
+              std::string::npos)
+        << r.out;
+    const std::regex held("(in use|already open)");
+    const std::string path = sim.device_path(3);
+    std::smatch error;
+    EXPECT_TRUE(std::regex_search(r.out, error, std::regex("\"error\": \"" + path + " ([^\"]+)\"")))
+        << r.out;
+    EXPECT_TRUE(std::regex_search(error.str(1), held)) << r.out;
+    EXPECT_NE(r.out.find("\"error\": \"\"}"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("zbctl: COM" + loser + ": " + path + " " + error.str(1) + "\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("refused the line settings"), std::string::npos) << r.err;
+}
+
+TEST_F(Zbctl, SecondSignalPrintsWhatWasGatheredAndExits) {
+    zbsim::Simulator& sim = StartModems(2, 3);
+    sim.add_fault(4, zbsim::Fault{});  // silent: its read outlasts both signals
+    const pid_t pid = Start({"--no-pauses", "read", "COM3", "COM4"});
+    ASSERT_GT(pid, 0);
+    const bool started =
+        SaidOnStderr("COM3: Get device's settings\n") && SaidOnStderr("COM4: Inital serial port\n");
+    EXPECT_TRUE(started);
+    ::kill(pid, SIGINT);
+    // Signals of one kind do not queue: the second is sent once the first has been taken.
+    EXPECT_TRUE(SaidOnStderr("zbctl: stopping"));
+    ::kill(pid, SIGINT);
+    const Result r = Finish(pid);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_NE(r.out.find("PORT  RESULT"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("COM3  FAILED  Get device's settings; Interrupted"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("COM4  FAILED  Inital serial port; Interrupted"), std::string::npos)
+        << r.out;
+}
+
 TEST_F(Zbctl, PortsListsThePortMapAndUpgradeLoadsAnImage) {
     zbsim::Simulator& sim = StartModems(2, 3);
     const Result ports = Run({"ports"});
     EXPECT_EQ(ports.status, 0);
     EXPECT_EQ(ports.out, "COM3 " + sim.device_path(3) + "\nCOM4 " + sim.device_path(4) + "\n");
+
+    // A scan keeps the map's numbers; a fresh map gets whatever serial ports the machine has.
+    const std::string fresh = dir_ + "/fresh";
+    fs::create_directory(fresh);
+    for (const auto& [dir, mapped] : {std::pair{dir_, true}, std::pair{fresh, false}}) {
+        const Result scan = Run({"--ports-dir", dir, "ports", "--scan"}, false);
+        EXPECT_EQ(scan.status, 0) << scan.err;
+        if (mapped) {
+            EXPECT_NE(
+                scan.out.find("COM3 " + sim.device_path(3) + "\nCOM4 " + sim.device_path(4) + "\n"),
+                std::string::npos)
+                << scan.out;
+        }
+        std::istringstream lines(scan.out);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_TRUE(std::regex_search(line, std::regex("^COM[1-9][0-9]* /[^ ]+( |$)"))) << line;
+    }
 
     std::vector<std::uint8_t> image(32, 0);
     const std::string type = "0101";
@@ -252,7 +338,8 @@ TEST_F(Zbctl, PortsListsThePortMapAndUpgradeLoadsAnImage) {
     EXPECT_EQ(failed.status, 1);
     EXPECT_NE(failed.out.find("\"message\": \"Request upgrade fail\""), std::string::npos);
     EXPECT_NE(failed.out.find("\"ok\": true, \"message\": \"Upgrade successfully\", "
-                              "\"connected\": true, \"upgrade_wait\": false, \"settings\": null}"),
+                              "\"connected\": true, \"upgrade_wait\": false, \"settings\": null, "
+                              "\"error\": \"\"}"),
               std::string::npos)
         << failed.out;
 }
@@ -320,8 +407,8 @@ TEST_F(Zbctl, ApplyRefusedByTheConfigurationRulesWritesNothing) {
     // An end device may not keep the coordinator's node ID 0 of COM3.
     const Result r = Run({"--no-pauses", "apply", "--set", "devtype=2", "COM3", "COM4"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("COM3  FAILED  The local node ID is invalid. Only coordinator can set "
-                         "it to 0."),
+    EXPECT_NE(r.out.find("COM3  FAILED  The local node ID is invalid. Only coordinator can "
+                         "set it to 0."),
               std::string::npos)
         << r.out;
     for (const std::string& request : sim.requests(3)) EXPECT_NE(request.substr(0, 2), "?S");
@@ -335,14 +422,27 @@ TEST(ZbctlJson, StringsAreEscaped) {
     EXPECT_EQ(zbctl::JsonString(std::string("\n\t\x01\x7f\xe9", 5)),
               "\"\\n\\t\\u0001\\u007f\\u00e9\"");
 
-    // A table row stays one line whatever a device or a rule put into a text.
+    // A table row stays one line of plain text whatever a device or a rule put into a text.
     zbctl::PortResult p;
     p.com = 3;
     p.message = "two\nlines";
     p.settings = true;
-    zb::SetText(p.record.devname, "A\x1b[2J");
-    const std::string table = zbctl::RenderTable({p});
-    EXPECT_NE(table.find("COM3  FAILED  two lines  A?[2J"), std::string::npos) << table;
+    zb::SetText(p.record.devname, "A\x1b[2J\x7f");
+    zb::SetText(p.record.fw_version, "1.0\r\xc3\xa9");
+    zbctl::PortResult held;
+    held.com = 4;
+    held.message = "Open port fail";
+    held.error = "/dev/ttyUSB0 is in use by another program";
+    const std::string table = zbctl::RenderTable({p, held});
+    EXPECT_NE(table.find("COM3  FAILED  two\\x0alines "), std::string::npos) << table;
+    EXPECT_NE(table.find(" A\\x1b[2J\\x7f  Coordinator "), std::string::npos) << table;
+    EXPECT_NE(table.find("1.0\\x0d\\xc3\\xa9\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("COM4  FAILED  Open port fail: /dev/ttyUSB0 is in use by another program"),
+              std::string::npos)
+        << table;
+    EXPECT_NE(zbctl::RenderJson({held}).find("\"settings\": null, \"error\": \"/dev/ttyUSB0 is "
+                                             "in use by another program\"}"),
+              std::string::npos);
 }
 
 }  // namespace

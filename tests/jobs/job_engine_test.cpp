@@ -2,10 +2,15 @@
 // and the reports of each port in order.
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <climits>
+#include <system_error>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -14,6 +19,7 @@
 #include "job_engine.h"
 #include "job_test_support.h"
 #include "modem.h"
+#include "port_job.h"
 #include "pty.h"
 #include "steps.h"
 
@@ -237,8 +243,143 @@ TEST(JobEngine, ApplyFailureStopsBeforeTheReset) {
     ASSERT_GE(bars.size(), 2u);
     EXPECT_EQ(bars[bars.size() - 2].bar.position, 10u);
     EXPECT_EQ(bars.back().bar.position, 16u);
-    EXPECT_EQ(modems.CountRequests(2, "ZS"), 0);
-    EXPECT_EQ(modems.CountRequests(2, "ZF"), 1);
+    // The short key is found before the first write: nothing reaches the modem.
+    EXPECT_EQ(modems.CountClass(2, 'S'), 0);
+    EXPECT_EQ(reporter.EventsOf(2, Event::Bar).back().bar.position, 16u);
+}
+
+// Values a device reports but its setters refuse: applying them back must not leave the
+// modem half written.
+TEST(JobEngine, ApplyWritesNothingWhenARecordReadFromTheDeviceCannotBeWritten) {
+    const struct {
+        const char* what;
+        void (*change)(zbsim::ModemSettings&);
+    } cases[] = {
+        {"parity 3", [](zbsim::ModemSettings& s) { s.parity = 3; }},
+        {"lowest channel", [](zbsim::ModemSettings& s) { s.channel = INT32_MIN; }},
+        {"UTF-8 name", [](zbsim::ModemSettings& s) { s.devname = "caf\xC3\xA9"; }},
+        {"short key",
+         [](zbsim::ModemSettings& s) {
+             s.security = true;
+             s.aeskey = "0011";
+         }},
+    };
+    for (const auto& c : cases) {
+        Modems modems(1);
+        zbsim::ModemSettings settings = modems.sim().snapshot(1).settings;
+        c.change(settings);
+        modems.sim().set_settings(1, settings);
+        zb::PortTable table = TableWith({1});
+        RecordingReporter reporter;
+        zb::JobEngine job(reporter);
+        RunJob(job, table, 1);
+        ASSERT_EQ(job.FailCount(), 0u) << c.what;
+
+        Rec(table, 1).apply_pending = true;
+        reporter.Clear();
+        RunJob(job, table, 1);
+        EXPECT_EQ(reporter.Messages(1),
+                  (Strings{"Apply device's settings", "Apply settings fail."}))
+            << c.what;
+        EXPECT_EQ(job.ApplyFailCount(), 1u) << c.what;
+        EXPECT_TRUE(Rec(table, 1).job_failed) << c.what;
+        EXPECT_FALSE(Rec(table, 1).apply_pending) << c.what;
+        EXPECT_EQ(modems.CountClass(1, 'S'), 0) << c.what;
+        EXPECT_EQ(modems.sim().snapshot(1).restarts, 0u) << c.what;
+        zb::UnmarkPort(table[0]);
+    }
+}
+
+// The choice of each port's next step, over every phase and the flags that matter in it.
+TEST(PortJob, NextStepFollowsThePhaseAndTheFlags) {
+    using P = zb::PortPhase;
+    using S = zb::PortStep;
+    const struct {
+        P phase;
+        bool selected, is_open, apply, upgrade, wait;
+        S step;
+    } cases[] = {
+        {P::Start, false, false, true, true, false, S::Done},
+        {P::Start, false, true, true, false, false, S::Done},
+        {P::Start, true, false, false, false, false, S::OpenCheck},
+        {P::Start, true, false, true, true, true, S::OpenCheck},
+        // Left open by the job before: no check, only what is pending.
+        {P::Start, true, true, false, false, false, S::Done},
+        {P::Start, true, true, true, false, false, S::Apply},
+        {P::Start, true, true, true, true, false, S::Apply},
+        {P::Start, true, true, true, true, true, S::Upgrade},
+        {P::Start, true, true, true, false, true, S::Done},
+        {P::Start, true, true, false, true, false, S::Upgrade},
+        {P::OpenFailed, true, false, true, true, false, S::OpenFail},
+        {P::Answered, true, true, false, false, false, S::Read},
+        {P::Answered, true, true, true, false, false, S::Apply},
+        {P::Answered, true, true, false, true, false, S::Upgrade},
+        {P::Silent, true, true, false, false, false, S::ConnectionFail},
+        {P::Silent, true, true, true, false, false, S::ConnectionFail},
+        {P::InLoader, true, true, false, false, false, S::LoaderWait},
+        {P::InLoader, true, true, true, false, false, S::LoaderWait},
+        {P::InLoader, true, true, false, true, false, S::Upgrade},
+        {P::InLoader, true, true, true, true, true, S::Upgrade},
+        {P::InLoader, true, true, true, true, false, S::Apply},
+        // After a failed check or the loader wait: the pending step, never a read.
+        {P::Ready, true, true, false, false, false, S::Done},
+        {P::Ready, true, true, true, false, false, S::Apply},
+        {P::Ready, true, true, true, false, true, S::Done},
+        {P::Ready, true, false, true, true, false, S::Done},
+        {P::Finished, true, true, true, true, false, S::Done},
+    };
+    for (const auto& c : cases) {
+        zb::PortFlags f;
+        f.phase = c.phase;
+        f.selected = c.selected;
+        f.is_open = c.is_open;
+        f.apply_pending = c.apply;
+        f.upgrade_pending = c.upgrade;
+        f.upgrade_wait = c.wait;
+        EXPECT_EQ(zb::NextStep(f), c.step)
+            << "phase " << static_cast<int>(c.phase) << " selected " << c.selected << " open "
+            << c.is_open << " apply " << c.apply << " upgrade " << c.upgrade << " wait " << c.wait;
+    }
+}
+
+// Start in a child process that may create no thread: it throws, and reports and changes
+// nothing. Exit codes: 0 as expected, 77 no way to limit threads here, others a fault.
+int StartWithoutThreads() {
+    if (::geteuid() == 0 && ::setresuid(65534, 65534, 65534) != 0) return 77;
+    const rlimit none{0, 0};
+    if (::setrlimit(RLIMIT_NPROC, &none) != 0) return 77;
+    pthread_t probe{};
+    if (::pthread_create(
+            &probe, nullptr, [](void*) -> void* { return nullptr; }, nullptr) == 0) {
+        ::pthread_join(probe, nullptr);
+        return 77;
+    }
+    zb::PortTable table = TableWith({1});
+    Rec(table, 1).job_failed = true;
+    RecordingReporter reporter;
+    zb::JobEngine job(reporter);
+    job.LoadPorts(table);
+    job.SetPortCount(1);
+    try {
+        job.Start();
+        return 1;
+    } catch (const std::system_error&) {
+    }
+    if (!reporter.Events().empty()) return 2;
+    if (job.IsRunning()) return 3;
+    if (!Rec(table, 1).job_failed || Rec(table, 1).progress_bar) return 4;
+    return 0;
+}
+
+TEST(JobEngine, StartThatCannotCreateItsSupervisorReportsNothing) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) ::_exit(StartWithoutThreads());
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "threads cannot be limited here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(JobEngine, SecurityOffSendsTheFlagAlone) {

@@ -101,6 +101,13 @@ int Modems::CountRequests(int com, const std::string& code) const {
     return n;
 }
 
+int Modems::CountClass(int com, char cls) const {
+    int n = 0;
+    for (const std::string& r : sim_->requests(com))
+        if (r.size() >= 2 && r[1] == cls) ++n;
+    return n;
+}
+
 void RunJob(zb::JobEngine& job, const zb::PortTable& table, std::uint32_t count,
             const std::string& fw_file) {
     job.LoadPorts(table);

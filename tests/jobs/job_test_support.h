@@ -84,6 +84,8 @@ public:
     zbsim::Simulator& sim() { return *sim_; }
     // Requests of a modem whose two-letter code (at 2..3 of "?GSB0000...") is `code`.
     int CountRequests(int com, const std::string& code) const;
+    // Requests of a modem in class `cls` (at 1 of "?GSB0000..."), 'S' for the writes.
+    int CountClass(int com, char cls) const;
 
 private:
     std::unique_ptr<zbsim::Simulator> sim_;

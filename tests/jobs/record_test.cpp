@@ -1,4 +1,7 @@
 // Port table, record text fields, value tables, field catalogue, bar and image format.
+#include <climits>
+#include <iterator>
+
 #include <gtest/gtest.h>
 
 #include "port_table.h"
@@ -76,6 +79,7 @@ TEST_P(RecordFieldTest, RangesOfTheRecord) {
     if (!c.accepted) {
         EXPECT_FALSE(error.empty());
         EXPECT_EQ(zb::NumberOf(r, *field), zb::NumberOf(before, *field));
+        EXPECT_EQ(zb::TextFieldOf(r, *field), zb::TextFieldOf(before, *field));
     }
 }
 
@@ -87,6 +91,9 @@ INSTANTIATE_TEST_SUITE_P(
                       FieldCase{"panid", "12G", false}, FieldCase{"databit", "1", false},
                       FieldCase{"devname", "twenty-one-characters", false},
                       FieldCase{"devname", "a\nb", false},
+                      FieldCase{"devname", "caf\xC3\xA9", false},
+                      FieldCase{"devname", "x\x7F", false},
+                      FieldCase{"devname", " ~Line #7; ok?", true},
                       FieldCase{"aeskey", "0123456789abcdef0123456789ABCDE", false},
                       FieldCase{"aeskey", "0123456789abcdef0123456789ABCDEZ", false},
                       FieldCase{"fw_version", "x", false}));
@@ -100,6 +107,62 @@ TEST(RecordFieldTest, ValuesLandInTheirFields) {
     EXPECT_EQ(r.channel, 15);
     EXPECT_EQ(zb::TextOf(r.devname), "LINE-7");
     EXPECT_EQ(zb::FindRecordField("link"), nullptr);
+}
+
+TEST(RecordFields, UnwritableFieldHoldsTheSettersRanges) {
+    using R = zb::DeviceRecord;
+    const struct {
+        void (*change)(R&);
+        std::string_view field;
+    } cases[] = {
+        {[](R&) {}, ""},  // a zero-filled record can be written
+        {[](R& r) { r.baud = 17; }, ""},
+        {[](R& r) { r.baud = 18; }, "baud"},
+        {[](R& r) { r.databit = 1; }, ""},  // the setter takes 9 data bits
+        {[](R& r) { r.databit = 2; }, "databit"},
+        {[](R& r) { r.databit = -9; }, "databit"},
+        {[](R& r) { r.stopbit = 2; }, "stopbit"},
+        {[](R& r) { r.parity = 2; }, ""},
+        {[](R& r) { r.parity = 3; }, "parity"},
+        {[](R& r) { r.interface = 4; }, "interface"},
+        {[](R& r) { r.channel = 15; }, ""},
+        {[](R& r) { r.channel = 16; }, "channel"},
+        {[](R& r) { r.channel = -1; }, "channel"},
+        {[](R& r) { r.channel = INT32_MAX; }, "channel"},
+        {[](R& r) { r.devtype = 3; }, "devtype"},
+        {[](R& r) { r.lnodeid = 100; }, "lnodeid"},
+        {[](R& r) { r.rnodeid = 99; }, ""},
+        {[](R& r) { r.rnodeid = 0xFFFFFFFF; }, "rnodeid"},
+        {[](R& r) { r.panid = 0xFFFF; }, ""},
+        {[](R& r) { r.panid = 0x10000; }, "panid"},
+        {[](R& r) { r.outpower = 8; }, "outpower"},
+        {[](R& r) { r.topology = 3; }, "topology"},
+        {[](R& r) { r.txmode = 2; }, "txmode"},
+        {[](R& r) { zb::SetText(r.devname, "exactly-twenty-chars"); }, ""},
+        {[](R& r) { zb::SetText(r.devname, "caf\xC3\xA9"); }, "devname"},
+        {[](R& r) { zb::SetText(r.devname, "a\tb"); }, "devname"},
+        {[](R& r) { zb::SetText(r.aeskey, "0011"); }, ""},  // security off: no key sent
+        {[](R& r) {
+             r.security = true;
+             zb::SetText(r.aeskey, "0011");
+         },
+         "aeskey"},
+        {[](R& r) {
+             r.security = true;
+             zb::SetText(r.aeskey, "00112233445566778899AABBCCDDEE\nF");
+         },
+         "aeskey"},
+        {[](R& r) {
+             r.security = true;
+             zb::SetText(r.aeskey, "00112233445566778899AABBCCDDEEFF");
+         },
+         ""},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        R r;
+        cases[i].change(r);
+        EXPECT_EQ(zb::UnwritableField(r), cases[i].field) << "case " << i;
+    }
 }
 
 TEST(ProgressBar, PositionStaysWithinMaximum) {

@@ -1,7 +1,10 @@
 // The upgrade step and the image check, against a virtual modem and its loader.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -69,6 +72,8 @@ TEST(Upgrade, HeaderAndFourKilobytesGoAsThirtyThreeBlocks) {
 
 TEST(Upgrade, NakMakesTheSameBlockGoAgain) {
     Modems modems(1);
+    // Twice: a loader may ask for a block as often as it likes.
+    modems.sim().add_fault(1, MakeFault(zbsim::FaultKind::NakBlock, 5));
     modems.sim().add_fault(1, MakeFault(zbsim::FaultKind::NakBlock, 5));
     TempFile image(MakeImage("0101", PatternBody(1000)));
     UpgradeRun run(image.path());
@@ -85,7 +90,7 @@ TEST(Upgrade, StopRequestEndsAtTheNextBlockBoundary) {
     TempFile image(MakeImage("0101", PatternBody(4096)));
     UpgradeRun run;
     run.reporter.on_progress = [&](std::int32_t, std::uint64_t done) {
-        if (done == 5 * 128) run.job->RequestAbort();
+        if (done == std::uint64_t{5} * 128) run.job->RequestAbort();
     };
     run.Run(image.path());
 
@@ -111,6 +116,57 @@ TEST(Upgrade, StopRequestEndsAtTheNextBlockBoundary) {
     EXPECT_EQ(modems.sim().snapshot(1).upgrades, 1u);
 }
 
+// The window's X while a loader holds the transfer for ever: one NAKs every block, the
+// other sends junk instead of its 'C'.
+TEST(Upgrade, StopRequestEndsATransferThatTheLoaderHolds) {
+    struct Case {
+        zbsim::FaultKind kind;
+        const char* holding;  // the port's message once the loader holds the transfer
+    };
+    for (const Case& c : {Case{zbsim::FaultKind::NakAll, "Firmware upgrading..."},
+                          Case{zbsim::FaultKind::SyncJunk, "Device synchronizing..."}}) {
+        SCOPED_TRACE(c.holding);
+        Modems modems(1);
+        zbsim::Fault fault = MakeFault(c.kind);
+        fault.ms = 10;
+        modems.sim().add_fault(1, fault);
+        TempFile image(MakeImage("0101", PatternBody(1000)));
+        UpgradeRun run;
+        run.record().upgrade_pending = true;
+        run.job = std::make_unique<zb::JobEngine>(run.reporter);
+        run.job->LoadPorts(run.table);
+        run.job->SetPortCount(1);
+        run.job->SetFirmwareFile(image.path());
+        run.job->Start();
+
+        const auto within = [](std::chrono::seconds limit, const auto& done) {
+            const auto end = std::chrono::steady_clock::now() + limit;
+            while (!done() && std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return done();
+        };
+        EXPECT_TRUE(within(std::chrono::seconds(10), [&] {
+            const Strings messages = run.reporter.Messages(1);
+            return std::find(messages.begin(), messages.end(), c.holding) != messages.end();
+        }));
+        run.job->RequestAbort();
+        if (!within(std::chrono::seconds(10), [&] { return !run.job->IsRunning(); })) {
+            ADD_FAILURE() << "the job did not stop";
+            modems.sim().stop();  // the worker's reads then fail, and it ends
+        }
+        run.job->Wait();
+
+        EXPECT_EQ(run.reporter.Messages(1).back(), "User abort");
+        zb::DeviceRecord& r = run.record();
+        EXPECT_TRUE(r.job_failed && r.upgrade_wait && !r.connected);
+        EXPECT_EQ(run.job->FailCount(), 1u);
+        EXPECT_EQ(r.progress_bar->State().position, r.progress_bar->State().max);
+        const zbsim::ModemSnapshot snap = modems.sim().snapshot(1);
+        EXPECT_EQ(snap.blocks_acked, 0u);
+        EXPECT_EQ(snap.mode, zbsim::ModemMode::Loader);
+    }
+}
+
 TEST(Upgrade, LoaderCancelGivesDeviceResponseFail) {
     Modems modems(1);
     modems.sim().add_fault(1, MakeFault(zbsim::FaultKind::CanBlock, 3));
@@ -124,10 +180,10 @@ TEST(Upgrade, LoaderCancelGivesDeviceResponseFail) {
 TEST(Upgrade, FileThatShrinksDuringTheTransferEndsWithReadFileFail) {
     Modems modems(1);
     // Larger than the stdio buffer, so the cut is seen by a later read.
-    TempFile image(MakeImage("0101", PatternBody(64 * 1024)));
+    TempFile image(MakeImage("0101", PatternBody(std::size_t{64} * 1024)));
     UpgradeRun run;
     run.reporter.on_progress = [&](std::int32_t, std::uint64_t done) {
-        if (done == 2 * 128) image.Truncate(1000);
+        if (done == std::uint64_t{2} * 128) image.Truncate(1000);
     };
     run.Run(image.path());
     EXPECT_EQ(run.reporter.Messages(1).back(), "Read file fail");

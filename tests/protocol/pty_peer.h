@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -20,7 +21,8 @@
 
 namespace zbtest {
 
-// A temporary port-map directory that ZBCONFIG_PORTS points at while the object lives.
+// A temporary port-map directory that ZBCONFIG_PORTS points at while the object lives, and
+// beside it a lock folder for ZBCONFIG_LOCK_DIR, so that tests leave /var/lock alone.
 class PortMapDir {
 public:
     PortMapDir() {
@@ -29,13 +31,19 @@ public:
         EXPECT_NE(made, nullptr);
         path_ = made != nullptr ? made : "";
         ::setenv("ZBCONFIG_PORTS", path_.c_str(), 1);
+        std::error_code ec;
+        std::filesystem::create_directory(lock_dir(), ec);
+        ::setenv("ZBCONFIG_LOCK_DIR", lock_dir().c_str(), 1);
     }
     ~PortMapDir() {
         ::unsetenv("ZBCONFIG_PORTS");
+        ::unsetenv("ZBCONFIG_LOCK_DIR");
         std::error_code ec;
         std::filesystem::remove_all(path_, ec);
+        std::filesystem::remove_all(lock_dir(), ec);
     }
     const std::string& path() const { return path_; }
+    std::string lock_dir() const { return path_ + "-locks"; }
     void link(int com, const std::string& target) const {
         std::error_code ec;
         std::filesystem::create_symlink(target, path_ + "/com" + std::to_string(com), ec);
@@ -92,6 +100,22 @@ public:
         }
         return got;
     }
+    // Waits until the client's side has `count` bytes queued, so that one read can take them.
+    void wait_queued(int count) const {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        int queued = 0;
+        while (::ioctl(slave_, FIONREAD, &queued) == 0 && queued < count &&
+               std::chrono::steady_clock::now() < end)
+            ::poll(nullptr, 0, 1);
+        ASSERT_GE(queued, count);
+    }
+    // Exclusive mode on the terminal, as another program that opened it would set it.
+    void set_exclusive(bool on) const { ASSERT_EQ(::ioctl(slave_, on ? TIOCEXCL : TIOCNXCL), 0); }
+    bool exclusive() const {
+        int on = 0;
+        EXPECT_EQ(::ioctl(slave_, TIOCGEXCL, &on), 0);
+        return on != 0;
+    }
     void close_master() {
         ::close(master_);
         master_ = -1;
@@ -101,6 +125,18 @@ private:
     int master_ = -1;
     int slave_ = -1;
     std::string path_;
+};
+
+// The real bounded waits while the object lives; protocol tests otherwise run with less.
+class RealWaits {
+public:
+    RealWaits() : saved_(zb::com_wait_scale()) { zb::com_set_wait_scale(1.0); }
+    ~RealWaits() { zb::com_set_wait_scale(saved_); }
+    RealWaits(const RealWaits&) = delete;
+    RealWaits& operator=(const RealWaits&) = delete;
+
+private:
+    double saved_;
 };
 
 // A link to a scripted peer, opened and set up as every client opens a modem's port.

@@ -1,10 +1,19 @@
 #include "serial_link.h"
 
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "command_frame.h"
 #include "line_settings.h"
 #include "pty_peer.h"
 
@@ -69,18 +78,78 @@ TEST(LineSettings, RawLineWithParityDataAndStopBits) {
     EXPECT_FALSE(make_termios(base_termios(), 9600, 0, 9, 0, 0));
 }
 
-TEST(PortMap, LooksUpEveryOpenAndFallsBack) {
+std::string read_file(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_file(const std::string& path, const std::string& text) {
+    std::ofstream out(path);
+    out << text;
+    ASSERT_TRUE(out.good()) << path;
+}
+
+std::string pid_line(pid_t pid) {
+    char line[16];
+    std::snprintf(line, sizeof line, "%10d\n", static_cast<int>(pid));
+    return line;
+}
+
+TEST(PortMap, LooksUpEveryOpenAndFallsBackOnlyWithoutAnEntry) {
     PortMapDir map;
     EXPECT_EQ(com_device_path(15), "/dev/ttyS14");
     map.link(15, "/dev/null");
     map.link(3, "../relative");
+    write_file(map.path() + "/com4", "");
     EXPECT_EQ(com_device_path(15), "/dev/null");
     EXPECT_EQ(com_device_path(3), map.path() + "/../relative");
+    EXPECT_EQ(com_device_path(4), map.path() + "/com4");
     const auto ports = com_mapped_ports();
     ASSERT_EQ(ports.size(), 2u);
     EXPECT_EQ(ports[0].first, 3);
     EXPECT_EQ(ports[1].first, 15);
 }
+
+struct BadEntry {
+    const char* name;
+    void (*make)(const PortMapDir&);
+    const char* reason;
+    int error;
+};
+
+class BadMapEntries : public ::testing::TestWithParam<BadEntry> {};
+
+// COM 1 would fall back to /dev/ttyS0: an entry that exists must never get there.
+TEST_P(BadMapEntries, FailToOpenWithTheirReason) {
+    PortMapDir map;
+    GetParam().make(map);
+    ComHandle link;
+    EXPECT_EQ(com_open(1, &link), ST_NO_PORT);
+    EXPECT_TRUE(link.is_null());
+    EXPECT_NE(com_last_error().find(GetParam().reason), std::string::npos) << com_last_error();
+    EXPECT_EQ(com_last_error().find("/dev/ttyS"), std::string::npos) << com_last_error();
+    EXPECT_EQ(com_last_errno(), GetParam().error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, BadMapEntries,
+    ::testing::Values(BadEntry{"dangling",
+                               [](const PortMapDir& m) { m.link(1, m.path() + "/gone"); },
+                               "/com1 leads to ", ENOENT},
+                      BadEntry{"plainFile",
+                               [](const PortMapDir& m) { write_file(m.path() + "/com1", "x"); },
+                               "/com1 is not a symbolic link to a device", 0},
+                      BadEntry{"linkToAFile",
+                               [](const PortMapDir& m) {
+                                   write_file(m.path() + "/file", "x");
+                                   m.link(1, m.path() + "/file");
+                               },
+                               "/file, which is not a serial port", 0},
+                      BadEntry{"linkToNull", [](const PortMapDir& m) { m.link(1, "/dev/null"); },
+                               "/dev/null is not a serial port", ENOTTY}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 class LinkTest : public zbtest::PtyLinkTest {
 protected:
@@ -96,6 +165,7 @@ TEST_F(LinkTest, OpenIsExclusiveAndLeavesTheHandleUntouched) {
     ComHandle second = ComHandle::from_native(4242);
     EXPECT_EQ(com_open(12, &second), ST_NO_PORT);
     EXPECT_EQ(second.native(), 4242);
+    EXPECT_NE(com_last_error().find("already open in this program"), std::string::npos);
     ComHandle absent;
     EXPECT_EQ(com_open(99, &absent), ST_NO_PORT);
     EXPECT_TRUE(absent.is_null());
@@ -104,6 +174,7 @@ TEST_F(LinkTest, OpenIsExclusiveAndLeavesTheHandleUntouched) {
     ASSERT_EQ(com_close(link), ST_OK);
     link = ComHandle();
     ASSERT_EQ(com_open(12, &link), ST_OK);
+    EXPECT_EQ(com_last_error(), "");
 }
 
 TEST_F(LinkTest, SetupAcceptsEveryFlowChoiceOnAPseudoTerminal) {
@@ -146,17 +217,30 @@ TEST_F(LinkTest, WritesEveryByteAndReadsWhatArrives) {
     EXPECT_EQ(buf[1], 'B');
 }
 
-TEST_F(LinkTest, PurgeDropsQueuedInput) {
+TEST_F(LinkTest, BytesAfterAReplyStayForTheNextReadAndPurgeDropsThem) {
+    peer.send("!GSB0000012\nXYZ");
+    peer.wait_queued(15);
+    char reply[REPLY_BUF_SIZE];
+    ASSERT_EQ(cmd_read_reply(link, reply, sizeof reply), 12);
+    std::uint8_t b[2] = {};
+    ASSERT_EQ(com_read_short(link, b, 1), 1);
+    EXPECT_EQ(b[0], 'X');
+
+    EXPECT_EQ(com_purge(link, PURGE_TXCLEAR), ST_OK);
+    ASSERT_EQ(com_read_short(link, b, 1), 1);
+    EXPECT_EQ(b[0], 'Y');
+
     peer.send("stale");
-    peer.receive(0, 50);  // let the bytes reach the slave's queue
+    peer.wait_queued(5);
+    ASSERT_EQ(com_read_short(link, b, 1), 1);
     EXPECT_EQ(com_purge(link, PURGE_INPUT), ST_OK);
-    peer.send("Z");
-    std::uint8_t b = 0;
-    EXPECT_EQ(com_read_short(link, &b, 1), 1);
-    EXPECT_EQ(b, 'Z');
+    peer.send("N");
+    ASSERT_EQ(com_read_short(link, b, 1), 1);
+    EXPECT_EQ(b[0], 'N');
 }
 
 TEST_F(LinkTest, ShortReadTimesOutAfterTwoSecondsAndLosesNothing) {
+    const zbtest::RealWaits real;
     std::uint8_t b = 0;
     const auto start = Clock::now();
     EXPECT_EQ(com_read_short(link, &b, 1), ST_TIMEOUT);
@@ -170,6 +254,7 @@ TEST_F(LinkTest, ShortReadTimesOutAfterTwoSecondsAndLosesNothing) {
 }
 
 TEST_F(LinkTest, LongReadFailsAfterFiveSeconds) {
+    const zbtest::RealWaits real;
     std::uint8_t b = 0;
     const auto start = Clock::now();
     EXPECT_EQ(com_read_long(link, &b, 1), ST_IO);
@@ -188,6 +273,88 @@ TEST_F(LinkTest, HangUpIsAnIoFailureNotATimeout) {
     EXPECT_EQ(com_read_short(link, &b, 1), ST_IO);
     EXPECT_EQ(com_read_long(link, &b, 1), ST_IO);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1900));
+}
+
+// A port held another way; the lock folder is the port map's private one.
+class HeldPort : public ::testing::Test {
+protected:
+    HeldPort() : peer(map, 7) {
+        const std::string& dev = peer.path();
+        lock_file = map.lock_dir() + "/LCK.." + dev.substr(dev.rfind('/') + 1);
+    }
+    // Refused with `reason`, the handle untouched.
+    void expect_refused(const std::string& reason) {
+        ComHandle link;
+        EXPECT_EQ(com_open(7, &link), ST_NO_PORT);
+        EXPECT_TRUE(link.is_null());
+        EXPECT_EQ(com_last_error(), reason);
+    }
+
+    PortMapDir map;
+    PtyPeer peer;
+    std::string lock_file;
+};
+
+TEST_F(HeldPort, EachHolderIsRefusedWithItsReason) {
+    const int fd = ::open(peer.path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    expect_refused(peer.path() + " is in use by another program (it holds a flock)");
+    ::close(fd);
+
+    // Refused also as root, and the holder keeps its exclusive mode.
+    peer.set_exclusive(true);
+    expect_refused(peer.path() + " is in use by another program (exclusive mode set)");
+    EXPECT_TRUE(peer.exclusive());
+    peer.set_exclusive(false);
+
+    write_file(lock_file, pid_line(1));
+    expect_refused(peer.path() + " is in use by process 1 (lock file " + lock_file + ")");
+    EXPECT_EQ(read_file(lock_file), pid_line(1));
+
+    // None of the refusals left anything behind that keeps the port closed.
+    ::unlink(lock_file.c_str());
+    ComHandle link;
+    ASSERT_EQ(com_open(7, &link), ST_OK);
+    EXPECT_TRUE(peer.exclusive());
+    EXPECT_EQ(read_file(lock_file), pid_line(::getpid()));
+    EXPECT_EQ(com_close(link), ST_OK);
+    EXPECT_FALSE(peer.exclusive());
+    EXPECT_FALSE(std::filesystem::exists(lock_file));
+}
+
+TEST_F(HeldPort, StaleLockFilesAreTakenOverAndOnlyOurOwnIsRemoved) {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ASSERT_GT(child, 0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    for (const std::string& stale : {pid_line(child), std::string("garbage\n"), std::string()}) {
+        write_file(lock_file, stale);
+        ComHandle link;
+        ASSERT_EQ(com_open(7, &link), ST_OK) << stale << com_last_error();
+        EXPECT_EQ(read_file(lock_file), pid_line(::getpid()));
+        EXPECT_EQ(com_close(link), ST_OK);
+        EXPECT_FALSE(std::filesystem::exists(lock_file));
+    }
+
+    // A file that another program put in place of ours after taking ours for stale.
+    ComHandle link;
+    ASSERT_EQ(com_open(7, &link), ST_OK);
+    ::unlink(lock_file.c_str());
+    write_file(lock_file, pid_line(1));
+    EXPECT_EQ(com_close(link), ST_OK);
+    EXPECT_EQ(read_file(lock_file), pid_line(1));
+}
+
+TEST_F(HeldPort, PermissionDeniedNamesTheGroupToJoin) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root opens the device whatever its mode";
+    struct stat st {};
+    ASSERT_EQ(::stat(peer.path().c_str(), &st), 0);
+    ASSERT_EQ(::chmod(peer.path().c_str(), 0060), 0);
+    const group* g = ::getgrgid(st.st_gid);
+    ASSERT_NE(g, nullptr);
+    expect_refused(peer.path() + ": Permission denied (join the group " + g->gr_name + ")");
+    ::chmod(peer.path().c_str(), st.st_mode & 07777);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "xmodem.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -78,11 +81,12 @@ TEST_F(TransferToSim, ExactBlocksArriveWhole) {
     EXPECT_TRUE(std::equal(image.begin(), image.end(), snap.image.begin()));
 }
 
-TEST_F(TransferToSim, ShortLastBlockAndOneNak) {
+TEST_F(TransferToSim, ShortLastBlockNakedTwiceStillArrives) {
     auto image = make_image(300, "SIM 3.0");
     zbsim::Fault nak;
     nak.kind = zbsim::FaultKind::NakBlock;
-    nak.count = 2;
+    nak.count = 3;
+    sim->add_fault(1, nak);
     sim->add_fault(1, nak);
     std::uint64_t blocks = 0;
     EXPECT_EQ(send_image(image, &blocks), XmResult::Done);
@@ -104,6 +108,62 @@ TEST_F(TransferToSim, CancelAndSilenceEndTheTransfer) {
     EXPECT_EQ(sim->snapshot(1).upgrades, 0u);
 }
 
+template <typename Pred>
+bool wait_until(Pred pred, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// A loader that holds the sender for ever, NAKing every block or sending junk instead of
+// its 'C', is stopped from another thread as the job window's X stops it.
+TEST_F(TransferToSim, StopEndsEndlessResendsAndJunkInsteadOfC) {
+    struct Case {
+        zbsim::FaultKind kind;
+        bool synced;
+    };
+    for (const Case& c :
+         {Case{zbsim::FaultKind::NakAll, true}, Case{zbsim::FaultKind::SyncJunk, false}}) {
+        SCOPED_TRACE(static_cast<int>(c.kind));
+        zbsim::Fault fault;
+        fault.kind = c.kind;
+        fault.ms = 10;
+        sim->clear_faults(1);
+        sim->add_fault(1, fault);
+        sim->set_mode(1, zbsim::ModemMode::Loader);
+
+        auto image = make_image(1024, "X");
+        MemFile file(image);
+        std::atomic<int> asks{0};
+        std::atomic<bool> stop{false};
+        bool synced = false;
+        XmHooks hooks;
+        hooks.should_abort = [&] {
+            ++asks;
+            return stop.load();
+        };
+        hooks.on_synced = [&] { synced = true; };
+        auto transfer = std::async(std::launch::async,
+                                   [&] { return xm_transfer(link, file.f, image.size(), hooks); });
+        // Well into the resends, or into the junk (the first byte comes a second after the
+        // loader was entered).
+        EXPECT_TRUE(wait_until([&] { return asks.load() >= 20; }));
+        stop = true;
+        if (transfer.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << "the transfer did not stop";
+            sim->stop();  // its reads then fail, and it ends
+            transfer.wait();
+            return;
+        }
+        EXPECT_EQ(transfer.get(), XmResult::Aborted);
+        EXPECT_EQ(synced, c.synced);
+        EXPECT_EQ(sim->snapshot(1).blocks_acked, 0u);
+    }
+}
+
 // A scripted loader on a bare terminal, for what the sender puts on the wire.
 class ScriptedLoader : public zbtest::PtyLinkTest {
 protected:
@@ -122,7 +182,7 @@ protected:
 };
 
 TEST_F(ScriptedLoader, BlockNumbersWrapAndEotFollowsTheLastAck) {
-    std::vector<std::uint8_t> image(257 * 128);
+    std::vector<std::uint8_t> image(std::size_t{257} * 128);
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i / 128);
     std::vector<std::string> blocks;
     std::string tail;
@@ -178,6 +238,13 @@ TEST_F(ScriptedLoader, AcknowledgementAnswers) {
     peer.send("\x18");
     EXPECT_EQ(xm_wait_ack(link), ST_CANCELLED);
     EXPECT_EQ(xm_wait_ack(link), ST_NO_ACK);
+
+    // A stop request is asked before every read, so junk cannot hold the wait.
+    int asks = 0;
+    const XmStop second_ask = [&asks] { return ++asks == 2; };
+    peer.send("zz\x06");
+    EXPECT_EQ(xm_wait_ack(link, second_ask), XM_STOPPED);
+    EXPECT_EQ(xm_wait_ack(link), XM_ACKED);  // the rest of the junk, then the ACK
 }
 
 TEST_F(ScriptedLoader, CancelSendsNoEotAndAShrunkFileStops) {

@@ -160,6 +160,13 @@ TEST_F(SimTest, RequestsAreRecordedInPrintableForm) {
         << log_text();
     sim->clear_requests(1);
     EXPECT_TRUE(sim->requests(1).empty());
+
+    // Not recording: nothing is kept, but the request is still counted and logged.
+    start(false, 1, false);
+    EXPECT_EQ(client->ask("?GZO0000"), "!GZO000006");
+    EXPECT_TRUE(sim->requests(1).empty());
+    EXPECT_EQ(sim->snapshot(1).commands, 1u);
+    EXPECT_NE(log_text().find("COM1 ?GZO0000\n"), std::string::npos);
 }
 
 TEST_F(SimTest, SettingsSetThroughTheApiAreAnswered) {

@@ -132,6 +132,30 @@ TEST_F(BlockFaults, CanDropsTheTransfer) {
     EXPECT_EQ(client->read_byte(), 'C');
 }
 
+TEST_F(BlockFaults, NakAllNeverLetsABlockThrough) {
+    sim->add_fault(1, fault(FaultKind::NakAll));
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(send(1), 0x15) << i;
+    EXPECT_EQ(sim->snapshot(1).blocks_acked, 0u);
+    EXPECT_NE(log_text().find("COM1 block #1 nak (fault)\n"), std::string::npos);
+    sim->clear_faults(1);
+    EXPECT_EQ(send(1), 0x06);
+}
+
+TEST_F(SimTest, SyncJunkReplacesTheLoadersC) {
+    Fault junk = fault(FaultKind::SyncJunk);
+    junk.ms = 20;
+    sim->add_fault(1, junk);
+    sim->set_mode(1, zbsim::ModemMode::Loader);
+    // Far more often than the one-second beacon, and never a 'C'.
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(client->read_byte(), 'x') << i;
+    sim->clear_faults(1);
+    int b = 0;
+    do {
+        b = client->read_byte();
+    } while (b == 'x');
+    EXPECT_EQ(b, 'C');
+}
+
 TEST_F(BlockFaults, MuteLeavesABlockUnanswered) {
     sim->add_fault(1, fault(FaultKind::MuteBlock, 1));
     EXPECT_EQ(send(1, kQuietMs), -1);
@@ -182,13 +206,17 @@ INSTANTIATE_TEST_SUITE_P(
                       Parsed{"loader-ds:COM3", 3, FaultKind::LoaderAnswer, 1, 0, ""},
                       Parsed{"nak-block:COM3:5", 3, FaultKind::NakBlock, 5, 0, ""},
                       Parsed{"can-block:5", 0, FaultKind::CanBlock, 5, 0, ""},
-                      Parsed{"mute-block:all:7", 0, FaultKind::MuteBlock, 7, 0, ""}));
+                      Parsed{"mute-block:all:7", 0, FaultKind::MuteBlock, 7, 0, ""},
+                      Parsed{"nak-all:COM2", 2, FaultKind::NakAll, 0, 0, ""},
+                      Parsed{"sync-junk", 0, FaultKind::SyncJunk, 0, 100, ""},
+                      Parsed{"sync-junk:COM4:20", 4, FaultKind::SyncJunk, 0, 20, ""}));
 
 TEST(ParseFaultErrors, AreRefusedWithAReason) {
     for (const char* text :
          {"", "explode:COM3", "silent:COM3:1", "stop-after:COM3", "stop-after:COM3:x",
           "refuse:COM3", "refuse:COM3:ZPX", "refuse:COM3:Z1", "noise:COM0", "noise:COMx:2",
-          "noise:0", "gap:COM1:-5", "nak-block:COM1:0", "can-block", "mute-block:COM1:5:6"}) {
+          "noise:0", "gap:COM1:-5", "nak-block:COM1:0", "can-block", "mute-block:COM1:5:6",
+          "nak-all:3", "sync-junk:0"}) {
         int com = 99;
         Fault f;
         std::string error;
@@ -200,8 +228,9 @@ TEST(ParseFaultErrors, AreRefusedWithAReason) {
 
 TEST(FaultHelp, NamesEveryKind) {
     const std::string help = zbsim::fault_help();
-    for (const char* kind : {"silent", "stop-after", "refuse", "noise", "long-line", "no-bang",
-                             "gap", "loader", "loader-ds", "nak-block", "can-block", "mute-block"})
+    for (const char* kind :
+         {"silent", "stop-after", "refuse", "noise", "long-line", "no-bang", "gap", "loader",
+          "loader-ds", "nak-block", "can-block", "mute-block", "nak-all", "sync-junk"})
         EXPECT_NE(help.find(std::string("  ") + kind + "[:WHERE]"), std::string::npos) << kind;
 }
 

@@ -44,13 +44,14 @@ inline std::string read_file(const std::string& path) {
 class SimTest : public ::testing::Test {
 protected:
     // Called by SetUp with no pacing; tests that need other options call it again.
-    void start(bool pacing = false, int count = 1) {
+    void start(bool pacing = false, int count = 1, bool record_requests = true) {
         client.reset();
         sim.reset();
         zbsim::SimOptions options;
         options.count = count;
         options.pacing = pacing;
         options.log_path = dir.path() + "/sim.log";
+        options.record_requests = record_requests;
         sim = std::make_unique<zbsim::Simulator>(options);
         std::string error;
         ASSERT_TRUE(sim->start(&error)) << error;

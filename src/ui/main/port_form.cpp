@@ -51,7 +51,8 @@ void Tport_form::ScanSerialPorts() {
     descriptions_.clear();
     for (const MachinePort& port : ScanMachinePorts(system)) {
         MarkSeen(port_present_, port.com);
-        if (!port.description.isEmpty()) descriptions_[port.com] = port.description;
+        if (!port.description.empty())
+            descriptions_[port.com] = QString::fromStdString(port.description);
     }
     MergePresence(port_present_, rows_);
 }

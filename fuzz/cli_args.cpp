@@ -1,0 +1,120 @@
+// zbctl's command line: the parser and the COM number reader.
+//
+// Input: the arguments after the program's name, separated by NUL bytes.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/cli_args.h"
+
+namespace {
+
+void Fail(const char* what) {
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+}
+
+// "COM", "com" (any case) or nothing, then 1..1024 without leading zeros.
+std::int32_t ExpectedCom(std::string_view text) {
+    if (text.size() > 3) {
+        const std::string_view prefix = text.substr(0, 3);
+        bool com = true;
+        for (std::size_t i = 0; i < 3; ++i) com = com && (prefix[i] | 0x20) == "com"[i];
+        if (com) text.remove_prefix(3);
+    }
+    if (text.empty() || text.size() > 4 || text[0] == '0') return 0;
+    std::int32_t n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return 0;
+        n = n * 10 + (c - '0');
+    }
+    return n <= 1024 ? n : 0;
+}
+
+const char* CommandWord(zbctl::Command c) {
+    switch (c) {
+        case zbctl::Command::Help:
+            return "help";
+        case zbctl::Command::Ports:
+            return "ports";
+        case zbctl::Command::Read:
+            return "read";
+        case zbctl::Command::Apply:
+            return "apply";
+        case zbctl::Command::Upgrade:
+            return "upgrade";
+        case zbctl::Command::Export:
+            return "export";
+        case zbctl::Command::Import:
+            return "import";
+    }
+    return "";
+}
+
+bool TakesPath(zbctl::Command c) {
+    return c == zbctl::Command::Upgrade || c == zbctl::Command::Export ||
+           c == zbctl::Command::Import;
+}
+
+// The invocation written as a command line again, in one canonical order.
+std::vector<std::string> Render(const zbctl::Invocation& inv) {
+    std::vector<std::string> args;
+    if (!inv.ports_dir.empty()) args.push_back("--ports-dir=" + inv.ports_dir);
+    if (inv.json) args.emplace_back("--json");
+    if (inv.no_pauses) args.emplace_back("--no-pauses");
+    args.emplace_back(CommandWord(inv.command));
+    for (const auto& [field, value] : inv.sets) args.push_back("--set=" + field + "=" + value);
+    if (TakesPath(inv.command)) args.push_back(inv.path);
+    for (std::int32_t com : inv.coms) args.push_back("COM" + std::to_string(com));
+    return args;
+}
+
+bool Same(const zbctl::Invocation& a, const zbctl::Invocation& b) {
+    return a.command == b.command && a.ports_dir == b.ports_dir && a.json == b.json &&
+           a.no_pauses == b.no_pauses && a.sets == b.sets && a.path == b.path && a.coms == b.coms;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::string> args;
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    for (std::size_t at = 0; at <= input.size() && args.size() < 64;) {
+        const std::size_t end = std::min(input.find('\0', at), input.size());
+        args.emplace_back(input.substr(at, end - at));
+        at = end + 1;
+    }
+
+    for (const std::string& arg : args)
+        if (zbctl::ParseCom(arg) != ExpectedCom(arg)) Fail("ParseCom misread a port");
+
+    zbctl::Invocation inv;
+    std::string error;
+    if (!zbctl::ParseArgs(args, &inv, &error)) {
+        if (error.empty()) Fail("ParseArgs refused without saying why");
+        return 0;
+    }
+    // --help ends the parsing wherever it stands; nothing else of the line matters then.
+    if (inv.command == zbctl::Command::Help) return 0;
+    const bool needs_ports = inv.command != zbctl::Command::Ports;
+    if (needs_ports == inv.coms.empty()) Fail("a command has ports it does not take, or none");
+    for (std::size_t i = 0; i < inv.coms.size(); ++i) {
+        if (inv.coms[i] < 1 || inv.coms[i] > 1024) Fail("a port lies outside COM1..COM1024");
+        if (i > 0 && inv.coms[i - 1] >= inv.coms[i]) Fail("ports are not ascending and distinct");
+    }
+    if ((inv.command == zbctl::Command::Apply) == inv.sets.empty())
+        Fail("--set given without apply, or apply without --set");
+    for (const auto& [field, value] : inv.sets)
+        if (field.empty() || field.find('=') != std::string::npos)
+            Fail("a --set field is malformed");
+
+    zbctl::Invocation again;
+    std::string again_error;
+    if (!zbctl::ParseArgs(Render(inv), &again, &again_error))
+        Fail("a parsed command line, written out again, is refused");
+    if (!Same(again, inv)) Fail("a parsed command line, written out again, reads differently");
+    return 0;
+}

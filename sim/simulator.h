@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zbsim {
@@ -34,6 +35,28 @@ struct Fault {
     int count = 0;     // commands, bytes or the block number, as the kind says
     int ms = 0;        // Gap, SyncJunk
     std::string code;  // Refuse
+
+    // The faults by what their numbers mean, for code that builds them.
+    static Fault Of(FaultKind kind) {
+        Fault f;
+        f.kind = kind;
+        return f;
+    }
+    static Fault Counted(FaultKind kind, int count) {
+        Fault f = Of(kind);
+        f.count = count;
+        return f;
+    }
+    static Fault Paused(FaultKind kind, int ms) {
+        Fault f = Of(kind);
+        f.ms = ms;
+        return f;
+    }
+    static Fault Refusing(std::string code) {
+        Fault f = Of(FaultKind::Refuse);
+        f.code = std::move(code);
+        return f;
+    }
 };
 
 // Parses "KIND[:ARGS]" as zbsim's --fault takes it, for example "refuse:COM3:ZP". On

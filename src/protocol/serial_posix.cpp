@@ -68,10 +68,12 @@ Link* link_of(ComHandle handle) {
     return reinterpret_cast<Link*>(handle.native());  // NOLINT(performance-no-int-to-ptr)
 }
 
-// Devices that links of this process hold, so that a second link to one of them (two map
-// entries, or two jobs) is told apart from a port held by another program.
+// The open links of this process, so that a second link to one device (two map entries, or
+// two jobs) is told apart from a port held by another program. A link not closed yet stays
+// here until the process ends; the list is never destroyed, so that it still holds them
+// while the process exits.
 std::mutex held_mutex;
-std::vector<dev_t> held_devices;
+std::vector<const Link*>& held_links = *new std::vector<const Link*>;
 
 // Creating and removing files takes the lock folder's own lock in the kernel, where 1024
 // workers opening at once would spin for it; they wait here instead.
@@ -79,7 +81,8 @@ std::mutex lock_files_mutex;
 
 bool held_here(dev_t device) {
     const std::lock_guard lock(held_mutex);
-    return std::find(held_devices.begin(), held_devices.end(), device) != held_devices.end();
+    return std::any_of(held_links.begin(), held_links.end(),
+                       [device](const Link* held) { return held->device == device; });
 }
 
 std::string pid_line(pid_t pid) {
@@ -389,7 +392,7 @@ std::int32_t com_open(std::int32_t n, ComHandle* out) {
 
     {
         const std::lock_guard lock(held_mutex);
-        held_devices.push_back(link->device);
+        held_links.push_back(link.get());
     }
     *out = ComHandle::from_native(reinterpret_cast<std::intptr_t>(link.release()));
     last_error.clear();
@@ -520,8 +523,8 @@ std::int32_t com_close(ComHandle handle) {
     Link* link = link_of(handle);
     {
         const std::lock_guard lock(held_mutex);
-        const auto it = std::find(held_devices.begin(), held_devices.end(), link->device);
-        if (it != held_devices.end()) held_devices.erase(it);
+        const auto it = std::find(held_links.begin(), held_links.end(), link);
+        if (it != held_links.end()) held_links.erase(it);
     }
     const std::string path = link->path;
     const int err = release(*link);

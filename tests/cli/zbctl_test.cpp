@@ -15,6 +15,7 @@
 
 #include "cli_output.h"
 #include "modem_bank.h"
+#include "scratch_dir.h"
 #include "simulator.h"
 #include "steps.h"
 
@@ -38,9 +39,8 @@ std::string ReadAll(const std::string& path) {
 class Zbctl : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/zbctl-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
+        ASSERT_FALSE(scratch_.path().empty());
+        dir_ = scratch_.path();
     }
     void TearDown() override {
         sim_.reset();
@@ -97,6 +97,7 @@ protected:
     std::string OutPath() const { return dir_ + "/stdout"; }
     std::string ErrPath() const { return dir_ + "/stderr"; }
 
+    zbtest::ScratchDir scratch_{"zbctl-test"};
     std::string dir_;
     std::unique_ptr<zbsim::Simulator> sim_;
 };

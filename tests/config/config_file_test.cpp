@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "config_file.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -74,11 +75,9 @@ auto Tie(const zb::ConfigSettings& s) {
 class ConfigFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string name = (fs::temp_directory_path() / "zbconfig-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(name.data()), nullptr);
-        dir_ = name;
+        ASSERT_FALSE(scratch_.path().empty());
+        dir_ = scratch_.path();
     }
-    void TearDown() override { fs::remove_all(dir_); }
     std::vector<std::string> Names() const {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(dir_))
@@ -86,6 +85,7 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
+    zbtest::ScratchDir scratch_{"zbconfig"};
     fs::path dir_;
 };
 

@@ -81,8 +81,8 @@ TEST(JobEngine, MixedJobReadsAppliesAndUpgradesAtOnce) {
 
 TEST(JobEngine, OneFailingModemLeavesTheOthersIntact) {
     Modems modems(4);
-    modems.sim().add_fault(2, MakeFault(zbsim::FaultKind::Silent));
-    modems.sim().add_fault(3, MakeFault(zbsim::FaultKind::Refuse, 0, "ZP"));
+    modems.sim().add_fault(2, zbsim::Fault::Of(zbsim::FaultKind::Silent));
+    modems.sim().add_fault(3, zbsim::Fault::Refusing("ZP"));
     zb::PortTable table = TableWith({1, 2, 3, 4});
     zb::SetText(Rec(table, 3).devname, "OLD");
     Rec(table, 4).apply_pending = true;
@@ -218,7 +218,7 @@ TEST(JobEngine, ConfigurationFlowAppliesOverTheLinksTheReadOpened) {
 
 TEST(JobEngine, ApplyFailureStopsBeforeTheReset) {
     Modems modems(2);
-    modems.sim().add_fault(1, MakeFault(zbsim::FaultKind::Refuse, 0, "ZP"));
+    modems.sim().add_fault(1, zbsim::Fault::Refusing("ZP"));
     zb::PortTable table = TableWith({1, 2});
     for (std::int32_t com : {1, 2}) Rec(table, com).apply_pending = true;
     // A key shorter than 32 characters is refused before it is sent: write 16 fails.

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "pause.h"
+#include "scratch_dir.h"
 #include "steps.h"
 
 namespace zbtest {
@@ -148,14 +149,10 @@ const std::string& PortsDir() {
 // The port map and the pause scale are set before any test starts a thread.
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    char tmpl[] = "/tmp/zbjobs-XXXXXX";
-    const char* dir = ::mkdtemp(tmpl);
-    if (dir == nullptr) return 1;
-    zbtest::ports_dir = dir;
-    ::setenv("ZBCONFIG_PORTS", dir, 1);
+    const zbtest::ScratchDir dir("zbjobs");
+    if (dir.path().empty()) return 1;
+    zbtest::ports_dir = dir.path();
+    ::setenv("ZBCONFIG_PORTS", dir.path().c_str(), 1);
     zb::SetPauseScale(0.01);
-    const int result = RUN_ALL_TESTS();
-    std::error_code ec;
-    std::filesystem::remove_all(zbtest::ports_dir, ec);
-    return result;
+    return RUN_ALL_TESTS();
 }

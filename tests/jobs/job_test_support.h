@@ -43,14 +43,6 @@ inline Event MakeEvent(Event::Kind kind, std::int32_t com = 0) {
     return e;
 }
 
-inline zbsim::Fault MakeFault(zbsim::FaultKind kind, int count = 0, std::string code = "") {
-    zbsim::Fault f;
-    f.kind = kind;
-    f.count = count;
-    f.code = std::move(code);
-    return f;
-}
-
 class RecordingReporter : public zb::JobReporter {
 public:
     void JobStarted(const std::vector<std::int32_t>& coms) override;

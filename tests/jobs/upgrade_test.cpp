@@ -73,8 +73,8 @@ TEST(Upgrade, HeaderAndFourKilobytesGoAsThirtyThreeBlocks) {
 TEST(Upgrade, NakMakesTheSameBlockGoAgain) {
     Modems modems(1);
     // Twice: a loader may ask for a block as often as it likes.
-    modems.sim().add_fault(1, MakeFault(zbsim::FaultKind::NakBlock, 5));
-    modems.sim().add_fault(1, MakeFault(zbsim::FaultKind::NakBlock, 5));
+    modems.sim().add_fault(1, zbsim::Fault::Counted(zbsim::FaultKind::NakBlock, 5));
+    modems.sim().add_fault(1, zbsim::Fault::Counted(zbsim::FaultKind::NakBlock, 5));
     TempFile image(MakeImage("0101", PatternBody(1000)));
     UpgradeRun run(image.path());
     EXPECT_EQ(run.reporter.Messages(1).back(), "Upgrade successfully");
@@ -127,7 +127,7 @@ TEST(Upgrade, StopRequestEndsATransferThatTheLoaderHolds) {
                           Case{zbsim::FaultKind::SyncJunk, "Device synchronizing..."}}) {
         SCOPED_TRACE(c.holding);
         Modems modems(1);
-        zbsim::Fault fault = MakeFault(c.kind);
+        zbsim::Fault fault = zbsim::Fault::Of(c.kind);
         fault.ms = 10;
         modems.sim().add_fault(1, fault);
         TempFile image(MakeImage("0101", PatternBody(1000)));
@@ -169,7 +169,7 @@ TEST(Upgrade, StopRequestEndsATransferThatTheLoaderHolds) {
 
 TEST(Upgrade, LoaderCancelGivesDeviceResponseFail) {
     Modems modems(1);
-    modems.sim().add_fault(1, MakeFault(zbsim::FaultKind::CanBlock, 3));
+    modems.sim().add_fault(1, zbsim::Fault::Counted(zbsim::FaultKind::CanBlock, 3));
     TempFile image(MakeImage("0101", PatternBody(1000)));
     UpgradeRun run(image.path());
     EXPECT_EQ(run.reporter.Messages(1).back(), "Device response fail");
@@ -201,7 +201,7 @@ TEST(Upgrade, BodyNotAMultipleOfFourIsPaddedForItsChecksum) {
 TEST(Upgrade, RefusedUpgradeRequestOrReset) {
     for (const char* code : {"XF", "SR"}) {
         Modems modems(1);
-        modems.sim().add_fault(1, MakeFault(zbsim::FaultKind::Refuse, 0, code));
+        modems.sim().add_fault(1, zbsim::Fault::Refusing(code));
         TempFile image(MakeImage("0101", PatternBody(256)));
         UpgradeRun run(image.path());
         EXPECT_EQ(run.reporter.Messages(1).back(),
@@ -248,8 +248,7 @@ TEST(Upgrade, EveryImageCheckFailureSendsNothing) {
     for (const ImageCase& c : cases) {
         SCOPED_TRACE(c.name);
         Modems modems(1);
-        if (c.refuse_type_request)
-            modems.sim().add_fault(1, MakeFault(zbsim::FaultKind::Refuse, 0, "DS"));
+        if (c.refuse_type_request) modems.sim().add_fault(1, zbsim::Fault::Refusing("DS"));
         TempFile file(c.bytes);
         UpgradeRun run(c.missing ? file.path() + ".none" : file.path());
         EXPECT_EQ(run.reporter.Messages(1).back(), c.message);

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "scratch_dir.h"
 #include "serial_link.h"
 
 namespace zbtest {
@@ -26,10 +27,8 @@ namespace zbtest {
 class PortMapDir {
 public:
     PortMapDir() {
-        char tmpl[] = "/tmp/zbports-XXXXXX";
-        const char* made = ::mkdtemp(tmpl);
-        EXPECT_NE(made, nullptr);
-        path_ = made != nullptr ? made : "";
+        EXPECT_FALSE(scratch_.path().empty());
+        path_ = scratch_.path();
         ::setenv("ZBCONFIG_PORTS", path_.c_str(), 1);
         std::error_code ec;
         std::filesystem::create_directory(lock_dir(), ec);
@@ -39,7 +38,6 @@ public:
         ::unsetenv("ZBCONFIG_PORTS");
         ::unsetenv("ZBCONFIG_LOCK_DIR");
         std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
         std::filesystem::remove_all(lock_dir(), ec);
     }
     const std::string& path() const { return path_; }
@@ -51,6 +49,7 @@ public:
     }
 
 private:
+    ScratchDir scratch_{"zbports"};
     std::string path_;
 };
 

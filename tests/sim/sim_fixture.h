@@ -13,26 +13,12 @@
 #include <gtest/gtest.h>
 
 #include "raw_client.h"
+#include "scratch_dir.h"
 #include "simulator.h"
 
 namespace simtest {
 
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "zbsim-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
+using TempDir = zbtest::ScratchDir;
 
 inline std::string read_file(const std::string& path) {
     std::ifstream in(path);

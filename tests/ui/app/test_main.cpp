@@ -8,18 +8,17 @@
 
 #include <gtest/gtest.h>
 
+#include "scratch_dir.h"
+
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    std::string tmp = (std::filesystem::temp_directory_path() / "zbui-app-XXXXXX").string();
-    if (::mkdtemp(tmp.data()) == nullptr) return 1;
-    const std::string ports = tmp + "/ports";
+    const zbtest::ScratchDir tmp("zbui-app");
+    if (tmp.path().empty()) return 1;
+    const std::string ports = tmp.path() + "/ports";
     std::filesystem::create_directory(ports);
-    ::setenv("TMPDIR", tmp.c_str(), 1);
+    ::setenv("TMPDIR", tmp.path().c_str(), 1);
     ::setenv("ZBCONFIG_PORTS", ports.c_str(), 1);
     QApplication app(argc, argv);
-    const int result = RUN_ALL_TESTS();
-    std::error_code ec;
-    std::filesystem::remove_all(tmp, ec);
-    return result;
+    return RUN_ALL_TESTS();
 }

@@ -9,17 +9,15 @@
 #include <gtest/gtest.h>
 
 #include "pause.h"
+#include "scratch_dir.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    std::string tmp = (std::filesystem::temp_directory_path() / "zbui-main-XXXXXX").string();
-    if (::mkdtemp(tmp.data()) == nullptr) return 1;
-    ::setenv("TMPDIR", tmp.c_str(), 1);
+    const zbtest::ScratchDir tmp("zbui-main");
+    if (tmp.path().empty()) return 1;
+    ::setenv("TMPDIR", tmp.path().c_str(), 1);
     zb::SetPauseScale(0.02);
     QApplication app(argc, argv);
-    const int result = RUN_ALL_TESTS();
-    std::error_code ec;
-    std::filesystem::remove_all(tmp, ec);
-    return result;
+    return RUN_ALL_TESTS();
 }

@@ -8,17 +8,6 @@
 
 namespace zbtest {
 
-TempDir::TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "zbui-XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) != nullptr) path_ = tmpl;
-    EXPECT_FALSE(path_.empty());
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-}
-
 ScopedPortMap::ScopedPortMap() {
     if (const char* old = std::getenv("ZBCONFIG_PORTS")) {
         previous_ = old;

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "modem_bank.h"
+#include "scratch_dir.h"
 #include "simulator.h"
 
 // Readable QStrings in gtest's messages.
@@ -27,17 +28,7 @@ inline void PrintTo(const QString& text, std::ostream* os) {
 namespace zbtest {
 
 // A directory of its own, removed with the object.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
+using TempDir = ScratchDir;
 
 // Points ZBCONFIG_PORTS at a fresh directory for the object's life.
 class ScopedPortMap {

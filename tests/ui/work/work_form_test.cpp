@@ -45,7 +45,7 @@ bool BarIsFull(const Twork_form& form, int row) {
 // while it was up.
 TEST(WorkForm, ReadJobShowsEachPortAndClosesByItself) {
     auto sim = StartModems(3, 1);
-    sim->add_fault(2, MakeFault(zbsim::FaultKind::Silent));
+    sim->add_fault(2, zbsim::Fault::Of(zbsim::FaultKind::Silent));
     MapMissingPort(4);
     zb::PortTable table = TableWith({4, 3, 2, 1});
     zb::ui::ScriptedDialogService dialogs;
@@ -90,7 +90,7 @@ TEST(WorkForm, ReadJobShowsEachPortAndClosesByItself) {
 // end and the window then closes by itself.
 TEST(WorkForm, XDuringAJobOnlyAsksTheJobToStop) {
     auto sim = StartModems(1, 10);
-    sim->add_fault(10, MakeFault(zbsim::FaultKind::Gap, 20));  // a job of some 400 ms
+    sim->add_fault(10, zbsim::Fault::Paused(zbsim::FaultKind::Gap, 20));  // a job of some 400 ms
     zb::PortTable table = TableWith({10});
     zb::ui::ScriptedDialogService dialogs;
     Twork_form form(dialogs);
@@ -154,7 +154,7 @@ TEST(WorkForm, UpgradeTurnsTheWindowRedAndXStopsIt) {
 // the read left open. Each showing lists its rows afresh and counts from 0.
 TEST(WorkForm, ShowingTwiceRunsTwoIndependentJobs) {
     auto sim = StartModems(2, 30);
-    sim->add_fault(31, MakeFault(zbsim::FaultKind::Refuse, 0, "ZP"));
+    sim->add_fault(31, zbsim::Fault::Refusing("ZP"));
     zb::PortTable table = TableWith({30, 31});
     zb::ui::ScriptedDialogService dialogs;
     Twork_form form(dialogs);

@@ -15,6 +15,7 @@
 
 #include "modem_bank.h"
 #include "pause.h"
+#include "scratch_dir.h"
 #include "steps.h"
 
 namespace worktest {
@@ -36,14 +37,6 @@ void MapMissingPort(int com) {
     std::filesystem::remove(link, ec);
     std::filesystem::create_symlink(ScratchPath("no-such-device"), link, ec);
     EXPECT_FALSE(ec) << ec.message();
-}
-
-zbsim::Fault MakeFault(zbsim::FaultKind kind, int ms, std::string code) {
-    zbsim::Fault f;
-    f.kind = kind;
-    f.ms = ms;
-    f.code = std::move(code);
-    return f;
 }
 
 std::size_t WriteImage(const std::string& path, std::size_t body_size) {
@@ -94,17 +87,11 @@ QString Cell(const zb::ui::Twork_form& form, int row, int column) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
-    char tmpl[] = "/tmp/zbwork-XXXXXX";
-    if (::mkdtemp(tmpl) == nullptr) return 1;
-    worktest::scratch_dir = tmpl;
-    ::setenv("ZBCONFIG_PORTS", tmpl, 1);
+    const zbtest::ScratchDir dir("zbwork");
+    if (dir.path().empty()) return 1;
+    worktest::scratch_dir = dir.path();
+    ::setenv("ZBCONFIG_PORTS", dir.path().c_str(), 1);
     zb::SetPauseScale(0.01);
-    int result = 0;
-    {
-        QApplication app(argc, argv);
-        result = RUN_ALL_TESTS();
-    }
-    std::error_code ec;
-    std::filesystem::remove_all(worktest::scratch_dir, ec);
-    return result;
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
 }

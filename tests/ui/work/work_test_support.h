@@ -20,7 +20,6 @@ namespace worktest {
 std::unique_ptr<zbsim::Simulator> StartModems(int count, int first_com, bool pacing = false);
 // Maps COM `com` to a device that does not exist.
 void MapMissingPort(int com);
-zbsim::Fault MakeFault(zbsim::FaultKind kind, int ms = 0, std::string code = "");
 
 using zbtest::Rec;
 using zbtest::TableWith;

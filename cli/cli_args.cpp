@@ -1,9 +1,9 @@
-#include "cli_args.h"
+#include "cli/cli_args.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "port_table.h"
+#include "jobs/port_table.h"
 
 namespace zbctl {
 

@@ -1,9 +1,9 @@
-#include "cli_output.h"
+#include "cli/cli_output.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "record_fields.h"
+#include "jobs/record_fields.h"
 
 namespace zbctl {
 namespace {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "port_table.h"
+#include "jobs/port_table.h"
 
 namespace zbctl {
 

@@ -19,15 +19,15 @@
 #include <thread>
 #include <vector>
 
-#include "cli_args.h"
-#include "cli_output.h"
-#include "config_file.h"
-#include "config_rules.h"
-#include "job_engine.h"
-#include "pause.h"
-#include "port_discovery.h"
-#include "record_fields.h"
-#include "serial_link.h"
+#include "cli/cli_args.h"
+#include "cli/cli_output.h"
+#include "config/config_file.h"
+#include "config/config_rules.h"
+#include "jobs/job_engine.h"
+#include "jobs/pause.h"
+#include "protocol/port_discovery.h"
+#include "jobs/record_fields.h"
+#include "protocol/serial_link.h"
 
 namespace zbctl {
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "simulator.h"
+#include "sim/simulator.h"
 
 namespace zbsim {
 namespace {

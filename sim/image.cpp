@@ -1,4 +1,4 @@
-#include "image.h"
+#include "sim/image.h"
 
 namespace zbsim {
 namespace {

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "simulator.h"
+#include "sim/simulator.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "modem.h"
+#include "sim/modem.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "image.h"
-#include "xmodem.h"
+#include "sim/image.h"
+#include "protocol/xmodem.h"
 
 namespace zbsim {
 namespace {

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "clock.h"
-#include "simulator.h"
+#include "sim/clock.h"
+#include "sim/simulator.h"
 
 namespace zbsim {
 

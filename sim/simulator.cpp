@@ -1,4 +1,4 @@
-#include "simulator.h"
+#include "sim/simulator.h"
 
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -14,9 +14,9 @@
 #include <thread>
 #include <utility>
 
-#include "clock.h"
-#include "modem.h"
-#include "pty.h"
+#include "sim/clock.h"
+#include "sim/modem.h"
+#include "sim/pty.h"
 
 namespace zbsim {
 namespace {

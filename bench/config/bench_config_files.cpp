@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "config_file.h"
+#include "config/config_file.h"
 
 namespace {
 

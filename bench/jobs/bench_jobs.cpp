@@ -28,9 +28,9 @@
 #include <vector>
 
 #include "firmware_image.h"
-#include "job_engine.h"
-#include "pause.h"
-#include "steps.h"
+#include "jobs/job_engine.h"
+#include "jobs/pause.h"
+#include "jobs/steps.h"
 
 extern char** environ;
 

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "firmware_image.h"
-#include "param_commands.h"
-#include "serial_link.h"
-#include "simulator.h"
-#include "xmodem.h"
+#include "protocol/param_commands.h"
+#include "protocol/serial_link.h"
+#include "sim/simulator.h"
+#include "protocol/xmodem.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "config_file.h"
+#include "config/config_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "config_rules.h"
+#include "config/config_rules.h"
 
 namespace zb {
 namespace {

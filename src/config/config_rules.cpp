@@ -1,4 +1,4 @@
-#include "config_rules.h"
+#include "config/config_rules.h"
 
 #include <cstdio>
 

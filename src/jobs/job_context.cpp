@@ -1,6 +1,6 @@
-#include "job_context.h"
+#include "jobs/job_context.h"
 
-#include "pause.h"
+#include "jobs/pause.h"
 
 namespace zb {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "job_reporter.h"
-#include "port_table.h"
+#include "jobs/job_reporter.h"
+#include "jobs/port_table.h"
 
 namespace zb {
 

@@ -1,4 +1,4 @@
-#include "job_engine.h"
+#include "jobs/job_engine.h"
 
 #include <array>
 #include <condition_variable>
@@ -7,9 +7,9 @@
 #include <system_error>
 #include <vector>
 
-#include "pause.h"
-#include "port_job.h"
-#include "worker_thread.h"
+#include "jobs/pause.h"
+#include "jobs/port_job.h"
+#include "jobs/worker_thread.h"
 
 namespace zb {
 

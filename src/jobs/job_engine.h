@@ -26,9 +26,9 @@
 #include <memory>
 #include <string>
 
-#include "job_context.h"
-#include "job_reporter.h"
-#include "port_table.h"
+#include "jobs/job_context.h"
+#include "jobs/job_reporter.h"
+#include "jobs/port_table.h"
 
 namespace zb {
 

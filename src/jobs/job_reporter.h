@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "progress_bar.h"
+#include "jobs/progress_bar.h"
 
 namespace zb {
 

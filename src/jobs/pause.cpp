@@ -1,4 +1,4 @@
-#include "pause.h"
+#include "jobs/pause.h"
 
 #include <atomic>
 #include <thread>

@@ -1,9 +1,9 @@
-#include "port_job.h"
+#include "jobs/port_job.h"
 
 #include <string>
 
-#include "param_commands.h"
-#include "steps.h"
+#include "protocol/param_commands.h"
+#include "jobs/steps.h"
 
 namespace zb {
 namespace {

@@ -19,8 +19,8 @@
 
 #include <cstdint>
 
-#include "job_context.h"
-#include "port_table.h"
+#include "jobs/job_context.h"
+#include "jobs/port_table.h"
 
 namespace zb {
 

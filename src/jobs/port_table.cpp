@@ -1,4 +1,4 @@
-#include "port_table.h"
+#include "jobs/port_table.h"
 
 #include <utility>
 

@@ -21,8 +21,8 @@
 #include <optional>
 #include <string_view>
 
-#include "progress_bar.h"
-#include "serial_link.h"
+#include "jobs/progress_bar.h"
+#include "protocol/serial_link.h"
 
 namespace zb {
 

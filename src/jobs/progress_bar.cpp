@@ -1,4 +1,4 @@
-#include "progress_bar.h"
+#include "jobs/progress_bar.h"
 
 #include <algorithm>
 

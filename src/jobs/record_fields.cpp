@@ -1,11 +1,11 @@
-#include "record_fields.h"
+#include "jobs/record_fields.h"
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdio>
 
-#include "param_commands.h"
+#include "protocol/param_commands.h"
 
 namespace zb {
 namespace {

@@ -2,10 +2,10 @@
 #include <cstring>
 #include <string>
 
-#include "param_commands.h"
-#include "pause.h"
-#include "record_fields.h"
-#include "steps.h"
+#include "protocol/param_commands.h"
+#include "jobs/pause.h"
+#include "jobs/record_fields.h"
+#include "jobs/steps.h"
 
 namespace zb {
 namespace {

@@ -17,8 +17,8 @@
 #include <span>
 #include <string>
 
-#include "job_context.h"
-#include "port_table.h"
+#include "jobs/job_context.h"
+#include "jobs/port_table.h"
 
 namespace zb {
 

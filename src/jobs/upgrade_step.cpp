@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <memory>
 
-#include "param_commands.h"
-#include "pause.h"
-#include "steps.h"
-#include "xmodem.h"
+#include "protocol/param_commands.h"
+#include "jobs/pause.h"
+#include "jobs/steps.h"
+#include "protocol/xmodem.h"
 
 namespace zb {
 namespace {

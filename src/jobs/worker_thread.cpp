@@ -1,4 +1,4 @@
-#include "worker_thread.h"
+#include "jobs/worker_thread.h"
 
 #include <limits.h>
 #include <sys/resource.h>

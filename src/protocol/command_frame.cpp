@@ -1,4 +1,4 @@
-#include "command_frame.h"
+#include "protocol/command_frame.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "line_settings.h"
+#include "protocol/line_settings.h"
 
-#include "serial_link.h"
+#include "protocol/serial_link.h"
 
 namespace zb {
 

@@ -1,10 +1,10 @@
-#include "param_commands.h"
+#include "protocol/param_commands.h"
 
 #include <cstdio>
 #include <cstring>
 #include <limits>
 
-#include "command_frame.h"
+#include "protocol/command_frame.h"
 
 namespace zb {
 namespace {

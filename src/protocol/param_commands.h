@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "serial_link.h"
+#include "protocol/serial_link.h"
 
 namespace zb {
 

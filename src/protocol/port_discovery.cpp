@@ -1,4 +1,4 @@
-#include "port_discovery.h"
+#include "protocol/port_discovery.h"
 
 #include <algorithm>
 #include <fstream>
@@ -8,7 +8,7 @@
 #include <tuple>
 #include <utility>
 
-#include "serial_link.h"
+#include "protocol/serial_link.h"
 
 namespace zb {
 namespace {

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "serial_link.h"
+#include "protocol/serial_link.h"
 
 namespace zb {
 

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "status.h"
+#include "protocol/status.h"
 
 namespace zb {
 

@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "line_settings.h"
-#include "serial_link.h"
+#include "protocol/line_settings.h"
+#include "protocol/serial_link.h"
 
 namespace zb {
 namespace {

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "serial_link.h"
+#include "protocol/serial_link.h"
 
 namespace zb {
 

@@ -13,11 +13,11 @@
 
 #include <gtest/gtest.h>
 
-#include "cli_output.h"
+#include "cli/cli_output.h"
 #include "modem_bank.h"
 #include "scratch_dir.h"
-#include "simulator.h"
-#include "steps.h"
+#include "sim/simulator.h"
+#include "jobs/steps.h"
 
 namespace {
 

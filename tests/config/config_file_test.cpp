@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "config_file.h"
+#include "config/config_file.h"
 #include "scratch_dir.h"
 
 namespace {

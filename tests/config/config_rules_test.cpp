@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "config_rules.h"
+#include "config/config_rules.h"
 
 namespace {
 

@@ -15,13 +15,13 @@
 
 #include <gtest/gtest.h>
 
-#include "clock.h"
-#include "job_engine.h"
+#include "sim/clock.h"
+#include "jobs/job_engine.h"
 #include "job_test_support.h"
-#include "modem.h"
-#include "port_job.h"
-#include "pty.h"
-#include "steps.h"
+#include "sim/modem.h"
+#include "jobs/port_job.h"
+#include "sim/pty.h"
+#include "jobs/steps.h"
 
 namespace zbtest {
 namespace {

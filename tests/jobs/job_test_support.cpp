@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "pause.h"
+#include "jobs/pause.h"
 #include "scratch_dir.h"
-#include "steps.h"
+#include "jobs/steps.h"
 
 namespace zbtest {
 

@@ -16,10 +16,10 @@
 #include <gtest/gtest.h>
 
 #include "firmware_image.h"
-#include "job_engine.h"
+#include "jobs/job_engine.h"
 #include "modem_bank.h"
-#include "port_table.h"
-#include "simulator.h"
+#include "jobs/port_table.h"
+#include "sim/simulator.h"
 
 namespace zbtest {
 

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "port_table.h"
-#include "progress_bar.h"
-#include "record_fields.h"
-#include "steps.h"
+#include "jobs/port_table.h"
+#include "jobs/progress_bar.h"
+#include "jobs/record_fields.h"
+#include "jobs/steps.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include "job_engine.h"
+#include "jobs/job_engine.h"
 #include "job_test_support.h"
-#include "steps.h"
+#include "jobs/steps.h"
 
 namespace zbtest {
 namespace {

@@ -1,11 +1,11 @@
-#include "param_commands.h"
+#include "protocol/param_commands.h"
 
 #include <cstring>
 #include <functional>
 
 #include <gtest/gtest.h>
 
-#include "command_frame.h"
+#include "protocol/command_frame.h"
 #include "sim_fixture.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Port discovery: which devices the system lists, which ports count as present, and how new
 // devices get their numbers and links.
-#include "port_discovery.h"
+#include "protocol/port_discovery.h"
 
 #include <stdlib.h>
 

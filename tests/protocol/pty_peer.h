@@ -18,7 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "scratch_dir.h"
-#include "serial_link.h"
+#include "protocol/serial_link.h"
 
 namespace zbtest {
 

@@ -1,4 +1,4 @@
-#include "serial_link.h"
+#include "protocol/serial_link.h"
 
 #include <grp.h>
 #include <sys/file.h>
@@ -13,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include "command_frame.h"
-#include "line_settings.h"
+#include "protocol/command_frame.h"
+#include "protocol/line_settings.h"
 #include "pty_peer.h"
 
 namespace {

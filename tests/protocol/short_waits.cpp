@@ -3,7 +3,7 @@
 // zbtest::RealWaits.
 #include <gtest/gtest.h>
 
-#include "serial_link.h"
+#include "protocol/serial_link.h"
 
 namespace {
 

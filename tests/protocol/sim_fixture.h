@@ -8,8 +8,8 @@
 
 #include "modem_bank.h"
 #include "pty_peer.h"
-#include "serial_link.h"
-#include "simulator.h"
+#include "protocol/serial_link.h"
+#include "sim/simulator.h"
 
 namespace zbtest {
 

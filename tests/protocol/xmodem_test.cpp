@@ -1,4 +1,4 @@
-#include "xmodem.h"
+#include "protocol/xmodem.h"
 
 #include <atomic>
 #include <chrono>

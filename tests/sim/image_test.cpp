@@ -1,5 +1,5 @@
 // The loader's image check, on images that the wire tests do not reach easily.
-#include "image.h"
+#include "sim/image.h"
 
 #include <gtest/gtest.h>
 

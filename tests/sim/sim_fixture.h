@@ -14,7 +14,7 @@
 
 #include "raw_client.h"
 #include "scratch_dir.h"
-#include "simulator.h"
+#include "sim/simulator.h"
 
 namespace simtest {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "steps.h"
+#include "jobs/steps.h"
 
 namespace zbtest {
 

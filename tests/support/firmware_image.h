@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "port_table.h"
+#include "jobs/port_table.h"
 
 namespace zbtest {
 

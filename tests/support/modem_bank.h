@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "simulator.h"
+#include "sim/simulator.h"
 
 namespace zbtest {
 

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "dialog_service.h"
-#include "main_form.h"
+#include "ui/common/dialog_service.h"
+#include "ui/main/main_form.h"
 
 namespace {
 

@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "dialog_service.h"
-#include "port_table.h"
-#include "simulator.h"
-#include "work_form.h"
+#include "ui/common/dialog_service.h"
+#include "jobs/port_table.h"
+#include "sim/simulator.h"
+#include "ui/work/work_form.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "column_catalogue.h"
+#include "ui/common/column_catalogue.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "com_caption.h"
+#include "ui/common/com_caption.h"
 
 namespace zb::ui {
 

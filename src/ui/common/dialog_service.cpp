@@ -1,4 +1,4 @@
-#include "dialog_service.h"
+#include "ui/common/dialog_service.h"
 
 #include <QFileDialog>
 #include <QMessageBox>

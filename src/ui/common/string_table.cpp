@@ -1,4 +1,4 @@
-#include "string_table.h"
+#include "ui/common/string_table.h"
 
 #include <QHash>
 

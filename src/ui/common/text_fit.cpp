@@ -1,4 +1,4 @@
-#include "text_fit.h"
+#include "ui/common/text_fit.h"
 
 #include <algorithm>
 

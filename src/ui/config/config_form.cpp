@@ -1,4 +1,4 @@
-#include "config_form.h"
+#include "ui/config/config_form.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -19,9 +19,9 @@
 #include <string>
 #include <utility>
 
-#include "config_rules.h"
-#include "dialog_service.h"
-#include "string_table.h"
+#include "config/config_rules.h"
+#include "ui/common/dialog_service.h"
+#include "ui/common/string_table.h"
 
 namespace zb::ui {
 namespace {

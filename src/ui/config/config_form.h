@@ -10,7 +10,7 @@
 
 #include <QDialog>
 
-#include "port_table.h"
+#include "jobs/port_table.h"
 
 class QCheckBox;
 class QComboBox;

@@ -1,4 +1,4 @@
-#include "export_form.h"
+#include "ui/config/export_form.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -7,7 +7,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "dialog_service.h"
+#include "ui/common/dialog_service.h"
 
 namespace zb::ui {
 namespace {

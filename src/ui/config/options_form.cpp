@@ -1,4 +1,4 @@
-#include "options_form.h"
+#include "ui/config/options_form.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -11,8 +11,8 @@
 
 #include <utility>
 
-#include "column_catalogue.h"
-#include "string_table.h"
+#include "ui/common/column_catalogue.h"
+#include "ui/common/string_table.h"
 
 namespace zb::ui {
 namespace {

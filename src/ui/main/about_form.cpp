@@ -1,4 +1,4 @@
-#include "about_form.h"
+#include "ui/main/about_form.h"
 
 #include <QFont>
 #include <QGroupBox>
@@ -10,8 +10,8 @@
 
 #include <algorithm>
 
-#include "icons.h"
-#include "string_table.h"
+#include "ui/main/icons.h"
+#include "ui/common/string_table.h"
 
 namespace zb::ui {
 namespace {

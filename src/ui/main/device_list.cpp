@@ -1,10 +1,10 @@
-#include "device_list.h"
+#include "ui/main/device_list.h"
 
 #include <array>
 #include <limits>
 #include <mutex>
 
-#include "string_table.h"
+#include "ui/common/string_table.h"
 
 namespace zb::ui {
 namespace {

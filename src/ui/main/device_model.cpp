@@ -1,4 +1,4 @@
-#include "device_model.h"
+#include "ui/main/device_model.h"
 
 namespace zb::ui {
 

@@ -10,7 +10,7 @@
 
 #include <vector>
 
-#include "device_list.h"
+#include "ui/main/device_list.h"
 
 namespace zb::ui {
 

@@ -1,4 +1,4 @@
-#include "icons.h"
+#include "ui/main/icons.h"
 
 #include <QPainter>
 #include <QSvgRenderer>

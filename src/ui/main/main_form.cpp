@@ -1,4 +1,4 @@
-#include "main_form.h"
+#include "ui/main/main_form.h"
 
 #include <algorithm>
 
@@ -21,18 +21,18 @@
 #include <QToolButton>
 #include <QUrl>
 
-#include "about_form.h"
-#include "config_file.h"
-#include "config_form.h"
-#include "device_model.h"
-#include "dialog_service.h"
-#include "export_form.h"
-#include "icons.h"
-#include "options_form.h"
-#include "port_form.h"
-#include "string_table.h"
-#include "text_fit.h"
-#include "work_form.h"
+#include "ui/main/about_form.h"
+#include "config/config_file.h"
+#include "ui/config/config_form.h"
+#include "ui/main/device_model.h"
+#include "ui/common/dialog_service.h"
+#include "ui/config/export_form.h"
+#include "ui/main/icons.h"
+#include "ui/config/options_form.h"
+#include "ui/main/port_form.h"
+#include "ui/common/string_table.h"
+#include "ui/common/text_fit.h"
+#include "ui/work/work_form.h"
 
 namespace zb::ui {
 namespace {

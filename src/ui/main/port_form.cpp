@@ -1,4 +1,4 @@
-#include "port_form.h"
+#include "ui/main/port_form.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -7,7 +7,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "device_list.h"
+#include "ui/main/device_list.h"
 
 namespace zb::ui {
 

@@ -1,4 +1,4 @@
-#include "port_scan.h"
+#include "ui/main/port_scan.h"
 
 #include <QSerialPortInfo>
 

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "port_discovery.h"
-#include "port_table.h"
+#include "protocol/port_discovery.h"
+#include "jobs/port_table.h"
 
 namespace zb::ui {
 

@@ -1,4 +1,4 @@
-#include "single_instance.h"
+#include "ui/main/single_instance.h"
 
 #include <unistd.h>
 

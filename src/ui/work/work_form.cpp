@@ -1,4 +1,4 @@
-#include "work_form.h"
+#include "ui/work/work_form.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -15,7 +15,7 @@
 #include <system_error>
 #include <utility>
 
-#include "text_fit.h"
+#include "ui/common/text_fit.h"
 
 namespace zb::ui {
 namespace {

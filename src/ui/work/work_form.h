@@ -16,11 +16,11 @@
 #include <functional>
 #include <span>
 
-#include "dialog_service.h"
-#include "job_engine.h"
-#include "port_table.h"
-#include "work_reporter.h"
-#include "work_status.h"
+#include "ui/common/dialog_service.h"
+#include "jobs/job_engine.h"
+#include "jobs/port_table.h"
+#include "ui/work/work_reporter.h"
+#include "ui/work/work_status.h"
 
 class QLabel;
 class QPushButton;

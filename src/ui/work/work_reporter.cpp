@@ -1,4 +1,4 @@
-#include "work_reporter.h"
+#include "ui/work/work_reporter.h"
 
 #include <utility>
 

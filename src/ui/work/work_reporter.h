@@ -19,8 +19,8 @@
 #include <string_view>
 #include <vector>
 
-#include "job_reporter.h"
-#include "work_status.h"
+#include "jobs/job_reporter.h"
+#include "ui/work/work_status.h"
 
 namespace zb::ui {
 

@@ -1,10 +1,10 @@
-#include "work_status.h"
+#include "ui/work/work_status.h"
 
 #include <QPainter>
 
 #include <algorithm>
 
-#include "string_table.h"
+#include "ui/common/string_table.h"
 
 namespace zb::ui {
 namespace {

@@ -4,8 +4,8 @@
 #include <QLocalSocket>
 #include <QThread>
 
-#include "single_instance.h"
-#include "string_table.h"
+#include "ui/main/single_instance.h"
+#include "ui/common/string_table.h"
 
 namespace zbtest {
 

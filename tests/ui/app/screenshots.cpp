@@ -18,14 +18,14 @@
 #include <filesystem>
 #include <functional>
 
-#include "config_form.h"
-#include "dialog_service.h"
-#include "export_form.h"
-#include "main_form.h"
-#include "options_form.h"
-#include "port_form.h"
-#include "simulator.h"
-#include "work_form.h"
+#include "ui/config/config_form.h"
+#include "ui/common/dialog_service.h"
+#include "ui/config/export_form.h"
+#include "ui/main/main_form.h"
+#include "ui/config/options_form.h"
+#include "ui/main/port_form.h"
+#include "sim/simulator.h"
+#include "ui/work/work_form.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <gtest/gtest.h>
 
 #include "app_test_support.h"
-#include "dialog_service.h"
-#include "main_form.h"
-#include "single_instance.h"
-#include "string_table.h"
+#include "ui/common/dialog_service.h"
+#include "ui/main/main_form.h"
+#include "ui/main/single_instance.h"
+#include "ui/common/string_table.h"
 
 namespace {
 

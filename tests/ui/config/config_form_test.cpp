@@ -13,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include "config_form.h"
-#include "dialog_service.h"
+#include "ui/config/config_form.h"
+#include "ui/common/dialog_service.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "dialog_service.h"
-#include "export_form.h"
+#include "ui/common/dialog_service.h"
+#include "ui/config/export_form.h"
 
 namespace {
 

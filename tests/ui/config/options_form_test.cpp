@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "column_catalogue.h"
-#include "options_form.h"
+#include "ui/common/column_catalogue.h"
+#include "ui/config/options_form.h"
 
 namespace {
 

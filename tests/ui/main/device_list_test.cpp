@@ -1,7 +1,7 @@
 // The device list's texts and marks, without widgets.
 #include <gtest/gtest.h>
 
-#include "device_list.h"
+#include "ui/main/device_list.h"
 
 namespace {
 

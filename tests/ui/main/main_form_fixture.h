@@ -14,9 +14,9 @@
 
 #include <gtest/gtest.h>
 
-#include "dialog_service.h"
-#include "main_form.h"
-#include "port_form.h"
+#include "ui/common/dialog_service.h"
+#include "ui/main/main_form.h"
+#include "ui/main/port_form.h"
 #include "ui_test_support.h"
 
 namespace zbtest {

@@ -1,7 +1,7 @@
 // How a port scan merges into the port table.
 #include <gtest/gtest.h>
 
-#include "port_scan.h"
+#include "ui/main/port_scan.h"
 
 namespace {
 

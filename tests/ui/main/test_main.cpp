@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "pause.h"
+#include "jobs/pause.h"
 #include "scratch_dir.h"
 
 int main(int argc, char** argv) {

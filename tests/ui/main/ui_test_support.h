@@ -18,7 +18,7 @@
 
 #include "modem_bank.h"
 #include "scratch_dir.h"
-#include "simulator.h"
+#include "sim/simulator.h"
 
 // Readable QStrings in gtest's messages.
 inline void PrintTo(const QString& text, std::ostream* os) {

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "dialog_service.h"
-#include "work_form.h"
+#include "ui/common/dialog_service.h"
+#include "ui/work/work_form.h"
 #include "work_test_support.h"
 
 namespace worktest {

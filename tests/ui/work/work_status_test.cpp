@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "work_reporter.h"
-#include "work_status.h"
+#include "ui/work/work_reporter.h"
+#include "ui/work/work_status.h"
 #include "work_test_support.h"
 
 namespace worktest {

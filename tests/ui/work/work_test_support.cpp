@@ -14,9 +14,9 @@
 #include <gtest/gtest.h>
 
 #include "modem_bank.h"
-#include "pause.h"
+#include "jobs/pause.h"
 #include "scratch_dir.h"
-#include "steps.h"
+#include "jobs/steps.h"
 
 namespace worktest {
 namespace {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "firmware_image.h"
-#include "port_table.h"
-#include "simulator.h"
-#include "work_form.h"
+#include "jobs/port_table.h"
+#include "sim/simulator.h"
+#include "ui/work/work_form.h"
 
 namespace worktest {
 

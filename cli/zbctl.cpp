@@ -25,8 +25,8 @@
 #include "config/config_rules.h"
 #include "jobs/job_engine.h"
 #include "jobs/pause.h"
-#include "protocol/port_discovery.h"
 #include "jobs/record_fields.h"
+#include "protocol/port_discovery.h"
 #include "protocol/serial_link.h"
 
 namespace zbctl {

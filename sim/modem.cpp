@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "sim/image.h"
 #include "protocol/xmodem.h"
+#include "sim/image.h"
 
 namespace zbsim {
 namespace {

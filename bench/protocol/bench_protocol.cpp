@@ -17,8 +17,8 @@
 #include "firmware_image.h"
 #include "protocol/param_commands.h"
 #include "protocol/serial_link.h"
-#include "sim/simulator.h"
 #include "protocol/xmodem.h"
+#include "sim/simulator.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "protocol/param_commands.h"
 #include "jobs/steps.h"
+#include "protocol/param_commands.h"
 
 namespace zb {
 namespace {

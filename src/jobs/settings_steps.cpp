@@ -2,10 +2,10 @@
 #include <cstring>
 #include <string>
 
-#include "protocol/param_commands.h"
 #include "jobs/pause.h"
 #include "jobs/record_fields.h"
 #include "jobs/steps.h"
+#include "protocol/param_commands.h"
 
 namespace zb {
 namespace {

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "protocol/param_commands.h"
 #include "jobs/pause.h"
 #include "jobs/steps.h"
+#include "protocol/param_commands.h"
 #include "protocol/xmodem.h"
 
 namespace zb {

@@ -14,10 +14,10 @@
 #include <gtest/gtest.h>
 
 #include "cli/cli_output.h"
+#include "jobs/steps.h"
 #include "modem_bank.h"
 #include "scratch_dir.h"
 #include "sim/simulator.h"
-#include "jobs/steps.h"
 
 namespace {
 

@@ -15,13 +15,13 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/clock.h"
-#include "jobs/job_engine.h"
 #include "job_test_support.h"
-#include "sim/modem.h"
+#include "jobs/job_engine.h"
 #include "jobs/port_job.h"
-#include "sim/pty.h"
 #include "jobs/steps.h"
+#include "sim/clock.h"
+#include "sim/modem.h"
+#include "sim/pty.h"
 
 namespace zbtest {
 namespace {

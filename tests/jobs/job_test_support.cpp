@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "jobs/pause.h"
-#include "scratch_dir.h"
 #include "jobs/steps.h"
+#include "scratch_dir.h"
 
 namespace zbtest {
 

@@ -17,8 +17,8 @@
 
 #include "firmware_image.h"
 #include "jobs/job_engine.h"
-#include "modem_bank.h"
 #include "jobs/port_table.h"
+#include "modem_bank.h"
 #include "sim/simulator.h"
 
 namespace zbtest {

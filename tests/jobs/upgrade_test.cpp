@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "jobs/job_engine.h"
 #include "job_test_support.h"
+#include "jobs/job_engine.h"
 #include "jobs/steps.h"
 
 namespace zbtest {

@@ -17,8 +17,8 @@
 
 #include <gtest/gtest.h>
 
-#include "scratch_dir.h"
 #include "protocol/serial_link.h"
+#include "scratch_dir.h"
 
 namespace zbtest {
 

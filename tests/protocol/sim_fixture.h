@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "modem_bank.h"
-#include "pty_peer.h"
 #include "protocol/serial_link.h"
+#include "pty_peer.h"
 #include "sim/simulator.h"
 
 namespace zbtest {

@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "ui/common/dialog_service.h"
 #include "jobs/port_table.h"
 #include "sim/simulator.h"
+#include "ui/common/dialog_service.h"
 #include "ui/work/work_form.h"
 
 namespace {

@@ -10,8 +10,8 @@
 
 #include <algorithm>
 
-#include "ui/main/icons.h"
 #include "ui/common/string_table.h"
+#include "ui/main/icons.h"
 
 namespace zb::ui {
 namespace {

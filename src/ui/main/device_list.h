@@ -14,9 +14,9 @@
 #include <span>
 #include <vector>
 
+#include "jobs/port_table.h"
 #include "ui/common/column_catalogue.h"
 #include "ui/common/com_caption.h"
-#include "jobs/port_table.h"
 
 namespace zb::ui {
 

@@ -21,17 +21,17 @@
 #include <QToolButton>
 #include <QUrl>
 
-#include "ui/main/about_form.h"
 #include "config/config_file.h"
-#include "ui/config/config_form.h"
-#include "ui/main/device_model.h"
 #include "ui/common/dialog_service.h"
-#include "ui/config/export_form.h"
-#include "ui/main/icons.h"
-#include "ui/config/options_form.h"
-#include "ui/main/port_form.h"
 #include "ui/common/string_table.h"
 #include "ui/common/text_fit.h"
+#include "ui/config/config_form.h"
+#include "ui/config/export_form.h"
+#include "ui/config/options_form.h"
+#include "ui/main/about_form.h"
+#include "ui/main/device_model.h"
+#include "ui/main/icons.h"
+#include "ui/main/port_form.h"
 #include "ui/work/work_form.h"
 
 namespace zb::ui {

@@ -14,9 +14,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "jobs/port_table.h"
 #include "ui/main/device_list.h"
 #include "ui/main/port_scan.h"
-#include "jobs/port_table.h"
 
 class QAction;
 class QLabel;

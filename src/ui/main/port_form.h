@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <map>
 
-#include "ui/main/port_scan.h"
 #include "jobs/port_table.h"
+#include "ui/main/port_scan.h"
 
 class QListWidget;
 class QPushButton;

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "protocol/port_discovery.h"
 #include "jobs/port_table.h"
+#include "protocol/port_discovery.h"
 
 namespace zb::ui {
 

@@ -16,9 +16,9 @@
 #include <functional>
 #include <span>
 
-#include "ui/common/dialog_service.h"
 #include "jobs/job_engine.h"
 #include "jobs/port_table.h"
+#include "ui/common/dialog_service.h"
 #include "ui/work/work_reporter.h"
 #include "ui/work/work_status.h"
 

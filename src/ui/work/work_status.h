@@ -18,10 +18,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "ui/common/com_caption.h"
 #include "jobs/job_reporter.h"
 #include "jobs/port_table.h"
 #include "jobs/progress_bar.h"
+#include "ui/common/com_caption.h"
 
 namespace zb::ui {
 

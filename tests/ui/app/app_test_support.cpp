@@ -4,8 +4,8 @@
 #include <QLocalSocket>
 #include <QThread>
 
-#include "ui/main/single_instance.h"
 #include "ui/common/string_table.h"
+#include "ui/main/single_instance.h"
 
 namespace zbtest {
 

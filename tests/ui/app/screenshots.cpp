@@ -18,13 +18,13 @@
 #include <filesystem>
 #include <functional>
 
-#include "ui/config/config_form.h"
-#include "ui/common/dialog_service.h"
-#include "ui/config/export_form.h"
-#include "ui/main/main_form.h"
-#include "ui/config/options_form.h"
-#include "ui/main/port_form.h"
 #include "sim/simulator.h"
+#include "ui/common/dialog_service.h"
+#include "ui/config/config_form.h"
+#include "ui/config/export_form.h"
+#include "ui/config/options_form.h"
+#include "ui/main/main_form.h"
+#include "ui/main/port_form.h"
 #include "ui/work/work_form.h"
 
 namespace {

@@ -14,9 +14,9 @@
 
 #include "app_test_support.h"
 #include "ui/common/dialog_service.h"
+#include "ui/common/string_table.h"
 #include "ui/main/main_form.h"
 #include "ui/main/single_instance.h"
-#include "ui/common/string_table.h"
 
 namespace {
 

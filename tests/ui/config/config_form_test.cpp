@@ -13,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include "ui/config/config_form.h"
 #include "ui/common/dialog_service.h"
+#include "ui/config/config_form.h"
 
 namespace {
 

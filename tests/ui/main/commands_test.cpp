@@ -11,12 +11,12 @@
 
 #include <gtest/gtest.h>
 
-#include "ui/config/config_form.h"
-#include "ui/config/export_form.h"
 #include "firmware_image.h"
 #include "main_form_fixture.h"
-#include "ui/config/options_form.h"
 #include "ui/common/string_table.h"
+#include "ui/config/config_form.h"
+#include "ui/config/export_form.h"
+#include "ui/config/options_form.h"
 
 namespace {
 

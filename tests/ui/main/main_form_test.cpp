@@ -12,9 +12,9 @@
 
 #include <gtest/gtest.h>
 
-#include "ui/main/about_form.h"
 #include "main_form_fixture.h"
 #include "ui/common/string_table.h"
+#include "ui/main/about_form.h"
 
 namespace {
 

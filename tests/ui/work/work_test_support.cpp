@@ -13,10 +13,10 @@
 
 #include <gtest/gtest.h>
 
-#include "modem_bank.h"
 #include "jobs/pause.h"
-#include "scratch_dir.h"
 #include "jobs/steps.h"
+#include "modem_bank.h"
+#include "scratch_dir.h"
 
 namespace worktest {
 namespace {

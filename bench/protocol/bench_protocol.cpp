@@ -82,7 +82,7 @@ void bench_transaction() {
 
 void bench_transfer() {
     Bank bank(true);
-    constexpr std::size_t size = 256 * 1024;
+    constexpr std::size_t size = std::size_t{256} * 1024;
     std::vector<std::uint8_t> image = zbtest::MakeImage("0101", zbtest::PatternBody(size - 32));
 
     bank.sim->set_mode(1, zbsim::ModemMode::Loader);
@@ -95,7 +95,9 @@ void bench_transfer() {
     std::fclose(f);
 
     constexpr double byte_time = 10.0 / 115200.0;
-    const double blocks = static_cast<double>((size + 127) / 128);
+    // Whole blocks: the last one is padded.
+    const auto whole_blocks = (size + 127) / 128;
+    const double blocks = static_cast<double>(whole_blocks);
     // Every block and its answer, then EOT and its answer.
     const double limit_secs = (blocks * 134 + 2) * byte_time;
     const double ratio = limit_secs / secs;

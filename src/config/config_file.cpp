@@ -316,7 +316,11 @@ void PutSettings(IniText& ini, const DeviceRecord& r) {
     ini.Set(kZigBee, "AES Key", TextOf(r.aeskey));
 }
 
-bool WriteConfigFile(const std::string& path, const DeviceRecord& record, std::string* error) {
+namespace {
+
+// `new_mode` is what a file that does not exist yet gets; an existing file keeps its own.
+bool WriteFileAs(const std::string& path, const DeviceRecord& record, mode_t new_mode,
+                 std::string* error) {
     const auto fail = [error](int err) {
         if (error != nullptr) *error = ErrorText(err);
         return false;
@@ -347,7 +351,7 @@ bool WriteConfigFile(const std::string& path, const DeviceRecord& record, std::s
         std::string temp = path + ".XXXXXX";
         const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
         if (fd < 0) return fail(errno);
-        const mode_t mode = exists ? (old_stat.st_mode & 07777) : (0666 & ~CurrentUmask());
+        const mode_t mode = exists ? (old_stat.st_mode & 07777) : new_mode;
         bool done = WriteAll(fd, text) && ::fsync(fd) == 0 && ::fchmod(fd, mode) == 0;
         if (done && exists && (old_stat.st_uid != ::geteuid() || old_stat.st_gid != ::getegid())) {
             // Keeps the owner of a file replaced by a privileged run; others may not, and
@@ -373,7 +377,15 @@ bool WriteConfigFile(const std::string& path, const DeviceRecord& record, std::s
     }
 }
 
+}  // namespace
+
+bool WriteConfigFile(const std::string& path, const DeviceRecord& record, std::string* error) {
+    return WriteFileAs(path, record, 0666 & ~CurrentUmask(), error);
+}
+
 std::vector<ConfigWriteFailure> WriteConfigFiles(const PortTable& rows, const std::string& folder) {
+    // Read once for the whole export rather than once per file.
+    const mode_t new_mode = 0666 & ~CurrentUmask();
     std::vector<ConfigWriteFailure> failures;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const DeviceRecord* r = rows[i].device.get();
@@ -383,7 +395,7 @@ std::vector<ConfigWriteFailure> WriteConfigFiles(const PortTable& rows, const st
         // Without a folder the name would land in the file system's root.
         if (folder.empty())
             failure.reason = "no folder given";
-        else if (WriteConfigFile(failure.path, *r, &failure.reason))
+        else if (WriteFileAs(failure.path, *r, new_mode, &failure.reason))
             continue;
         failures.push_back(std::move(failure));
     }

@@ -2,14 +2,13 @@
 // devices get their numbers and links.
 #include "protocol/port_discovery.h"
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 
 #include <gtest/gtest.h>
 
 #include "pty_peer.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -18,23 +17,10 @@ using zb::Assignment;
 using zb::MapEntry;
 using zb::NewDevice;
 
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "zbdisc-XXXXXX").string();
-        if (::mkdtemp(tmpl.data()) != nullptr) path_ = tmpl;
-        EXPECT_FALSE(path_.empty());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty()) fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
+// The shared scratch folder, seen as a path.
+struct TempDir : zbtest::ScratchDir {
+    TempDir() : ScratchDir("zbdisc") { EXPECT_FALSE(ScratchDir::path().empty()); }
+    fs::path path() const { return ScratchDir::path(); }
 };
 
 void Touch(const fs::path& path, const std::string& text = "") {

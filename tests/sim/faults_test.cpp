@@ -15,16 +15,8 @@ using zbsim::FaultKind;
 // late because of a slow machine and make this pass wrongly.
 constexpr int kQuietMs = 300;
 
-Fault fault(FaultKind kind, int count = 0, const char* code = "") {
-    Fault f;
-    f.kind = kind;
-    f.count = count;
-    f.code = code;
-    return f;
-}
-
 TEST_F(SimTest, SilentAndStopAfterMuteTheModemButStillRecord) {
-    sim->add_fault(1, fault(FaultKind::StopAfter, 2));
+    sim->add_fault(1, Fault::Counted(FaultKind::StopAfter, 2));
     EXPECT_EQ(client->ask("?GZC0000"), "!GZC0000011");
     EXPECT_EQ(client->ask("?GZO0000"), "!GZO000006");
     client->request("?GZT0000");
@@ -33,14 +25,14 @@ TEST_F(SimTest, SilentAndStopAfterMuteTheModemButStillRecord) {
 
     sim->clear_faults(1);
     EXPECT_EQ(client->ask("?GZT0000"), "!GZT000000");
-    sim->add_fault(0, fault(FaultKind::Silent));
+    sim->add_fault(0, Fault::Of(FaultKind::Silent));
     client->request("?GZT0000");
     EXPECT_EQ(client->read_line(kQuietMs), "");
     EXPECT_EQ(sim->snapshot(1).commands, 5u);
 }
 
 TEST_F(SimTest, RefusedCommandIsNotCarriedOut) {
-    sim->add_fault(1, fault(FaultKind::Refuse, 0, "ZP"));
+    sim->add_fault(1, Fault::Refusing("ZP"));
     EXPECT_EQ(client->ask("?SZP00001234"), "!SZP10000");
     EXPECT_EQ(client->ask("?GZP0000"), "!GZP10000");
     EXPECT_EQ(sim->snapshot(1).settings.panid, 0x1A2B);
@@ -48,25 +40,23 @@ TEST_F(SimTest, RefusedCommandIsNotCarriedOut) {
 }
 
 TEST_F(SimTest, MalformedReplyFaults) {
-    sim->add_fault(1, fault(FaultKind::Noise, 2));
+    sim->add_fault(1, Fault::Counted(FaultKind::Noise, 2));
     EXPECT_EQ(client->ask("?GZC0000"), "xx!GZC0000011");
     sim->clear_faults(1);
-    sim->add_fault(1, fault(FaultKind::LongLine));
+    sim->add_fault(1, Fault::Of(FaultKind::LongLine));
     const std::string long_line = client->ask("?GZC0000");
     EXPECT_EQ(long_line.size() + 1, 50u);
     EXPECT_EQ(long_line.rfind("!GZC0000011", 0), 0u);
     sim->clear_faults(1);
-    sim->add_fault(1, fault(FaultKind::NoBang));
+    sim->add_fault(1, Fault::Of(FaultKind::NoBang));
     EXPECT_EQ(client->ask("?GZC0000"), "GZC0000011");
     // Faults add up.
-    sim->add_fault(1, fault(FaultKind::Noise, 1));
+    sim->add_fault(1, Fault::Counted(FaultKind::Noise, 1));
     EXPECT_EQ(client->ask("?GZC0000"), "xGZC0000011");
 }
 
 TEST_F(SimTest, GapFaultPausesInsideTheLine) {
-    Fault gap = fault(FaultKind::Gap);
-    gap.ms = 2100;
-    sim->add_fault(1, gap);
+    sim->add_fault(1, Fault::Paused(FaultKind::Gap, 2100));
     client->request("?GZP0000");
     std::string line;
     auto longest = std::chrono::steady_clock::duration::zero();
@@ -84,11 +74,11 @@ TEST_F(SimTest, GapFaultPausesInsideTheLine) {
 }
 
 TEST_F(SimTest, LoaderAnswersFromTheApplication) {
-    sim->add_fault(1, fault(FaultKind::LoaderAnswer, 0));
+    sim->add_fault(1, Fault::Counted(FaultKind::LoaderAnswer, 0));
     client->request("?GZC0000");
     EXPECT_EQ(client->read_byte(), 'C');
     sim->clear_faults(1);
-    sim->add_fault(1, fault(FaultKind::LoaderAnswer, 1));
+    sim->add_fault(1, Fault::Counted(FaultKind::LoaderAnswer, 1));
     EXPECT_EQ(client->ask("?CSR00001"), "!VDS00000000000000101");
     const auto snap = sim->snapshot(1);
     EXPECT_EQ(snap.mode, zbsim::ModemMode::Application);
@@ -116,7 +106,7 @@ protected:
 };
 
 TEST_F(BlockFaults, NakOnceThenAck) {
-    sim->add_fault(1, fault(FaultKind::NakBlock, 2));
+    sim->add_fault(1, Fault::Counted(FaultKind::NakBlock, 2));
     EXPECT_EQ(send(1), 0x06);
     EXPECT_EQ(send(2), 0x15);
     EXPECT_EQ(send(2), 0x06);
@@ -125,7 +115,7 @@ TEST_F(BlockFaults, NakOnceThenAck) {
 }
 
 TEST_F(BlockFaults, CanDropsTheTransfer) {
-    sim->add_fault(1, fault(FaultKind::CanBlock, 2));
+    sim->add_fault(1, Fault::Counted(FaultKind::CanBlock, 2));
     EXPECT_EQ(send(1), 0x06);
     EXPECT_EQ(send(2), 0x18);
     EXPECT_EQ(sim->snapshot(1).mode, zbsim::ModemMode::Loader);
@@ -133,7 +123,7 @@ TEST_F(BlockFaults, CanDropsTheTransfer) {
 }
 
 TEST_F(BlockFaults, NakAllNeverLetsABlockThrough) {
-    sim->add_fault(1, fault(FaultKind::NakAll));
+    sim->add_fault(1, Fault::Of(FaultKind::NakAll));
     for (int i = 0; i < 3; ++i) EXPECT_EQ(send(1), 0x15) << i;
     EXPECT_EQ(sim->snapshot(1).blocks_acked, 0u);
     EXPECT_NE(log_text().find("COM1 block #1 nak (fault)\n"), std::string::npos);
@@ -142,9 +132,7 @@ TEST_F(BlockFaults, NakAllNeverLetsABlockThrough) {
 }
 
 TEST_F(SimTest, SyncJunkReplacesTheLoadersC) {
-    Fault junk = fault(FaultKind::SyncJunk);
-    junk.ms = 20;
-    sim->add_fault(1, junk);
+    sim->add_fault(1, Fault::Paused(FaultKind::SyncJunk, 20));
     sim->set_mode(1, zbsim::ModemMode::Loader);
     // Far more often than the one-second beacon, and never a 'C'.
     for (int i = 0; i < 5; ++i) EXPECT_EQ(client->read_byte(), 'x') << i;
@@ -157,7 +145,7 @@ TEST_F(SimTest, SyncJunkReplacesTheLoadersC) {
 }
 
 TEST_F(BlockFaults, MuteLeavesABlockUnanswered) {
-    sim->add_fault(1, fault(FaultKind::MuteBlock, 1));
+    sim->add_fault(1, Fault::Counted(FaultKind::MuteBlock, 1));
     EXPECT_EQ(send(1, kQuietMs), -1);
     EXPECT_EQ(sim->snapshot(1).blocks_acked, 0u);
 }

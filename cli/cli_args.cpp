@@ -31,6 +31,7 @@ const char kUsage[] =
     "  --json            print one JSON array, one object per port, instead of a table\n"
     "  --no-pauses       skip the fixed 500 ms pauses between the phases of a job\n"
     "  --help            this text\n"
+    "  --version         print the version and exit\n"
     "\n"
     "Ports are written COM3, com3 or 3. Fields of --set take the device record's\n"
     "encoding: value-table indexes (baud 16 = 115200), channel 0..15 for channels\n"
@@ -85,8 +86,8 @@ bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::strin
             value = args[++i];
             return true;
         };
-        if (arg == "--help" || arg == "-h") {
-            inv.command = Command::Help;
+        if (arg == "--help" || arg == "-h" || arg == "--version") {
+            inv.command = arg == "--version" ? Command::Version : Command::Help;
             *out = inv;
             return true;
         } else if (arg == "--ports-dir") {
@@ -151,6 +152,7 @@ bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::strin
     }
     switch (inv.command) {
         case Command::Help:
+        case Command::Version:
             *out = inv;
             return true;
         case Command::Ports:

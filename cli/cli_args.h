@@ -8,7 +8,7 @@
 
 namespace zbctl {
 
-enum class Command { Help, Ports, Read, Apply, Upgrade, Export, Import };
+enum class Command { Help, Version, Ports, Read, Apply, Upgrade, Export, Import };
 
 struct Invocation {
     Command command = Command::Help;

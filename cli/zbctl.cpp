@@ -28,6 +28,7 @@
 #include "jobs/record_fields.h"
 #include "protocol/port_discovery.h"
 #include "protocol/serial_link.h"
+#include "version.h"
 
 namespace zbctl {
 namespace {
@@ -540,6 +541,7 @@ int RunJobs(const Invocation& inv, const zb::ConfigSettings& import) {
                 Export(run, inv.path);
                 break;
             case Command::Help:
+            case Command::Version:
             case Command::Ports:
                 break;
         }
@@ -562,6 +564,10 @@ int main(int argc, char** argv) {
         return UsageError(error);
     if (inv.command == Command::Help) {
         std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    if (inv.command == Command::Version) {
+        std::printf("zbctl %s\n", ZB_VERSION);
         return kExitOk;
     }
     if (!inv.ports_dir.empty()) {

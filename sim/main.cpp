@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sim/simulator.h"
+#include "version.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ const char kUsage[] =
     "                    \"COM3 ?GSB00001\" or \"COM3 block 5 ack\"\n"
     "  --fault FAULT     inject a fault (see below); repeatable\n"
     "  --help            this text\n"
+    "  --version         print the version and exit\n"
     "\n";
 
 int usage_error(const std::string& message) {
@@ -90,6 +92,10 @@ int main(int argc, char** argv) {
             return true;
         };
         std::string text;
+        if (name == "--version" && !has_value) {
+            std::printf("zbsim %s\n", ZB_VERSION);
+            return 0;
+        }
         if (name == "--help" || name == "-h") {
             std::fputs(kUsage, stdout);
             std::fputs(zbsim::fault_help().c_str(), stdout);

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "version.h"
+
 #include "cli/cli_output.h"
 #include "jobs/steps.h"
 #include "modem_bank.h"
@@ -231,6 +233,9 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
     const Result help = Run({"--help"}, false);
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: zbctl"), std::string::npos);
+    const Result version = Run({"--version"}, false);
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("zbctl ") + ZB_VERSION + "\n");
 }
 
 TEST_F(Zbctl, APortThatCannotBeOpenedSaysWhy) {

@@ -21,10 +21,17 @@ PortPhase OpenAndCheck(JobContext& job, DeviceRecord& record) {
     // A link left behind without is_open would keep the port locked against this open.
     CloseLink(record);
     record.open_error.fill('\0');
+    record.open_note.fill('\0');
+    record.holder_pid = 0;
+    record.holder_name.fill('\0');
     const auto com = static_cast<std::int32_t>(record.com_no);
     ComHandle link;
     if (com_open(com, &link) != ST_OK) {
         SetText(record.open_error, com_last_error());
+        SetText(record.open_note, com_last_open_note());
+        const ComHolder holder = com_last_holder();
+        record.holder_pid = holder.pid;
+        SetText(record.holder_name, holder.name);
         return PortPhase::OpenFailed;
     }
     record.link = link;

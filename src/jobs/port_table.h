@@ -27,9 +27,10 @@
 namespace zb {
 
 inline constexpr std::size_t kPortTableSize = 1024;
-inline constexpr std::size_t kAesKeySize = 33;     // 32 hex digits and a terminator
-inline constexpr std::size_t kFwVersionSize = 26;  // 25 characters and a terminator
-inline constexpr std::size_t kDevnameSize = 21;    // 20 characters and a terminator
+inline constexpr std::size_t kAesKeySize = 33;       // 32 hex digits and a terminator
+inline constexpr std::size_t kFwVersionSize = 26;    // 25 characters and a terminator
+inline constexpr std::size_t kDevnameSize = 21;      // 20 characters and a terminator
+inline constexpr std::size_t kProcessNameSize = 16;  // a command name of Linux and its NUL
 inline constexpr std::size_t kReasonSize = 256;
 
 // One modem's settings in the program's encodings (mostly value-table indexes; channel is
@@ -69,6 +70,11 @@ struct DeviceRecord {
     std::array<char, kDevnameSize> devname{};
     // Why the port could not be opened in the last job, in system terms; empty otherwise.
     std::array<char, kReasonSize> open_error{};
+    // The same in an operator's terms ("held by minicom, pid 4242", "permission denied:
+    // ..."), when there is something short to say; and the holding process, pid 0 if none.
+    std::array<char, kReasonSize> open_note{};
+    std::int32_t holder_pid = 0;
+    std::array<char, kProcessNameSize> holder_name{};
 };
 
 struct PortRow {

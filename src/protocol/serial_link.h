@@ -77,6 +77,20 @@ std::int32_t com_open(std::int32_t n, ComHandle* out);
 std::string com_last_error();
 int com_last_errno();
 
+// The process that held the port when the last com_open of this thread found it in use:
+// the live owner of its lock file, or one with the device open that this user may see.
+// pid 0 when none was found (or the open did not fail for that).
+struct ComHolder {
+    std::int32_t pid = 0;
+    std::string name;
+};
+ComHolder com_last_holder();
+// A short note on the last com_open of this thread that failed for a reason an operator
+// can act on, to follow "Open port fail": "held by minicom, pid 4242", "in use by another
+// program", "permission denied: add your user to the dialout group", "already open in this
+// program". Empty after a success, and for other failures (com_last_error has those).
+std::string com_last_open_note();
+
 // Baud rate, parity (0 none, 1 odd, 2 even, 3 mark, 4 space; low byte used), data bits,
 // two stop bits when non-zero, flow control (FLOW_*; other values mean none). The line is
 // raw, and DTR and RTS are raised where the port has them. ST_BAD_ARG for a null handle,

@@ -21,10 +21,12 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "protocol/line_settings.h"
+#include "protocol/port_holder.h"
 #include "protocol/serial_link.h"
 
 namespace zb {
@@ -34,6 +36,9 @@ using Clock = std::chrono::steady_clock;
 
 thread_local std::string last_error;
 thread_local int last_errno = 0;
+// What the last com_open of this thread learnt about a refusal, for short messages.
+thread_local std::string last_note;
+thread_local ComHolder last_holder;
 
 std::atomic<double> wait_scale{1.0};
 
@@ -132,6 +137,7 @@ struct LinkRelease {
 using LinkOwner = std::unique_ptr<Link, LinkRelease>;
 
 std::string permission_text(const std::string& path) {
+    last_note = "permission denied";
     std::string text = path + ": " + std::strerror(EACCES);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || (st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP))
@@ -143,12 +149,35 @@ std::string permission_text(const std::string& path) {
     while ((r = ::getgrgid_r(st.st_gid, &entry, buf.data(), buf.size(), &found)) == ERANGE &&
            buf.size() < 1 << 20)
         buf.resize(buf.size() * 2);
-    if (r == 0 && found != nullptr) return text + " (join the group " + found->gr_name + ")";
+    if (r == 0 && found != nullptr) {
+        last_note =
+            std::string("permission denied: add your user to the ") + found->gr_name + " group";
+        return text + " (join the group " + found->gr_name + ")";
+    }
     return text + " (join the group with id " + std::to_string(st.st_gid) + ")";
 }
 
-std::string in_use_text(const std::string& path, const std::string& how) {
-    return path + " is in use by " + how;
+// A port another process holds. The reason names that process when it can be found: the
+// live owner of its lock file (lock_pid), else one that has the device open.
+std::int32_t fail_in_use(const std::string& path, const std::string& how, int err,
+                         pid_t lock_pid = 0) {
+    std::optional<PortHolder> holder;
+    if (lock_pid > 0) {
+        std::string name = ProcessName(static_cast<std::int32_t>(lock_pid));
+        if (!name.empty()) holder = PortHolder{static_cast<std::int32_t>(lock_pid), name};
+    } else {
+        holder = FindPortHolder(path);
+    }
+    std::string who;
+    if (holder) {
+        who = holder->name + ", pid " + std::to_string(holder->pid);
+        last_holder = {holder->pid, holder->name};
+        last_note = "held by " + who;
+    } else {
+        who = lock_pid > 0 ? "process " + std::to_string(lock_pid) : "another program";
+        last_note = "in use by " + who;
+    }
+    return fail(ST_NO_PORT, path + " is in use by " + who + " (" + how + ")", err);
 }
 
 std::string lock_dir() {
@@ -214,10 +243,8 @@ bool take_lock_file(Link& link) {
         if (fd < 0) {
             const int err = errno;
             if (err == ENOENT) continue;
-            fail(ST_NO_PORT,
-                 in_use_text(link.path, "another program (lock file " + file +
-                                            ", unreadable: " + std::strerror(err) + ")"),
-                 err);
+            fail_in_use(link.path, "lock file " + file + ", unreadable: " + std::strerror(err),
+                        err);
             return false;
         }
         char text[64];
@@ -225,10 +252,7 @@ bool take_lock_file(Link& link) {
         ::close(fd);
         const pid_t pid = got > 0 ? lock_file_pid(text, static_cast<std::size_t>(got)) : 0;
         if (pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM)) {
-            fail(ST_NO_PORT,
-                 in_use_text(link.path,
-                             "process " + std::to_string(pid) + " (lock file " + file + ")"),
-                 0);
+            fail_in_use(link.path, "lock file " + file, 0, pid);
             return false;
         }
         // Stale: its process is gone or it names none.
@@ -239,7 +263,7 @@ bool take_lock_file(Link& link) {
             return false;
         }
     }
-    fail(ST_NO_PORT, in_use_text(link.path, "another program (lock file " + file + ")"), 0);
+    fail_in_use(link.path, "lock file " + file, 0);
     return false;
 }
 
@@ -340,6 +364,8 @@ double com_wait_scale() {
 }
 
 std::int32_t com_open(std::int32_t n, ComHandle* out) {
+    last_note.clear();
+    last_holder = {};
     if (out == nullptr) return fail(ST_NO_PORT, "no place for the handle", 0);
     if (n < 1) return fail(ST_NO_PORT, "COM" + std::to_string(n) + " is no COM number", 0);
     ComPortLookup port = com_lookup_port(n);
@@ -349,9 +375,11 @@ std::int32_t com_open(std::int32_t n, ComHandle* out) {
     // Checked before opening: our own exclusive mode would make the open fail as if another
     // program held the port.
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && held_here(st.st_rdev))
+    if (::stat(path.c_str(), &st) == 0 && held_here(st.st_rdev)) {
+        last_note = "already open in this program";
         return fail(ST_NO_PORT,
                     path + " is already open in this program (through another COM number?)", 0);
+    }
 
     LinkOwner link(new (std::nothrow) Link);
     if (!link) return fail(ST_NO_PORT, with_errno(path, ENOMEM), ENOMEM);
@@ -359,8 +387,7 @@ std::int32_t com_open(std::int32_t n, ComHandle* out) {
     link->fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (link->fd < 0) {
         const int err = errno;
-        if (err == EBUSY)
-            return fail(ST_NO_PORT, in_use_text(path, "another program (exclusive mode set)"), err);
+        if (err == EBUSY) return fail_in_use(path, "exclusive mode set", err);
         if (err == EACCES) return fail(ST_NO_PORT, permission_text(path), err);
         return fail(ST_NO_PORT, with_errno(path, err), err);
     }
@@ -374,12 +401,11 @@ std::int32_t com_open(std::int32_t n, ComHandle* out) {
         if (err == ENOTTY) return fail(ST_NO_PORT, path + " is not a serial port", err);
         if (err != EINVAL) return fail(ST_NO_PORT, with_errno(path, err), err);
     } else if (exclusive != 0) {
-        return fail(ST_NO_PORT, in_use_text(path, "another program (exclusive mode set)"), 0);
+        return fail_in_use(path, "exclusive mode set", 0);
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
-        if (err == EWOULDBLOCK)
-            return fail(ST_NO_PORT, in_use_text(path, "another program (it holds a flock)"), 0);
+        if (err == EWOULDBLOCK) return fail_in_use(path, "it holds a flock", 0);
         return fail(ST_NO_PORT, with_errno(path, err), err);
     }
     if (!take_lock_file(*link)) return ST_NO_PORT;
@@ -406,6 +432,14 @@ std::string com_last_error() {
 
 int com_last_errno() {
     return last_errno;
+}
+
+std::string com_last_open_note() {
+    return last_note;
+}
+
+ComHolder com_last_holder() {
+    return last_holder;
 }
 
 std::int32_t com_setup(ComHandle handle, std::uint32_t baud, std::uint32_t parity,

@@ -1,7 +1,9 @@
 #include "protocol/serial_link.h"
 
 #include <grp.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -15,6 +17,7 @@
 
 #include "protocol/command_frame.h"
 #include "protocol/line_settings.h"
+#include "protocol/port_holder.h"
 #include "pty_peer.h"
 
 namespace {
@@ -309,7 +312,10 @@ TEST_F(HeldPort, EachHolderIsRefusedWithItsReason) {
     peer.set_exclusive(false);
 
     write_file(lock_file, pid_line(1));
-    expect_refused(peer.path() + " is in use by process 1 (lock file " + lock_file + ")");
+    const std::string init = ProcessName(1);
+    const std::string who = init.empty() ? "process 1" : init + ", pid 1";
+    expect_refused(peer.path() + " is in use by " + who + " (lock file " + lock_file + ")");
+    EXPECT_EQ(com_last_holder().pid, init.empty() ? 0 : 1);
     EXPECT_EQ(read_file(lock_file), pid_line(1));
 
     // None of the refusals left anything behind that keeps the port closed.
@@ -321,6 +327,39 @@ TEST_F(HeldPort, EachHolderIsRefusedWithItsReason) {
     EXPECT_EQ(com_close(link), ST_OK);
     EXPECT_FALSE(peer.exclusive());
     EXPECT_FALSE(std::filesystem::exists(lock_file));
+}
+
+TEST_F(HeldPort, AHolderProcessIsNamed) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Only async-signal-safe calls between fork and _exit.
+        const int fd = ::open(peer.path().c_str(), O_RDWR | O_NOCTTY);
+        if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) ::_exit(1);
+        ::prctl(PR_SET_NAME, "zbholder");
+        (void)!::write(ready[1], "r", 1);
+        for (;;) ::pause();
+    }
+    ASSERT_GT(child, 0);
+    ::close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+
+    const std::string pid = std::to_string(child);
+    expect_refused(peer.path() + " is in use by zbholder, pid " + pid + " (it holds a flock)");
+    EXPECT_EQ(com_last_open_note(), "held by zbholder, pid " + pid);
+    EXPECT_EQ(com_last_holder().name, "zbholder");
+    EXPECT_EQ(com_last_holder().pid, child);
+
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ComHandle link;
+    ASSERT_EQ(com_open(7, &link), ST_OK);
+    EXPECT_EQ(com_last_open_note(), "");
+    EXPECT_EQ(com_last_holder().pid, 0);
+    EXPECT_EQ(com_close(link), ST_OK);
 }
 
 TEST_F(HeldPort, StaleLockFilesAreTakenOverAndOnlyOurOwnIsRemoved) {
@@ -354,6 +393,8 @@ TEST_F(HeldPort, PermissionDeniedNamesTheGroupToJoin) {
     const group* g = ::getgrgid(st.st_gid);
     ASSERT_NE(g, nullptr);
     expect_refused(peer.path() + ": Permission denied (join the group " + g->gr_name + ")");
+    EXPECT_EQ(com_last_open_note(),
+              std::string("permission denied: add your user to the ") + g->gr_name + " group");
     ::chmod(peer.path().c_str(), st.st_mode & 07777);
 }
 

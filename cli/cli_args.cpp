@@ -8,7 +8,8 @@
 namespace zbctl {
 
 const char kUsage[] =
-    "Usage: zbctl [--ports-dir DIR] [--json] [--no-pauses] COMMAND ...\n"
+    "Usage: zbctl [--ports-dir DIR] [--json] [--no-pauses] [--report FILE] [--retry N]\n"
+    "             COMMAND ...\n"
     "\n"
     "Commands:\n"
     "  ports [--scan]                        list the COM numbers of the port map; with\n"
@@ -16,13 +17,14 @@ const char kUsage[] =
     "                                        give those the map lacks the lowest free\n"
     "                                        numbers\n"
     "  read COMa [COMb ...]                  read every setting of the modems\n"
-    "  apply --set FIELD=VALUE [--set ...] COMa [COMb ...]\n"
+    "  apply [--verify] --set FIELD=VALUE [--set ...] COMa [COMb ...]\n"
     "                                        read, change the fields, write them back\n"
     "  upgrade IMAGE COMa [COMb ...]         load a firmware image into the modems, then\n"
     "                                        read them again\n"
     "  export DIR COMa [COMb ...]            read the modems and write one configuration\n"
     "                                        file per port into DIR (KRB7310_Config<n>.txt)\n"
-    "  import FILE COMa [COMb ...]           write the settings of a configuration file to\n"
+    "  import [--verify] FILE COMa [COMb ...]\n"
+    "                                        write the settings of a configuration file to\n"
     "                                        the modems; each keeps its local node ID\n"
     "\n"
     "Options:\n"
@@ -30,6 +32,15 @@ const char kUsage[] =
     "                    ~/.config/zbconfig/ports): COMn is its entry \"comN\"\n"
     "  --json            print one JSON array, one object per port, instead of a table\n"
     "  --no-pauses       skip the fixed 500 ms pauses between the phases of a job\n"
+    "  --verify          apply, import: read the modems again after writing; a port\n"
+    "                    that reports other values than were written fails with\n"
+    "                    \"Verify fail\" and the fields that differ\n"
+    "  --report FILE     append one row per port and try to FILE (CSV, or JSON when\n"
+    "                    FILE ends in .json), written atomically; a shift's runs may\n"
+    "                    share one file\n"
+    "  --retry N         run the command again, up to N more times (0..100), on the\n"
+    "                    ports that failed; the ports still failing are listed on\n"
+    "                    stderr\n"
     "  --help            this text\n"
     "  --version         print the version and exit\n"
     "\n"
@@ -39,6 +50,9 @@ const char kUsage[] =
     "32 hexadecimal digits (needed with security=1). Settable fields: baud parity\n"
     "databit stopbit interface devtype topology channel outpower txmode panid lnodeid\n"
     "rnodeid security startbyte aeskey devname. devname takes printable ASCII only.\n"
+    "A value may hold {com} (the port's COM number) and {n} (its place in the port list,\n"
+    "from 1), each with an optional +K or -K: devname=LINE-{com}, lnodeid={n+10}. Every\n"
+    "port's values are checked before any port is touched.\n"
     "apply and import write only to the ports whose read succeeded; apply also refuses\n"
     "a port whose new settings break the configuration rules (node IDs, PAN ID, start\n"
     "byte, key). export writes no file unless every port was read.\n"
@@ -60,6 +74,52 @@ std::int32_t ParseCom(const std::string& text) {
         n = n * 10 + (c - '0');
     }
     return zb::RowOfCom(n) ? n : 0;
+}
+
+bool ExpandValue(const std::string& value, std::int32_t com, std::int32_t n, std::string* out,
+                 std::string* error) {
+    std::string text;
+    std::size_t i = 0;
+    while (i < value.size()) {
+        std::size_t j = i + 1;
+        std::int64_t number = 0;
+        if (value[i] == '{' && value.compare(j, 3, "com") == 0) {
+            number = com;
+            j += 3;
+        } else if (value[i] == '{' && value.compare(j, 1, "n") == 0) {
+            number = n;
+            j += 1;
+        } else {
+            text += value[i++];
+            continue;
+        }
+        // "{com" or "{n" not followed by '}', '+' or '-' is ordinary text ("{name}").
+        if (j >= value.size() || (value[j] != '}' && value[j] != '+' && value[j] != '-')) {
+            text += value[i++];
+            continue;
+        }
+        if (value[j] != '}') {
+            const bool minus = value[j] == '-';
+            const std::size_t digits = ++j;
+            std::int64_t k = 0;
+            while (j < value.size() && j - digits < 6 && value[j] >= '0' && value[j] <= '9')
+                k = k * 10 + (value[j++] - '0');
+            if (j == digits || j >= value.size() || value[j] != '}') {
+                const std::size_t end = value.find('}', i);
+                *error =
+                    "\"" +
+                    value.substr(i, end == std::string::npos ? std::string::npos : end - i + 1) +
+                    "\" is not a placeholder: write {com}, {n}, {com+K} or {n-K} (K up to "
+                    "6 digits)";
+                return false;
+            }
+            number = minus ? number - k : number + k;
+        }
+        text += std::to_string(number);
+        i = j + 1;
+    }
+    *out = std::move(text);
+    return true;
 }
 
 bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::string* error) {
@@ -101,6 +161,24 @@ bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::strin
             inv.json = true;
         } else if (arg == "--no-pauses" && !has_value) {
             inv.no_pauses = true;
+        } else if (arg == "--verify" && !has_value) {
+            inv.verify = true;
+        } else if (arg == "--report") {
+            if (!take()) return false;
+            if (value.empty()) {
+                *error = "--report needs a file";
+                return false;
+            }
+            inv.report = value;
+        } else if (arg == "--retry") {
+            if (!take()) return false;
+            if (value.empty() || value.size() > 3 ||
+                value.find_first_not_of("0123456789") != std::string::npos ||
+                std::stoi(value) > 100) {
+                *error = "--retry takes a number from 0 to 100, not \"" + value + "\"";
+                return false;
+            }
+            inv.retries = std::stoi(value);
         } else if (arg == "--scan" && !has_value) {
             inv.scan = true;
         } else if (arg == "--set") {
@@ -144,6 +222,17 @@ bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::strin
     }
     if (!inv.sets.empty() && inv.command != Command::Apply) {
         *error = "--set belongs to the apply command";
+        return false;
+    }
+    if (inv.verify && inv.command != Command::Apply && inv.command != Command::Import) {
+        *error = "--verify belongs to the apply and import commands";
+        return false;
+    }
+    if ((!inv.report.empty() || inv.retries != 0) &&
+        (inv.command == Command::Ports || inv.command == Command::Help ||
+         inv.command == Command::Version)) {
+        *error = std::string(inv.report.empty() ? "--retry" : "--report") +
+                 " belongs to the commands that run jobs";
         return false;
     }
     if (inv.scan && inv.command != Command::Ports) {
@@ -201,6 +290,7 @@ bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::strin
         }
         inv.coms.push_back(com);
     }
+    inv.given = inv.coms;
     std::sort(inv.coms.begin(), inv.coms.end());
     *out = inv;
     return true;

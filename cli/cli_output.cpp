@@ -74,7 +74,7 @@ std::string JsonString(std::string_view text) {
     return out + "\"";
 }
 
-std::string RenderJson(const std::vector<PortResult>& results, bool files) {
+std::string RenderJson(const std::vector<PortResult>& results, bool files, bool verify) {
     std::string out = "[";
     for (std::size_t i = 0; i < results.size(); ++i) {
         const PortResult& p = results[i];
@@ -104,6 +104,26 @@ std::string RenderJson(const std::vector<PortResult>& results, bool files) {
             out += "}";
         }
         if (files) out += ", \"file\": " + (p.file.empty() ? "null" : JsonString(p.file));
+        if (verify) {
+            out += ", \"verify\": ";
+            if (!p.verified) {
+                out += "null";
+            } else {
+                out += "{\"ok\": ";
+                out += p.verify_ok ? "true" : "false";
+                out += ", \"diffs\": [";
+                for (std::size_t d = 0; d < p.diffs.size(); ++d)
+                    out += (d == 0 ? "{\"field\": " : ", {\"field\": ") +
+                           JsonString(p.diffs[d].field) +
+                           ", \"sent\": " + JsonString(p.diffs[d].sent) +
+                           ", \"read\": " + JsonString(p.diffs[d].read) + "}";
+                out += "]}";
+            }
+        }
+        out += ", \"holder\": ";
+        out += p.holder_pid > 0 ? "{\"pid\": " + std::to_string(p.holder_pid) +
+                                      ", \"name\": " + JsonString(p.holder_name) + "}"
+                                : std::string("null");
         out += ", \"error\": " + JsonString(p.error) + "}";
     }
     out += results.empty() ? "]\n" : "\n]\n";
@@ -119,6 +139,9 @@ std::string RenderTable(const std::vector<PortResult>& results, bool files) {
         const zb::DeviceRecord& r = p.record;
         std::vector<std::string> row{"COM" + std::to_string(p.com), p.ok ? "ok" : "FAILED",
                                      p.error.empty() ? p.message : p.message + ": " + p.error};
+        for (std::size_t d = 0; d < p.diffs.size(); ++d)
+            row.back() += (d == 0 ? ": " : "; ") + p.diffs[d].field + " sent " + p.diffs[d].sent +
+                          ", read " + p.diffs[d].read;
         if (p.settings) {
             row.push_back(std::string(zb::TextOf(r.devname)));
             row.push_back(TableText(zb::kDevtypeTexts, r.devtype));

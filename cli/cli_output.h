@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "jobs/job_report.h"
 #include "jobs/port_table.h"
 
 namespace zbctl {
@@ -13,11 +14,16 @@ namespace zbctl {
 struct PortResult {
     std::int32_t com = 0;
     bool ok = false;
-    std::string message;      // what became of the port, usually its last message in the job
-    std::string error;        // why the port could not be opened, in system terms; or empty
+    std::string message;          // what became of the port, usually its last message in the job
+    std::string error;            // why the port could not be opened, in system terms; or empty
+    std::int32_t holder_pid = 0;  // the process that held the port, when one was found
+    std::string holder_name;
     bool settings = false;    // the record holds settings read from the device in this run
     std::string file;         // export: the file written; empty when none was
     zb::DeviceRecord record;  // copied after the job; its link is not used
+    bool verified = false;    // a read-back of the written fields was made
+    bool verify_ok = false;   // it found what was written
+    std::vector<zb::ReportDiff> diffs;  // the fields it found different
 };
 
 // The text with every byte outside printable ASCII (0x20..0x7E) written as \xHH, line
@@ -30,12 +36,16 @@ std::string JsonString(std::string_view text);
 
 // One array, one object per result in the given order:
 // {"com", "ok", "message", "connected", "upgrade_wait", "settings": {every field} or null},
-// with `files` "file": the path or null, and last "error": the open failure's reason or "".
-std::string RenderJson(const std::vector<PortResult>& results, bool files = false);
+// with `files` "file": the path or null, with `verify` "verify": {"ok", "diffs": [{"field",
+// "sent", "read"}]} or null when the port was not read back, "holder": {"pid", "name"} of
+// the process that held the port or null, and last "error": the open failure's reason or "".
+std::string RenderJson(const std::vector<PortResult>& results, bool files = false,
+                       bool verify = false);
 
 // A table for people: the port, ok or FAILED, the message and the main settings ("-" unless
 // they were read), and with `files` the file written. An open failure's reason follows the
-// message. Every cell is one line of Printable text.
+// message, and the fields a read-back found different follow a "Verify fail". Every cell
+// is one line of Printable text.
 std::string RenderTable(const std::vector<PortResult>& results, bool files = false);
 
 }  // namespace zbctl

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +26,7 @@
 #include "config/config_file.h"
 #include "config/config_rules.h"
 #include "jobs/job_engine.h"
+#include "jobs/job_report.h"
 #include "jobs/pause.h"
 #include "jobs/record_fields.h"
 #include "protocol/port_discovery.h"
@@ -84,10 +87,20 @@ public:
         std::lock_guard lock(mutex_);
         return results_.count(com) != 0;
     }
+    bool ResultOk(std::int32_t com) {
+        std::lock_guard lock(mutex_);
+        const auto it = results_.find(com);
+        return it != results_.end() && it->second.ok;
+    }
+    // A port about to be tried again has no result until its new try ends.
+    void Forget(std::int32_t com) {
+        std::lock_guard lock(mutex_);
+        results_.erase(com);
+    }
 
     // Prints the kept results of `coms` in order, unless results were printed already; a
     // port without a result was interrupted. Whether every port printed succeeded.
-    bool PrintResults(const std::vector<std::int32_t>& coms, bool json, bool files) {
+    bool PrintResults(const std::vector<std::int32_t>& coms, bool json, bool files, bool verify) {
         std::lock_guard lock(mutex_);
         if (printed_) return false;
         printed_ = true;
@@ -109,7 +122,8 @@ public:
             }
             all_ok = all_ok && results.back().ok;
         }
-        const std::string text = json ? RenderJson(results, files) : RenderTable(results, files);
+        const std::string text =
+            json ? RenderJson(results, files, verify) : RenderTable(results, files);
         std::fputs(text.c_str(), stdout);
         std::fflush(stdout);
         return all_ok;
@@ -129,12 +143,13 @@ private:
 };
 
 // SIGINT or SIGTERM asks the job to stop (an upgrade stops at its next block, leaving the
-// modem in its loader). A second one prints what the ports have reported so far and ends
-// the program with 128 + the signal, without waiting for the workers. A signal handler
-// could do neither safely; this thread takes the signals with sigwait instead.
+// modem in its loader) and no further try to start. A second one prints what the ports have
+// reported so far and ends the program with 128 + the signal, without waiting for the workers. A
+// signal handler could do neither safely; this thread takes the signals with sigwait instead.
 class StopOnSignal {
 public:
-    StopOnSignal(zb::JobEngine& job, std::function<void()> print_so_far) {
+    StopOnSignal(zb::JobEngine& job, std::atomic<bool>& stopping,
+                 std::function<void()> print_so_far) {
         sigemptyset(&set_);
         sigaddset(&set_, SIGINT);
         sigaddset(&set_, SIGTERM);
@@ -142,7 +157,7 @@ public:
         // Blocked before any other thread exists, so every thread inherits the mask and
         // only the waiting thread takes these signals.
         pthread_sigmask(SIG_BLOCK, &set_, nullptr);
-        thread_ = std::thread([this, &job, print = std::move(print_so_far)] {
+        thread_ = std::thread([this, &job, &stopping, print = std::move(print_so_far)] {
             bool asked = false;
             for (;;) {
                 int sig = 0;
@@ -153,6 +168,7 @@ public:
                     _exit(128 + sig);
                 }
                 asked = true;
+                stopping.store(true);
                 job.RequestAbort();
                 std::fputs("zbctl: stopping; upgrades stop at their next block\n", stderr);
             }
@@ -170,13 +186,15 @@ private:
     std::thread thread_;
 };
 
+using Sets = std::vector<std::pair<std::string, std::string>>;
+
 // Checks every --set on a scratch record, so that nothing is refused after a port has been
 // touched.
-bool CheckSets(const Invocation& inv, std::string* error) {
+bool CheckSets(const Sets& sets, std::string* error) {
     zb::DeviceRecord scratch;
     bool security_on = false;
     bool key_given = false;
-    for (const auto& [name, value] : inv.sets) {
+    for (const auto& [name, value] : sets) {
         const zb::RecordField* field = zb::FindRecordField(name);
         if (field == nullptr) {
             std::string names;
@@ -207,6 +225,40 @@ bool CheckSets(const Invocation& inv, std::string* error) {
     if (security_on && !key_given) {
         *error = "--set security=1 needs --set aeskey=<32 hexadecimal digits> as well";
         return false;
+    }
+    return true;
+}
+
+// Each port's --set values with {com} and {n} filled in, every one checked, so that one bad
+// value refuses the command before any port is touched. A value without placeholders is
+// checked once, and refused without naming a port.
+bool ExpandSets(const Invocation& inv, std::map<std::int32_t, Sets>* out, std::string* error) {
+    Sets plain;
+    bool templated = false;
+    for (const auto& [name, value] : inv.sets) {
+        std::string once;
+        if (!ExpandValue(value, 1, 1, &once, error)) {
+            *error = "--set " + Printable(name) + "=" + Printable(value) + ": " + *error;
+            return false;
+        }
+        templated = templated || once != value;
+    }
+    if (!CheckSets(inv.sets, error) && !templated) return false;
+    error->clear();
+    for (std::size_t place = 0; place < inv.given.size(); ++place) {
+        const std::int32_t com = inv.given[place];
+        const auto n = static_cast<std::int32_t>(place + 1);
+        Sets sets;
+        for (const auto& [name, value] : inv.sets) {
+            std::string expanded;
+            (void)ExpandValue(value, com, n, &expanded, error);
+            sets.emplace_back(name, std::move(expanded));
+        }
+        if (!CheckSets(sets, error)) {
+            *error = "COM" + std::to_string(com) + " (n=" + std::to_string(n) + "): " + *error;
+            return false;
+        }
+        (*out)[com] = std::move(sets);
     }
     return true;
 }
@@ -331,12 +383,42 @@ int ListPorts(bool json, bool scan) {
     return kExitOk;
 }
 
+const char* CommandName(Command command) {
+    switch (command) {
+        case Command::Read:
+            return "read";
+        case Command::Apply:
+            return "apply";
+        case Command::Upgrade:
+            return "upgrade";
+        case Command::Export:
+            return "export";
+        case Command::Import:
+            return "import";
+        case Command::Help:
+        case Command::Version:
+        case Command::Ports:
+            break;
+    }
+    return "";
+}
+
 // The ports of one run: their table, the engine that runs their jobs, and each port's
-// result once its part is over.
+// result once its part is over. A run may try the ports that failed again: coms() are the
+// ports of the current try, every port keeps its latest result, and each try of a port
+// adds one report row.
 class PortRun {
 public:
-    explicit PortRun(const std::vector<std::int32_t>& coms) : coms_(coms), job_(reporter_) {
-        for (const std::int32_t com : coms_) zb::AddPort(Row(com), static_cast<std::uint32_t>(com));
+    PortRun(const std::vector<std::int32_t>& coms, Command command, std::string report_path)
+        : all_(coms),
+          coms_(coms),
+          command_(command),
+          report_path_(std::move(report_path)),
+          job_(reporter_) {
+        for (const std::int32_t com : coms_) {
+            zb::AddPort(Row(com), static_cast<std::uint32_t>(com));
+            device_[com] = zb::com_device_path(com);
+        }
     }
 
     const std::vector<std::int32_t>& coms() const { return coms_; }
@@ -346,6 +428,8 @@ public:
     zb::DeviceRecord& Record(std::int32_t com) { return *Row(com).device; }
     std::string LastMessage(std::int32_t com) { return reporter_.LastMessage(com); }
     bool Finished(std::int32_t com) { return reporter_.HasResult(com); }
+    bool Reporting() const { return !report_path_.empty(); }
+    std::atomic<bool>& Stopping() { return stopping_; }
 
     // One job over the ports still marked; none marked, none runs.
     void RunJob(const std::string& firmware_file = "") {
@@ -364,8 +448,22 @@ public:
         return r.selected && r.connected && !r.upgrade_wait && !r.job_failed;
     }
 
-    // Ends the port's part: its link is closed and its result kept. An empty message is the
-    // port's last message in the job.
+    // The port starts afresh, as a port just added: link closed, a new record, marked.
+    void Renew(std::int32_t com) {
+        zb::UnmarkPort(Row(com));
+        zb::AddPort(Row(com), static_cast<std::uint32_t>(com));
+    }
+
+    void SetFirmwareBefore(std::int32_t com, std::string version) {
+        fw_before_[com] = std::move(version);
+    }
+    // The read-back of the written fields, for the port's next Finish.
+    void SetVerified(std::int32_t com, bool ok, std::vector<zb::ReportDiff> diffs) {
+        verified_[com] = {ok, std::move(diffs)};
+    }
+
+    // Ends the port's part: its link is closed, its result kept and its report row made.
+    // An empty message is the port's last message in the job.
     void Finish(std::int32_t com, bool ok, bool settings, std::string message = "",
                 std::string file = "") {
         zb::PortRow& row = Row(com);
@@ -375,11 +473,55 @@ public:
         result.ok = ok;
         result.message = message.empty() ? reporter_.LastMessage(com) : std::move(message);
         result.error = std::string(zb::TextOf(row.device->open_error));
+        // "Open port fail (held by minicom, pid 4242)": what the operator can act on.
+        const std::string_view note = zb::TextOf(row.device->open_note);
+        if (!note.empty() && result.message == "Open port fail")
+            result.message += " (" + std::string(note) + ")";
+        result.holder_pid = row.device->holder_pid;
+        result.holder_name = std::string(zb::TextOf(row.device->holder_name));
         result.settings = settings;
         result.file = std::move(file);
         result.record = *row.device;
+        if (const auto it = verified_.find(com); it != verified_.end()) {
+            result.verified = true;
+            result.verify_ok = it->second.first;
+            result.diffs = std::move(it->second.second);
+            verified_.erase(it);
+        }
+        if (Reporting()) rows_.push_back(RowOf(result));
         reporter_.KeepResult(std::move(result));
     }
+
+    // Ends the current try: a port without a result fails, and the try's rows go to the
+    // report. The ports that failed, in COM order.
+    std::vector<std::int32_t> EndTry() {
+        std::vector<std::int32_t> failed;
+        for (const std::int32_t com : coms_) {
+            if (!Finished(com)) Finish(com, false, false);
+            if (!reporter_.ResultOk(com)) failed.push_back(com);
+        }
+        if (Reporting() && !rows_.empty()) {
+            std::string why;
+            if (!zb::AppendReport(report_path_, rows_, &why)) {
+                std::fprintf(stderr, "zbctl: report not written: %s\n", Printable(why).c_str());
+                report_failed_ = true;
+            }
+            rows_.clear();
+        }
+        return failed;
+    }
+
+    // The next try, over `coms` alone.
+    void Retry(const std::vector<std::int32_t>& coms) {
+        ++attempt_;
+        coms_ = coms;
+        for (const std::int32_t com : coms_) {
+            reporter_.Forget(com);
+            fw_before_.erase(com);
+            Renew(com);
+        }
+    }
+    int Attempt() const { return attempt_; }
 
     // A job that could not start: nothing of it is trusted.
     void Abandon() {
@@ -387,19 +529,54 @@ public:
         for (zb::PortRow& row : table_) zb::UnmarkPort(row);
     }
 
-    // Prints the results in COM order; the exit status.
-    int Report(bool json, bool files) {
+    // Prints the latest result of every port in COM order; the exit status. A report that
+    // could not be written fails the run as well.
+    int Report(bool json, bool files, bool verify) {
         for (const std::int32_t com : coms_)
             if (!Finished(com)) Finish(com, false, false);
-        return reporter_.PrintResults(coms_, json, files) ? kExitOk : kExitFailed;
+        const bool all_ok = reporter_.PrintResults(all_, json, files, verify);
+        return all_ok && !report_failed_ ? kExitOk : kExitFailed;
     }
 
     // From any thread while the job may still run: the results kept so far, and for the
     // other ports their last messages. Touches no record.
-    void PrintSoFar(bool json, bool files) { (void)reporter_.PrintResults(coms_, json, files); }
+    void PrintSoFar(bool json, bool files, bool verify) {
+        (void)reporter_.PrintResults(all_, json, files, verify);
+    }
 
 private:
+    zb::ReportRow RowOf(const PortResult& result) {
+        zb::ReportRow row;
+        row.time = zb::ReportTime(std::chrono::system_clock::now());
+        row.com = result.com;
+        row.device = device_[result.com];
+        row.command = CommandName(command_);
+        row.attempt = attempt_;
+        row.ok = result.ok;
+        row.message = result.error.empty() ? result.message : result.message + ": " + result.error;
+        if (command_ == Command::Upgrade) {
+            row.fw_before = fw_before_[result.com];
+            if (result.settings) row.fw_after = std::string(zb::TextOf(result.record.fw_version));
+        } else if (result.settings && (command_ == Command::Read || command_ == Command::Export)) {
+            row.settings = zb::ReportSettings(result.record);
+        }
+        row.verified = result.verified;
+        row.verify_ok = result.verify_ok;
+        row.diffs = result.diffs;
+        return row;
+    }
+
+    std::vector<std::int32_t> all_;
     std::vector<std::int32_t> coms_;
+    Command command_;
+    std::string report_path_;
+    int attempt_ = 1;
+    std::map<std::int32_t, std::string> device_;
+    std::map<std::int32_t, std::string> fw_before_;
+    std::map<std::int32_t, std::pair<bool, std::vector<zb::ReportDiff>>> verified_;
+    std::vector<zb::ReportRow> rows_;
+    bool report_failed_ = false;
+    std::atomic<bool> stopping_{false};
     zb::PortTable table_;
     CliReporter reporter_;
     zb::JobEngine job_;
@@ -423,23 +600,58 @@ void ReadBeforeChange(PortRun& run) {
         if (!run.ReadOk(com)) run.Finish(com, false, false);
 }
 
-// The apply job over the links the read opened, for the ports still marked.
-void WriteChanges(PortRun& run) {
+// The written fields read back: every port whose apply succeeded is opened afresh (the
+// apply restarted its modem) and read, and fails unless it reports what was written.
+void VerifyChanges(PortRun& run, const std::vector<std::int32_t>& applied) {
+    std::map<std::int32_t, zb::DeviceRecord> sent;
+    std::map<std::int32_t, std::string> message;
+    for (const std::int32_t com : applied) {
+        sent[com] = run.Record(com);
+        message[com] = run.LastMessage(com);
+        zb::UnmarkPort(run.Row(com));
+        zb::MarkPort(run.Row(com));
+    }
     run.RunJob();
-    for (const std::int32_t com : run.coms()) {
-        if (run.Finished(com)) continue;
-        const bool ok = !run.Record(com).job_failed;
-        run.Finish(com, ok, ok);
+    for (const std::int32_t com : applied) {
+        if (!run.ReadOk(com)) {
+            run.SetVerified(com, false, {});
+            run.Finish(com, false, false, "Verify fail; " + run.LastMessage(com));
+            continue;
+        }
+        std::vector<zb::ReportDiff> diffs = zb::WrittenDiffs(sent[com], run.Record(com));
+        const bool same = diffs.empty();
+        for (const zb::ReportDiff& d : diffs)
+            std::fprintf(stderr, "COM%d: Verify fail: %s sent %s, read %s\n", com, d.field.c_str(),
+                         Printable(d.sent).c_str(), Printable(d.read).c_str());
+        run.SetVerified(com, same, std::move(diffs));
+        run.Finish(com, same, true, same ? message[com] : "Verify fail");
     }
 }
 
-void ApplySets(PortRun& run, const Invocation& inv) {
+// The apply job over the links the read opened, for the ports still marked; with `verify`
+// the written fields are read back.
+void WriteChanges(PortRun& run, bool verify) {
+    run.RunJob();
+    std::vector<std::int32_t> applied;
+    for (const std::int32_t com : run.coms()) {
+        if (run.Finished(com)) continue;
+        const bool ok = !run.Record(com).job_failed;
+        if (ok && verify)
+            applied.push_back(com);
+        else
+            run.Finish(com, ok, ok);
+    }
+    if (!applied.empty()) VerifyChanges(run, applied);
+}
+
+void ApplySets(PortRun& run, const std::map<std::int32_t, Sets>& port_sets, bool verify) {
     ReadBeforeChange(run);
     for (const std::int32_t com : run.coms()) {
         if (run.Finished(com)) continue;
+        const Sets& sets = port_sets.at(com);
         zb::DeviceRecord& record = run.Record(com);
         zb::DeviceRecord would_be = record;
-        for (const auto& [name, value] : inv.sets)
+        for (const auto& [name, value] : sets)
             (void)zb::SetRecordField(would_be, *zb::FindRecordField(name), value, nullptr);
         // The configuration dialog's rules, on the record as it would be written.
         if (const auto failure = zb::CheckSettings(zb::BoxesOf(would_be))) {
@@ -449,21 +661,31 @@ void ApplySets(PortRun& run, const Invocation& inv) {
             run.Finish(com, false, true, message);
             continue;
         }
-        for (const auto& [name, value] : inv.sets)
+        for (const auto& [name, value] : sets)
             (void)zb::SetRecordField(record, *zb::FindRecordField(name), value, nullptr);
         record.apply_pending = true;
     }
-    WriteChanges(run);
+    WriteChanges(run, verify);
 }
 
-void ImportSettings(PortRun& run, const zb::ConfigSettings& settings) {
+void ImportSettings(PortRun& run, const zb::ConfigSettings& settings, bool verify) {
     ReadBeforeChange(run);
     // The ports still marked are those read; the settings go to them alone.
     (void)zb::ApplyConfigSettings(run.table(), settings);
-    WriteChanges(run);
+    WriteChanges(run, verify);
 }
 
 void Upgrade(PortRun& run, const std::string& image) {
+    if (run.Reporting()) {
+        // The report wants the version each modem had; the upgrade itself then starts on
+        // freshly opened ports, as without a report.
+        run.RunJob();
+        for (const std::int32_t com : run.coms()) {
+            if (run.ReadOk(com))
+                run.SetFirmwareBefore(com, std::string(zb::TextOf(run.Record(com).fw_version)));
+            run.Renew(com);
+        }
+    }
     for (const std::int32_t com : run.coms()) zb::SetUpgradeMark(run.Row(com), true);
     run.RunJob(image);
     bool all_ok = true;
@@ -518,39 +740,58 @@ void Export(PortRun& run, std::string folder) {
     }
 }
 
-int RunJobs(const Invocation& inv, const zb::ConfigSettings& import) {
+std::string ComList(const std::vector<std::int32_t>& coms) {
+    std::string text;
+    for (const std::int32_t com : coms)
+        text += (text.empty() ? "COM" : " COM") + std::to_string(com);
+    return text;
+}
+
+int RunJobs(const Invocation& inv, const zb::ConfigSettings& import,
+            const std::map<std::int32_t, Sets>& port_sets) {
     RaiseDescriptorLimit();
-    PortRun run(inv.coms);
+    PortRun run(inv.coms, inv.command, inv.report);
     const bool files = inv.command == Command::Export;
-    StopOnSignal stop(run.engine(), [&run, &inv, files] { run.PrintSoFar(inv.json, files); });
+    StopOnSignal stop(run.engine(), run.Stopping(),
+                      [&run, &inv, files] { run.PrintSoFar(inv.json, files, inv.verify); });
+    std::vector<std::int32_t> failed;
     try {
-        switch (inv.command) {
-            case Command::Read:
-                ReadPorts(run);
-                break;
-            case Command::Apply:
-                ApplySets(run, inv);
-                break;
-            case Command::Import:
-                ImportSettings(run, import);
-                break;
-            case Command::Upgrade:
-                Upgrade(run, inv.path);
-                break;
-            case Command::Export:
-                Export(run, inv.path);
-                break;
-            case Command::Help:
-            case Command::Version:
-            case Command::Ports:
-                break;
+        for (;;) {
+            switch (inv.command) {
+                case Command::Read:
+                    ReadPorts(run);
+                    break;
+                case Command::Apply:
+                    ApplySets(run, port_sets, inv.verify);
+                    break;
+                case Command::Import:
+                    ImportSettings(run, import, inv.verify);
+                    break;
+                case Command::Upgrade:
+                    Upgrade(run, inv.path);
+                    break;
+                case Command::Export:
+                    Export(run, inv.path);
+                    break;
+                case Command::Help:
+                case Command::Version:
+                case Command::Ports:
+                    break;
+            }
+            failed = run.EndTry();
+            if (failed.empty() || run.Attempt() > inv.retries || run.Stopping().load()) break;
+            std::fprintf(stderr, "zbctl: try %d of %d: %s\n", run.Attempt() + 1, inv.retries + 1,
+                         ComList(failed).c_str());
+            run.Retry(failed);
         }
     } catch (const std::system_error& e) {
         std::fprintf(stderr, "zbctl: %s (code = %d)\n", e.what(), e.code().value());
         run.Abandon();
         return kExitFailed;
     }
-    return run.Report(inv.json, files);
+    const int status = run.Report(inv.json, files, inv.verify);
+    if (!failed.empty()) std::fprintf(stderr, "still failing: %s\n", ComList(failed).c_str());
+    return status;
 }
 
 }  // namespace
@@ -580,7 +821,11 @@ int main(int argc, char** argv) {
     if (inv.no_pauses) zb::SetPauseScale(0);
     if (inv.command == Command::Ports) return ListPorts(inv.json, inv.scan);
 
-    if (!CheckSets(inv, &error)) return InputError(error);
+    std::map<std::int32_t, Sets> port_sets;
+    if (inv.command == Command::Apply && !ExpandSets(inv, &port_sets, &error))
+        return InputError(error);
+    if (!inv.report.empty() && !zb::CheckReportFile(inv.report, &error))
+        return InputError("--report " + Printable(error));
     zb::ConfigSettings import;
     if (inv.command == Command::Upgrade || inv.command == Command::Import) {
         if (!CheckReadableFile(inv.path, &error)) return InputError(error);
@@ -600,5 +845,5 @@ int main(int argc, char** argv) {
             return InputError(inv.path + ": " + std::strerror(errno));
     }
     if (!CheckPorts(inv.coms, &error)) return InputError(error);
-    return RunJobs(inv, import);
+    return RunJobs(inv, import, port_sets);
 }

@@ -1,4 +1,5 @@
 // The --fault syntax: KIND[:WHERE][:ARG], WHERE being COMn or "all".
+#include <algorithm>
 #include <cctype>
 #include <string>
 #include <vector>
@@ -8,7 +9,7 @@
 namespace zbsim {
 namespace {
 
-enum class Arg { None, Required, Optional, Code };
+enum class Arg { None, Required, Optional, Code, CodeAndCount };
 
 struct KindInfo {
     const char* name;
@@ -54,6 +55,10 @@ constexpr KindInfo kKinds[] = {
     {"sync-junk", FaultKind::SyncJunk, Arg::Optional, 100, 1, 600000,
      "while its loader waits for a transfer, sends the byte\n"
      "0x78 every MS milliseconds (default 100) instead of 'C'"},
+    {"keep-old", FaultKind::KeepOld, Arg::CodeAndCount, 0, 1, 1000000,
+     "answers writes (of command CODE only, when given) with\n"
+     "success but keeps the old value; with N, only the first\n"
+     "N such writes"},
 };
 
 std::vector<std::string> split(const std::string& text, char sep) {
@@ -123,7 +128,9 @@ bool parse_fault(const std::string& text, int* com, Fault* fault, std::string* e
         }
     }
     const std::size_t args = fields.size() - next;
-    const std::size_t max_args = info->arg == Arg::None ? 0 : 1;
+    const std::size_t max_args = info->arg == Arg::None           ? 0
+                                 : info->arg == Arg::CodeAndCount ? 2
+                                                                  : 1;
     if (args > max_args) {
         *error = "fault \"" + text + "\": unexpected \"" + fields[next + max_args] + "\"";
         return false;
@@ -136,16 +143,40 @@ bool parse_fault(const std::string& text, int* com, Fault* fault, std::string* e
     Fault f;
     f.kind = info->kind;
     if (info->kind == FaultKind::LoaderAnswer) f.count = info->fallback;
-    if (info->arg == Arg::Code) {
-        std::string code = fields[next];
+    const auto parse_code = [&](const std::string& field) {
+        std::string code = field;
         for (char& c : code) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         if (code.size() != 2 ||
             !(std::isupper(static_cast<unsigned char>(code[0])) || code[0] == '@') ||
             !std::isupper(static_cast<unsigned char>(code[1]))) {
-            *error = "fault \"" + text + "\": \"" + fields[next] + "\" is not a command code";
+            *error = "fault \"" + text + "\": \"" + field + "\" is not a command code";
             return false;
         }
         f.code = code;
+        return true;
+    };
+    if (info->arg == Arg::Code) {
+        if (!parse_code(fields[next])) return false;
+    } else if (info->arg == Arg::CodeAndCount) {
+        // [CODE][:N]: a field of digits is the count, anything else the code.
+        for (std::size_t i = next; i < fields.size(); ++i) {
+            const std::string& field = fields[i];
+            const bool digits =
+                !field.empty() && std::all_of(field.begin(), field.end(),
+                                              [](char c) { return c >= '0' && c <= '9'; });
+            if (digits && i + 1 == fields.size()) {
+                if (!parse_decimal(field, info->max, &f.count) || f.count < info->min) {
+                    *error = "fault \"" + text + "\": \"" + field + "\" is not a number from " +
+                             std::to_string(info->min) + " to " + std::to_string(info->max);
+                    return false;
+                }
+            } else if (digits || i != next) {
+                *error = "fault \"" + text + "\": unexpected \"" + field + "\"";
+                return false;
+            } else if (!parse_code(field)) {
+                return false;
+            }
+        }
     } else if (info->arg == Arg::Required || info->arg == Arg::Optional) {
         int value = info->fallback;
         if (args == 1 && (!parse_decimal(fields[next], info->max, &value) || value < info->min)) {
@@ -183,9 +214,16 @@ std::string fault_help() {
             case Arg::Code:
                 usage += ":CODE";
                 break;
+            case Arg::CodeAndCount:
+                usage += "[:CODE][:N]";
+                break;
         }
         constexpr std::size_t kColumn = 26;
-        if (usage.size() < kColumn) usage.append(kColumn - usage.size(), ' ');
+        // A usage too wide for the column puts its description on the next line.
+        if (usage.size() >= kColumn)
+            usage += "\n" + std::string(kColumn, ' ');
+        else
+            usage.append(kColumn - usage.size(), ' ');
         for (char c : std::string(k.help)) {
             usage += c;
             if (c == '\n') usage.append(kColumn, ' ');

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "protocol/xmodem.h"
 #include "sim/image.h"
@@ -471,6 +472,20 @@ Modem::After Modem::execute(const std::string& line, Reply* reply) {
         return After::Nothing;
     for (const auto& f : faults_)
         if (f.fault.kind == FaultKind::Refuse && f.fault.code == reply->code) return After::Nothing;
+    // A modem that says it took a write but did not: the settings are put back afterwards.
+    ActiveFault* keep_old = nullptr;
+    if (cls == kS) {
+        for (auto& f : faults_) {
+            if (f.fault.kind != FaultKind::KeepOld ||
+                (!f.fault.code.empty() && f.fault.code != reply->code) ||
+                (f.fault.count > 0 && f.seen >= static_cast<std::uint64_t>(f.fault.count)))
+                continue;
+            keep_old = &f;
+            break;
+        }
+    }
+    const std::optional<ModemSettings> before =
+        keep_old != nullptr ? std::optional<ModemSettings>(settings_) : std::nullopt;
 
     // Commands 0..8 carry '1' before their data, and ';' between the two.
     std::string rest = line.substr(8);
@@ -598,6 +613,10 @@ Modem::After Modem::execute(const std::string& line, Reply* reply) {
         ok = true;
     }
     reply->status = ok ? '0' : '1';
+    if (keep_old != nullptr && ok) {
+        settings_ = *before;
+        ++keep_old->seen;
+    }
     return after;
 }
 

@@ -63,7 +63,7 @@ private:
     };
     struct ActiveFault {
         Fault fault;
-        std::uint64_t seen = 0;  // StopAfter: commands since it was added
+        std::uint64_t seen = 0;  // StopAfter: commands since it was added; KeepOld: writes kept
         bool fired = false;      // NakBlock: only once
     };
     struct TxByte {

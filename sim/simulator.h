@@ -28,13 +28,15 @@ enum class FaultKind {
     MuteBlock,     // does not answer block `count`
     NakAll,        // answers every block with NAK, for ever
     SyncJunk,      // the loader sends junk every `ms` milliseconds instead of its 'C' beacons
+    KeepOld,       // answers writes (of `code` only, when set) with success but keeps the old
+                   // value; with `count`, only the first `count` such writes
 };
 
 struct Fault {
     FaultKind kind = FaultKind::Silent;
     int count = 0;     // commands, bytes or the block number, as the kind says
     int ms = 0;        // Gap, SyncJunk
-    std::string code;  // Refuse
+    std::string code;  // Refuse, KeepOld
 
     // The faults by what their numbers mean, for code that builds them.
     static Fault Of(FaultKind kind) {

@@ -15,9 +15,10 @@ struct PortHolder {
     std::string name;  // the process's command name, as /proc/<pid>/comm gives it
 };
 
-// A process other than this one with `device` (a path; links are followed) open, the one
-// with the lowest pid when there are several. Nothing when the device does not exist, is
-// not a character device, or no visible process has it open.
+// The process that holds `device` (a path; links are followed), other than this one: the
+// owner of a flock on it when there is one, else a process with it open (the lowest pid when
+// there are several). Nothing when the device does not exist, is not a character device, or
+// no visible process has it.
 std::optional<PortHolder> FindPortHolder(const std::string& device);
 
 // The command name of a process, or "" when it is gone or not visible.

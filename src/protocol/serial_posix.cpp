@@ -84,10 +84,12 @@ std::vector<const Link*>& held_links = *new std::vector<const Link*>;
 // workers opening at once would spin for it; they wait here instead.
 std::mutex lock_files_mutex;
 
-bool held_here(dev_t device) {
+// Whether a link of this process other than `self` has the device open.
+bool held_here(dev_t device, const Link* self = nullptr) {
     const std::lock_guard lock(held_mutex);
-    return std::any_of(held_links.begin(), held_links.end(),
-                       [device](const Link* held) { return held->device == device; });
+    return std::any_of(held_links.begin(), held_links.end(), [device, self](const Link* held) {
+        return held != self && held->device == device;
+    });
 }
 
 std::string pid_line(pid_t pid) {
@@ -128,8 +130,15 @@ int release(Link& link) {
     return err;
 }
 
+void forget(const Link* link) {
+    const std::lock_guard lock(held_mutex);
+    const auto it = std::find(held_links.begin(), held_links.end(), link);
+    if (it != held_links.end()) held_links.erase(it);
+}
+
 struct LinkRelease {
     void operator()(Link* link) const {
+        forget(link);
         release(*link);
         delete link;
     }
@@ -157,10 +166,17 @@ std::string permission_text(const std::string& path) {
     return text + " (join the group with id " + std::to_string(st.st_gid) + ")";
 }
 
-// A port another process holds. The reason names that process when it can be found: the
-// live owner of its lock file (lock_pid), else one that has the device open.
-std::int32_t fail_in_use(const std::string& path, const std::string& how, int err,
+// A port held by someone else: another link of this process (`self` is the failing link,
+// when it is registered already), or another process. The reason names that process when it
+// can be found: the live owner of its lock file (lock_pid), else one with the device open.
+std::int32_t fail_in_use(const std::string& path, const Link* self, const std::string& how, int err,
                          pid_t lock_pid = 0) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && held_here(st.st_rdev, self)) {
+        last_note = "already open in this program";
+        return fail(ST_NO_PORT,
+                    path + " is already open in this program (through another COM number?)", 0);
+    }
     std::optional<PortHolder> holder;
     if (lock_pid > 0) {
         std::string name = ProcessName(static_cast<std::int32_t>(lock_pid));
@@ -243,8 +259,8 @@ bool take_lock_file(Link& link) {
         if (fd < 0) {
             const int err = errno;
             if (err == ENOENT) continue;
-            fail_in_use(link.path, "lock file " + file + ", unreadable: " + std::strerror(err),
-                        err);
+            fail_in_use(link.path, &link,
+                        "lock file " + file + ", unreadable: " + std::strerror(err), err);
             return false;
         }
         char text[64];
@@ -252,7 +268,7 @@ bool take_lock_file(Link& link) {
         ::close(fd);
         const pid_t pid = got > 0 ? lock_file_pid(text, static_cast<std::size_t>(got)) : 0;
         if (pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM)) {
-            fail_in_use(link.path, "lock file " + file, 0, pid);
+            fail_in_use(link.path, &link, "lock file " + file, 0, pid);
             return false;
         }
         // Stale: its process is gone or it names none.
@@ -263,7 +279,7 @@ bool take_lock_file(Link& link) {
             return false;
         }
     }
-    fail_in_use(link.path, "lock file " + file, 0);
+    fail_in_use(link.path, &link, "lock file " + file, 0);
     return false;
 }
 
@@ -387,12 +403,18 @@ std::int32_t com_open(std::int32_t n, ComHandle* out) {
     link->fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (link->fd < 0) {
         const int err = errno;
-        if (err == EBUSY) return fail_in_use(path, "exclusive mode set", err);
+        if (err == EBUSY) return fail_in_use(path, nullptr, "exclusive mode set", err);
         if (err == EACCES) return fail(ST_NO_PORT, permission_text(path), err);
         return fail(ST_NO_PORT, with_errno(path, err), err);
     }
     const int fd = link->fd;
     if (::fstat(fd, &st) == 0) link->device = st.st_rdev;
+    // Known before any claim is taken, so that another link of this process that meets a
+    // claim of this one is told so, not that another program holds the port.
+    {
+        const std::lock_guard lock(held_mutex);
+        held_links.push_back(link.get());
+    }
 
     // Root opens a port in exclusive mode anyway; its holder still expects to be alone.
     int exclusive = 0;
@@ -401,11 +423,11 @@ std::int32_t com_open(std::int32_t n, ComHandle* out) {
         if (err == ENOTTY) return fail(ST_NO_PORT, path + " is not a serial port", err);
         if (err != EINVAL) return fail(ST_NO_PORT, with_errno(path, err), err);
     } else if (exclusive != 0) {
-        return fail_in_use(path, "exclusive mode set", 0);
+        return fail_in_use(path, link.get(), "exclusive mode set", 0);
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
-        if (err == EWOULDBLOCK) return fail_in_use(path, "it holds a flock", 0);
+        if (err == EWOULDBLOCK) return fail_in_use(path, link.get(), "it holds a flock", 0);
         return fail(ST_NO_PORT, with_errno(path, err), err);
     }
     if (!take_lock_file(*link)) return ST_NO_PORT;
@@ -416,10 +438,6 @@ std::int32_t com_open(std::int32_t n, ComHandle* out) {
     }
     link->set_exclusive = true;
 
-    {
-        const std::lock_guard lock(held_mutex);
-        held_links.push_back(link.get());
-    }
     *out = ComHandle::from_native(reinterpret_cast<std::intptr_t>(link.release()));
     last_error.clear();
     last_errno = 0;
@@ -555,11 +573,7 @@ std::int32_t com_write(ComHandle handle, const std::uint8_t* buf, std::uint32_t 
 std::int32_t com_close(ComHandle handle) {
     if (handle.is_null()) return fail(ST_IO, "no link", 0);
     Link* link = link_of(handle);
-    {
-        const std::lock_guard lock(held_mutex);
-        const auto it = std::find(held_links.begin(), held_links.end(), link);
-        if (it != held_links.end()) held_links.erase(it);
-    }
+    forget(link);
     const std::string path = link->path;
     const int err = release(*link);
     delete link;

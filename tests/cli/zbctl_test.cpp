@@ -16,6 +16,7 @@
 #include "version.h"
 
 #include "cli/cli_output.h"
+#include "holding_process.h"
 #include "jobs/steps.h"
 #include "modem_bank.h"
 #include "scratch_dir.h"
@@ -134,11 +135,11 @@ TEST_F(Zbctl, ReadPrintsOneJsonObjectPerPortInComOrder) {
         "  {\"com\": 3, \"ok\": true, \"message\": \"Get device's settings\", \"connected\": true, "
         "\"upgrade_wait\": false, \"settings\": " +
         DefaultSettingsJson(3) +
-        ", \"error\": \"\"},\n"
+        ", \"holder\": null, \"error\": \"\"},\n"
         "  {\"com\": 4, \"ok\": true, \"message\": \"Get device's settings\", \"connected\": true, "
         "\"upgrade_wait\": false, \"settings\": " +
         DefaultSettingsJson(4) +
-        ", \"error\": \"\"}\n"
+        ", \"holder\": null, \"error\": \"\"}\n"
         "]\n";
     EXPECT_EQ(r.out, expected);
     EXPECT_NE(r.err.find("COM3: Inital serial port\n"), std::string::npos);
@@ -205,6 +206,13 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
         {{"read", "COMx"}, "is not a port"},
         {{"read", "COM1025"}, "is not a port"},
         {{"read", "COM3", "3"}, "named twice"},
+        {{"apply", "--set", "lnodeid={com+97}", "COM3"},
+         "COM3 (n=1): --set lnodeid=100: lnodeid must be 0 to 99"},
+        {{"apply", "--set", "devname=L{com+x}", "COM3"}, "\"{com+x}\" is not a placeholder"},
+        {{"read", "--verify", "COM3"}, "--verify belongs to the apply and import"},
+        {{"read", "--retry", "101", "COM3"}, "--retry takes a number from 0 to 100"},
+        {{"read", "--report", dir_ + "/refused.txt", "COM3"}, "not a report of this program"},
+        {{"read", "--report", dir_ + "/none/r.csv", "COM3"}, "none: No such file"},
         {{"read", "COM9"}, "COM9: /nonexistent/tty9 does not exist"},
         {{"read", "COM7"}, "COM7: " + dir_ + "/com7 is not a link to a device"},
         {{"read", "COM8"}, "COM8: " + dir_ + "/refused.txt is not a serial port"},
@@ -239,14 +247,28 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
 }
 
 TEST_F(Zbctl, APortThatCannotBeOpenedSaysWhy) {
-    zbsim::Simulator& sim = StartModems(1, 3);
+    zbsim::Simulator& sim = StartModems(2, 3);
     // Two numbers for one device: the job's own worker on the other number holds it.
-    fs::create_symlink(sim.device_path(3), dir_ + "/com4");
-    const Result r = Run({"--json", "--no-pauses", "read", "COM3", "COM4"});
+    fs::create_symlink(sim.device_path(3), dir_ + "/com5");
+    // COM4 is held by another program.
+    zbtest::HoldingProcess holder(sim.device_path(4), "zbholder");
+    ASSERT_GT(holder.pid(), 0);
+    const std::string pid = std::to_string(holder.pid());
+    const Result r = Run({"--json", "--no-pauses", "read", "COM3", "COM4", "COM5"});
     EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find("{\"com\": 4, \"ok\": false, \"message\": \"Open port fail (held by "
+                         "zbholder, pid " +
+                         pid + ")\""),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"holder\": {\"pid\": " + pid + ", \"name\": \"zbholder\"}"),
+              std::string::npos)
+        << r.out;
     const bool three_opened = r.out.find("{\"com\": 3, \"ok\": true,") != std::string::npos;
-    const std::string loser = three_opened ? "4" : "3";
-    EXPECT_NE(r.out.find("{\"com\": " + loser + ", \"ok\": false, \"message\": \"Open port fail\""),
+    const std::string loser = three_opened ? "5" : "3";
+    EXPECT_NE(r.out.find("{\"com\": " + loser +
+                         ", \"ok\": false, \"message\": \"Open port fail (already open in this "
+                         "program)\""),
               std::string::npos)
         << r.out;
     const std::regex held("(in use|already open)");
@@ -345,7 +367,7 @@ TEST_F(Zbctl, PortsListsThePortMapAndUpgradeLoadsAnImage) {
     EXPECT_NE(failed.out.find("\"message\": \"Request upgrade fail\""), std::string::npos);
     EXPECT_NE(failed.out.find("\"ok\": true, \"message\": \"Upgrade successfully\", "
                               "\"connected\": true, \"upgrade_wait\": false, \"settings\": null, "
-                              "\"error\": \"\"}"),
+                              "\"holder\": null, \"error\": \"\"}"),
               std::string::npos)
         << failed.out;
 }
@@ -423,6 +445,126 @@ TEST_F(Zbctl, ApplyRefusedByTheConfigurationRulesWritesNothing) {
     EXPECT_EQ(sim.snapshot(4).restarts, 1u);
 }
 
+TEST_F(Zbctl, PerModemValuesAreExpandedAndCheckedForEveryPort) {
+    zbsim::Simulator& sim = StartModems(3, 3);
+    // {n} follows the order the ports are given in.
+    const Result r =
+        Run({"--no-pauses", "apply", "--set", "devname=LINE-{com}{name}", "--set", "lnodeid={n+10}",
+             "--set", "rnodeid={com-3}", "--set", "devtype=1", "COM5", "COM3", "COM4"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const auto& [com, n] : {std::pair{5, 1}, std::pair{3, 2}, std::pair{4, 3}}) {
+        const zbsim::ModemSettings m = sim.snapshot(com).settings;
+        EXPECT_EQ(m.devname, "LINE-" + std::to_string(com) + "{name}");
+        EXPECT_EQ(m.lnodeid, n + 10);
+        EXPECT_EQ(m.rnodeid, com - 3);
+    }
+    // COM3 is the second port: its 98 + 2 is out of range, and no modem is touched.
+    const std::uint64_t before = sim.snapshot(5).commands;
+    const Result refused =
+        Run({"apply", "--set", "lnodeid={n+98}", "--set", "devtype=1", "COM5", "COM3"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("COM3 (n=2): --set lnodeid=100: lnodeid must be 0 to 99"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_EQ(sim.snapshot(5).commands, before);
+}
+
+TEST_F(Zbctl, VerifyReadsBackAndFailsAModemThatKeptItsOldValue) {
+    zbsim::Simulator& sim = StartModems(2, 3);
+    zbsim::Fault keep = zbsim::Fault::Refusing("ZC");
+    keep.kind = zbsim::FaultKind::KeepOld;
+    sim.add_fault(4, keep);
+    const Result r = Run({"--json", "--no-pauses", "apply", "--verify", "--set", "channel=5",
+                          "--set", "panid=0x0BEE", "COM3", "COM4"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find("\"com\": 3, \"ok\": true, \"message\": \"Apply device's settings\""),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"verify\": {\"ok\": true, \"diffs\": []}"), std::string::npos);
+    EXPECT_NE(r.out.find("\"com\": 4, \"ok\": false, \"message\": \"Verify fail\""),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"verify\": {\"ok\": false, \"diffs\": [{\"field\": \"channel\", "
+                         "\"sent\": \"5\", \"read\": \"0\"}]}"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.err.find("COM4: Verify fail: channel sent 5, read 0\n"), std::string::npos);
+    EXPECT_NE(r.err.find("still failing: COM4\n"), std::string::npos) << r.err;
+
+    const Result table = Run({"--no-pauses", "apply", "--verify", "--set", "channel=5", "COM4"});
+    EXPECT_EQ(table.status, 1);
+    EXPECT_NE(table.out.find("COM4  FAILED  Verify fail: channel sent 5, read 0"),
+              std::string::npos)
+        << table.out;
+}
+
+TEST_F(Zbctl, RetriesAndReportsAppendOneRowPerPortAndTry) {
+    zbsim::Simulator& sim = StartModems(2, 3);
+    const zbsim::ModemSettings fresh = sim.snapshot(4).settings;
+    zbsim::Fault keep_once = zbsim::Fault::Refusing("ZC");
+    keep_once.kind = zbsim::FaultKind::KeepOld;
+    keep_once.count = 1;  // the first channel write is lost, the second one sticks
+    zbsim::ModemSettings odd = sim.snapshot(3).settings;
+    odd.devname = "=1+2,\"x\"";
+    sim.set_settings(3, odd);
+    for (const std::string name : {"r.csv", "r.json"}) {
+        const std::string report = dir_ + "/" + name;
+        sim.set_settings(4, fresh);
+        sim.clear_faults(4);
+        sim.add_fault(4, keep_once);
+        const Result first = Run({"--no-pauses", "--report", report, "--retry", "2", "apply",
+                                  "--verify", "--set", "channel=5", "COM3", "COM4"});
+        EXPECT_EQ(first.status, 0) << first.err;
+        EXPECT_NE(first.err.find("zbctl: try 2 of 3: COM4\n"), std::string::npos) << first.err;
+        EXPECT_EQ(first.err.find("try 3"), std::string::npos) << first.err;
+        const Result second = Run({"--no-pauses", "--report", report, "read", "COM3"});
+        EXPECT_EQ(second.status, 0) << second.err;
+
+        const std::string text = ReadAll(report);
+        const std::string three = sim.device_path(3);
+        const std::string four = sim.device_path(4);
+        const std::string stamp =
+            "20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-6][0-9]Z";
+        if (name == "r.csv") {
+            const std::string empty21(21, ',');
+            EXPECT_TRUE(std::regex_match(
+                text, std::regex("time,com,device,command,try,result,message,fw_before,fw_after,"
+                                 "fw_type,[a-z_,]+,devname,verify\n" +
+                                 stamp + ",COM3," + three +
+                                 ",apply,1,ok,Apply device's settings,,," + empty21 + "ok\n" +
+                                 stamp + ",COM4," + four + ",apply,1,failed,Verify fail,,," +
+                                 empty21 + "\"channel: sent 5, read 0\"\n" + stamp + ",COM4," +
+                                 four + ",apply,2,ok,Apply device's settings,,," + empty21 +
+                                 "ok\n" + stamp + ",COM3," + three +
+                                 ",read,1,ok,Get device's settings,,,257,16,.*,SIM 1.0.0,"
+                                 "\"'=1\\+2,\"\"x\"\"\",\n")))
+                << text;
+        } else {
+            EXPECT_EQ(text.rfind("[\n  {\"time\": \"", 0), 0u) << text;
+            EXPECT_TRUE(std::regex_search(text, std::regex("\"com\": 4, \"device\": \"" + four +
+                                                           "\", \"command\": \"apply\", \"try\": "
+                                                           "2, \"result\": \"ok\"")))
+                << text;
+            EXPECT_NE(text.find("\"settings\": null, \"verify\": {\"ok\": false, \"diffs\": "
+                                "[{\"field\": \"channel\", \"sent\": \"5\", \"read\": \"0\"}]}},\n"
+                                "  {"),
+                      std::string::npos)
+                << text;
+            EXPECT_NE(text.find("\"devname\": \"=1+2,\\\"x\\\"\"}, \"verify\": null}\n]\n"),
+                      std::string::npos)
+                << text;
+            std::size_t objects = 0;
+            for (std::size_t at = 0; (at = text.find("{\"time\"", at)) != std::string::npos; ++at)
+                ++objects;
+            EXPECT_EQ(objects, 4u);
+        }
+    }
+    // Every report was replaced in one step: no temporary file is left beside it.
+    for (const auto& entry : fs::directory_iterator(dir_))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp."), std::string::npos)
+            << entry.path();
+}
+
 TEST(ZbctlJson, StringsAreEscaped) {
     EXPECT_EQ(zbctl::JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
     EXPECT_EQ(zbctl::JsonString(std::string("\n\t\x01\x7f\xe9", 5)),
@@ -446,7 +588,8 @@ TEST(ZbctlJson, StringsAreEscaped) {
     EXPECT_NE(table.find("COM4  FAILED  Open port fail: /dev/ttyUSB0 is in use by another program"),
               std::string::npos)
         << table;
-    EXPECT_NE(zbctl::RenderJson({held}).find("\"settings\": null, \"error\": \"/dev/ttyUSB0 is "
+    EXPECT_NE(zbctl::RenderJson({held}).find("\"settings\": null, \"holder\": null, \"error\": "
+                                             "\"/dev/ttyUSB0 is "
                                              "in use by another program\"}"),
               std::string::npos);
 }

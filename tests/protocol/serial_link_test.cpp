@@ -1,9 +1,7 @@
 #include "protocol/serial_link.h"
 
 #include <grp.h>
-#include <signal.h>
 #include <sys/file.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -15,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "holding_process.h"
 #include "protocol/command_frame.h"
 #include "protocol/line_settings.h"
 #include "protocol/port_holder.h"
@@ -330,31 +329,15 @@ TEST_F(HeldPort, EachHolderIsRefusedWithItsReason) {
 }
 
 TEST_F(HeldPort, AHolderProcessIsNamed) {
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        // Only async-signal-safe calls between fork and _exit.
-        const int fd = ::open(peer.path().c_str(), O_RDWR | O_NOCTTY);
-        if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) ::_exit(1);
-        ::prctl(PR_SET_NAME, "zbholder");
-        (void)!::write(ready[1], "r", 1);
-        for (;;) ::pause();
-    }
-    ASSERT_GT(child, 0);
-    ::close(ready[1]);
-    char byte = 0;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-    ::close(ready[0]);
-
-    const std::string pid = std::to_string(child);
+    zbtest::HoldingProcess holder(peer.path(), "zbholder");
+    ASSERT_GT(holder.pid(), 0);
+    const std::string pid = std::to_string(holder.pid());
     expect_refused(peer.path() + " is in use by zbholder, pid " + pid + " (it holds a flock)");
     EXPECT_EQ(com_last_open_note(), "held by zbholder, pid " + pid);
     EXPECT_EQ(com_last_holder().name, "zbholder");
-    EXPECT_EQ(com_last_holder().pid, child);
+    EXPECT_EQ(com_last_holder().pid, holder.pid());
 
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
+    holder.Stop();
     ComHandle link;
     ASSERT_EQ(com_open(7, &link), ST_OK);
     EXPECT_EQ(com_last_open_note(), "");

@@ -39,6 +39,21 @@ TEST_F(SimTest, RefusedCommandIsNotCarriedOut) {
     EXPECT_EQ(client->ask("?GZC0000"), "!GZC0000011");
 }
 
+TEST_F(SimTest, KeepOldAnswersSuccessButChangesNothing) {
+    sim->add_fault(1, Fault::Counted(FaultKind::KeepOld, 1));
+    sim->add_fault(1, Fault::Refusing("ZO"));  // a refused write is not one that was kept
+    auto keep_zc = Fault::Refusing("ZC");
+    keep_zc.kind = FaultKind::KeepOld;
+    sim->add_fault(1, keep_zc);
+    EXPECT_EQ(client->ask("?SZO00001"), "!SZO10000");
+    EXPECT_EQ(client->ask("?SZP00001234"), "!SZP00000");
+    EXPECT_EQ(client->ask("?SZP00001234"), "!SZP00000");
+    EXPECT_EQ(client->ask("?SZC000020"), "!SZC00000");
+    const zbsim::ModemSettings s = sim->snapshot(1).settings;
+    EXPECT_EQ(s.panid, 0x1234);  // the counted fault kept only the first write
+    EXPECT_EQ(s.channel, 11);
+}
+
 TEST_F(SimTest, MalformedReplyFaults) {
     sim->add_fault(1, Fault::Counted(FaultKind::Noise, 2));
     EXPECT_EQ(client->ask("?GZC0000"), "xx!GZC0000011");
@@ -197,14 +212,35 @@ INSTANTIATE_TEST_SUITE_P(
                       Parsed{"mute-block:all:7", 0, FaultKind::MuteBlock, 7, 0, ""},
                       Parsed{"nak-all:COM2", 2, FaultKind::NakAll, 0, 0, ""},
                       Parsed{"sync-junk", 0, FaultKind::SyncJunk, 0, 100, ""},
-                      Parsed{"sync-junk:COM4:20", 4, FaultKind::SyncJunk, 0, 20, ""}));
+                      Parsed{"sync-junk:COM4:20", 4, FaultKind::SyncJunk, 0, 20, ""},
+                      Parsed{"keep-old", 0, FaultKind::KeepOld, 0, 0, ""},
+                      Parsed{"keep-old:COM4:zc", 4, FaultKind::KeepOld, 0, 0, "ZC"},
+                      Parsed{"keep-old:COM4:ZC:2", 4, FaultKind::KeepOld, 2, 0, "ZC"},
+                      Parsed{"keep-old:3", 0, FaultKind::KeepOld, 3, 0, ""}));
 
 TEST(ParseFaultErrors, AreRefusedWithAReason) {
-    for (const char* text :
-         {"", "explode:COM3", "silent:COM3:1", "stop-after:COM3", "stop-after:COM3:x",
-          "refuse:COM3", "refuse:COM3:ZPX", "refuse:COM3:Z1", "noise:COM0", "noise:COMx:2",
-          "noise:0", "gap:COM1:-5", "nak-block:COM1:0", "can-block", "mute-block:COM1:5:6",
-          "nak-all:3", "sync-junk:0"}) {
+    for (const char* text : {"",
+                             "explode:COM3",
+                             "silent:COM3:1",
+                             "stop-after:COM3",
+                             "stop-after:COM3:x",
+                             "refuse:COM3",
+                             "refuse:COM3:ZPX",
+                             "refuse:COM3:Z1",
+                             "noise:COM0",
+                             "noise:COMx:2",
+                             "noise:0",
+                             "gap:COM1:-5",
+                             "nak-block:COM1:0",
+                             "can-block",
+                             "mute-block:COM1:5:6",
+                             "nak-all:3",
+                             "sync-junk:0",
+                             "keep-old:0",
+                             "keep-old:ZC:ZP",
+                             "keep-old:2:ZC",
+                             "keep-old:Z1",
+                             "keep-old:ZC:1:2"}) {
         int com = 99;
         Fault f;
         std::string error;
@@ -218,7 +254,7 @@ TEST(FaultHelp, NamesEveryKind) {
     const std::string help = zbsim::fault_help();
     for (const char* kind :
          {"silent", "stop-after", "refuse", "noise", "long-line", "no-bang", "gap", "loader",
-          "loader-ds", "nak-block", "can-block", "mute-block", "nak-all", "sync-junk"})
+          "loader-ds", "nak-block", "can-block", "mute-block", "nak-all", "sync-junk", "keep-old"})
         EXPECT_NE(help.find(std::string("  ") + kind + "[:WHERE]"), std::string::npos) << kind;
 }
 

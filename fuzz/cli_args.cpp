@@ -38,6 +38,8 @@ const char* CommandWord(zbctl::Command c) {
     switch (c) {
         case zbctl::Command::Help:
             return "help";
+        case zbctl::Command::Version:
+            return "--version";
         case zbctl::Command::Ports:
             return "ports";
         case zbctl::Command::Read:
@@ -65,6 +67,9 @@ std::vector<std::string> Render(const zbctl::Invocation& inv) {
     if (!inv.ports_dir.empty()) args.push_back("--ports-dir=" + inv.ports_dir);
     if (inv.json) args.emplace_back("--json");
     if (inv.no_pauses) args.emplace_back("--no-pauses");
+    if (inv.verify) args.emplace_back("--verify");
+    if (!inv.report.empty()) args.push_back("--report=" + inv.report);
+    if (inv.retries != 0) args.push_back("--retry=" + std::to_string(inv.retries));
     args.emplace_back(CommandWord(inv.command));
     for (const auto& [field, value] : inv.sets) args.push_back("--set=" + field + "=" + value);
     if (TakesPath(inv.command)) args.push_back(inv.path);
@@ -74,7 +79,8 @@ std::vector<std::string> Render(const zbctl::Invocation& inv) {
 
 bool Same(const zbctl::Invocation& a, const zbctl::Invocation& b) {
     return a.command == b.command && a.ports_dir == b.ports_dir && a.json == b.json &&
-           a.no_pauses == b.no_pauses && a.sets == b.sets && a.path == b.path && a.coms == b.coms;
+           a.no_pauses == b.no_pauses && a.sets == b.sets && a.path == b.path && a.coms == b.coms &&
+           a.verify == b.verify && a.report == b.report && a.retries == b.retries;
 }
 
 }  // namespace
@@ -97,10 +103,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (error.empty()) Fail("ParseArgs refused without saying why");
         return 0;
     }
-    // --help ends the parsing wherever it stands; nothing else of the line matters then.
-    if (inv.command == zbctl::Command::Help) return 0;
+    // --help and --version end the parsing wherever they stand; nothing else of the line
+    // matters then.
+    if (inv.command == zbctl::Command::Help || inv.command == zbctl::Command::Version) return 0;
     const bool needs_ports = inv.command != zbctl::Command::Ports;
     if (needs_ports == inv.coms.empty()) Fail("a command has ports it does not take, or none");
+    if (inv.given.size() != inv.coms.size()) Fail("the ports as given and as sorted differ");
+    if (inv.retries < 0 || inv.retries > 100) Fail("--retry outside 0..100");
     for (std::size_t i = 0; i < inv.coms.size(); ++i) {
         if (inv.coms[i] < 1 || inv.coms[i] > 1024) Fail("a port lies outside COM1..COM1024");
         if (i > 0 && inv.coms[i - 1] >= inv.coms[i]) Fail("ports are not ascending and distinct");

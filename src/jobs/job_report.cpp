@@ -251,6 +251,23 @@ std::vector<ReportDiff> WrittenDiffs(const DeviceRecord& sent, const DeviceRecor
     return diffs;
 }
 
+ReportRow PortReportRow(const DeviceRecord& record, std::int32_t com, bool ok, std::string message,
+                        std::string_view command, std::string device, std::string time) {
+    ReportRow row;
+    row.time = std::move(time);
+    row.com = com;
+    row.device = std::move(device);
+    row.command = std::string(command);
+    row.ok = ok;
+    const std::string_view note = TextOf(record.open_note);
+    if (!ok && message == "Open port fail" && !note.empty())
+        message += " (" + std::string(note) + ")";
+    row.message = std::move(message);
+    if (command == "upgrade") row.fw_before = std::string(TextOf(record.fw_version));
+    if (ok && (command == "read" || command == "export")) row.settings = ReportSettings(record);
+    return row;
+}
+
 ReportFormat ReportFormatOf(std::string_view path) {
     constexpr std::string_view kJson = ".json";
     return path.size() >= kJson.size() &&

@@ -60,6 +60,14 @@ std::vector<ReportValue> ReportSettings(const DeviceRecord& record);
 // without regard to case). Empty when the device holds what was sent.
 std::vector<ReportDiff> WrittenDiffs(const DeviceRecord& sent, const DeviceRecord& read);
 
+// The row of a port after a job of `command` ran on it, from its record and the last message
+// the job showed for it. An open failure's message gets the operator's note that the record
+// keeps ("Open port fail (held by minicom, pid 4242)"); a read or export that succeeded
+// gives the settings; an upgrade gives the version the record held before (fw_before),
+// since the upgrade itself reads nothing back. `device` is the path the port map gives.
+ReportRow PortReportRow(const DeviceRecord& record, std::int32_t com, bool ok, std::string message,
+                        std::string_view command, std::string device, std::string time);
+
 enum class ReportFormat { Csv, Json };
 
 // JSON for a path ending in ".json" (any case), CSV otherwise.

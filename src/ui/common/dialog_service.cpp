@@ -50,6 +50,12 @@ QString QtDialogService::ChooseFolder(QWidget* parent, const QString& caption,
     return QFileDialog::getExistingDirectory(parent, caption, start);
 }
 
+QString QtDialogService::SaveFile(QWidget* parent, const QString& caption, const QString& start,
+                                  const QString& filter) {
+    return QFileDialog::getSaveFileName(parent, caption, start, filter, nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
+}
+
 bool ScriptedDialogService::Message(QWidget*, MessageKind kind, const QString& text) {
     shown.append({kind, text});
     if (kind != MessageKind::Confirm) return true;
@@ -61,6 +67,10 @@ QString ScriptedDialogService::OpenFile(QWidget*, const QString&, const QString&
 }
 
 QString ScriptedDialogService::ChooseFolder(QWidget*, const QString&, const QString&) {
+    return file_answers.isEmpty() ? QString() : file_answers.takeFirst();
+}
+
+QString ScriptedDialogService::SaveFile(QWidget*, const QString&, const QString&, const QString&) {
     return file_answers.isEmpty() ? QString() : file_answers.takeFirst();
 }
 

@@ -29,6 +29,10 @@ public:
                              const QString& filter) = 0;
     // A folder; an empty string when cancelled.
     virtual QString ChooseFolder(QWidget* parent, const QString& caption, const QString& start) = 0;
+    // A file to write to; an empty string when cancelled. An existing file is offered
+    // without asking to replace it: the caller adds to it.
+    virtual QString SaveFile(QWidget* parent, const QString& caption, const QString& start,
+                             const QString& filter) = 0;
 };
 
 // The real boxes and choosers.
@@ -38,6 +42,8 @@ public:
     QString OpenFile(QWidget* parent, const QString& caption, const QString& start,
                      const QString& filter) override;
     QString ChooseFolder(QWidget* parent, const QString& caption, const QString& start) override;
+    QString SaveFile(QWidget* parent, const QString& caption, const QString& start,
+                     const QString& filter) override;
 };
 
 // For tests: records every message and answers from a script.
@@ -51,10 +57,12 @@ public:
     QString OpenFile(QWidget* parent, const QString& caption, const QString& start,
                      const QString& filter) override;
     QString ChooseFolder(QWidget* parent, const QString& caption, const QString& start) override;
+    QString SaveFile(QWidget* parent, const QString& caption, const QString& start,
+                     const QString& filter) override;
 
     // Answers for Confirm boxes, taken in order; true (Yes) when the script is empty.
     QList<bool> confirm_answers;
-    // Answers for file and folder choosers, taken in order; "" (cancel) when empty.
+    // Answers for file, folder and save choosers, taken in order; "" (cancel) when empty.
     QStringList file_answers;
     QList<Shown> shown;
 };

@@ -1,6 +1,7 @@
 #include "ui/main/main_form.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include <QAction>
 #include <QApplication>
@@ -22,6 +23,8 @@
 #include <QUrl>
 
 #include "config/config_file.h"
+#include "jobs/job_report.h"
+#include "protocol/serial_link.h"
 #include "ui/common/dialog_service.h"
 #include "ui/common/string_table.h"
 #include "ui/common/text_fit.h"
@@ -32,6 +35,7 @@
 #include "ui/main/device_model.h"
 #include "ui/main/icons.h"
 #include "ui/main/port_form.h"
+#include "ui/main/report_form.h"
 #include "ui/work/work_form.h"
 
 namespace zb::ui {
@@ -126,6 +130,8 @@ void TForm1::CreateActions() {
     mu_refresh = make("mu_refresh", QStringLiteral("Refresh"), QKeySequence(Qt::Key_F5),
                       &TForm1::act_refresh);
     mu_options = make("mu_options", QStringLiteral("Options"), {}, &TForm1::act_options);
+    mu_report = make("mu_report", QStringLiteral("Last job report..."), {}, &TForm1::act_report);
+    mu_report->setEnabled(false);  // until a job has run
     mu_help = make("mu_help", QStringLiteral("Help"), {}, &TForm1::mu_helpClick);
     mu_about = make("mu_about", QStringLiteral("About..."), {}, &TForm1::act_about);
 }
@@ -147,7 +153,9 @@ void TForm1::CreateMenus() {
     operation->addSeparator();
     operation->addAction(mu_refresh);
 
-    menuBar()->addMenu(QStringLiteral("View"))->addAction(mu_options);
+    QMenu* view = menuBar()->addMenu(QStringLiteral("View"));
+    view->addAction(mu_options);
+    view->addAction(mu_report);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
     help->addAction(mu_help);
@@ -337,6 +345,7 @@ void TForm1::act_portadd() {
         work.SetPortCount(form.AddedCount());
         work.exec();
         work.StorePorts(rows_);
+        KeepReport(work, "read");
         ReportUpgradeAgain();
     }
     MarkPorts(true, false);
@@ -363,18 +372,39 @@ void TForm1::act_refresh() {
         if (row.device && row.device->selected) ++marked;
     {
         Twork_form work(dialogs_, this);
-        RunJob(work, marked);
+        RunJob(work, marked, "read");
         ReportUpgradeAgain();
         MarkPorts(!some, false);
     }
     FillDeviceList();
 }
 
-void TForm1::RunJob(Twork_form& work, std::uint32_t count) {
+void TForm1::RunJob(Twork_form& work, std::uint32_t count, std::string_view command) {
     work.LoadPorts(rows_);
     work.SetPortCount(count);
     work.exec();
     work.StorePorts(rows_);
+    KeepReport(work, command);
+}
+
+void TForm1::KeepReport(const Twork_form& work, std::string_view command) {
+    const std::string time = zb::ReportTime(std::chrono::system_clock::now());
+    std::vector<zb::ReportRow> rows;
+    for (const Twork_form::PortOutcome& port : work.Outcomes()) {
+        const auto k = zb::RowOfCom(port.com);
+        if (!k || !rows_[*k].device) continue;
+        rows.push_back(zb::PortReportRow(*rows_[*k].device, port.com, !port.failed,
+                                         port.message.toStdString(), command,
+                                         zb::com_device_path(port.com), time));
+    }
+    last_report_ = std::move(rows);
+    mu_report->setEnabled(true);
+}
+
+void TForm1::act_report() {
+    Treport_form report(dialogs_, last_report_, report_file_, this);
+    report.exec();
+    report_file_ = report.File();
 }
 
 void TForm1::Warn(int string_id) {
@@ -391,7 +421,7 @@ void TForm1::act_config() {
     MarkPorts(false, true);
     {
         Twork_form work(dialogs_, this);
-        RunJob(work, count);
+        RunJob(work, count, "read");
         if (work.FailCount() != 0) {
             if (!ReportUpgradeAgain()) Warn(IDS_GET_CONFIG_FAIL);
         } else {
@@ -402,7 +432,7 @@ void TForm1::act_config() {
                 config.StorePorts(rows_);
                 // The ports are still marked and their links open: the same window writes
                 // over the links its read opened.
-                RunJob(work, count);
+                RunJob(work, count, "apply");
                 if (work.ApplyFailCount() != 0) {
                     Warn(IDS_APPLY_FAIL);
                 } else {
@@ -437,7 +467,7 @@ void TForm1::act_import() {
     }
     {
         Twork_form work(dialogs_, this);
-        RunJob(work, count);
+        RunJob(work, count, "import");
         if (work.ApplyFailCount() == 0) {
             Inform(IDS_IMPORT_OK);
         } else if (!ReportUpgradeAgain()) {
@@ -463,7 +493,7 @@ void TForm1::act_export() {
     bool read_ok = false;
     {
         Twork_form work(dialogs_, this);
-        RunJob(work, count);
+        RunJob(work, count, "export");
         read_ok = work.FailCount() == 0;
         // A device that could not be read cancels every file of the export.
         if (!read_ok && !ReportUpgradeAgain()) Warn(IDS_GET_CONFIG_FAIL);
@@ -519,6 +549,7 @@ void TForm1::act_upgrade() {
         work.SetPortCount(count);
         work.SetFirmwareFile(firmware_file_);
         work.exec();
+        KeepReport(work, "upgrade");
         failed = work.FailCount();
         if (failed != 0) {
             Warn(IDS_UPGRADE_FAIL);
@@ -529,7 +560,19 @@ void TForm1::act_upgrade() {
         MarkPorts(false, false);
     }
     // Re-reading shows the new versions; after a failure the list waits for the next refresh.
-    if (failed == 0) act_refresh();
+    if (failed != 0) return;
+    std::vector<zb::ReportRow> upgraded = std::move(last_report_);
+    act_refresh();
+    // The report stays the upgrade's, with the versions the re-read found.
+    for (zb::ReportRow& row : upgraded) {
+        const auto k = zb::RowOfCom(row.com);
+        const bool read =
+            std::any_of(last_report_.begin(), last_report_.end(),
+                        [&](const zb::ReportRow& r) { return r.com == row.com && r.ok; });
+        if (k && rows_[*k].device && read)
+            row.fw_after = std::string(zb::TextOf(rows_[*k].device->fw_version));
+    }
+    last_report_ = std::move(upgraded);
 }
 
 void TForm1::act_options() {

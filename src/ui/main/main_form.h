@@ -12,8 +12,10 @@
 #include <QMainWindow>
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
+#include "jobs/job_report.h"
 #include "jobs/port_table.h"
 #include "ui/main/device_list.h"
 #include "ui/main/port_scan.h"
@@ -50,6 +52,8 @@ public:
     void act_export();
     void act_upgrade();
     void act_options();
+    // View › Last job report...: the last job's ports, their results and messages.
+    void act_report();
     void act_about();
     void mu_helpClick();
     void act_exit();
@@ -96,7 +100,9 @@ private:
     void m_listviewSelectItem();
     void m_listviewContextPopup(const QPoint& pos);
     // Shows the job window over the marked ports and takes the rows back.
-    void RunJob(Twork_form& work, std::uint32_t count);
+    void RunJob(Twork_form& work, std::uint32_t count, std::string_view command);
+    // Keeps the job's rows for act_report; `command` as zbctl names it (read, apply, ...).
+    void KeepReport(const Twork_form& work, std::string_view command);
     void Warn(int string_id);
     void Inform(int string_id);
 
@@ -107,6 +113,8 @@ private:
     QString import_file_;
     QString export_folder_;
     QString firmware_file_;
+    std::vector<zb::ReportRow> last_report_;
+    QString report_file_;
     bool shown_ = false;
 
     QToolBar* m_toolbar = nullptr;
@@ -125,6 +133,7 @@ private:
     QAction* mu_upgrade = nullptr;
     QAction* mu_refresh = nullptr;
     QAction* mu_options = nullptr;
+    QAction* mu_report = nullptr;
     QAction* mu_help = nullptr;
     QAction* mu_about = nullptr;
 };

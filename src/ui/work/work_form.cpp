@@ -155,6 +155,16 @@ void Twork_form::SetFirmwareFile(const QString& path) {
     engine_.SetFirmwareFile(QFile::encodeName(path).toStdString());
 }
 
+std::vector<Twork_form::PortOutcome> Twork_form::Outcomes() const {
+    std::vector<PortOutcome> out;
+    const std::vector<std::int32_t>& coms = model_->Coms();
+    out.reserve(coms.size());
+    for (int row = 0; row < static_cast<int>(coms.size()); ++row)
+        out.push_back(
+            {coms[static_cast<std::size_t>(row)], model_->FailedAt(row), model_->MessageAt(row)});
+    return out;
+}
+
 std::uint32_t Twork_form::FailCount() const {
     return engine_.FailCount();
 }

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <vector>
 
 #include "jobs/job_engine.h"
 #include "jobs/port_table.h"
@@ -66,6 +67,15 @@ public:
 
     std::uint32_t FailCount() const;
     std::uint32_t ApplyFailCount() const;
+
+    // The ports of the last job, in the window's row order: each one's COM number, whether
+    // it failed and the last message the window showed for it.
+    struct PortOutcome {
+        std::int32_t com = 0;
+        bool failed = false;
+        QString message;
+    };
+    std::vector<PortOutcome> Outcomes() const;
     // From a successful start until the end of the job has been shown.
     bool IsRunning() const;
 

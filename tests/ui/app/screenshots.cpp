@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "holding_process.h"
 #include "sim/simulator.h"
 #include "ui/common/dialog_service.h"
 #include "ui/config/config_form.h"
@@ -25,6 +26,7 @@
 #include "ui/config/options_form.h"
 #include "ui/main/main_form.h"
 #include "ui/main/port_form.h"
+#include "ui/main/report_form.h"
 #include "ui/work/work_form.h"
 
 namespace {
@@ -177,11 +179,28 @@ int main(int argc, char** argv) {
         &options_shot);
     form.act_options();
 
+    // The last job's report, after a refresh that found COM12 held by a terminal program.
+    bool report_shot = false;
+    {
+        zbtest::HoldingProcess terminal(sim.device_path(12), "minicom");
+        list->selectAll();
+        form.act_refresh();
+    }
+    ShootThenCancel<zb::ui::Treport_form>(
+        &form,
+        [&](zb::ui::Treport_form* dialog) {
+            return dialog->grab().save(out + QStringLiteral("/last-job-report.png"));
+        },
+        &report_shot);
+    form.act_report();
+
     std::error_code ec;
     std::filesystem::remove_all(ports, ec);
     const auto said = [](bool ok) { return ok ? "written" : "FAILED"; };
-    std::printf("main window %s, job window %s, configuration %s, chooser %s, options %s\n",
-                said(main_shot), said(job_shot), said(config_shot), said(chooser_shot),
-                said(options_shot));
-    return main_shot && job_shot && config_shot && chooser_shot && options_shot ? 0 : 1;
+    std::printf(
+        "main window %s, job window %s, configuration %s, chooser %s, options %s, report %s\n",
+        said(main_shot), said(job_shot), said(config_shot), said(chooser_shot), said(options_shot),
+        said(report_shot));
+    return main_shot && job_shot && config_shot && chooser_shot && options_shot && report_shot ? 0
+                                                                                               : 1;
 }

@@ -136,6 +136,10 @@ std::int32_t com_close(ComHandle link);
 // The directory is $ZBCONFIG_PORTS, or $HOME/.config/zbconfig/ports. Only a number without
 // any entry is /dev/ttyS<n-1>; an entry that is not a usable link makes the port unusable.
 // Looked up afresh on every call.
+// On Windows COM numbers are the system's own: COM n is \\.\COMn, the port map is the
+// registry's serial device map (HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM) and
+// com_mapped_ports gives the kernel device names it lists; whether a port exists shows when
+// it is opened.
 
 std::string com_port_map_dir();
 

@@ -18,32 +18,6 @@ using namespace zb;
 using zbtest::PortMapDir;
 using zbtest::PtyPeer;
 
-static_assert(xm_crc_table[0] == 0x0000);
-static_assert(xm_crc_table[1] == 0x1021);
-static_assert(xm_crc_table[255] == 0x1EF0);
-
-TEST(Crc16, CheckValueAndEmptyInput) {
-    const auto* digits = reinterpret_cast<const std::uint8_t*>("123456789");
-    EXPECT_EQ(xm_crc16(digits, 9), 0x31C3);
-    EXPECT_EQ(xm_crc16(digits, 0), 0);
-    EXPECT_EQ(xm_crc16(digits, -4), 0);
-}
-
-TEST(Block, ShortDataIsPaddedWithZerosAndCoveredByTheCrc) {
-    std::uint8_t data[44];
-    std::memset(data, 0xEE, sizeof data);
-    std::uint8_t block[XM_BLOCK_SIZE];
-    xm_build_block(3, data, sizeof data, block);
-    EXPECT_EQ(block[0], XM_SOH);
-    EXPECT_EQ(block[1], 3);
-    EXPECT_EQ(block[2], 252);
-    EXPECT_EQ(block[3 + 43], 0xEE);
-    for (std::size_t i = 44; i < XM_DATA_SIZE; ++i) ASSERT_EQ(block[3 + i], 0x00) << i;
-    const std::uint16_t crc = xm_crc16(block + 3, 128);
-    EXPECT_EQ(block[131], crc >> 8);
-    EXPECT_EQ(block[132], crc & 0xFF);
-}
-
 // A firmware image the virtual loader accepts, `total` bytes long with its header.
 std::vector<std::uint8_t> make_image(std::size_t total, const char* version) {
     return zbtest::MakeImage("0101", zbtest::PatternBody(total - 32), version);

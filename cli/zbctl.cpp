@@ -1,35 +1,26 @@
 // zbctl: runs the port jobs from the command line, for production lines and scripts.
-#include <pthread.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "cli/cli_args.h"
 #include "cli/cli_output.h"
+#include "cli/zbctl_system.h"
 #include "config/config_file.h"
 #include "config/config_rules.h"
 #include "jobs/job_engine.h"
 #include "jobs/job_report.h"
 #include "jobs/pause.h"
 #include "jobs/record_fields.h"
-#include "protocol/port_discovery.h"
 #include "protocol/serial_link.h"
 #include "version.h"
 
@@ -142,50 +133,6 @@ private:
     bool printed_ = false;
 };
 
-// SIGINT or SIGTERM asks the job to stop (an upgrade stops at its next block, leaving the
-// modem in its loader) and no further try to start. A second one prints what the ports have
-// reported so far and ends the program with 128 + the signal, without waiting for the workers. A
-// signal handler could do neither safely; this thread takes the signals with sigwait instead.
-class StopOnSignal {
-public:
-    StopOnSignal(zb::JobEngine& job, std::atomic<bool>& stopping,
-                 std::function<void()> print_so_far) {
-        sigemptyset(&set_);
-        sigaddset(&set_, SIGINT);
-        sigaddset(&set_, SIGTERM);
-        sigaddset(&set_, SIGUSR1);  // our own: the program is done
-        // Blocked before any other thread exists, so every thread inherits the mask and
-        // only the waiting thread takes these signals.
-        pthread_sigmask(SIG_BLOCK, &set_, nullptr);
-        thread_ = std::thread([this, &job, &stopping, print = std::move(print_so_far)] {
-            bool asked = false;
-            for (;;) {
-                int sig = 0;
-                if (sigwait(&set_, &sig) != 0 || sig == SIGUSR1) return;
-                if (asked) {
-                    print();
-                    std::fflush(stderr);
-                    _exit(128 + sig);
-                }
-                asked = true;
-                stopping.store(true);
-                job.RequestAbort();
-                std::fputs("zbctl: stopping; upgrades stop at their next block\n", stderr);
-            }
-        });
-    }
-    ~StopOnSignal() {
-        pthread_kill(thread_.native_handle(), SIGUSR1);
-        thread_.join();
-    }
-    StopOnSignal(const StopOnSignal&) = delete;
-    StopOnSignal& operator=(const StopOnSignal&) = delete;
-
-private:
-    sigset_t set_{};
-    std::thread thread_;
-};
-
 using Sets = std::vector<std::pair<std::string, std::string>>;
 
 // Checks every --set on a scratch record, so that nothing is refused after a port has been
@@ -263,62 +210,6 @@ bool ExpandSets(const Invocation& inv, std::map<std::int32_t, Sets>* out, std::s
     return true;
 }
 
-// A port whose device is missing or not accessible is bad input: refused before any port
-// is touched. So is a port-map entry that is not a link to a device: the port would
-// otherwise be some other device, or none.
-bool CheckPorts(const std::vector<std::int32_t>& coms, std::string* error) {
-    for (const std::int32_t com : coms) {
-        const std::string name = "COM" + std::to_string(com) + ": ";
-        const std::string entry = zb::com_port_map_dir() + "/com" + std::to_string(com);
-        struct stat st {};
-        const bool mapped = ::lstat(entry.c_str(), &st) == 0;
-        if (!mapped && errno != ENOENT && errno != ENOTDIR) {
-            *error = name + Printable(entry) + ": " + std::strerror(errno);
-            return false;
-        }
-        if (mapped && !S_ISLNK(st.st_mode)) {
-            *error = name + Printable(entry) + " is not a link to a device";
-            return false;
-        }
-        const std::string path = zb::com_device_path(com);
-        if (::stat(path.c_str(), &st) != 0) {
-            const int err = errno;
-            *error = name + Printable(path) +
-                     (err == ENOENT ? " does not exist" : ": " + std::string(std::strerror(err)));
-            if (err == ENOENT) *error += " (port map: " + Printable(zb::com_port_map_dir()) + ")";
-            return false;
-        }
-        if (mapped && !S_ISCHR(st.st_mode)) {
-            *error = name + Printable(path) + " is not a serial port";
-            return false;
-        }
-        if (::access(path.c_str(), R_OK | W_OK) != 0) {
-            *error = name + Printable(path) + ": " + std::strerror(errno);
-            return false;
-        }
-    }
-    return true;
-}
-
-// An image or configuration file must be a readable regular file before any port is
-// touched.
-bool CheckReadableFile(const std::string& path, std::string* error) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        *error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        *error = path + ": not a regular file";
-        return false;
-    }
-    if (::access(path.c_str(), R_OK) != 0) {
-        *error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
-}
-
 // "[ZigBee] PAN ID = 0xFFFE refused (check 9): must be ...". The value comes from a file:
 // control bytes are shown escaped, so they cannot drive the terminal.
 std::string RefusalText(const zb::ConfigRefusal& why) {
@@ -342,25 +233,10 @@ std::string RefusalText(const zb::ConfigRefusal& why) {
     return text + " (check " + std::to_string(why.step) + "): " + why.reason;
 }
 
-void RaiseDescriptorLimit() {
-    rlimit lim{};
-    if (getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur < lim.rlim_max) {
-        lim.rlim_cur = lim.rlim_max;
-        (void)setrlimit(RLIMIT_NOFILE, &lim);
-    }
-}
-
 // The port map's entries, or with `scan` the machine's serial ports as a scan numbers them
 // (writing the entries of devices the map lacks), with their descriptions.
 int ListPorts(bool json, bool scan) {
-    std::vector<zb::MachinePort> ports;
-    if (scan) {
-        const std::vector<zb::SystemPort> system = zb::ListSysfsSerialPorts();
-        ports = zb::ScanMachinePorts(system);
-    } else {
-        for (auto& [com, path] : zb::com_mapped_ports())
-            ports.push_back(zb::MachinePort{com, std::move(path), {}});
-    }
+    const std::vector<ListedPort> ports = MachinePorts(scan);
     std::string out;
     if (json) {
         out = "[";
@@ -373,7 +249,7 @@ int ListPorts(bool json, bool scan) {
         }
         out += ports.empty() ? "]\n" : "\n]\n";
     } else {
-        for (const zb::MachinePort& port : ports) {
+        for (const ListedPort& port : ports) {
             out += "COM" + std::to_string(port.com) + " " + Printable(port.path);
             if (!port.description.empty()) out += " " + Printable(port.description);
             out += "\n";
@@ -752,8 +628,15 @@ int RunJobs(const Invocation& inv, const zb::ConfigSettings& import,
     RaiseDescriptorLimit();
     PortRun run(inv.coms, inv.command, inv.report);
     const bool files = inv.command == Command::Export;
-    StopOnSignal stop(run.engine(), run.Stopping(),
-                      [&run, &inv, files] { run.PrintSoFar(inv.json, files, inv.verify); });
+    // The job stops on the first interrupt (an upgrade at its next block, leaving the modem
+    // in its loader), and no further try starts.
+    StopOnSignal stop(
+        [&run] {
+            run.Stopping().store(true);
+            run.engine().RequestAbort();
+            std::fputs("zbctl: stopping; upgrades stop at their next block\n", stderr);
+        },
+        [&run, &inv, files] { run.PrintSoFar(inv.json, files, inv.verify); });
     std::vector<std::int32_t> failed;
     try {
         for (;;) {
@@ -811,13 +694,7 @@ int main(int argc, char** argv) {
         std::printf("zbctl %s\n", ZB_VERSION);
         return kExitOk;
     }
-    if (!inv.ports_dir.empty()) {
-        struct stat st {};
-        if (::stat(inv.ports_dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-            return InputError("--ports-dir " + inv.ports_dir + ": no such directory");
-        // The protocol layer reads the variable at every open; set before any thread runs.
-        ::setenv("ZBCONFIG_PORTS", inv.ports_dir.c_str(), 1);
-    }
+    if (!inv.ports_dir.empty() && !UsePortsDir(inv.ports_dir, &error)) return InputError(error);
     if (inv.no_pauses) zb::SetPauseScale(0);
     if (inv.command == Command::Ports) return ListPorts(inv.json, inv.scan);
 
@@ -836,14 +713,8 @@ int main(int argc, char** argv) {
         if (!settings) return InputError(inv.path + ": " + RefusalText(why));
         import = *settings;
     }
-    if (inv.command == Command::Export) {
-        struct stat st {};
-        if (::stat(inv.path.c_str(), &st) != 0)
-            return InputError(inv.path + ": " + std::strerror(errno));
-        if (!S_ISDIR(st.st_mode)) return InputError(inv.path + ": not a directory");
-        if (::access(inv.path.c_str(), W_OK | X_OK) != 0)
-            return InputError(inv.path + ": " + std::strerror(errno));
-    }
+    if (inv.command == Command::Export && !CheckWritableFolder(inv.path, &error))
+        return InputError(error);
     if (!CheckPorts(inv.coms, &error)) return InputError(error);
     return RunJobs(inv, import, port_sets);
 }

@@ -1,17 +1,13 @@
 #include "config/config_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <fstream>
 #include <system_error>
 
 #include "config/config_rules.h"
+#include "config/file_storage.h"
 
 namespace zb {
 namespace {
@@ -90,63 +86,6 @@ std::string Written(std::string_view value) {
 
 std::string ErrorText(int err) {
     return std::generic_category().message(err);
-}
-
-// The whole file, or the errno that stopped the reading.
-int ReadWholeFile(const std::string& path, std::string* text) {
-    // O_NONBLOCK: a FIFO or a terminal chosen by mistake must not block the program.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return errno;
-    std::string data;
-    char buffer[4096];
-    int err = 0;
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            err = errno;
-            break;
-        }
-        if (n == 0) break;
-        if (data.size() + static_cast<std::size_t>(n) > kMaxFileSize) {
-            err = EFBIG;
-            break;
-        }
-        data.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    if (err == 0) *text = std::move(data);
-    return err;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// The process's umask without changing it (umask() would, for a moment, for every thread).
-mode_t CurrentUmask() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Umask:", 0) != 0) continue;
-        unsigned value = 0;
-        const std::string_view digits = Trim(std::string_view(line).substr(6));
-        const auto [end, ec] =
-            std::from_chars(digits.data(), digits.data() + digits.size(), value, 8);
-        if (ec == std::errc()) return static_cast<mode_t>(value & 0777);
-    }
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    return mask;
 }
 
 // Decimal, or hexadecimal after "0x"/"0X"; the whole text must be the number.
@@ -319,73 +258,40 @@ void PutSettings(IniText& ini, const DeviceRecord& r) {
 namespace {
 
 // `new_mode` is what a file that does not exist yet gets; an existing file keeps its own.
-bool WriteFileAs(const std::string& path, const DeviceRecord& record, mode_t new_mode,
+bool WriteFileAs(const std::string& path, const DeviceRecord& record, std::uint32_t new_mode,
                  std::string* error) {
-    const auto fail = [error](int err) {
-        if (error != nullptr) *error = ErrorText(err);
+    const auto fail = [error](std::string reason) {
+        if (error != nullptr) *error = std::move(reason);
         return false;
     };
     try {
         for (std::string_view text : {TextOf(record.devname), TextOf(record.aeskey)})
-            if (text.find_first_of("\r\n") != std::string_view::npos) {
-                if (error != nullptr) *error = "a text holds a line break";
-                return false;
-            }
+            if (text.find_first_of("\r\n") != std::string_view::npos)
+                return fail("a text holds a line break");
 
         std::string old_text;
-        struct stat old_stat {};
-        const int read_err = ReadWholeFile(path, &old_text);
-        const bool exists = read_err != ENOENT;
-        if (exists && read_err != 0) return fail(read_err);
-        if (exists) {
-            if (::stat(path.c_str(), &old_stat) != 0) return fail(errno);
-            // A write-protected file stays as it is, although the folder would let us
-            // replace it.
-            if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return fail(errno);
-        }
+        const detail::FileStatus read = detail::ReadWholeFile(path, kMaxFileSize, &old_text);
+        if (!read.ok() && !read.missing) return fail(read.reason);
 
         IniText ini = IniText::Parse(old_text);
         PutSettings(ini, record);
-        const std::string text = ini.Text();
-
-        std::string temp = path + ".XXXXXX";
-        const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-        if (fd < 0) return fail(errno);
-        const mode_t mode = exists ? (old_stat.st_mode & 07777) : new_mode;
-        bool done = WriteAll(fd, text) && ::fsync(fd) == 0 && ::fchmod(fd, mode) == 0;
-        if (done && exists && (old_stat.st_uid != ::geteuid() || old_stat.st_gid != ::getegid())) {
-            // Keeps the owner of a file replaced by a privileged run; others may not, and
-            // then the file simply becomes theirs.
-            (void)!::fchown(fd, old_stat.st_uid, old_stat.st_gid);
-        }
-        int err = done ? 0 : errno;
-        if (::close(fd) != 0 && done) {
-            done = false;
-            err = errno;
-        }
-        if (done && ::rename(temp.c_str(), path.c_str()) != 0) {
-            done = false;
-            err = errno;
-        }
-        if (!done) {
-            ::unlink(temp.c_str());
-            return fail(err);
-        }
-        return true;
+        const detail::FileStatus written =
+            detail::ReplaceWholeFile(path, ini.Text(), !read.missing, new_mode);
+        return written.ok() || fail(written.reason);
     } catch (const std::bad_alloc&) {
-        return fail(ENOMEM);
+        return fail(ErrorText(ENOMEM));
     }
 }
 
 }  // namespace
 
 bool WriteConfigFile(const std::string& path, const DeviceRecord& record, std::string* error) {
-    return WriteFileAs(path, record, 0666 & ~CurrentUmask(), error);
+    return WriteFileAs(path, record, detail::NewFileMode(), error);
 }
 
 std::vector<ConfigWriteFailure> WriteConfigFiles(const PortTable& rows, const std::string& folder) {
     // Read once for the whole export rather than once per file.
-    const mode_t new_mode = 0666 & ~CurrentUmask();
+    const std::uint32_t new_mode = detail::NewFileMode();
     std::vector<ConfigWriteFailure> failures;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const DeviceRecord* r = rows[i].device.get();
@@ -489,16 +395,16 @@ std::optional<ConfigSettings> ParseConfigSettings(std::string_view text, ConfigR
 
 std::optional<ConfigSettings> LoadConfigFile(const std::string& path, ConfigRefusal* why) {
     std::string text;
-    int err = 0;
+    detail::FileStatus read;
     try {
-        err = ReadWholeFile(path, &text);
+        read = detail::ReadWholeFile(path, kMaxFileSize, &text);
     } catch (const std::bad_alloc&) {
-        err = ENOMEM;
+        read.reason = ErrorText(ENOMEM);
     }
     auto settings =
-        ParseConfigSettings(err == 0 ? std::string_view(text) : std::string_view(), why);
-    if (err != 0 && why != nullptr)
-        why->reason = "cannot read " + path + ": " + ErrorText(err) + "; " + why->reason;
+        ParseConfigSettings(read.ok() ? std::string_view(text) : std::string_view(), why);
+    if (!read.ok() && why != nullptr)
+        why->reason = "cannot read " + path + ": " + read.reason + "; " + why->reason;
     return settings;
 }
 

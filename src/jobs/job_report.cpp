@@ -1,17 +1,10 @@
 #include "jobs/job_report.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <ctime>
 #include <string>
 
 #include "jobs/record_fields.h"
+#include "jobs/report_file.h"
 
 namespace zb {
 namespace {
@@ -99,52 +92,6 @@ std::string DiffsText(const std::vector<ReportDiff>& diffs) {
     return text;
 }
 
-std::string Folder(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string SystemError(const std::string& what, int err) {
-    return what + ": " + std::strerror(err);
-}
-
-// Reads an existing report. A missing file reads as empty.
-bool ReadExisting(const std::string& path, std::string* content, bool* exists, std::string* error) {
-    content->clear();
-    *exists = false;
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
-        if (errno == ENOENT) return true;
-        *error = SystemError(path, errno);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        *error = path + ": not a regular file";
-        return false;
-    }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        *error = SystemError(path, errno);
-        return false;
-    }
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            *error = SystemError(path, errno);
-            ::close(fd);
-            return false;
-        }
-        if (n == 0) break;
-        content->append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    *exists = true;
-    return true;
-}
-
 bool Blank(std::string_view text) {
     return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
@@ -168,63 +115,20 @@ bool Recognised(const std::string& path, const std::string& content, ReportForma
     return false;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Writes `content` to a fresh file beside `path` and renames it over `path`.
-bool Replace(const std::string& path, const std::string& content, const struct stat* old,
-             int dir_fd, std::string* error) {
-    std::string temp;
-    int fd = -1;
-    for (int i = 0; i < 100 && fd < 0; ++i) {
-        temp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(i);
-        // 0666 lets the umask decide a new report's permissions, as for any new file.
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) {
-        *error = SystemError(temp, errno);
-        return false;
-    }
-    bool ok = WriteAll(fd, content);
-    if (ok && old != nullptr) ok = ::fchmod(fd, old->st_mode & 07777) == 0;
-    if (ok) ok = ::fsync(fd) == 0;
-    const int err = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        *error = SystemError(temp, errno);
-    } else if (!ok) {
-        *error = SystemError(temp, err);
-    }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        *error = SystemError(path, errno);
-    }
-    if (!ok) {
-        (void)::unlink(temp.c_str());
-        return false;
-    }
-    // The rename itself must reach the disk, or a crash could bring the old report back.
-    (void)::fsync(dir_fd);
-    return true;
-}
-
 }  // namespace
 
 std::string ReportTime(std::chrono::system_clock::time_point when) {
-    const std::time_t t = std::chrono::system_clock::to_time_t(when);
-    std::tm utc{};
-    (void)::gmtime_r(&t, &utc);
+    // The civil calendar of <chrono>: thread-safe, and the same on every platform.
+    using namespace std::chrono;
+    const auto secs = floor<seconds>(when);
+    const auto day = floor<days>(secs);
+    const year_month_day date{day};
+    const hh_mm_ss time{secs - day};
     char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
     return buf;
 }
 
@@ -332,56 +236,27 @@ std::string JsonObject(const ReportRow& row) {
 }
 
 bool CheckReportFile(const std::string& path, std::string* error) {
-    if (path.empty() || path.back() == '/') {
+    if (path.empty() || detail::EndsInSeparator(path)) {
         *error = "--report needs a file name, not \"" + path + "\"";
-        return false;
-    }
-    const std::string folder = Folder(path);
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0) {
-        *error = SystemError(folder, errno);
-        return false;
-    }
-    if (!S_ISDIR(st.st_mode)) {
-        *error = folder + ": not a directory";
-        return false;
-    }
-    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-        *error = SystemError(folder, errno);
         return false;
     }
     std::string content;
     bool exists = false;
-    return ReadExisting(path, &content, &exists, error) &&
+    return detail::CheckReportFolder(detail::ReportFolder(path), error) &&
+           detail::ReadReportFile(path, &content, &exists, error) &&
            Recognised(path, content, ReportFormatOf(path), error);
 }
 
 bool AppendReport(const std::string& path, const std::vector<ReportRow>& rows, std::string* error) {
-    const std::string folder = Folder(path);
-    const int dir_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir_fd < 0) {
-        *error = SystemError(folder, errno);
-        return false;
-    }
     // Two programs appending at once would each write the old rows plus their own, and one
     // set of rows would be lost; the folder's lock makes them take turns.
-    while (::flock(dir_fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            *error = SystemError(folder, errno);
-            ::close(dir_fd);
-            return false;
-        }
-    }
+    detail::ReportFolderLock lock;
+    if (!lock.Lock(detail::ReportFolder(path), error)) return false;
     std::string content;
     bool exists = false;
-    struct stat old {};
     const ReportFormat format = ReportFormatOf(path);
-    bool ok =
-        ReadExisting(path, &content, &exists, error) && Recognised(path, content, format, error);
-    if (ok && exists && ::stat(path.c_str(), &old) != 0) {
-        *error = SystemError(path, errno);
-        ok = false;
-    }
+    bool ok = detail::ReadReportFile(path, &content, &exists, error) &&
+              Recognised(path, content, format, error);
     if (ok) {
         if (format == ReportFormat::Csv) {
             if (Blank(content)) content = CsvHeader();
@@ -404,9 +279,8 @@ bool AppendReport(const std::string& path, const std::vector<ReportRow>& rows, s
             }
             content += "\n]\n";
         }
-        ok = Replace(path, content, exists ? &old : nullptr, dir_fd, error);
+        ok = lock.Replace(path, content, error);
     }
-    ::close(dir_fd);  // also releases the lock
     return ok;
 }
 

@@ -2,32 +2,33 @@
 //
 // A job may run 1024 workers at once; the default 8 MiB stacks would reserve 8 GiB of
 // address space and commit more than the workers need, so workers get small stacks.
+// The thread itself is the platform's (worker_thread_posix.cpp, worker_thread_win32.cpp).
 #pragma once
-
-#include <pthread.h>
 
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 namespace zb::detail {
 
 class WorkerThread {
 public:
-    WorkerThread() = default;
-    ~WorkerThread() { Join(); }
+    WorkerThread();
+    ~WorkerThread();
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;
 
-    // 0, or the system's error code when the thread could not be created.
+    // 0, or the system's error code (std::system_category) when the thread could not be
+    // created.
     int Start(std::function<void()> body);
     void Join();
-    bool Started() const { return started_; }
+    bool Started() const { return native_ != nullptr; }
 
 private:
-    pthread_t id_{};
-    bool started_ = false;
+    struct Native;  // the platform's handle of a started thread
+    std::unique_ptr<Native> native_;
 };
 
 // Stays signalled once set, releasing every waiter, until it is destroyed.

@@ -565,33 +565,4 @@ TEST_F(Zbctl, RetriesAndReportsAppendOneRowPerPortAndTry) {
             << entry.path();
 }
 
-TEST(ZbctlJson, StringsAreEscaped) {
-    EXPECT_EQ(zbctl::JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
-    EXPECT_EQ(zbctl::JsonString(std::string("\n\t\x01\x7f\xe9", 5)),
-              "\"\\n\\t\\u0001\\u007f\\u00e9\"");
-
-    // A table row stays one line of plain text whatever a device or a rule put into a text.
-    zbctl::PortResult p;
-    p.com = 3;
-    p.message = "two\nlines";
-    p.settings = true;
-    zb::SetText(p.record.devname, "A\x1b[2J\x7f");
-    zb::SetText(p.record.fw_version, "1.0\r\xc3\xa9");
-    zbctl::PortResult held;
-    held.com = 4;
-    held.message = "Open port fail";
-    held.error = "/dev/ttyUSB0 is in use by another program";
-    const std::string table = zbctl::RenderTable({p, held});
-    EXPECT_NE(table.find("COM3  FAILED  two\\x0alines "), std::string::npos) << table;
-    EXPECT_NE(table.find(" A\\x1b[2J\\x7f  Coordinator "), std::string::npos) << table;
-    EXPECT_NE(table.find("1.0\\x0d\\xc3\\xa9\n"), std::string::npos) << table;
-    EXPECT_NE(table.find("COM4  FAILED  Open port fail: /dev/ttyUSB0 is in use by another program"),
-              std::string::npos)
-        << table;
-    EXPECT_NE(zbctl::RenderJson({held}).find("\"settings\": null, \"holder\": null, \"error\": "
-                                             "\"/dev/ttyUSB0 is "
-                                             "in use by another program\"}"),
-              std::string::npos);
-}
-
 }  // namespace

@@ -3,20 +3,30 @@
 // not be made; callers assert on it.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
+#include <random>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace zbtest {
 
 class ScratchDir {
 public:
     explicit ScratchDir(std::string_view prefix = "zbtest") {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
-        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        const fs::path temp = fs::temp_directory_path(ec);
+        if (ec) return;
+        // create_directory refuses a name that exists, so the folder is ours alone.
+        std::random_device seed;
+        std::mt19937_64 random(seed());
+        for (int i = 0; i < 100 && path_.empty(); ++i) {
+            const fs::path dir = temp / (std::string(prefix) + "-" + std::to_string(random()));
+            if (fs::create_directory(dir, ec)) path_ = dir.string();
+        }
+        if (!path_.empty())
+            fs::permissions(path_, fs::perms::owner_all, fs::perm_options::replace, ec);
     }
     ~ScratchDir() {
         std::error_code ec;

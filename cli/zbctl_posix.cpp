@@ -1,0 +1,159 @@
+#include <pthread.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "cli/cli_output.h"
+#include "cli/zbctl_system.h"
+#include "protocol/port_discovery.h"
+#include "protocol/serial_link.h"
+
+namespace zbctl {
+
+// A signal handler could neither stop the job nor print safely; this thread takes the
+// signals with sigwait instead.
+struct StopOnSignal::State {
+    sigset_t set{};
+    std::thread thread;
+};
+
+StopOnSignal::StopOnSignal(std::function<void()> stop, std::function<void()> print_so_far)
+    : state_(std::make_unique<State>()) {
+    sigset_t& set = state_->set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGUSR1);  // our own: the program is done
+    // Blocked before any other thread exists, so every thread inherits the mask and only the
+    // waiting thread takes these signals.
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    state_->thread = std::thread([&set, stop = std::move(stop), print = std::move(print_so_far)] {
+        bool asked = false;
+        for (;;) {
+            int sig = 0;
+            if (sigwait(&set, &sig) != 0 || sig == SIGUSR1) return;
+            if (asked) {
+                print();
+                std::fflush(stderr);
+                _exit(128 + sig);
+            }
+            asked = true;
+            stop();
+        }
+    });
+}
+
+StopOnSignal::~StopOnSignal() {
+    pthread_kill(state_->thread.native_handle(), SIGUSR1);
+    state_->thread.join();
+}
+
+void RaiseDescriptorLimit() {
+    rlimit lim{};
+    if (getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur < lim.rlim_max) {
+        lim.rlim_cur = lim.rlim_max;
+        (void)setrlimit(RLIMIT_NOFILE, &lim);
+    }
+}
+
+bool UsePortsDir(const std::string& dir, std::string* error) {
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        *error = "--ports-dir " + dir + ": no such directory";
+        return false;
+    }
+    // The protocol layer reads the variable at every open; set before any thread runs.
+    ::setenv("ZBCONFIG_PORTS", dir.c_str(), 1);
+    return true;
+}
+
+bool CheckPorts(const std::vector<std::int32_t>& coms, std::string* error) {
+    for (const std::int32_t com : coms) {
+        const std::string name = "COM" + std::to_string(com) + ": ";
+        const std::string entry = zb::com_port_map_dir() + "/com" + std::to_string(com);
+        struct stat st {};
+        const bool mapped = ::lstat(entry.c_str(), &st) == 0;
+        if (!mapped && errno != ENOENT && errno != ENOTDIR) {
+            *error = name + Printable(entry) + ": " + std::strerror(errno);
+            return false;
+        }
+        if (mapped && !S_ISLNK(st.st_mode)) {
+            *error = name + Printable(entry) + " is not a link to a device";
+            return false;
+        }
+        const std::string path = zb::com_device_path(com);
+        if (::stat(path.c_str(), &st) != 0) {
+            const int err = errno;
+            *error = name + Printable(path) +
+                     (err == ENOENT ? " does not exist" : ": " + std::string(std::strerror(err)));
+            if (err == ENOENT) *error += " (port map: " + Printable(zb::com_port_map_dir()) + ")";
+            return false;
+        }
+        if (mapped && !S_ISCHR(st.st_mode)) {
+            *error = name + Printable(path) + " is not a serial port";
+            return false;
+        }
+        if (::access(path.c_str(), R_OK | W_OK) != 0) {
+            *error = name + Printable(path) + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+// An image or configuration file must be a readable regular file before any port is
+// touched.
+bool CheckReadableFile(const std::string& path, std::string* error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        *error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *error = path + ": not a regular file";
+        return false;
+    }
+    if (::access(path.c_str(), R_OK) != 0) {
+        *error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool CheckWritableFolder(const std::string& path, std::string* error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        *error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        *error = path + ": not a directory";
+        return false;
+    }
+    if (::access(path.c_str(), W_OK | X_OK) != 0) {
+        *error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+std::vector<ListedPort> MachinePorts(bool scan) {
+    std::vector<ListedPort> ports;
+    if (scan) {
+        for (zb::MachinePort& port : zb::ScanMachinePorts(zb::ListSysfsSerialPorts()))
+            ports.push_back({port.com, std::move(port.path), std::move(port.description)});
+    } else {
+        for (auto& [com, path] : zb::com_mapped_ports())
+            ports.push_back({com, std::move(path), {}});
+    }
+    return ports;
+}
+
+}  // namespace zbctl

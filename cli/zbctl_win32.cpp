@@ -1,0 +1,173 @@
+// Before <windows.h>: it defines the PURGE_* names as macros, which would clash with the
+// link's constants.
+#include "protocol/serial_link.h"
+
+#include <windows.h>
+
+#include <csignal>
+#include <cstdio>
+#include <mutex>
+
+#include "cli/cli_output.h"
+#include "cli/zbctl_system.h"
+#include "jobs/win32_error.h"
+
+namespace zbctl {
+namespace {
+
+std::string SystemError(const std::string& what, DWORD err) {
+    return what + ": " + zb::Win32ErrorText(err);
+}
+
+}  // namespace
+
+// The system calls the handler on a thread of its own, for every event, and takes no
+// argument for it: the handler finds the one StopOnSignal through `current`.
+struct StopOnSignal::State {
+    std::function<void()> stop;
+    std::function<void()> print_so_far;
+    bool asked = false;
+
+    static BOOL WINAPI Handle(DWORD event) {
+        int sig = 0;
+        if (event == CTRL_C_EVENT) sig = SIGINT;
+        if (event == CTRL_BREAK_EVENT) sig = SIGBREAK;
+        // Closing the console, logging off and shutting down end the program as usual.
+        if (sig == 0) return FALSE;
+        const std::lock_guard lock(mutex);
+        if (current == nullptr) return FALSE;
+        if (current->asked) {
+            current->print_so_far();
+            std::fflush(nullptr);
+            // As _exit: the workers may be in the middle of a reply, nobody waits for them.
+            ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(128 + sig));
+        }
+        current->asked = true;
+        current->stop();
+        return TRUE;
+    }
+
+    static inline std::mutex mutex;
+    static inline State* current = nullptr;
+};
+
+StopOnSignal::StopOnSignal(std::function<void()> stop, std::function<void()> print_so_far)
+    : state_(std::make_unique<State>()) {
+    state_->stop = std::move(stop);
+    state_->print_so_far = std::move(print_so_far);
+    {
+        const std::lock_guard lock(State::mutex);
+        State::current = state_.get();
+    }
+    (void)::SetConsoleCtrlHandler(&State::Handle, TRUE);
+}
+
+StopOnSignal::~StopOnSignal() {
+    (void)::SetConsoleCtrlHandler(&State::Handle, FALSE);
+    // A handler already running finishes before the state goes.
+    const std::lock_guard lock(State::mutex);
+    State::current = nullptr;
+}
+
+void RaiseDescriptorLimit() {
+    // Handles have no per-process limit a program could raise.
+}
+
+bool UsePortsDir(const std::string& dir, std::string* error) {
+    *error = "--ports-dir " + dir + ": Windows numbers its COM ports itself; there is no port map";
+    return false;
+}
+
+namespace {
+
+// Whether the system has COM n: it names it as a DOS device or lists it in the serial device
+// map. Wine does neither for the COM links of its prefix, and resolves them only when a
+// port is opened; so, last, the port is opened for no access at all, which sets nothing on
+// the line, and only a name that leads nowhere counts as missing (a port held elsewhere
+// exists, and its job says by whom).
+bool PortExists(std::int32_t com, const std::vector<std::pair<std::int32_t, std::string>>& listed) {
+    for (const auto& entry : listed)
+        if (entry.first == com) return true;
+    char target[1024];
+    if (::QueryDosDeviceA(("COM" + std::to_string(com)).c_str(), target, sizeof target) != 0)
+        return true;
+    const HANDLE probe =
+        ::CreateFileA(zb::com_device_path(com).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(probe);
+        return true;
+    }
+    const DWORD err = ::GetLastError();
+    return err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND;
+}
+
+}  // namespace
+
+bool CheckPorts(const std::vector<std::int32_t>& coms, std::string* error) {
+    const std::vector<std::pair<std::int32_t, std::string>> listed = zb::com_mapped_ports();
+    for (const std::int32_t com : coms) {
+        if (!PortExists(com, listed)) {
+            *error =
+                "COM" + std::to_string(com) + ": " + zb::com_device_path(com) + " does not exist";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CheckReadableFile(const std::string& path, std::string* error) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        *error = SystemError(path, ::GetLastError());
+        return false;
+    }
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+        *error = path + ": not a regular file";
+        return false;
+    }
+    const HANDLE file =
+        ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = SystemError(path, ::GetLastError());
+        return false;
+    }
+    const bool disk = ::GetFileType(file) == FILE_TYPE_DISK;
+    ::CloseHandle(file);
+    if (!disk) *error = path + ": not a regular file";
+    return disk;
+}
+
+bool CheckWritableFolder(const std::string& path, std::string* error) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        *error = SystemError(path, ::GetLastError());
+        return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        *error = path + ": not a directory";
+        return false;
+    }
+    // Whether files may be made there shows only by making one; it goes when it is closed.
+    const std::string probe = path + "\\.zbctl-probe-" + std::to_string(::GetCurrentProcessId());
+    const HANDLE file = ::CreateFileA(
+        probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = SystemError(path, ::GetLastError());
+        return false;
+    }
+    ::CloseHandle(file);
+    return true;
+}
+
+// The system numbers the ports itself, so a scan has nothing to add to its list.
+std::vector<ListedPort> MachinePorts(bool /*scan*/) {
+    std::vector<ListedPort> ports;
+    for (auto& [com, device] : zb::com_mapped_ports())
+        ports.push_back({com, std::move(device), {}});
+    return ports;
+}
+
+}  // namespace zbctl

@@ -1,0 +1,161 @@
+#include "jobs/report_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace zb::detail {
+namespace {
+
+std::string SystemError(const std::string& what, int err) {
+    return what + ": " + std::strerror(err);
+}
+
+bool WriteAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string ReportFolder(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool EndsInSeparator(const std::string& path) {
+    return !path.empty() && path.back() == '/';
+}
+
+bool CheckReportFolder(const std::string& folder, std::string* error) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) {
+        *error = SystemError(folder, errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        *error = folder + ": not a directory";
+        return false;
+    }
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        *error = SystemError(folder, errno);
+        return false;
+    }
+    return true;
+}
+
+bool ReadReportFile(const std::string& path, std::string* content, bool* exists,
+                    std::string* error) {
+    content->clear();
+    *exists = false;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return true;
+        *error = SystemError(path, errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *error = path + ": not a regular file";
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = SystemError(path, errno);
+        return false;
+    }
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            *error = SystemError(path, errno);
+            ::close(fd);
+            return false;
+        }
+        if (n == 0) break;
+        content->append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    *exists = true;
+    return true;
+}
+
+ReportFolderLock::~ReportFolderLock() {
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));  // also releases the lock
+}
+
+bool ReportFolderLock::Lock(const std::string& folder, std::string* error) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = SystemError(folder, errno);
+        return false;
+    }
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            *error = SystemError(folder, errno);
+            ::close(fd);
+            return false;
+        }
+    }
+    handle_ = fd;
+    return true;
+}
+
+bool ReportFolderLock::Replace(const std::string& path, const std::string& content,
+                               std::string* error) {
+    struct stat old {};
+    const bool exists = ::stat(path.c_str(), &old) == 0;
+    if (!exists && errno != ENOENT) {
+        *error = SystemError(path, errno);
+        return false;
+    }
+    std::string temp;
+    int fd = -1;
+    for (int i = 0; i < 100 && fd < 0; ++i) {
+        temp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(i);
+        // 0666 lets the umask decide a new report's permissions, as for any new file.
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        *error = SystemError(temp, errno);
+        return false;
+    }
+    bool ok = WriteAll(fd, content);
+    if (ok && exists) ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+    if (ok) ok = ::fsync(fd) == 0;
+    const int err = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        *error = SystemError(temp, errno);
+    } else if (!ok) {
+        *error = SystemError(temp, err);
+    }
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        *error = SystemError(path, errno);
+    }
+    if (!ok) {
+        (void)::unlink(temp.c_str());
+        return false;
+    }
+    // The rename itself must reach the disk, or a crash could bring the old report back.
+    (void)::fsync(static_cast<int>(handle_));
+    return true;
+}
+
+}  // namespace zb::detail

@@ -1,0 +1,97 @@
+// Job reports on disk: rows appended to CSV and JSON files under the folder's lock, nothing
+// left beside them, and files that are no report of ours left alone.
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "jobs/job_report.h"
+#include "scratch_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+zb::ReportRow Row(std::int32_t com, bool ok) {
+    zb::ReportRow row;
+    row.time = "2025-03-04T05:06:07Z";
+    row.com = com;
+    row.command = "read";
+    row.ok = ok;
+    row.message = ok ? "Get device's settings" : "Open port fail";
+    return row;
+}
+
+// Visible names only: a platform may keep a hidden lock file in the folder.
+std::vector<std::string> Names(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (name.front() != '.') names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(ReportTime, IsUtcInIso8601) {
+    using namespace std::chrono;
+    const sys_seconds when = sys_days{2025y / March / 4} + 5h + 6min + 7s;
+    EXPECT_EQ(zb::ReportTime(when), "2025-03-04T05:06:07Z");
+    EXPECT_EQ(zb::ReportTime(sys_days{1999y / December / 31} + 86399s), "1999-12-31T23:59:59Z");
+}
+
+TEST(AppendReport, RowsGrowTheFileAndReplaceItWhole) {
+    const zbtest::ScratchDir scratch("zbreport");
+    ASSERT_FALSE(scratch.path().empty());
+    const fs::path dir = scratch.path();
+    std::string error;
+    for (const char* name : {"r.csv", "r.json"}) {
+        const std::string path = (dir / name).string();
+        ASSERT_TRUE(zb::CheckReportFile(path, &error)) << error;
+        ASSERT_TRUE(zb::AppendReport(path, {Row(3, true)}, &error)) << error;
+        ASSERT_TRUE(zb::AppendReport(path, {Row(4, false), Row(5, true)}, &error)) << error;
+        ASSERT_TRUE(zb::CheckReportFile(path, &error)) << error;
+    }
+    EXPECT_EQ(Slurp(dir / "r.csv"), zb::CsvHeader() + zb::CsvLine(Row(3, true)) +
+                                        zb::CsvLine(Row(4, false)) + zb::CsvLine(Row(5, true)));
+    EXPECT_EQ(Slurp(dir / "r.json"), "[\n  " + zb::JsonObject(Row(3, true)) + ",\n  " +
+                                         zb::JsonObject(Row(4, false)) + ",\n  " +
+                                         zb::JsonObject(Row(5, true)) + "\n]\n");
+    EXPECT_EQ(Names(dir), (std::vector<std::string>{"r.csv", "r.json"}));
+}
+
+TEST(AppendReport, RefusesWhatIsNoReportAndChangesNothing) {
+    const zbtest::ScratchDir scratch("zbreport");
+    ASSERT_FALSE(scratch.path().empty());
+    const fs::path dir = scratch.path();
+    std::ofstream(dir / "notes.csv", std::ios::binary) << "shopping,list\n";
+    std::ofstream(dir / "notes.json", std::ios::binary) << "{\"a\": 1}\n";
+    fs::create_directory(dir / "folder.csv");
+    std::string error;
+    for (const char* name : {"notes.csv", "notes.json", "folder.csv"}) {
+        const std::string path = (dir / name).string();
+        error.clear();
+        EXPECT_FALSE(zb::CheckReportFile(path, &error)) << name;
+        EXPECT_FALSE(error.empty()) << name;
+        error.clear();
+        EXPECT_FALSE(zb::AppendReport(path, {Row(3, true)}, &error)) << name;
+        EXPECT_EQ(error.rfind(path, 0), 0u) << error;
+    }
+    EXPECT_EQ(Slurp(dir / "notes.csv"), "shopping,list\n");
+    EXPECT_EQ(Slurp(dir / "notes.json"), "{\"a\": 1}\n");
+    EXPECT_FALSE(zb::CheckReportFile((dir / "absent" / "r.csv").string(), &error));
+    EXPECT_FALSE(zb::CheckReportFile((dir / "").string(), &error));
+    EXPECT_EQ(Names(dir), (std::vector<std::string>{"folder.csv", "notes.csv", "notes.json"}));
+}
+
+}  // namespace

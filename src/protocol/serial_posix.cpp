@@ -10,11 +10,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +24,7 @@
 #include <vector>
 
 #include "protocol/line_settings.h"
+#include "protocol/link_state.h"
 #include "protocol/port_holder.h"
 #include "protocol/serial_link.h"
 
@@ -34,19 +33,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-thread_local std::string last_error;
-thread_local int last_errno = 0;
-// What the last com_open of this thread learnt about a refusal, for short messages.
-thread_local std::string last_note;
-thread_local ComHolder last_holder;
-
-std::atomic<double> wait_scale{1.0};
-
-std::int32_t fail(std::int32_t code, std::string text, int err) {
-    last_error = std::move(text);
-    last_errno = err;
-    return code;
-}
+using detail::fail;
+using detail::scaled;
 
 std::string with_errno(const std::string& what, int err) {
     return what + ": " + std::strerror(err);
@@ -63,10 +51,7 @@ struct Link {
     std::string lock_file;
     dev_t lock_dev = 0;
     ino_t lock_ino = 0;
-    // Bytes taken from the driver and not handed out yet: in[pos..len).
-    std::uint32_t pos = 0;
-    std::uint32_t len = 0;
-    std::uint8_t in[256] = {};
+    detail::InputBuffer input;
 };
 
 Link* link_of(ComHandle handle) {
@@ -146,7 +131,7 @@ struct LinkRelease {
 using LinkOwner = std::unique_ptr<Link, LinkRelease>;
 
 std::string permission_text(const std::string& path) {
-    last_note = "permission denied";
+    detail::last_failure().note = "permission denied";
     std::string text = path + ": " + std::strerror(EACCES);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || (st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP))
@@ -159,7 +144,7 @@ std::string permission_text(const std::string& path) {
            buf.size() < 1 << 20)
         buf.resize(buf.size() * 2);
     if (r == 0 && found != nullptr) {
-        last_note =
+        detail::last_failure().note =
             std::string("permission denied: add your user to the ") + found->gr_name + " group";
         return text + " (join the group " + found->gr_name + ")";
     }
@@ -173,7 +158,7 @@ std::int32_t fail_in_use(const std::string& path, const Link* self, const std::s
                          pid_t lock_pid = 0) {
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && held_here(st.st_rdev, self)) {
-        last_note = "already open in this program";
+        detail::last_failure().note = "already open in this program";
         return fail(ST_NO_PORT,
                     path + " is already open in this program (through another COM number?)", 0);
     }
@@ -187,11 +172,11 @@ std::int32_t fail_in_use(const std::string& path, const Link* self, const std::s
     std::string who;
     if (holder) {
         who = holder->name + ", pid " + std::to_string(holder->pid);
-        last_holder = {holder->pid, holder->name};
-        last_note = "held by " + who;
+        detail::last_failure().holder = {holder->pid, holder->name};
+        detail::last_failure().note = "held by " + who;
     } else {
         who = lock_pid > 0 ? "process " + std::to_string(lock_pid) : "another program";
-        last_note = "in use by " + who;
+        detail::last_failure().note = "in use by " + who;
     }
     return fail(ST_NO_PORT, path + " is in use by " + who + " (" + how + ")", err);
 }
@@ -309,18 +294,6 @@ Wait wait_for(int fd, short events, Clock::time_point deadline, bool unbounded) 
     }
 }
 
-std::uint32_t take_buffered(Link& link, std::uint8_t* buf, std::uint32_t count) {
-    const std::uint32_t n = std::min(count, link.len - link.pos);
-    std::memcpy(buf, link.in + link.pos, n);
-    link.pos += n;
-    return n;
-}
-
-std::chrono::milliseconds scaled(int wait_ms) {
-    const double ms = std::ceil(wait_ms * wait_scale.load(std::memory_order_relaxed));
-    return std::chrono::milliseconds(static_cast<long long>(std::max(1.0, ms)));
-}
-
 // Gathers up to count bytes before the deadline. Bytes already taken are always returned,
 // so a failure never loses data; with none, the time-out or failure code is returned.
 std::int32_t bounded_read(ComHandle handle, std::uint8_t* buf, std::uint32_t count, int wait_ms,
@@ -328,7 +301,7 @@ std::int32_t bounded_read(ComHandle handle, std::uint8_t* buf, std::uint32_t cou
     if (handle.is_null() || buf == nullptr)
         return fail(ST_BAD_ARG, handle.is_null() ? "no link" : "no buffer", 0);
     Link& link = *link_of(handle);
-    std::uint32_t got = take_buffered(link, buf, count);
+    std::uint32_t got = link.input.take(buf, count);
     if (got == count) return static_cast<std::int32_t>(got);
     Clock::time_point deadline{};
     // An empty queue costs one read before the first wait instead of a poll and a read.
@@ -346,11 +319,10 @@ std::int32_t bounded_read(ComHandle handle, std::uint8_t* buf, std::uint32_t cou
                 return fail(ST_IO, link.path + " has hung up or failed", 0);
             }
         }
-        const ssize_t n = ::read(link.fd, link.in, sizeof link.in);
+        const ssize_t n = ::read(link.fd, link.input.in, sizeof link.input.in);
         if (n > 0) {
-            link.pos = 0;
-            link.len = static_cast<std::uint32_t>(n);
-            got += take_buffered(link, buf + got, count - got);
+            link.input.filled(static_cast<std::uint32_t>(n));
+            got += link.input.take(buf + got, count - got);
             try_read = true;
             continue;
         }
@@ -371,17 +343,8 @@ std::int32_t bounded_read(ComHandle handle, std::uint8_t* buf, std::uint32_t cou
 
 }  // namespace
 
-void com_set_wait_scale(double scale) {
-    wait_scale.store(std::isfinite(scale) && scale > 0 ? scale : 1.0);
-}
-
-double com_wait_scale() {
-    return wait_scale.load();
-}
-
 std::int32_t com_open(std::int32_t n, ComHandle* out) {
-    last_note.clear();
-    last_holder = {};
+    detail::begin_open();
     if (out == nullptr) return fail(ST_NO_PORT, "no place for the handle", 0);
     if (n < 1) return fail(ST_NO_PORT, "COM" + std::to_string(n) + " is no COM number", 0);
     ComPortLookup port = com_lookup_port(n);
@@ -392,7 +355,7 @@ std::int32_t com_open(std::int32_t n, ComHandle* out) {
     // program held the port.
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && held_here(st.st_rdev)) {
-        last_note = "already open in this program";
+        detail::last_failure().note = "already open in this program";
         return fail(ST_NO_PORT,
                     path + " is already open in this program (through another COM number?)", 0);
     }
@@ -439,25 +402,8 @@ std::int32_t com_open(std::int32_t n, ComHandle* out) {
     link->set_exclusive = true;
 
     *out = ComHandle::from_native(reinterpret_cast<std::intptr_t>(link.release()));
-    last_error.clear();
-    last_errno = 0;
+    detail::open_succeeded();
     return ST_OK;
-}
-
-std::string com_last_error() {
-    return last_error;
-}
-
-int com_last_errno() {
-    return last_errno;
-}
-
-std::string com_last_open_note() {
-    return last_note;
-}
-
-ComHolder com_last_holder() {
-    return last_holder;
 }
 
 std::int32_t com_setup(ComHandle handle, std::uint32_t baud, std::uint32_t parity,
@@ -521,7 +467,7 @@ std::int32_t com_purge(ComHandle handle, std::uint32_t flags) {
     Link& link = *link_of(handle);
     const bool in = (flags & (PURGE_RXABORT | PURGE_RXCLEAR)) != 0;
     const bool out = (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) != 0;
-    if (in) link.pos = link.len = 0;
+    if (in) link.input.clear();
     int r = 0;
     if (in && out)
         r = ::tcflush(link.fd, TCIOFLUSH);

@@ -7,9 +7,7 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -18,23 +16,17 @@
 #include <string>
 
 #include "protocol/dcb_settings.h"
+#include "protocol/link_state.h"
 
 namespace zb {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-thread_local std::string last_error;
-thread_local int last_errno = 0;
-thread_local std::string last_note;
-thread_local ComHolder last_holder;
-
-std::atomic<double> wait_scale{1.0};
+using detail::scaled;
 
 std::int32_t fail(std::int32_t code, std::string text, DWORD err) {
-    last_error = std::move(text);
-    last_errno = static_cast<int>(err);
-    return code;
+    return detail::fail(code, std::move(text), static_cast<int>(err));
 }
 
 // The system's own text for an error code, without its trailing line end.
@@ -57,10 +49,7 @@ struct Link {
     HANDLE event = nullptr;
     std::int32_t com = 0;
     std::string path;
-    // Bytes taken from the driver and not handed out yet: in[pos..len).
-    std::uint32_t pos = 0;
-    std::uint32_t len = 0;
-    std::uint8_t in[256] = {};
+    detail::InputBuffer input;
 };
 
 Link* link_of(ComHandle handle) {
@@ -108,18 +97,6 @@ COMMTIMEOUTS link_timeouts() {
     return COMMTIMEOUTS{};
 }
 
-std::uint32_t take_buffered(Link& link, std::uint8_t* buf, std::uint32_t count) {
-    const std::uint32_t n = std::min(count, link.len - link.pos);
-    std::memcpy(buf, link.in + link.pos, n);
-    link.pos += n;
-    return n;
-}
-
-std::chrono::milliseconds scaled(int wait_ms) {
-    const double ms = std::ceil(wait_ms * wait_scale.load(std::memory_order_relaxed));
-    return std::chrono::milliseconds(static_cast<long long>(std::max(1.0, ms)));
-}
-
 // Ends an overlapped operation that is still pending, so that nothing writes into `ov` or
 // the buffer once the call has returned. Bytes that arrived meanwhile are kept in `done`.
 void cancel_and_settle(const Link& link, OVERLAPPED& ov, DWORD* done) {
@@ -145,8 +122,10 @@ Got read_once(Link& link, DWORD wanted, Clock::time_point deadline, DWORD* n, DW
         *err = GetLastError();
         return Got::Failed;
     }
-    const DWORD size = std::min<DWORD>(queue.cbInQue > 0 ? queue.cbInQue : wanted, sizeof link.in);
-    if (ReadFile(link.port, link.in, size, n, &ov) != 0) return *n > 0 ? Got::Bytes : Got::TimedOut;
+    const DWORD size =
+        std::min<DWORD>(queue.cbInQue > 0 ? queue.cbInQue : wanted, sizeof link.input.in);
+    if (ReadFile(link.port, link.input.in, size, n, &ov) != 0)
+        return *n > 0 ? Got::Bytes : Got::TimedOut;
     if (GetLastError() != ERROR_IO_PENDING) {
         *err = GetLastError();
         return Got::Failed;
@@ -176,7 +155,7 @@ std::int32_t bounded_read(ComHandle handle, std::uint8_t* buf, std::uint32_t cou
     if (handle.is_null() || buf == nullptr)
         return fail(ST_BAD_ARG, handle.is_null() ? "no link" : "no buffer", 0);
     Link& link = *link_of(handle);
-    std::uint32_t got = take_buffered(link, buf, count);
+    std::uint32_t got = link.input.take(buf, count);
     const Clock::time_point deadline = Clock::now() + scaled(wait_ms);
     while (got < count) {
         if (got > 0 && Clock::now() >= deadline) break;
@@ -184,9 +163,8 @@ std::int32_t bounded_read(ComHandle handle, std::uint8_t* buf, std::uint32_t cou
         DWORD err = 0;
         const Got r = read_once(link, count - got, deadline, &n, &err);
         if (r == Got::Bytes) {
-            link.pos = 0;
-            link.len = n;
-            got += take_buffered(link, buf + got, count - got);
+            link.input.filled(n);
+            got += link.input.take(buf + got, count - got);
             continue;
         }
         if (got > 0) break;
@@ -199,17 +177,8 @@ std::int32_t bounded_read(ComHandle handle, std::uint8_t* buf, std::uint32_t cou
 
 }  // namespace
 
-void com_set_wait_scale(double scale) {
-    wait_scale.store(std::isfinite(scale) && scale > 0 ? scale : 1.0);
-}
-
-double com_wait_scale() {
-    return wait_scale.load();
-}
-
 std::int32_t com_open(std::int32_t n, ComHandle* out) {
-    last_note.clear();
-    last_holder = {};
+    detail::begin_open();
     if (out == nullptr) return fail(ST_NO_PORT, "no place for the handle", 0);
     if (n < 1) return fail(ST_NO_PORT, "COM" + std::to_string(n) + " is no COM number", 0);
     ComPortLookup port = com_lookup_port(n);
@@ -218,7 +187,7 @@ std::int32_t com_open(std::int32_t n, ComHandle* out) {
     const std::string& path = port.path;
 
     if (!claim(n)) {
-        last_note = "already open in this program";
+        detail::last_failure().note = "already open in this program";
         return fail(ST_NO_PORT, path + " is already open in this program", 0);
     }
     LinkOwner link(new (std::nothrow) Link);
@@ -233,7 +202,7 @@ std::int32_t com_open(std::int32_t n, ComHandle* out) {
     if (link->port == INVALID_HANDLE_VALUE) {
         const DWORD err = GetLastError();
         if (err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION) {
-            last_note = "in use by another program";
+            detail::last_failure().note = "in use by another program";
             return fail(ST_NO_PORT,
                         path + " is in use by another program (" + system_text(err) + ")", err);
         }
@@ -261,25 +230,8 @@ std::int32_t com_open(std::int32_t n, ComHandle* out) {
         return fail_system(ST_NO_PORT, path + ": cannot create its wait event", GetLastError());
 
     *out = ComHandle::from_native(reinterpret_cast<std::intptr_t>(link.release()));
-    last_error.clear();
-    last_errno = 0;
+    detail::open_succeeded();
     return ST_OK;
-}
-
-std::string com_last_error() {
-    return last_error;
-}
-
-int com_last_errno() {
-    return last_errno;
-}
-
-std::string com_last_open_note() {
-    return last_note;
-}
-
-ComHolder com_last_holder() {
-    return last_holder;
 }
 
 std::int32_t com_setup(ComHandle handle, std::uint32_t baud, std::uint32_t parity,
@@ -316,7 +268,7 @@ std::int32_t com_set_timeouts(ComHandle handle, std::uint32_t, std::uint32_t, st
 std::int32_t com_purge(ComHandle handle, std::uint32_t flags) {
     if (handle.is_null()) return fail(ST_IO, "no link", 0);
     Link& link = *link_of(handle);
-    if ((flags & (PURGE_RXABORT | PURGE_RXCLEAR)) != 0) link.pos = link.len = 0;
+    if ((flags & (PURGE_RXABORT | PURGE_RXCLEAR)) != 0) link.input.clear();
     const DWORD mask = flags & (PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     DWORD events = 0;
     const BOOL ok = mask != 0 ? PurgeComm(link.port, mask) : GetCommMask(link.port, &events);

@@ -25,55 +25,6 @@ std::string TableText(const std::array<std::string_view, N>& table, std::int64_t
 
 }  // namespace
 
-std::string Printable(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u > 0x7E) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02x", u);
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (u < 0x20 || u >= 0x7F) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", u);
-                    out += buf;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
-}
-
 std::string RenderJson(const std::vector<PortResult>& results, bool files, bool verify) {
     std::string out = "[";
     for (std::size_t i = 0; i < results.size(); ++i) {

@@ -8,6 +8,7 @@
 
 #include "jobs/job_report.h"
 #include "jobs/port_table.h"
+#include "jobs/text_escape.h"
 
 namespace zbctl {
 
@@ -26,13 +27,8 @@ struct PortResult {
     std::vector<zb::ReportDiff> diffs;  // the fields it found different
 };
 
-// The text with every byte outside printable ASCII (0x20..0x7E) written as \xHH, line
-// breaks included, so that nothing a device or the system hands us can drive a terminal.
-std::string Printable(std::string_view text);
-
-// A JSON string literal, quotes included. Bytes outside printable ASCII are escaped, so the
-// output stays valid JSON whatever a device sends.
-std::string JsonString(std::string_view text);
+using zb::JsonString;
+using zb::Printable;
 
 // One array, one object per result in the given order:
 // {"com", "ok", "message", "connected", "upgrade_wait", "settings": {every field} or null},

@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "config/config_rules.h"
-#include "config/file_storage.h"
+#include "jobs/file_storage.h"
 
 namespace zb {
 namespace {

@@ -5,6 +5,7 @@
 
 #include "jobs/record_fields.h"
 #include "jobs/report_file.h"
+#include "jobs/text_escape.h"
 
 namespace zb {
 namespace {
@@ -34,24 +35,13 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-void AppendHex(std::string& out, unsigned char u, const char* format) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, format, u);
-    out += buf;
-}
-
 std::string CsvCell(std::string_view text, bool number = false) {
     std::string cell;
     if (!number && !text.empty() &&
         (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@'))
         cell += '\'';
     bool quote = false;
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u > 0x7E) {
-            AppendHex(cell, u, "\\x%02x");
-            continue;
-        }
+    for (const char c : Printable(text)) {
         if (c == '"' || c == ',') quote = true;
         cell += c;
         if (c == '"') cell += '"';
@@ -60,27 +50,11 @@ std::string CsvCell(std::string_view text, bool number = false) {
     return quote ? "\"" + cell + "\"" : cell;
 }
 
-std::string Json(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20 || u > 0x7E) {
-            AppendHex(out, u, "\\u%04x");
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
 // A number field's value is written bare only when it is plain digits.
 std::string JsonValue(const ReportValue& v) {
     const bool digits = v.number && !v.value.empty() &&
                         v.value.find_first_not_of("0123456789") == std::string::npos;
-    return digits ? v.value : Json(v.value);
+    return digits ? v.value : JsonString(v.value);
 }
 
 std::string DiffsText(const std::vector<ReportDiff>& diffs) {
@@ -208,19 +182,20 @@ std::string CsvLine(const ReportRow& row) {
 }
 
 std::string JsonObject(const ReportRow& row) {
-    std::string out = "{\"time\": " + Json(row.time) + ", \"com\": " + std::to_string(row.com) +
-                      ", \"device\": " + Json(row.device) + ", \"command\": " + Json(row.command) +
-                      ", \"try\": " + std::to_string(row.attempt) +
-                      ", \"result\": " + (row.ok ? "\"ok\"" : "\"failed\"") +
-                      ", \"message\": " + Json(row.message) +
-                      ", \"fw_before\": " + Json(row.fw_before) +
-                      ", \"fw_after\": " + Json(row.fw_after) + ", \"settings\": ";
+    std::string out =
+        "{\"time\": " + JsonString(row.time) + ", \"com\": " + std::to_string(row.com) +
+        ", \"device\": " + JsonString(row.device) + ", \"command\": " + JsonString(row.command) +
+        ", \"try\": " + std::to_string(row.attempt) +
+        ", \"result\": " + (row.ok ? "\"ok\"" : "\"failed\"") +
+        ", \"message\": " + JsonString(row.message) +
+        ", \"fw_before\": " + JsonString(row.fw_before) +
+        ", \"fw_after\": " + JsonString(row.fw_after) + ", \"settings\": ";
     if (row.settings.empty()) {
         out += "null";
     } else {
         out += "{";
         for (std::size_t i = 0; i < row.settings.size(); ++i)
-            out += (i == 0 ? "" : ", ") + Json(row.settings[i].name) + ": " +
+            out += (i == 0 ? "" : ", ") + JsonString(row.settings[i].name) + ": " +
                    JsonValue(row.settings[i]);
         out += "}";
     }
@@ -229,8 +204,8 @@ std::string JsonObject(const ReportRow& row) {
     out += std::string("{\"ok\": ") + (row.verify_ok ? "true" : "false") + ", \"diffs\": [";
     for (std::size_t i = 0; i < row.diffs.size(); ++i) {
         const ReportDiff& d = row.diffs[i];
-        out += (i == 0 ? "{" : ", {") + std::string("\"field\": ") + Json(d.field) +
-               ", \"sent\": " + Json(d.sent) + ", \"read\": " + Json(d.read) + "}";
+        out += (i == 0 ? "{" : ", {") + std::string("\"field\": ") + JsonString(d.field) +
+               ", \"sent\": " + JsonString(d.sent) + ", \"read\": " + JsonString(d.read) + "}";
     }
     return out + "]}}";
 }

@@ -8,25 +8,13 @@
 #include <cerrno>
 #include <cstring>
 
+#include "jobs/file_storage.h"
+
 namespace zb::detail {
 namespace {
 
 std::string SystemError(const std::string& what, int err) {
     return what + ": " + std::strerror(err);
-}
-
-bool WriteAll(int fd, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -123,34 +111,10 @@ bool ReportFolderLock::Replace(const std::string& path, const std::string& conte
         *error = SystemError(path, errno);
         return false;
     }
-    std::string temp;
-    int fd = -1;
-    for (int i = 0; i < 100 && fd < 0; ++i) {
-        temp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(i);
-        // 0666 lets the umask decide a new report's permissions, as for any new file.
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) {
-        *error = SystemError(temp, errno);
-        return false;
-    }
-    bool ok = WriteAll(fd, content);
-    if (ok && exists) ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-    if (ok) ok = ::fsync(fd) == 0;
-    const int err = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        *error = SystemError(temp, errno);
-    } else if (!ok) {
-        *error = SystemError(temp, err);
-    }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        *error = SystemError(path, errno);
-    }
-    if (!ok) {
-        (void)::unlink(temp.c_str());
+    // A report the user protected is replaced all the same: it only ever grows.
+    const FileStatus written = ReplaceWholeFile(path, content, exists, NewFileMode(), false);
+    if (!written.ok()) {
+        *error = path + ": " + written.reason;
         return false;
     }
     // The rename itself must reach the disk, or a crash could bring the old report back.

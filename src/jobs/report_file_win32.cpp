@@ -2,8 +2,7 @@
 
 #include <windows.h>
 
-#include <algorithm>
-
+#include "jobs/file_storage.h"
 #include "jobs/win32_error.h"
 
 namespace zb::detail {
@@ -12,12 +11,6 @@ namespace {
 // Byte-range locks work on files, not folders: the folder's writers lock this file instead.
 // It stays in the folder; removing it would let a writer lock a file about to vanish.
 constexpr const char* kLockFileName = ".zbconfig-report.lock";
-
-// What a replaced report keeps of the old file's attributes. Its permissions need nothing:
-// a new file takes the folder's inherited ones, as the old file did unless someone gave it
-// others by hand. A read-only report is not replaced: the move is refused.
-constexpr DWORD kKeptAttributes =
-    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 std::string SystemError(const std::string& what, DWORD err) {
     return what + ": " + Win32ErrorText(err);
@@ -35,21 +28,6 @@ HANDLE OpenLockFile(const std::string& folder) {
     return ::CreateFileA(LockFilePath(folder).c_str(), GENERIC_READ | GENERIC_WRITE,
                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_HIDDEN, nullptr);
-}
-
-bool WriteAll(HANDLE file, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1u << 20));
-        DWORD written = 0;
-        if (!::WriteFile(file, data.data() + done, chunk, &written, nullptr)) return false;
-        if (written == 0) {
-            ::SetLastError(ERROR_WRITE_FAULT);
-            return false;
-        }
-        done += written;
-    }
-    return true;
 }
 
 }  // namespace
@@ -156,42 +134,15 @@ bool ReportFolderLock::Lock(const std::string& folder, std::string* error) {
 
 bool ReportFolderLock::Replace(const std::string& path, const std::string& content,
                                std::string* error) {
-    const DWORD old_attributes = ::GetFileAttributesA(path.c_str());
-    std::string temp;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    DWORD err = 0;
-    for (int i = 0; i < 100 && file == INVALID_HANDLE_VALUE; ++i) {
-        temp = path + ".tmp." + std::to_string(::GetCurrentProcessId()) + "." + std::to_string(i);
-        file = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-        err = ::GetLastError();
-        if (file == INVALID_HANDLE_VALUE && err != ERROR_FILE_EXISTS) break;
-    }
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = SystemError(temp, err);
+    const bool exists = ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    // The move is written through: it has reached the disk when the call returns, so a crash
+    // cannot bring the old report back.
+    const FileStatus written = ReplaceWholeFile(path, content, exists, NewFileMode(), false);
+    if (!written.ok()) {
+        *error = path + ": " + written.reason;
         return false;
     }
-    bool ok = WriteAll(file, content) && ::FlushFileBuffers(file);
-    if (!ok) *error = SystemError(temp, ::GetLastError());
-    if (!::CloseHandle(file) && ok) {
-        ok = false;
-        *error = SystemError(temp, ::GetLastError());
-    }
-    if (ok && old_attributes != INVALID_FILE_ATTRIBUTES &&
-        (old_attributes & kKeptAttributes) != 0 &&
-        !::SetFileAttributesA(temp.c_str(), old_attributes & kKeptAttributes)) {
-        ok = false;
-        *error = SystemError(temp, ::GetLastError());
-    }
-    // Write-through: the move has reached the disk when the call returns, so a crash cannot
-    // bring the old report back.
-    if (ok && !::MoveFileExA(temp.c_str(), path.c_str(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        ok = false;
-        *error = SystemError(path, ::GetLastError());
-    }
-    if (!ok) (void)::DeleteFileA(temp.c_str());
-    return ok;
+    return true;
 }
 
 }  // namespace zb::detail

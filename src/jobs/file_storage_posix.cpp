@@ -1,4 +1,4 @@
-#include "config/file_storage.h"
+#include "jobs/file_storage.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -82,11 +82,12 @@ std::uint32_t NewFileMode() {
 }
 
 FileStatus ReplaceWholeFile(const std::string& path, std::string_view text, bool existing,
-                            std::uint32_t new_mode) {
+                            std::uint32_t new_mode, bool refuse_protected) {
     struct stat old_stat {};
     if (existing) {
         if (::stat(path.c_str(), &old_stat) != 0) return Failed(errno);
-        if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return Failed(errno);
+        if (refuse_protected && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
+            return Failed(errno);
     }
     std::string temp = path + ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);

@@ -1,6 +1,6 @@
-// Internal: reading and atomically replacing a configuration file, one source file per
-// platform (file_storage_posix.cpp, file_storage_win32.cpp). Reasons are the system's words,
-// e.g. "Permission denied".
+// Internal: reading and atomically replacing a whole file (configuration files, reports), one
+// source file per platform (file_storage_posix.cpp, file_storage_win32.cpp). Reasons are the
+// system's words, e.g. "Permission denied".
 #pragma once
 
 #include <cstddef>
@@ -26,10 +26,11 @@ FileStatus ReadWholeFile(const std::string& path, std::size_t max_size, std::str
 std::uint32_t NewFileMode();
 
 // Writes `text` to a temporary file beside `path`, flushes it to disk and renames it over
-// `path`. An `existing` file keeps its permissions (and, where it may, its owner), and a
-// write-protected one is refused, although its folder would let us replace it; a new file
-// gets `new_mode`. On failure no temporary file is left and the old file is unchanged.
+// `path`. An `existing` file keeps its permissions (and, where it may, its owner); a
+// write-protected one is refused when `refuse_protected`, although its folder would let us
+// replace it (Windows never replaces one). A new file gets `new_mode`. On failure no
+// temporary file is left and the old file is unchanged.
 FileStatus ReplaceWholeFile(const std::string& path, std::string_view text, bool existing,
-                            std::uint32_t new_mode);
+                            std::uint32_t new_mode, bool refuse_protected = true);
 
 }  // namespace zb::detail

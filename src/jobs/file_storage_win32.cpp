@@ -1,4 +1,4 @@
-#include "config/file_storage.h"
+#include "jobs/file_storage.h"
 
 #include <windows.h>
 
@@ -84,7 +84,7 @@ std::uint32_t NewFileMode() {
 }
 
 FileStatus ReplaceWholeFile(const std::string& path, std::string_view text, bool existing,
-                            std::uint32_t /*new_mode*/) {
+                            std::uint32_t /*new_mode*/, bool /*refuse_protected*/) {
     DWORD old_attributes = 0;
     if (existing) {
         old_attributes = ::GetFileAttributesA(path.c_str());

@@ -1,37 +1,75 @@
 #include "protocol/link_state.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 namespace zb {
 namespace {
 
-thread_local detail::LastFailure failure;
 std::atomic<double> wait_scale{1.0};
+
+#if defined(_WIN32)
+// No thread_local object with a destructor here: MinGW's runtime frees a thread's
+// thread_local storage before it runs that thread's thread_local destructors, so the
+// strings would be destroyed from freed memory, and would free whatever pointers another
+// thread had put there by then. Each thread's state is a heap object instead, reached
+// through a plain thread_local pointer and deleted by a fiber-local slot's callback when
+// the thread ends.
+void WINAPI DeleteFailure(void* state) {
+    delete static_cast<detail::LastFailure*>(state);
+}
+
+thread_local detail::LastFailure* failure_state = nullptr;
+
+detail::LastFailure& ThisThreadsFailure() {
+    if (failure_state == nullptr) {
+        static const DWORD slot = ::FlsAlloc(&DeleteFailure);
+        auto state = std::make_unique<detail::LastFailure>();
+        // Without a slot the state outlives its thread: a leak, never a fault.
+        if (slot != FLS_OUT_OF_INDEXES) (void)::FlsSetValue(slot, state.get());
+        failure_state = state.release();
+    }
+    return *failure_state;
+}
+#else
+thread_local detail::LastFailure failure_state;
+
+detail::LastFailure& ThisThreadsFailure() {
+    return failure_state;
+}
+#endif
 
 }  // namespace
 
 namespace detail {
 
 LastFailure& last_failure() {
-    return failure;
+    return ThisThreadsFailure();
 }
 
 std::int32_t fail(std::int32_t code, std::string text, int err) {
+    LastFailure& failure = ThisThreadsFailure();
     failure.error = std::move(text);
     failure.error_number = err;
     return code;
 }
 
 void begin_open() {
+    LastFailure& failure = ThisThreadsFailure();
     failure.note.clear();
     failure.holder = {};
 }
 
 void open_succeeded() {
+    LastFailure& failure = ThisThreadsFailure();
     failure.error.clear();
     failure.error_number = 0;
 }
@@ -59,19 +97,19 @@ double com_wait_scale() {
 }
 
 std::string com_last_error() {
-    return failure.error;
+    return ThisThreadsFailure().error;
 }
 
 int com_last_errno() {
-    return failure.error_number;
+    return ThisThreadsFailure().error_number;
 }
 
 std::string com_last_open_note() {
-    return failure.note;
+    return ThisThreadsFailure().note;
 }
 
 ComHolder com_last_holder() {
-    return failure.holder;
+    return ThisThreadsFailure().holder;
 }
 
 }  // namespace zb

@@ -75,12 +75,6 @@ std::string StablePath(const std::string& device, const fs::path& by_id_dir) {
     return *std::min_element(names.begin(), names.end());
 }
 
-std::string DescribePort(const std::string& product, const std::string& manufacturer) {
-    if (manufacturer.empty() || manufacturer == product) return product;
-    if (product.empty()) return manufacturer;
-    return product + ", " + manufacturer;
-}
-
 std::vector<SystemPort> ListSysfsSerialPorts() {
     return ListSysfsSerialPorts("/sys/class/tty", "/dev", "/dev/serial/by-id");
 }

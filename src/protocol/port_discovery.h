@@ -7,6 +7,9 @@
 // that an adapter keeps its number across runs and reboots. A legacy ttySn slot counts only
 // when a UART answers behind it, and takes COM n+1 when that number is free.
 //
+// On Windows the system numbers its ports itself: a scan reads the numbers from the names
+// the lister gives, and only ScanMachinePorts and ComNumberOfName are built there.
+//
 // The system's devices come from a lister, so that the window (which asks its toolkit) and
 // the command-line tool (which reads sysfs) number ports alike, and tests can feed their own.
 //
@@ -21,6 +24,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zb {
@@ -87,6 +91,11 @@ struct MachinePort {
 // directory is created if missing) when they have none. A number held by something that is
 // not a link, or by a link written meanwhile, is passed over. A device whose entry cannot be
 // written is left out.
+// On Windows, whose COM numbers are the system's own, they are the system's ports named
+// "COMn" (any case), with \\.\COMn as their path; nothing is written.
 std::vector<MachinePort> ScanMachinePorts(std::span<const SystemPort> system);
+
+// The number of a Windows port name: "COM12" (any case) is 12; 0 for anything else.
+std::int32_t ComNumberOfName(std::string_view name);
 
 }  // namespace zb

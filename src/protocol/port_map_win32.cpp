@@ -7,24 +7,17 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
+#include <string_view>
+
+#include "protocol/port_discovery.h"
 
 namespace zb {
 
 namespace {
 
 constexpr const char* kSerialComm = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
-
-// "COM12" -> 12; 0 for anything else.
-std::int32_t com_number(const char* name, DWORD size) {
-    if (size < 4 || _strnicmp(name, "COM", 3) != 0 || name[3] == '0') return 0;
-    std::int32_t n = 0;
-    for (DWORD i = 3; i < size && name[i] != '\0'; ++i) {
-        if (name[i] < '0' || name[i] > '9' || n > 100000) return 0;
-        n = n * 10 + (name[i] - '0');
-    }
-    return n;
-}
 
 }  // namespace
 
@@ -61,7 +54,8 @@ std::vector<std::pair<std::int32_t, std::string>> com_mapped_ports() {
         if (r == ERROR_NO_MORE_ITEMS) break;
         // A value too long for its buffer is no COM name; skip it rather than stop.
         if (r != ERROR_SUCCESS || type != REG_SZ) continue;
-        const std::int32_t n = com_number(com, std::min<DWORD>(com_size, sizeof com));
+        const std::int32_t n = ComNumberOfName(
+            std::string_view(com, strnlen(com, std::min<DWORD>(com_size, sizeof com))));
         if (n > 0) ports.emplace_back(n, std::string(device, device_size));
     }
     RegCloseKey(key);

@@ -1,10 +1,9 @@
 #include "job_test_support.h"
 
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cstring>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "jobs/pause.h"
 #include "jobs/steps.h"
@@ -117,28 +116,50 @@ void RunJob(zb::JobEngine& job, const zb::PortTable& table, std::uint32_t count,
     job.Run();
 }
 
+namespace {
+
+// Temporary files live in their own scratch folder, made on first use.
+const std::string& TempDir() {
+    static const ScratchDir dir("zbimages");
+    return dir.path();
+}
+
+}  // namespace
+
 TempFile::TempFile(const std::vector<std::uint8_t>& bytes) {
-    char tmpl[] = "/tmp/zbimage-XXXXXX";
-    const int fd = ::mkstemp(tmpl);
-    EXPECT_GE(fd, 0);
-    path_ = tmpl;
-    if (!bytes.empty()) {
-        EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-    ::close(fd);
+    static std::atomic<int> next{0};
+    EXPECT_FALSE(TempDir().empty());
+    path_ = TempDir() + "/image-" + std::to_string(next++);
+    std::ofstream out(path_, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    EXPECT_TRUE(out.good()) << path_;
 }
 
 TempFile::~TempFile() {
-    ::unlink(path_.c_str());
+    std::error_code ec;
+    std::filesystem::remove(path_, ec);
 }
 
 void TempFile::Truncate(std::size_t size) const {
-    EXPECT_EQ(::truncate(path_.c_str(), static_cast<off_t>(size)), 0);
+    std::error_code ec;
+    std::filesystem::resize_file(path_, size, ec);
+    EXPECT_FALSE(ec) << ec.message();
 }
 
 namespace {
+
 std::string ports_dir;
-}
+
+// Jobs leave a port open for the next job. The link goes when its test ends, so that the next
+// test can open the same COM number: on Windows a port is one program's at a time.
+class LinkCloser : public ::testing::EmptyTestEventListener {
+    void OnTestEnd(const ::testing::TestInfo&) override {
+        for (zb::PortRow& row : TakeRowsMade()) zb::RemovePort(row);
+    }
+};
+
+}  // namespace
 
 const std::string& PortsDir() {
     return ports_dir;
@@ -152,7 +173,11 @@ int main(int argc, char** argv) {
     const zbtest::ScratchDir dir("zbjobs");
     if (dir.path().empty()) return 1;
     zbtest::ports_dir = dir.path();
+#if !defined(_WIN32)  // Windows opens the system's own COM ports; there is no port map
     ::setenv("ZBCONFIG_PORTS", dir.path().c_str(), 1);
+#endif
     zb::SetPauseScale(0.01);
+    zbtest::KeepRowsMade();
+    ::testing::UnitTest::GetInstance()->listeners().Append(new zbtest::LinkCloser);
     return RUN_ALL_TESTS();
 }

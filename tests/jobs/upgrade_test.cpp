@@ -24,6 +24,11 @@ struct UpgradeRun {
 
     explicit UpgradeRun(const std::string& image) { Run(image); }
     UpgradeRun() = default;
+    // The link the job left open goes with the run, so that a test's next run can open the
+    // port again.
+    ~UpgradeRun() { zb::RemovePort(table[0]); }
+    UpgradeRun(const UpgradeRun&) = delete;
+    UpgradeRun& operator=(const UpgradeRun&) = delete;
     void Run(const std::string& image) {
         Rec(table, 1).upgrade_pending = true;
         job = std::make_unique<zb::JobEngine>(reporter);
@@ -95,6 +100,7 @@ TEST(Upgrade, StopRequestEndsAtTheNextBlockBoundary) {
     run.Run(image.path());
 
     EXPECT_EQ(run.reporter.Messages(1).back(), "User abort");
+    ASSERT_FALSE(run.Acked().empty());
     EXPECT_EQ(run.Acked().back(), 5u * 128);
     zb::DeviceRecord& r = run.record();
     EXPECT_TRUE(r.job_failed && r.upgrade_wait && !r.connected);

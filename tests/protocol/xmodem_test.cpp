@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <future>
 #include <thread>
@@ -23,9 +24,14 @@ std::vector<std::uint8_t> make_image(std::size_t total, const char* version) {
     return zbtest::MakeImage("0101", zbtest::PatternBody(total - 32), version);
 }
 
+// The bytes in a temporary file, which the transfer reads with stdio.
 struct MemFile {
-    explicit MemFile(std::vector<std::uint8_t>& bytes)
-        : f(fmemopen(bytes.data(), bytes.size(), "rb")) {}
+    explicit MemFile(const std::vector<std::uint8_t>& bytes) : f(std::tmpfile()) {
+        EXPECT_NE(f, nullptr);
+        if (f == nullptr) return;
+        EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+        std::rewind(f);
+    }
     ~MemFile() {
         if (f != nullptr) std::fclose(f);
     }

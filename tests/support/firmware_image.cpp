@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <mutex>
+#include <utility>
 
 #include "jobs/steps.h"
 
@@ -42,11 +44,41 @@ bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) 
     return static_cast<bool>(out);
 }
 
+namespace {
+
+// The rows TableWith made since they were last taken, while KeepRowsMade holds.
+struct MadeRows {
+    std::mutex mutex;
+    bool keep = false;
+    std::vector<zb::PortRow> rows;
+};
+
+MadeRows& Made() {
+    static MadeRows made;
+    return made;
+}
+
+}  // namespace
+
 zb::PortTable TableWith(const std::vector<std::int32_t>& coms) {
     zb::PortTable table;
-    for (std::int32_t com : coms)
-        zb::AddPort(table[static_cast<std::size_t>(com - 1)], static_cast<std::uint32_t>(com));
+    for (std::int32_t com : coms) {
+        zb::PortRow& row = table[static_cast<std::size_t>(com - 1)];
+        zb::AddPort(row, static_cast<std::uint32_t>(com));
+        std::lock_guard lock(Made().mutex);
+        if (Made().keep) Made().rows.push_back(row);
+    }
     return table;
+}
+
+void KeepRowsMade() {
+    std::lock_guard lock(Made().mutex);
+    Made().keep = true;
+}
+
+std::vector<zb::PortRow> TakeRowsMade() {
+    std::lock_guard lock(Made().mutex);
+    return std::exchange(Made().rows, {});
 }
 
 zb::DeviceRecord& Rec(zb::PortTable& table, std::int32_t com) {

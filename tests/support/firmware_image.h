@@ -23,5 +23,10 @@ bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 // A table with fresh records (selected, defaults of a new port) for the given COM numbers.
 zb::PortTable TableWith(const std::vector<std::int32_t>& coms);
 zb::DeviceRecord& Rec(zb::PortTable& table, std::int32_t com);
+// From now on TableWith also keeps a copy of each row it makes (the same records), until
+// TakeRowsMade hands them over: a test program can then close the links that jobs left open
+// for a next job once each test ends.
+void KeepRowsMade();
+std::vector<zb::PortRow> TakeRowsMade();
 
 }  // namespace zbtest

@@ -17,6 +17,7 @@
 #include "cli/zbctl_system.h"
 #include "config/config_file.h"
 #include "config/config_rules.h"
+#include "jobs/file_storage.h"
 #include "jobs/job_engine.h"
 #include "jobs/job_report.h"
 #include "jobs/pause.h"
@@ -347,12 +348,9 @@ public:
         PortResult result;
         result.com = com;
         result.ok = ok;
-        result.message = message.empty() ? reporter_.LastMessage(com) : std::move(message);
+        result.message = zb::WithOpenNote(
+            *row.device, message.empty() ? reporter_.LastMessage(com) : std::move(message));
         result.error = std::string(zb::TextOf(row.device->open_error));
-        // "Open port fail (held by minicom, pid 4242)": what the operator can act on.
-        const std::string_view note = zb::TextOf(row.device->open_note);
-        if (!note.empty() && result.message == "Open port fail")
-            result.message += " (" + std::string(note) + ")";
         result.holder_pid = row.device->holder_pid;
         result.holder_name = std::string(zb::TextOf(row.device->holder_name));
         result.settings = settings;
@@ -713,7 +711,8 @@ int main(int argc, char** argv) {
         if (!settings) return InputError(inv.path + ": " + RefusalText(why));
         import = *settings;
     }
-    if (inv.command == Command::Export && !CheckWritableFolder(inv.path, &error))
+    // An export's folder must exist and take new files.
+    if (inv.command == Command::Export && !zb::detail::CheckWritableFolder(inv.path, &error))
         return InputError(error);
     if (!CheckPorts(inv.coms, &error)) return InputError(error);
     return RunJobs(inv, import, port_sets);

@@ -127,23 +127,6 @@ bool CheckReadableFile(const std::string& path, std::string* error) {
     return true;
 }
 
-bool CheckWritableFolder(const std::string& path, std::string* error) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        *error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    if (!S_ISDIR(st.st_mode)) {
-        *error = path + ": not a directory";
-        return false;
-    }
-    if (::access(path.c_str(), W_OK | X_OK) != 0) {
-        *error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
-}
-
 std::vector<ListedPort> MachinePorts(bool scan) {
     std::vector<ListedPort> ports;
     if (scan) {

@@ -39,9 +39,8 @@ bool UsePortsDir(const std::string& dir, std::string* error);
 bool CheckPorts(const std::vector<std::int32_t>& coms, std::string* error);
 
 // An image or configuration file must be a readable regular file before any port is
-// touched; an export's folder must exist and take new files.
+// touched.
 bool CheckReadableFile(const std::string& path, std::string* error);
-bool CheckWritableFolder(const std::string& path, std::string* error);
 
 struct ListedPort {
     std::int32_t com = 0;

@@ -139,29 +139,6 @@ bool CheckReadableFile(const std::string& path, std::string* error) {
     return disk;
 }
 
-bool CheckWritableFolder(const std::string& path, std::string* error) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        *error = SystemError(path, ::GetLastError());
-        return false;
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        *error = path + ": not a directory";
-        return false;
-    }
-    // Whether files may be made there shows only by making one; it goes when it is closed.
-    const std::string probe = path + "\\.zbctl-probe-" + std::to_string(::GetCurrentProcessId());
-    const HANDLE file = ::CreateFileA(
-        probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = SystemError(path, ::GetLastError());
-        return false;
-    }
-    ::CloseHandle(file);
-    return true;
-}
-
 // The system numbers the ports itself, so a scan has nothing to add to its list.
 std::vector<ListedPort> MachinePorts(bool /*scan*/) {
     std::vector<ListedPort> ports;

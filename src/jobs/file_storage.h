@@ -20,6 +20,10 @@ struct FileStatus {
 // FIFO or device chosen by mistake does not block the program.
 FileStatus ReadWholeFile(const std::string& path, std::size_t max_size, std::string* text);
 
+// The folder exists, is a folder, and this user may create files in it; otherwise *error is
+// "<folder>: <reason>".
+bool CheckWritableFolder(const std::string& folder, std::string* error);
+
 // What a file that does not exist yet is given: the permission bits 0666 less the umask where
 // files have them; unused where a new file takes its folder's permissions. Taken once for a
 // whole export.

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <fstream>
 #include <system_error>
 
@@ -75,6 +76,23 @@ FileStatus ReadWholeFile(const std::string& path, std::size_t max_size, std::str
     if (err != 0) return Failed(err);
     *text = std::move(data);
     return {};
+}
+
+bool CheckWritableFolder(const std::string& folder, std::string* error) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) {
+        *error = folder + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        *error = folder + ": not a directory";
+        return false;
+    }
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        *error = folder + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 std::uint32_t NewFileMode() {

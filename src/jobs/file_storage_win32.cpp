@@ -45,6 +45,30 @@ bool WriteAll(HANDLE file, std::string_view data) {
 
 }  // namespace
 
+bool CheckWritableFolder(const std::string& folder, std::string* error) {
+    const DWORD attributes = ::GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        *error = folder + ": " + Win32ErrorText(::GetLastError());
+        return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        *error = folder + ": not a directory";
+        return false;
+    }
+    // Whether files may be made there shows only by making one; it goes when it is closed.
+    const std::string probe =
+        folder + "\\.zbconfig-probe-" + std::to_string(::GetCurrentProcessId());
+    const HANDLE file = ::CreateFileA(
+        probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = folder + ": " + Win32ErrorText(::GetLastError());
+        return false;
+    }
+    ::CloseHandle(file);
+    return true;
+}
+
 FileStatus ReadWholeFile(const std::string& path, std::size_t max_size, std::string* text) {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return Failed(::GetLastError());

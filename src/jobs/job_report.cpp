@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "jobs/file_storage.h"
 #include "jobs/record_fields.h"
 #include "jobs/report_file.h"
 #include "jobs/text_escape.h"
@@ -129,6 +130,12 @@ std::vector<ReportDiff> WrittenDiffs(const DeviceRecord& sent, const DeviceRecor
     return diffs;
 }
 
+std::string WithOpenNote(const DeviceRecord& record, std::string message) {
+    const std::string_view note = TextOf(record.open_note);
+    if (message == "Open port fail" && !note.empty()) message += " (" + std::string(note) + ")";
+    return message;
+}
+
 ReportRow PortReportRow(const DeviceRecord& record, std::int32_t com, bool ok, std::string message,
                         std::string_view command, std::string device, std::string time) {
     ReportRow row;
@@ -137,10 +144,7 @@ ReportRow PortReportRow(const DeviceRecord& record, std::int32_t com, bool ok, s
     row.device = std::move(device);
     row.command = std::string(command);
     row.ok = ok;
-    const std::string_view note = TextOf(record.open_note);
-    if (!ok && message == "Open port fail" && !note.empty())
-        message += " (" + std::string(note) + ")";
-    row.message = std::move(message);
+    row.message = WithOpenNote(record, std::move(message));
     if (command == "upgrade") row.fw_before = std::string(TextOf(record.fw_version));
     if (ok && (command == "read" || command == "export")) row.settings = ReportSettings(record);
     return row;
@@ -217,7 +221,7 @@ bool CheckReportFile(const std::string& path, std::string* error) {
     }
     std::string content;
     bool exists = false;
-    return detail::CheckReportFolder(detail::ReportFolder(path), error) &&
+    return detail::CheckWritableFolder(detail::ReportFolder(path), error) &&
            detail::ReadReportFile(path, &content, &exists, error) &&
            Recognised(path, content, ReportFormatOf(path), error);
 }

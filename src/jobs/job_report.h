@@ -60,6 +60,10 @@ std::vector<ReportValue> ReportSettings(const DeviceRecord& record);
 // without regard to case). Empty when the device holds what was sent.
 std::vector<ReportDiff> WrittenDiffs(const DeviceRecord& sent, const DeviceRecord& read);
 
+// A port's last message as the operator reads it: an open failure gets the note that the
+// record keeps ("Open port fail (held by minicom, pid 4242)").
+std::string WithOpenNote(const DeviceRecord& record, std::string message);
+
 // The row of a port after a job of `command` ran on it, from its record and the last message
 // the job showed for it. An open failure's message gets the operator's note that the record
 // keeps ("Open port fail (held by minicom, pid 4242)"); a read or export that succeeded

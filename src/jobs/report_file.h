@@ -12,9 +12,6 @@ std::string ReportFolder(const std::string& path);
 // Whether the path ends in a folder separator, so names no file.
 bool EndsInSeparator(const std::string& path);
 
-// The folder exists, is a folder, and this user may create files in it.
-bool CheckReportFolder(const std::string& folder, std::string* error);
-
 // An existing report's content; a missing one reads as empty with *exists false. Anything
 // but a regular file, a symbolic link included, is refused.
 bool ReadReportFile(const std::string& path, std::string* content, bool* exists,

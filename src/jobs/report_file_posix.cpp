@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 #include "jobs/file_storage.h"
 
@@ -29,23 +30,6 @@ bool EndsInSeparator(const std::string& path) {
     return !path.empty() && path.back() == '/';
 }
 
-bool CheckReportFolder(const std::string& folder, std::string* error) {
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0) {
-        *error = SystemError(folder, errno);
-        return false;
-    }
-    if (!S_ISDIR(st.st_mode)) {
-        *error = folder + ": not a directory";
-        return false;
-    }
-    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-        *error = SystemError(folder, errno);
-        return false;
-    }
-    return true;
-}
-
 bool ReadReportFile(const std::string& path, std::string* content, bool* exists,
                     std::string* error) {
     content->clear();
@@ -60,24 +44,11 @@ bool ReadReportFile(const std::string& path, std::string* content, bool* exists,
         *error = path + ": not a regular file";
         return false;
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        *error = SystemError(path, errno);
+    const FileStatus read = ReadWholeFile(path, std::numeric_limits<std::size_t>::max(), content);
+    if (!read.ok()) {
+        *error = path + ": " + read.reason;
         return false;
     }
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            *error = SystemError(path, errno);
-            ::close(fd);
-            return false;
-        }
-        if (n == 0) break;
-        content->append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
     *exists = true;
     return true;
 }

@@ -45,26 +45,6 @@ bool EndsInSeparator(const std::string& path) {
     return !path.empty() && IsSeparator(path.back());
 }
 
-bool CheckReportFolder(const std::string& folder, std::string* error) {
-    const DWORD attributes = ::GetFileAttributesA(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        *error = SystemError(folder, ::GetLastError());
-        return false;
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        *error = folder + ": not a directory";
-        return false;
-    }
-    // Whether files may be made there shows only by making one; the lock file is made anyway.
-    const HANDLE lock = OpenLockFile(folder);
-    if (lock == INVALID_HANDLE_VALUE) {
-        *error = SystemError(folder, ::GetLastError());
-        return false;
-    }
-    ::CloseHandle(lock);
-    return true;
-}
-
 bool ReadReportFile(const std::string& path, std::string* content, bool* exists,
                     std::string* error) {
     content->clear();

@@ -96,6 +96,14 @@ double com_wait_scale() {
     return wait_scale.load();
 }
 
+std::int32_t com_read_long(ComHandle link, std::uint8_t* buf, std::uint32_t count) {
+    return detail::bounded_read(link, buf, count, READ_LONG_WAIT_MS, ST_IO);
+}
+
+std::int32_t com_read_short(ComHandle link, std::uint8_t* buf, std::uint32_t count) {
+    return detail::bounded_read(link, buf, count, READ_SHORT_WAIT_MS, ST_TIMEOUT);
+}
+
 std::string com_last_error() {
     return ThisThreadsFailure().error;
 }

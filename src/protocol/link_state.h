@@ -28,6 +28,11 @@ void begin_open();
 // A com_open succeeded.
 void open_succeeded();
 
+// The platform's read of up to `count` bytes within `wait_ms` (scaled); behind com_read_long
+// and com_read_short, which give the status codes of their waits.
+std::int32_t bounded_read(ComHandle handle, std::uint8_t* buf, std::uint32_t count, int wait_ms,
+                          std::int32_t timeout_code);
+
 // A bounded wait of `wait_ms`, scaled by com_set_wait_scale; at least 1 ms.
 std::chrono::milliseconds scaled(int wait_ms);
 

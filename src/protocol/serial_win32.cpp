@@ -148,10 +148,12 @@ Got read_once(Link& link, DWORD wanted, Clock::time_point deadline, DWORD* n, DW
     return w == WAIT_TIMEOUT ? Got::TimedOut : Got::Failed;
 }
 
+}  // namespace
+
 // Gathers up to count bytes before the deadline. Bytes already taken are always returned,
 // so a failure never loses data; with none, the time-out or failure code is returned.
-std::int32_t bounded_read(ComHandle handle, std::uint8_t* buf, std::uint32_t count, int wait_ms,
-                          std::int32_t timeout_code) {
+std::int32_t detail::bounded_read(ComHandle handle, std::uint8_t* buf, std::uint32_t count,
+                                  int wait_ms, std::int32_t timeout_code) {
     if (handle.is_null() || buf == nullptr)
         return fail(ST_BAD_ARG, handle.is_null() ? "no link" : "no buffer", 0);
     Link& link = *link_of(handle);
@@ -174,8 +176,6 @@ std::int32_t bounded_read(ComHandle handle, std::uint8_t* buf, std::uint32_t cou
     }
     return static_cast<std::int32_t>(got);
 }
-
-}  // namespace
 
 std::int32_t com_open(std::int32_t n, ComHandle* out) {
     detail::begin_open();
@@ -275,14 +275,6 @@ std::int32_t com_purge(ComHandle handle, std::uint32_t flags) {
     if (ok == 0)
         return fail_system(ST_IO, link.path + ": cannot discard buffered data", GetLastError());
     return ST_OK;
-}
-
-std::int32_t com_read_long(ComHandle link, std::uint8_t* buf, std::uint32_t count) {
-    return bounded_read(link, buf, count, READ_LONG_WAIT_MS, ST_IO);
-}
-
-std::int32_t com_read_short(ComHandle link, std::uint8_t* buf, std::uint32_t count) {
-    return bounded_read(link, buf, count, READ_SHORT_WAIT_MS, ST_TIMEOUT);
 }
 
 std::int32_t com_write(ComHandle handle, const std::uint8_t* buf, std::uint32_t count) {

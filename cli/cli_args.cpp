@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 
 #include "jobs/port_table.h"
 
@@ -76,56 +77,113 @@ std::int32_t ParseCom(const std::string& text) {
     return zb::RowOfCom(n) ? n : 0;
 }
 
-bool ExpandValue(const std::string& value, std::int32_t com, std::int32_t n, std::string* out,
-                 std::string* error) {
-    std::string text;
-    std::size_t i = 0;
-    while (i < value.size()) {
-        std::size_t j = i + 1;
-        std::int64_t number = 0;
-        if (value[i] == '{' && value.compare(j, 3, "com") == 0) {
-            number = com;
-            j += 3;
-        } else if (value[i] == '{' && value.compare(j, 1, "n") == 0) {
-            number = n;
-            j += 1;
-        } else {
-            text += value[i++];
-            continue;
-        }
-        // "{com" or "{n" not followed by '}', '+' or '-' is ordinary text ("{name}").
-        if (j >= value.size() || (value[j] != '}' && value[j] != '+' && value[j] != '-')) {
-            text += value[i++];
-            continue;
-        }
-        if (value[j] != '}') {
-            const bool minus = value[j] == '-';
-            const std::size_t digits = ++j;
-            std::int64_t k = 0;
-            while (j < value.size() && j - digits < 6 && value[j] >= '0' && value[j] <= '9')
-                k = k * 10 + (value[j++] - '0');
-            if (j == digits || j >= value.size() || value[j] != '}') {
-                const std::size_t end = value.find('}', i);
-                *error =
-                    "\"" +
-                    value.substr(i, end == std::string::npos ? std::string::npos : end - i + 1) +
-                    "\" is not a placeholder: write {com}, {n}, {com+K} or {n-K} (K up to "
-                    "6 digits)";
-                return false;
-            }
-            number = minus ? number - k : number + k;
-        }
-        text += std::to_string(number);
-        i = j + 1;
-    }
-    *out = std::move(text);
-    return true;
+namespace {
+
+// The grammar is a hand-written one, read through the two tables below. A library parser
+// (CLI11 2.1) reads "--report=" as "take the next word" rather than as an empty value,
+// takes "---x" for a word and words its own errors; scripts rely on ours.
+
+// What a value option does with its value; false, with *error set, when it refuses it.
+using TakeValue = bool (*)(const std::string& value, Invocation* inv, std::string* error);
+
+struct OptionRule {
+    std::string_view name;
+    bool Invocation::*flag;  // an option without a value sets this
+    TakeValue take;          // an option with a value hands it here
+};
+
+const OptionRule kOptions[] = {
+    {"--ports-dir", nullptr,
+     [](const std::string& value, Invocation* inv, std::string* error) {
+         if (value.empty()) {
+             *error = "--ports-dir needs a directory";
+             return false;
+         }
+         inv->ports_dir = value;
+         return true;
+     }},
+    {"--json", &Invocation::json, nullptr},
+    {"--no-pauses", &Invocation::no_pauses, nullptr},
+    {"--verify", &Invocation::verify, nullptr},
+    {"--report", nullptr,
+     [](const std::string& value, Invocation* inv, std::string* error) {
+         if (value.empty()) {
+             *error = "--report needs a file";
+             return false;
+         }
+         inv->report = value;
+         return true;
+     }},
+    {"--retry", nullptr,
+     [](const std::string& value, Invocation* inv, std::string* error) {
+         if (value.empty() || value.size() > 3 ||
+             value.find_first_not_of("0123456789") != std::string::npos || std::stoi(value) > 100) {
+             *error = "--retry takes a number from 0 to 100, not \"" + value + "\"";
+             return false;
+         }
+         inv->retries = std::stoi(value);
+         return true;
+     }},
+    {"--scan", &Invocation::scan, nullptr},
+    {"--set", nullptr,
+     [](const std::string& value, Invocation* inv, std::string* error) {
+         const std::size_t eq = value.find('=');
+         if (eq == std::string::npos || eq == 0) {
+             *error = "--set takes FIELD=VALUE, not \"" + value + "\"";
+             return false;
+         }
+         inv->sets.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+         return true;
+     }},
+};
+
+// Upgrade, export and import take a file or folder before their ports.
+struct CommandRule {
+    std::string_view word;
+    Command command;
+    const char* missing_path;  // what is said when the path and the ports are missing
+};
+
+const CommandRule kCommands[] = {
+    {"ports", Command::Ports, nullptr},
+    {"read", Command::Read, nullptr},
+    {"apply", Command::Apply, nullptr},
+    {"upgrade", Command::Upgrade, "upgrade needs an image file and at least one port"},
+    {"export", Command::Export, "export needs a folder and at least one port"},
+    {"import", Command::Import, "import needs a configuration file and at least one port"},
+    {"help", Command::Help, nullptr},
+};
+
+bool RunsJobs(Command c) {
+    return c != Command::Ports && c != Command::Help && c != Command::Version;
 }
 
-bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::string* error) {
-    Invocation inv;
-    std::vector<std::string> words;
-    bool command_seen = false;
+// The options that belong to some commands only, checked in this order.
+struct BelongRule {
+    bool (*given)(const Invocation&);
+    bool (*belongs)(Command);
+    const char* refusal;
+};
+
+const BelongRule kBelongs[] = {
+    {[](const Invocation& inv) { return !inv.sets.empty(); },
+     [](Command c) { return c == Command::Apply; }, "--set belongs to the apply command"},
+    {[](const Invocation& inv) { return inv.verify; },
+     [](Command c) { return c == Command::Apply || c == Command::Import; },
+     "--verify belongs to the apply and import commands"},
+    {[](const Invocation& inv) { return !inv.report.empty(); }, RunsJobs,
+     "--report belongs to the commands that run jobs"},
+    {[](const Invocation& inv) { return inv.retries != 0; }, RunsJobs,
+     "--retry belongs to the commands that run jobs"},
+    {[](const Invocation& inv) { return inv.scan; }, [](Command c) { return c == Command::Ports; },
+     "--scan belongs to the ports command"},
+};
+
+// The options in the order given, anywhere on the line; the first word that is not an
+// option is the command, the others go to *words. Errors are found in the order of the
+// line. --help and --version end the reading wherever they stand; *help is then set.
+bool ReadOptions(const std::vector<std::string>& args, Invocation* inv, bool* help,
+                 const CommandRule** command, std::vector<std::string>* words, std::string* error) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
         std::string value;
@@ -137,142 +195,58 @@ bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::strin
                 has_value = true;
             }
         }
-        const auto take = [&]() -> bool {
-            if (has_value) return true;
-            if (i + 1 >= args.size()) {
+        if (arg == "--help" || arg == "-h" || arg == "--version") {
+            inv->command = arg == "--version" ? Command::Version : Command::Help;
+            *help = true;
+            return true;
+        }
+        const auto rule = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                       [&](const OptionRule& r) { return r.name == arg; });
+        if (rule != std::end(kOptions) && rule->flag != nullptr && !has_value) {
+            inv->*rule->flag = true;
+        } else if (rule != std::end(kOptions) && rule->take != nullptr) {
+            if (!has_value && i + 1 >= args.size()) {
                 *error = arg + " needs a value";
                 return false;
             }
-            value = args[++i];
-            return true;
-        };
-        if (arg == "--help" || arg == "-h" || arg == "--version") {
-            inv.command = arg == "--version" ? Command::Version : Command::Help;
-            *out = inv;
-            return true;
-        } else if (arg == "--ports-dir") {
-            if (!take()) return false;
-            if (value.empty()) {
-                *error = "--ports-dir needs a directory";
-                return false;
-            }
-            inv.ports_dir = value;
-        } else if (arg == "--json" && !has_value) {
-            inv.json = true;
-        } else if (arg == "--no-pauses" && !has_value) {
-            inv.no_pauses = true;
-        } else if (arg == "--verify" && !has_value) {
-            inv.verify = true;
-        } else if (arg == "--report") {
-            if (!take()) return false;
-            if (value.empty()) {
-                *error = "--report needs a file";
-                return false;
-            }
-            inv.report = value;
-        } else if (arg == "--retry") {
-            if (!take()) return false;
-            if (value.empty() || value.size() > 3 ||
-                value.find_first_not_of("0123456789") != std::string::npos ||
-                std::stoi(value) > 100) {
-                *error = "--retry takes a number from 0 to 100, not \"" + value + "\"";
-                return false;
-            }
-            inv.retries = std::stoi(value);
-        } else if (arg == "--scan" && !has_value) {
-            inv.scan = true;
-        } else if (arg == "--set") {
-            if (!take()) return false;
-            const std::size_t eq = value.find('=');
-            if (eq == std::string::npos || eq == 0) {
-                *error = "--set takes FIELD=VALUE, not \"" + value + "\"";
-                return false;
-            }
-            inv.sets.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+            if (!rule->take(has_value ? value : args[++i], inv, error)) return false;
         } else if (arg.size() > 1 && arg[0] == '-') {
             *error = "unknown option " + args[i];
             return false;
-        } else if (!command_seen) {
-            command_seen = true;
-            if (arg == "ports")
-                inv.command = Command::Ports;
-            else if (arg == "read")
-                inv.command = Command::Read;
-            else if (arg == "apply")
-                inv.command = Command::Apply;
-            else if (arg == "upgrade")
-                inv.command = Command::Upgrade;
-            else if (arg == "export")
-                inv.command = Command::Export;
-            else if (arg == "import")
-                inv.command = Command::Import;
-            else if (arg == "help")
-                inv.command = Command::Help;
-            else {
+        } else if (*command == nullptr) {
+            *command = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                    [&](const CommandRule& r) { return r.word == arg; });
+            if (*command == std::end(kCommands)) {
                 *error = "unknown command \"" + arg + "\"";
                 return false;
             }
+            inv->command = (*command)->command;
         } else {
-            words.push_back(arg);
+            words->push_back(arg);
         }
     }
-    if (!command_seen) {
-        *error = "no command given";
+    return true;
+}
+
+// The path of upgrade, export and import, and the ports, from the words after the command.
+bool ReadOperands(const CommandRule& rule, std::vector<std::string> words, Invocation* inv,
+                  std::string* error) {
+    if (rule.command == Command::Ports) {
+        if (words.empty()) return true;
+        *error = "ports takes no arguments";
         return false;
     }
-    if (!inv.sets.empty() && inv.command != Command::Apply) {
-        *error = "--set belongs to the apply command";
+    if (rule.command == Command::Apply && inv->sets.empty()) {
+        *error = "apply needs at least one --set FIELD=VALUE";
         return false;
     }
-    if (inv.verify && inv.command != Command::Apply && inv.command != Command::Import) {
-        *error = "--verify belongs to the apply and import commands";
-        return false;
-    }
-    if ((!inv.report.empty() || inv.retries != 0) &&
-        (inv.command == Command::Ports || inv.command == Command::Help ||
-         inv.command == Command::Version)) {
-        *error = std::string(inv.report.empty() ? "--retry" : "--report") +
-                 " belongs to the commands that run jobs";
-        return false;
-    }
-    if (inv.scan && inv.command != Command::Ports) {
-        *error = "--scan belongs to the ports command";
-        return false;
-    }
-    switch (inv.command) {
-        case Command::Help:
-        case Command::Version:
-            *out = inv;
-            return true;
-        case Command::Ports:
-            if (!words.empty()) {
-                *error = "ports takes no arguments";
-                return false;
-            }
-            *out = inv;
-            return true;
-        case Command::Apply:
-            if (inv.sets.empty()) {
-                *error = "apply needs at least one --set FIELD=VALUE";
-                return false;
-            }
-            break;
-        case Command::Upgrade:
-        case Command::Export:
-        case Command::Import:
-            if (words.empty()) {
-                *error = inv.command == Command::Upgrade
-                             ? "upgrade needs an image file and at least one port"
-                         : inv.command == Command::Export
-                             ? "export needs a folder and at least one port"
-                             : "import needs a configuration file and at least one port";
-                return false;
-            }
-            inv.path = words.front();
-            words.erase(words.begin());
-            break;
-        case Command::Read:
-            break;
+    if (rule.missing_path != nullptr) {
+        if (words.empty()) {
+            *error = rule.missing_path;
+            return false;
+        }
+        inv->path = words.front();
+        words.erase(words.begin());
     }
     if (words.empty()) {
         *error = "no port given";
@@ -284,14 +258,42 @@ bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::strin
             *error = "\"" + word + "\" is not a port: write COM1 to COM1024";
             return false;
         }
-        if (std::find(inv.coms.begin(), inv.coms.end(), com) != inv.coms.end()) {
+        if (std::find(inv->coms.begin(), inv->coms.end(), com) != inv->coms.end()) {
             *error = "COM" + std::to_string(com) + " is named twice";
             return false;
         }
-        inv.coms.push_back(com);
+        inv->coms.push_back(com);
     }
-    inv.given = inv.coms;
-    std::sort(inv.coms.begin(), inv.coms.end());
+    inv->given = inv->coms;
+    std::sort(inv->coms.begin(), inv->coms.end());
+    return true;
+}
+
+}  // namespace
+
+bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::string* error) {
+    Invocation inv;
+    bool help = false;
+    const CommandRule* command = nullptr;
+    std::vector<std::string> words;
+    if (!ReadOptions(args, &inv, &help, &command, &words, error)) return false;
+    if (help) {
+        *out = inv;
+        return true;
+    }
+    if (command == nullptr) {
+        *error = "no command given";
+        return false;
+    }
+    for (const BelongRule& belong : kBelongs) {
+        if (belong.given(inv) && !belong.belongs(inv.command)) {
+            *error = belong.refusal;
+            return false;
+        }
+    }
+    // "help" ignores whatever follows it.
+    if (inv.command != Command::Help && !ReadOperands(*command, std::move(words), &inv, error))
+        return false;
     *out = inv;
     return true;
 }

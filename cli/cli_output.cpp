@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "cli/zbctl_system.h"
 #include "jobs/record_fields.h"
 
 namespace zbctl {
@@ -118,6 +119,28 @@ std::string RenderTable(const std::vector<PortResult>& results, bool files) {
             if (c + 1 < row.size()) line += std::string(widths[c] - row[c].size() + 2, ' ');
         }
         out += line + "\n";
+    }
+    return out;
+}
+
+std::string RenderPortList(const std::vector<ListedPort>& ports, bool json, bool scan) {
+    std::string out;
+    if (json) {
+        out = "[";
+        for (std::size_t i = 0; i < ports.size(); ++i) {
+            out += i == 0 ? "\n  " : ",\n  ";
+            out += "{\"com\": " + std::to_string(ports[i].com) +
+                   ", \"path\": " + JsonString(ports[i].path);
+            if (scan) out += ", \"description\": " + JsonString(ports[i].description);
+            out += "}";
+        }
+        out += ports.empty() ? "]\n" : "\n]\n";
+    } else {
+        for (const ListedPort& port : ports) {
+            out += "COM" + std::to_string(port.com) + " " + Printable(port.path);
+            if (!port.description.empty()) out += " " + Printable(port.description);
+            out += "\n";
+        }
     }
     return out;
 }

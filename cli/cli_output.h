@@ -1,4 +1,5 @@
-// zbctl's results: one per port, printed as a table or as JSON. Pure formatting.
+// zbctl's output: the results, one per port, and the port list, printed as a table or as
+// JSON. Pure formatting.
 #pragma once
 
 #include <cstdint>
@@ -43,5 +44,10 @@ std::string RenderJson(const std::vector<PortResult>& results, bool files = fals
 // message, and the fields a read-back found different follow a "Verify fail". Every cell
 // is one line of Printable text.
 std::string RenderTable(const std::vector<PortResult>& results, bool files = false);
+
+struct ListedPort;  // zbctl_system.h
+// The list of `zbctl ports`: a line "COM<n> <path> [<description>]" per port, or one array
+// of {"com", "path"} objects, with `scan` also "description".
+std::string RenderPortList(const std::vector<ListedPort>& ports, bool json, bool scan);
 
 }  // namespace zbctl

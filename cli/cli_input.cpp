@@ -1,0 +1,127 @@
+#include "cli/cli_input.h"
+
+#include "jobs/record_fields.h"
+#include "jobs/text_escape.h"
+
+namespace zbctl {
+
+using zb::Printable;
+
+bool ExpandValue(const std::string& value, std::int32_t com, std::int32_t n, std::string* out,
+                 std::string* error) {
+    std::string text;
+    std::size_t i = 0;
+    while (i < value.size()) {
+        std::size_t j = i + 1;
+        std::int64_t number = 0;
+        if (value[i] == '{' && value.compare(j, 3, "com") == 0) {
+            number = com;
+            j += 3;
+        } else if (value[i] == '{' && value.compare(j, 1, "n") == 0) {
+            number = n;
+            j += 1;
+        } else {
+            text += value[i++];
+            continue;
+        }
+        // "{com" or "{n" not followed by '}', '+' or '-' is ordinary text ("{name}").
+        if (j >= value.size() || (value[j] != '}' && value[j] != '+' && value[j] != '-')) {
+            text += value[i++];
+            continue;
+        }
+        if (value[j] != '}') {
+            const bool minus = value[j] == '-';
+            const std::size_t digits = ++j;
+            std::int64_t k = 0;
+            while (j < value.size() && j - digits < 6 && value[j] >= '0' && value[j] <= '9')
+                k = k * 10 + (value[j++] - '0');
+            if (j == digits || j >= value.size() || value[j] != '}') {
+                const std::size_t end = value.find('}', i);
+                *error =
+                    "\"" +
+                    value.substr(i, end == std::string::npos ? std::string::npos : end - i + 1) +
+                    "\" is not a placeholder: write {com}, {n}, {com+K} or {n-K} (K up to "
+                    "6 digits)";
+                return false;
+            }
+            number = minus ? number - k : number + k;
+        }
+        text += std::to_string(number);
+        i = j + 1;
+    }
+    *out = std::move(text);
+    return true;
+}
+
+bool CheckSets(const Sets& sets, std::string* error) {
+    zb::DeviceRecord scratch;
+    bool security_on = false;
+    bool key_given = false;
+    for (const auto& [name, value] : sets) {
+        const zb::RecordField* field = zb::FindRecordField(name);
+        if (field == nullptr) {
+            std::string names;
+            for (const zb::RecordField& f : zb::RecordFields())
+                if (f.writable) names += " " + std::string(f.name);
+            *error = "--set " + Printable(name) + "=" + Printable(value) +
+                     ": unknown field; settable fields:" + names;
+            return false;
+        }
+        // The record's refusals may quote the value as given.
+        std::string why;
+        if (!zb::SetRecordField(scratch, *field, value, &why)) {
+            *error = "--set " + name + "=" + Printable(value) + ": " + Printable(why);
+            return false;
+        }
+        if (name == "security") security_on = scratch.security;
+        if (name == "aeskey") key_given = true;
+    }
+    // Without a key the modem refuses the last write, after the other fifteen have taken
+    // effect and without the restart: a half-configured modem.
+    if (security_on && !key_given) {
+        *error = "--set security=1 needs --set aeskey=<32 hexadecimal digits> as well";
+        return false;
+    }
+    return true;
+}
+
+bool ExpandSets(const Invocation& inv, std::map<std::int32_t, Sets>* out, std::string* error) {
+    bool templated = false;
+    for (const auto& [name, value] : inv.sets) {
+        std::string once;
+        if (!ExpandValue(value, 1, 1, &once, error)) {
+            *error = "--set " + Printable(name) + "=" + Printable(value) + ": " + Printable(*error);
+            return false;
+        }
+        templated = templated || once != value;
+    }
+    if (!CheckSets(inv.sets, error) && !templated) return false;
+    error->clear();
+    for (std::size_t place = 0; place < inv.given.size(); ++place) {
+        const std::int32_t com = inv.given[place];
+        const auto n = static_cast<std::int32_t>(place + 1);
+        Sets sets;
+        for (const auto& [name, value] : inv.sets) {
+            std::string expanded;
+            (void)ExpandValue(value, com, n, &expanded, error);
+            sets.emplace_back(name, std::move(expanded));
+        }
+        if (!CheckSets(sets, error)) {
+            *error = "COM" + std::to_string(com) + " (n=" + std::to_string(n) + "): " + *error;
+            return false;
+        }
+        (*out)[com] = std::move(sets);
+    }
+    return true;
+}
+
+std::string RefusalText(const zb::ConfigRefusal& why) {
+    std::string text = "[" + why.section + "] " + why.key;
+    if (why.value)
+        text += " = " + Printable(*why.value) + " refused";
+    else
+        text += " is missing";
+    return text + " (check " + std::to_string(why.step) + "): " + why.reason;
+}
+
+}  // namespace zbctl

@@ -1,0 +1,200 @@
+#include "cli/job_sequences.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "config/config_rules.h"
+#include "jobs/record_fields.h"
+#include "jobs/text_escape.h"
+
+namespace zbctl {
+namespace {
+
+void ReadPorts(PortRun& run) {
+    run.RunJob();
+    for (const std::int32_t com : run.coms()) {
+        const bool ok = run.ReadOk(com);
+        run.Finish(com, ok, ok);
+    }
+}
+
+// The configuration flow begins with a read job: besides telling which ports answer, it
+// gives each record the device's own values of what the change leaves alone (the local
+// node ID of an import, all but the --set fields of an apply), so that the apply writes
+// them back unchanged. A port not read is finished here.
+void ReadBeforeChange(PortRun& run) {
+    run.RunJob();
+    for (const std::int32_t com : run.coms())
+        if (!run.ReadOk(com)) run.Finish(com, false, false);
+}
+
+// The written fields read back: every port whose apply succeeded is opened afresh (the
+// apply restarted its modem) and read, and fails unless it reports what was written.
+void VerifyChanges(PortRun& run, const std::vector<std::int32_t>& applied) {
+    std::map<std::int32_t, zb::DeviceRecord> sent;
+    std::map<std::int32_t, std::string> message;
+    for (const std::int32_t com : applied) {
+        sent[com] = run.Record(com);
+        message[com] = run.LastMessage(com);
+        zb::UnmarkPort(run.Row(com));
+        zb::MarkPort(run.Row(com));
+    }
+    run.RunJob();
+    for (const std::int32_t com : applied) {
+        if (!run.ReadOk(com)) {
+            run.SetVerified(com, false, {});
+            run.Finish(com, false, false, "Verify fail; " + run.LastMessage(com));
+            continue;
+        }
+        std::vector<zb::ReportDiff> diffs = zb::WrittenDiffs(sent[com], run.Record(com));
+        const bool same = diffs.empty();
+        for (const zb::ReportDiff& d : diffs)
+            std::fprintf(stderr, "COM%d: Verify fail: %s sent %s, read %s\n", com, d.field.c_str(),
+                         Printable(d.sent).c_str(), Printable(d.read).c_str());
+        run.SetVerified(com, same, std::move(diffs));
+        run.Finish(com, same, true, same ? message[com] : "Verify fail");
+    }
+}
+
+// The apply job over the links the read opened, for the ports still marked; with `verify`
+// the written fields are read back.
+void WriteChanges(PortRun& run, bool verify) {
+    run.RunJob();
+    std::vector<std::int32_t> applied;
+    for (const std::int32_t com : run.coms()) {
+        if (run.Finished(com)) continue;
+        const bool ok = !run.Record(com).job_failed;
+        if (ok && verify)
+            applied.push_back(com);
+        else
+            run.Finish(com, ok, ok);
+    }
+    if (!applied.empty()) VerifyChanges(run, applied);
+}
+
+void ApplySets(PortRun& run, const std::map<std::int32_t, Sets>& port_sets, bool verify) {
+    ReadBeforeChange(run);
+    for (const std::int32_t com : run.coms()) {
+        if (run.Finished(com)) continue;
+        const Sets& sets = port_sets.at(com);
+        zb::DeviceRecord& record = run.Record(com);
+        zb::DeviceRecord would_be = record;
+        for (const auto& [name, value] : sets)
+            (void)zb::SetRecordField(would_be, *zb::FindRecordField(name), value, nullptr);
+        // The configuration dialog's rules, on the record as it would be written.
+        if (const auto failure = zb::CheckSettings(zb::BoxesOf(would_be))) {
+            // Our own two-line messages read as one sentence in a table row.
+            std::string message = failure->message;
+            std::replace(message.begin(), message.end(), '\n', ' ');
+            run.Finish(com, false, true, message);
+            continue;
+        }
+        for (const auto& [name, value] : sets)
+            (void)zb::SetRecordField(record, *zb::FindRecordField(name), value, nullptr);
+        record.apply_pending = true;
+    }
+    WriteChanges(run, verify);
+}
+
+void ImportSettings(PortRun& run, const zb::ConfigSettings& settings, bool verify) {
+    ReadBeforeChange(run);
+    // The ports still marked are those read; the settings go to them alone.
+    (void)zb::ApplyConfigSettings(run.table(), settings);
+    WriteChanges(run, verify);
+}
+
+void Upgrade(PortRun& run, const std::string& image) {
+    if (run.Reporting()) {
+        // The report wants the version each modem had; the upgrade itself then starts on
+        // freshly opened ports, as without a report.
+        run.RunJob();
+        for (const std::int32_t com : run.coms()) {
+            if (run.ReadOk(com))
+                run.SetFirmwareBefore(com, std::string(zb::TextOf(run.Record(com).fw_version)));
+            run.Renew(com);
+        }
+    }
+    for (const std::int32_t com : run.coms()) zb::SetUpgradeMark(run.Row(com), true);
+    run.RunJob(image);
+    bool all_ok = true;
+    std::map<std::int32_t, std::string> upgraded;
+    for (const std::int32_t com : run.coms()) {
+        zb::SetUpgradeMark(run.Row(com), false);
+        all_ok = all_ok && !run.Record(com).job_failed;
+        upgraded[com] = run.LastMessage(com);
+    }
+    if (!all_ok || run.engine().FailCount() != 0) {
+        for (const std::int32_t com : run.coms())
+            run.Finish(com, !run.Record(com).job_failed, false);
+        return;
+    }
+    // The devices restarted into the new firmware: open and check them afresh and show what
+    // they report now.
+    for (const std::int32_t com : run.coms()) {
+        zb::UnmarkPort(run.Row(com));
+        zb::MarkPort(run.Row(com));
+    }
+    run.RunJob();
+    for (const std::int32_t com : run.coms()) {
+        const bool ok = run.ReadOk(com);
+        run.Finish(com, ok, ok, ok ? upgraded[com] : upgraded[com] + "; " + run.LastMessage(com));
+    }
+}
+
+void Export(PortRun& run, std::string folder) {
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    run.RunJob();
+    bool all_read = true;
+    for (const std::int32_t com : run.coms()) all_read = all_read && run.ReadOk(com);
+    if (!all_read) {
+        // A partial export would pass for a complete one.
+        for (const std::int32_t com : run.coms()) {
+            const bool ok = run.ReadOk(com);
+            run.Finish(com, false, ok, ok ? "Not written: another port failed" : "");
+        }
+        return;
+    }
+    std::map<std::int32_t, std::string> failed;
+    for (const zb::ConfigWriteFailure& f : zb::WriteConfigFiles(run.table(), folder)) {
+        std::fprintf(stderr, "zbctl: %s: %s\n", f.path.c_str(), f.reason.c_str());
+        failed[static_cast<std::int32_t>(f.com)] = f.reason;
+    }
+    for (const std::int32_t com : run.coms()) {
+        const std::string path = folder + "/" + zb::ConfigFileName(static_cast<std::uint32_t>(com));
+        if (const auto it = failed.find(com); it != failed.end())
+            run.Finish(com, false, true, "Write file fail: " + it->second);
+        else
+            run.Finish(com, true, true, "", path);
+    }
+}
+
+}  // namespace
+
+void RunSequence(PortRun& run, const Invocation& inv, const zb::ConfigSettings& import,
+                 const std::map<std::int32_t, Sets>& port_sets) {
+    switch (inv.command) {
+        case Command::Read:
+            ReadPorts(run);
+            break;
+        case Command::Apply:
+            ApplySets(run, port_sets, inv.verify);
+            break;
+        case Command::Import:
+            ImportSettings(run, import, inv.verify);
+            break;
+        case Command::Upgrade:
+            Upgrade(run, inv.path);
+            break;
+        case Command::Export:
+            Export(run, inv.path);
+            break;
+        case Command::Help:
+        case Command::Version:
+        case Command::Ports:
+            break;
+    }
+}
+
+}  // namespace zbctl

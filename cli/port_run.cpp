@@ -1,0 +1,232 @@
+#include "cli/port_run.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "jobs/text_escape.h"
+#include "protocol/serial_link.h"
+
+namespace zbctl {
+namespace {
+
+const char* CommandName(Command command) {
+    switch (command) {
+        case Command::Read:
+            return "read";
+        case Command::Apply:
+            return "apply";
+        case Command::Upgrade:
+            return "upgrade";
+        case Command::Export:
+            return "export";
+        case Command::Import:
+            return "import";
+        case Command::Help:
+        case Command::Version:
+        case Command::Ports:
+            break;
+    }
+    return "";
+}
+
+}  // namespace
+
+void CliReporter::SetPortMessage(std::int32_t com, std::string_view text) {
+    std::lock_guard lock(mutex_);
+    last_message_[com] = std::string(text);
+    std::fprintf(stderr, "COM%d: %s\n", com, Printable(text).c_str());
+}
+
+void CliReporter::SetPortProgress(std::int32_t com, std::uint64_t done, std::uint64_t total) {
+    if (total == 0) return;
+    std::lock_guard lock(mutex_);
+    const auto tenth = static_cast<int>(done * 10 / total);
+    int& shown = tenths_shown_[com];
+    if (done == 0) shown = 0;
+    if (tenth <= shown) return;
+    shown = tenth;
+    std::fprintf(stderr, "COM%d: %d%% (%llu / %llu)\n", com, tenth * 10,
+                 static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
+}
+
+std::string CliReporter::LastMessage(std::int32_t com) {
+    std::lock_guard lock(mutex_);
+    const auto it = last_message_.find(com);
+    return it == last_message_.end() ? "Preparing..." : it->second;
+}
+
+void CliReporter::KeepResult(PortResult result) {
+    std::lock_guard lock(mutex_);
+    const std::int32_t com = result.com;
+    results_[com] = std::move(result);
+}
+
+bool CliReporter::HasResult(std::int32_t com) {
+    std::lock_guard lock(mutex_);
+    return results_.count(com) != 0;
+}
+
+bool CliReporter::ResultOk(std::int32_t com) {
+    std::lock_guard lock(mutex_);
+    const auto it = results_.find(com);
+    return it != results_.end() && it->second.ok;
+}
+
+void CliReporter::Forget(std::int32_t com) {
+    std::lock_guard lock(mutex_);
+    results_.erase(com);
+}
+
+bool CliReporter::PrintResults(const std::vector<std::int32_t>& coms, bool json, bool files,
+                               bool verify) {
+    std::lock_guard lock(mutex_);
+    if (printed_) return false;
+    printed_ = true;
+    std::vector<PortResult> results;
+    bool all_ok = true;
+    for (const std::int32_t com : coms) {
+        const auto it = results_.find(com);
+        if (it != results_.end()) {
+            results.push_back(it->second);
+            if (!it->second.error.empty())
+                std::fprintf(stderr, "zbctl: COM%d: %s\n", com,
+                             Printable(it->second.error).c_str());
+        } else {
+            PortResult& cut = results.emplace_back();
+            cut.com = com;
+            const auto message = last_message_.find(com);
+            cut.message =
+                message == last_message_.end() ? "Interrupted" : message->second + "; Interrupted";
+        }
+        all_ok = all_ok && results.back().ok;
+    }
+    const std::string text =
+        json ? RenderJson(results, files, verify) : RenderTable(results, files);
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+    return all_ok;
+}
+
+void CliReporter::Seal() {
+    std::lock_guard lock(mutex_);
+    printed_ = true;
+}
+
+PortRun::PortRun(const std::vector<std::int32_t>& coms, Command command, std::string report_path)
+    : all_(coms),
+      coms_(coms),
+      command_(command),
+      report_path_(std::move(report_path)),
+      job_(reporter_) {
+    for (const std::int32_t com : coms_) {
+        zb::AddPort(Row(com), static_cast<std::uint32_t>(com));
+        device_[com] = zb::com_device_path(com);
+    }
+}
+
+void PortRun::RunJob(const std::string& firmware_file) {
+    std::uint32_t marked = 0;
+    for (const std::int32_t com : coms_) marked += Record(com).selected ? 1 : 0;
+    if (marked == 0) return;
+    job_.LoadPorts(table_);
+    job_.SetPortCount(marked);
+    job_.SetFirmwareFile(firmware_file);
+    job_.Run();
+}
+
+bool PortRun::ReadOk(std::int32_t com) {
+    const zb::DeviceRecord& r = Record(com);
+    return r.selected && r.connected && !r.upgrade_wait && !r.job_failed;
+}
+
+void PortRun::Renew(std::int32_t com) {
+    zb::UnmarkPort(Row(com));
+    zb::AddPort(Row(com), static_cast<std::uint32_t>(com));
+}
+
+void PortRun::Finish(std::int32_t com, bool ok, bool settings, std::string message,
+                     std::string file) {
+    zb::PortRow& row = Row(com);
+    zb::UnmarkPort(row);
+    PortResult result;
+    result.com = com;
+    result.ok = ok;
+    result.message = zb::WithOpenNote(
+        *row.device, message.empty() ? reporter_.LastMessage(com) : std::move(message));
+    result.error = std::string(zb::TextOf(row.device->open_error));
+    result.holder_pid = row.device->holder_pid;
+    result.holder_name = std::string(zb::TextOf(row.device->holder_name));
+    result.settings = settings;
+    result.file = std::move(file);
+    result.record = *row.device;
+    if (const auto it = verified_.find(com); it != verified_.end()) {
+        result.verified = true;
+        result.verify_ok = it->second.first;
+        result.diffs = std::move(it->second.second);
+        verified_.erase(it);
+    }
+    if (Reporting()) rows_.push_back(RowOf(result));
+    reporter_.KeepResult(std::move(result));
+}
+
+std::vector<std::int32_t> PortRun::EndTry() {
+    std::vector<std::int32_t> failed;
+    for (const std::int32_t com : coms_) {
+        if (!Finished(com)) Finish(com, false, false);
+        if (!reporter_.ResultOk(com)) failed.push_back(com);
+    }
+    if (Reporting() && !rows_.empty()) {
+        std::string why;
+        if (!zb::AppendReport(report_path_, rows_, &why)) {
+            std::fprintf(stderr, "zbctl: report not written: %s\n", Printable(why).c_str());
+            report_failed_ = true;
+        }
+        rows_.clear();
+    }
+    return failed;
+}
+
+void PortRun::Retry(const std::vector<std::int32_t>& coms) {
+    ++attempt_;
+    coms_ = coms;
+    for (const std::int32_t com : coms_) {
+        reporter_.Forget(com);
+        fw_before_.erase(com);
+        Renew(com);
+    }
+}
+
+void PortRun::Abandon() {
+    reporter_.Seal();
+    for (zb::PortRow& row : table_) zb::UnmarkPort(row);
+}
+
+bool PortRun::Report(bool json, bool files, bool verify) {
+    for (const std::int32_t com : coms_)
+        if (!Finished(com)) Finish(com, false, false);
+    const bool all_ok = reporter_.PrintResults(all_, json, files, verify);
+    return all_ok && !report_failed_;
+}
+
+zb::ReportRow PortRun::RowOf(const PortResult& result) {
+    zb::ReportRow row;
+    row.time = zb::ReportTime(std::chrono::system_clock::now());
+    row.com = result.com;
+    row.device = device_[result.com];
+    row.command = CommandName(command_);
+    row.attempt = attempt_;
+    row.ok = result.ok;
+    row.message = result.error.empty() ? result.message : result.message + ": " + result.error;
+    if (command_ == Command::Upgrade) {
+        row.fw_before = fw_before_[result.com];
+        if (result.settings) row.fw_after = std::string(zb::TextOf(result.record.fw_version));
+    } else if (result.settings && (command_ == Command::Read || command_ == Command::Export)) {
+        row.settings = zb::ReportSettings(result.record);
+    }
+    row.verified = result.verified;
+    row.verify_ok = result.verify_ok;
+    row.diffs = result.diffs;
+    return row;
+}
+
+}  // namespace zbctl

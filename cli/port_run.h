@@ -1,0 +1,134 @@
+// The ports of one zbctl run: their table, the engine that runs their jobs, the progress
+// shown on stderr, and each port's result and report rows. This is where zbctl keeps its
+// results; the job sequences (job_sequences.h) only say when a port's part is over.
+//
+// A run belongs to the main thread, except PrintSoFar and Stopping(), which the signal
+// thread may call while workers run: the reporter's state is guarded by one mutex.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "cli/cli_args.h"
+#include "cli/cli_output.h"
+#include "jobs/job_engine.h"
+#include "jobs/job_report.h"
+#include "jobs/port_table.h"
+
+namespace zbctl {
+
+// Progress on stderr, one line per message change; upgrades also every tenth of the file.
+// It also keeps each port's result once its part is over, and prints the results once:
+// either at the end, or, when the program is interrupted, from the signal thread while
+// workers may still run.
+class CliReporter : public zb::NullJobReporter {
+public:
+    void SetPortMessage(std::int32_t com, std::string_view text) override;
+    void SetPortProgress(std::int32_t com, std::uint64_t done, std::uint64_t total) override;
+    std::string LastMessage(std::int32_t com);
+
+    void KeepResult(PortResult result);
+    bool HasResult(std::int32_t com);
+    bool ResultOk(std::int32_t com);
+    // A port about to be tried again has no result until its new try ends.
+    void Forget(std::int32_t com);
+
+    // Prints the kept results of `coms` in order, unless results were printed already; a
+    // port without a result was interrupted. Whether every port printed succeeded.
+    bool PrintResults(const std::vector<std::int32_t>& coms, bool json, bool files, bool verify);
+    // Nothing is to be printed any more.
+    void Seal();
+
+private:
+    std::mutex mutex_;
+    std::map<std::int32_t, std::string> last_message_;
+    std::map<std::int32_t, int> tenths_shown_;
+    std::map<std::int32_t, PortResult> results_;
+    bool printed_ = false;
+};
+
+// A run may try the ports that failed again: coms() are the ports of the current try,
+// every port keeps its latest result, and each try of a port adds one report row.
+class PortRun {
+public:
+    PortRun(const std::vector<std::int32_t>& coms, Command command, std::string report_path);
+
+    const std::vector<std::int32_t>& coms() const { return coms_; }
+    zb::JobEngine& engine() { return job_; }
+    zb::PortTable& table() { return table_; }
+    zb::PortRow& Row(std::int32_t com) { return table_[static_cast<std::size_t>(com - 1)]; }
+    zb::DeviceRecord& Record(std::int32_t com) { return *Row(com).device; }
+    std::string LastMessage(std::int32_t com) { return reporter_.LastMessage(com); }
+    bool Finished(std::int32_t com) { return reporter_.HasResult(com); }
+    bool Reporting() const { return !report_path_.empty(); }
+    std::atomic<bool>& Stopping() { return stopping_; }
+
+    // One job over the ports still marked; none marked, none runs.
+    void RunJob(const std::string& firmware_file = "");
+
+    // After a read job: the record holds what the device in its application reported.
+    bool ReadOk(std::int32_t com);
+
+    // The port starts afresh, as a port just added: link closed, a new record, marked.
+    void Renew(std::int32_t com);
+
+    void SetFirmwareBefore(std::int32_t com, std::string version) {
+        fw_before_[com] = std::move(version);
+    }
+    // The read-back of the written fields, for the port's next Finish.
+    void SetVerified(std::int32_t com, bool ok, std::vector<zb::ReportDiff> diffs) {
+        verified_[com] = {ok, std::move(diffs)};
+    }
+
+    // Ends the port's part: its link is closed, its result kept and its report row made.
+    // An empty message is the port's last message in the job.
+    void Finish(std::int32_t com, bool ok, bool settings, std::string message = "",
+                std::string file = "");
+
+    // Ends the current try: a port without a result fails, and the try's rows go to the
+    // report. The ports that failed, in COM order.
+    std::vector<std::int32_t> EndTry();
+
+    // The next try, over `coms` alone.
+    void Retry(const std::vector<std::int32_t>& coms);
+    int Attempt() const { return attempt_; }
+
+    // A job that could not start: nothing of it is trusted.
+    void Abandon();
+
+    // Prints the latest result of every port in COM order; whether every port succeeded. A
+    // report that could not be written fails the run as well.
+    bool Report(bool json, bool files, bool verify);
+
+    // From any thread while the job may still run: the results kept so far, and for the
+    // other ports their last messages. Touches no record.
+    void PrintSoFar(bool json, bool files, bool verify) {
+        (void)reporter_.PrintResults(all_, json, files, verify);
+    }
+
+private:
+    zb::ReportRow RowOf(const PortResult& result);
+
+    std::vector<std::int32_t> all_;
+    std::vector<std::int32_t> coms_;
+    Command command_;
+    std::string report_path_;
+    int attempt_ = 1;
+    std::map<std::int32_t, std::string> device_;
+    std::map<std::int32_t, std::string> fw_before_;
+    std::map<std::int32_t, std::pair<bool, std::vector<zb::ReportDiff>>> verified_;
+    std::vector<zb::ReportRow> rows_;
+    bool report_failed_ = false;
+    std::atomic<bool> stopping_{false};
+    zb::PortTable table_;
+    CliReporter reporter_;
+    zb::JobEngine job_;
+};
+
+}  // namespace zbctl

@@ -1,4 +1,5 @@
-// zbctl's command line: the parser and the COM number reader.
+// zbctl's command line: the parser (its option and command tables) and the COM number
+// reader.
 //
 // Input: the arguments after the program's name, separated by NUL bytes.
 #include <cstdint>
@@ -68,6 +69,7 @@ std::vector<std::string> Render(const zbctl::Invocation& inv) {
     if (inv.json) args.emplace_back("--json");
     if (inv.no_pauses) args.emplace_back("--no-pauses");
     if (inv.verify) args.emplace_back("--verify");
+    if (inv.scan) args.emplace_back("--scan");
     if (!inv.report.empty()) args.push_back("--report=" + inv.report);
     if (inv.retries != 0) args.push_back("--retry=" + std::to_string(inv.retries));
     args.emplace_back(CommandWord(inv.command));
@@ -80,7 +82,8 @@ std::vector<std::string> Render(const zbctl::Invocation& inv) {
 bool Same(const zbctl::Invocation& a, const zbctl::Invocation& b) {
     return a.command == b.command && a.ports_dir == b.ports_dir && a.json == b.json &&
            a.no_pauses == b.no_pauses && a.sets == b.sets && a.path == b.path && a.coms == b.coms &&
-           a.verify == b.verify && a.report == b.report && a.retries == b.retries;
+           a.verify == b.verify && a.report == b.report && a.retries == b.retries &&
+           a.scan == b.scan;
 }
 
 }  // namespace

@@ -201,6 +201,7 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
         {{"apply", "--set", "security=1", "COM3"}, "needs --set aeskey"},
         {{"apply", "--set", "devname=A\x1b[2J", "COM3"}, "devname=A\\x1b[2J: devname"},
         {{"apply", "--set", "devname=caf\xc3\xa9", "COM3"}, "devname=caf\\xc3\\xa9: devname"},
+        {{"apply", "--set", "channel=\x1b[2J", "COM3"}, "channel needs a number"},
         {{"apply", "COM3"}, "needs at least one --set"},
         {{"read"}, "no port given"},
         {{"read", "COMx"}, "is not a port"},

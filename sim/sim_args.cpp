@@ -1,0 +1,118 @@
+#include "sim/sim_args.h"
+
+namespace zbsim {
+namespace {
+
+constexpr int kMaxCount = 4096;
+
+bool parse_int(const std::string& text, int min, int max, int* value) {
+    if (text.empty() || text.size() > 9) return false;
+    int v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + (c - '0');
+    }
+    if (v < min || v > max) return false;
+    *value = v;
+    return true;
+}
+
+}  // namespace
+
+const char kUsage[] =
+    "Usage: zbsim --count N [--first-com C] [--ports-dir DIR] [--no-pacing] [--log FILE]\n"
+    "             [--fault KIND[:WHERE][:ARG]]...\n"
+    "Runs N virtual ZigBee modems, COM C .. COM C+N-1, each on its own pseudo-terminal, and\n"
+    "prints \"COM<n> <device path>\" per modem and then \"ready\". Runs until SIGINT or\n"
+    "SIGTERM.\n"
+    "\n"
+    "  --count N         number of modems, 1 to 4096 (required)\n"
+    "  --first-com C     COM number of the first modem (default 1)\n"
+    "  --ports-dir DIR   write symbolic links comC .. com<C+N-1> in DIR (created if missing)\n"
+    "                    pointing at the devices; stale links of those names are replaced,\n"
+    "                    and the links are removed on exit\n"
+    "  --no-pacing       answer at once instead of at 115200 baud line speed\n"
+    "  --log FILE        append one line per request and per XMODEM event, e.g.\n"
+    "                    \"COM3 ?GSB00001\" or \"COM3 block 5 ack\"\n"
+    "  --fault FAULT     inject a fault (see below); repeatable\n"
+    "  --help            this text\n"
+    "  --version         print the version and exit\n"
+    "\n";
+
+bool parse_args(const std::vector<std::string>& args, SimArgs* out, std::string* error) {
+    SimArgs parsed;
+    SimOptions& options = parsed.options;
+    options.count = 0;
+    // Nothing in the program reads the request lists; --log is the way to see requests.
+    options.record_requests = false;
+    const auto refuse = [error](std::string why) {
+        *error = std::move(why);
+        return false;
+    };
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::string value;
+        bool has_value = false;
+        if (const std::size_t eq = name.find('=');
+            name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+            has_value = true;
+        }
+        const auto take = [&](std::string* taken) {
+            if (has_value) {
+                *taken = value;
+                return true;
+            }
+            if (i + 1 >= args.size()) return false;
+            *taken = args[++i];
+            return true;
+        };
+        std::string text;
+        if (name == "--version" && !has_value) {
+            parsed.action = SimAction::Version;
+            *out = std::move(parsed);
+            return true;
+        }
+        if (name == "--help" || name == "-h") {
+            parsed.action = SimAction::Help;
+            *out = std::move(parsed);
+            return true;
+        } else if (name == "--no-pacing" && !has_value) {
+            options.pacing = false;
+        } else if (name == "--count") {
+            if (!take(&text) || !parse_int(text, 1, kMaxCount, &options.count))
+                return refuse("--count needs a number from 1 to " + std::to_string(kMaxCount));
+        } else if (name == "--first-com") {
+            if (!take(&text) || !parse_int(text, 1, 1000000, &options.first_com))
+                return refuse("--first-com needs a number of 1 or more");
+        } else if (name == "--ports-dir") {
+            if (!take(&options.ports_dir) || options.ports_dir.empty())
+                return refuse("--ports-dir needs a directory");
+        } else if (name == "--log") {
+            if (!take(&options.log_path) || options.log_path.empty())
+                return refuse("--log needs a file name");
+        } else if (name == "--fault") {
+            if (!take(&text)) return refuse("--fault needs KIND[:WHERE][:ARG]");
+            int com = 0;
+            Fault fault;
+            std::string why;
+            if (!parse_fault(text, &com, &fault, &why)) return refuse(why);
+            parsed.faults.emplace_back(com, fault);
+        } else {
+            return refuse("unknown argument \"" + args[i] + "\"");
+        }
+    }
+    if (options.count == 0) return refuse("--count is required");
+    const long last = static_cast<long>(options.first_com) + options.count - 1;
+    for (const auto& [com, fault] : parsed.faults) {
+        if (com != 0 && (com < options.first_com || com > last))
+            return refuse("a fault names COM" + std::to_string(com) +
+                          ", which is not one of the simulated ports");
+    }
+    *out = std::move(parsed);
+    return true;
+}
+
+}  // namespace zbsim

@@ -1,0 +1,55 @@
+// zbctl's command line: where options may stand, which commands they belong to, and what
+// each command takes. The refusals scripts meet most are zbctl_test's.
+#include <gtest/gtest.h>
+
+#include "cli/cli_args.h"
+
+namespace {
+
+using zbctl::Command;
+
+TEST(ZbctlArgs, EachLineGivesOneCommandOrSaysWhatIsWrong) {
+    const struct {
+        std::vector<std::string> args;
+        Command command;
+        std::string error;  // empty: the line is taken
+    } cases[] = {
+        {{"read", "COM3", "--json", "--ports-dir=/p", "--retry=2"}, Command::Read, ""},
+        {{"read", "COM3", "--help", "--bogus"}, Command::Help, ""},
+        {{"--version=1"}, Command::Version, ""},
+        {{"help", "anything", "--json"}, Command::Help, ""},
+        {{"-h"}, Command::Help, ""},
+        {{"ports", "--scan"}, Command::Ports, ""},
+        {{"import", "--verify", "f.txt", "4"}, Command::Import, ""},
+        {{"--json=1", "read", "COM3"}, Command::Read, "unknown option --json=1"},
+        {{"read", "---x", "COM3"}, Command::Read, "unknown option ---x"},
+        {{"frobnicate", "--retry"}, Command::Read, "unknown command \"frobnicate\""},
+        {{"read", "COM3", "--retry"}, Command::Read, "--retry needs a value"},
+        {{"--report=", "read", "COM3"}, Command::Read, "--report needs a file"},
+        {{"--ports-dir", "", "read", "COM3"}, Command::Read, "--ports-dir needs a directory"},
+        {{"--set=", "apply", "COM3"}, Command::Read, "--set takes FIELD=VALUE, not \"\""},
+        {{"read", "--set", "a=1", "COM3"}, Command::Read, "--set belongs to the apply command"},
+        {{"ports", "--report", "r.csv", "--retry", "1"},
+         Command::Read,
+         "--report belongs to the commands that run jobs"},
+        {{"help", "--retry", "1"}, Command::Read, "--retry belongs to the commands that run jobs"},
+        {{"read", "--scan", "COM3"}, Command::Read, "--scan belongs to the ports command"},
+        {{"ports", "COM3"}, Command::Read, "ports takes no arguments"},
+        {{"upgrade"}, Command::Read, "upgrade needs an image file and at least one port"},
+        {{"export"}, Command::Read, "export needs a folder and at least one port"},
+        {{"import"}, Command::Read, "import needs a configuration file and at least one port"},
+        {{"export", "out"}, Command::Read, "no port given"},
+    };
+    for (const auto& c : cases) {
+        zbctl::Invocation inv;
+        std::string error;
+        EXPECT_EQ(zbctl::ParseArgs(c.args, &inv, &error), c.error.empty())
+            << ::testing::PrintToString(c.args);
+        EXPECT_EQ(error, c.error) << ::testing::PrintToString(c.args);
+        if (c.error.empty()) {
+            EXPECT_EQ(inv.command, c.command) << ::testing::PrintToString(c.args);
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,69 @@
+// zbsim's command line, read without starting any modem.
+#include <gtest/gtest.h>
+
+#include "sim/sim_args.h"
+
+namespace {
+
+using zbsim::SimAction;
+using zbsim::SimArgs;
+
+TEST(SimArgs, OptionsTakeTheirValuesInEitherSpelling) {
+    SimArgs args;
+    std::string error;
+    ASSERT_TRUE(
+        zbsim::parse_args({"--count=3", "--first-com", "7", "--ports-dir", "/p", "--no-pacing",
+                           "--log=/l", "--fault", "silent:COM8", "--fault=silent"},
+                          &args, &error))
+        << error;
+    EXPECT_EQ(args.action, SimAction::Run);
+    EXPECT_EQ(args.options.count, 3);
+    EXPECT_EQ(args.options.first_com, 7);
+    EXPECT_EQ(args.options.ports_dir, "/p");
+    EXPECT_FALSE(args.options.pacing);
+    EXPECT_EQ(args.options.log_path, "/l");
+    EXPECT_FALSE(args.options.record_requests);
+    ASSERT_EQ(args.faults.size(), 2u);
+    EXPECT_EQ(args.faults[0].first, 8);
+    EXPECT_EQ(args.faults[1].first, 0);
+}
+
+TEST(SimArgs, EachLineGivesOneActionOrSaysWhatIsWrong) {
+    const struct {
+        std::vector<std::string> args;
+        SimAction action;
+        std::string error;  // empty: the line is taken
+    } cases[] = {
+        {{"--count", "2", "--help", "--bogus"}, SimAction::Help, ""},
+        {{"-h"}, SimAction::Help, ""},
+        {{"--version"}, SimAction::Version, ""},
+        {{"--count", "4096"}, SimAction::Run, ""},
+        {{"--version=1"}, SimAction::Run, "unknown argument \"--version=1\""},
+        {{}, SimAction::Run, "--count is required"},
+        {{"--count"}, SimAction::Run, "--count needs a number from 1 to 4096"},
+        {{"--count", "0"}, SimAction::Run, "--count needs a number from 1 to 4096"},
+        {{"--count", "2x"}, SimAction::Run, "--count needs a number from 1 to 4096"},
+        {{"--count", "4097"}, SimAction::Run, "--count needs a number from 1 to 4096"},
+        {{"--count=2", "--first-com=0"}, SimAction::Run, "--first-com needs a number of 1 or more"},
+        {{"--count", "2", "--fault", "explode"}, SimAction::Run, "unknown fault kind \"explode\""},
+        {{"--count", "2", "--fault", "silent:COM3"},
+         SimAction::Run,
+         "a fault names COM3, which is not one of the simulated ports"},
+        {{"--count", "2", "--bogus"}, SimAction::Run, "unknown argument \"--bogus\""},
+        {{"--count", "2", "--no-pacing=1"}, SimAction::Run, "unknown argument \"--no-pacing=1\""},
+        {{"--count", "2", "--ports-dir"}, SimAction::Run, "--ports-dir needs a directory"},
+        {{"--count", "2", "--log="}, SimAction::Run, "--log needs a file name"},
+    };
+    for (const auto& c : cases) {
+        SimArgs args;
+        std::string error;
+        EXPECT_EQ(zbsim::parse_args(c.args, &args, &error), c.error.empty())
+            << ::testing::PrintToString(c.args);
+        EXPECT_EQ(error, c.error) << ::testing::PrintToString(c.args);
+        if (c.error.empty()) {
+            EXPECT_EQ(args.action, c.action) << ::testing::PrintToString(c.args);
+        }
+    }
+}
+
+}  // namespace

@@ -141,6 +141,8 @@ TEST(RecordFields, DisplayTextsReadBackAsTheirValues) {
             EXPECT_EQ(zb::ParseDisplayText(field, c.typed), c.value) << field.name;
         }
     }
+    // A device's channel far out of range shows without overflowing.
+    EXPECT_EQ(zb::DisplayTextOf(zb::FieldOf(F::Channel), INT32_MAX), "2147483658");
     const struct {
         F field;
         const char* text;

@@ -1,7 +1,6 @@
 #include "cli/cli_output.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "cli/zbctl_system.h"
 #include "jobs/record_fields.h"
@@ -9,19 +8,11 @@
 namespace zbctl {
 namespace {
 
-std::string Hex4(std::uint32_t value) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%04X", value & 0xFFFFu);
-    return buf;
-}
-
-template <std::size_t N>
-std::string TableText(const std::array<std::string_view, N>& table, std::int64_t index) {
-    const auto text = zb::ValueText(table, index);
-    if (text) return std::string(*text);
-    std::string unknown = "?";
-    unknown += std::to_string(index);
-    return unknown;
+// The field as the window shows it; an index outside its value table as "?<index>".
+std::string Shown(const zb::DeviceRecord& record, zb::FieldId id) {
+    const zb::RecordField& field = zb::FieldOf(id);
+    if (auto text = zb::DisplayText(record, field)) return *std::move(text);
+    return "?" + std::to_string(zb::NumberOf(record, field));
 }
 
 }  // namespace
@@ -95,12 +86,12 @@ std::string RenderTable(const std::vector<PortResult>& results, bool files) {
             row.back() += (d == 0 ? ": " : "; ") + p.diffs[d].field + " sent " + p.diffs[d].sent +
                           ", read " + p.diffs[d].read;
         if (p.settings) {
-            row.push_back(std::string(zb::TextOf(r.devname)));
-            row.push_back(TableText(zb::kDevtypeTexts, r.devtype));
-            row.push_back(Hex4(r.panid));
-            row.push_back(std::to_string(r.channel + 11));
-            row.push_back(TableText(zb::kBaudTexts, r.baud));
-            row.push_back(std::string(zb::TextOf(r.fw_version)));
+            row.push_back(Shown(r, zb::FieldId::Devname));
+            row.push_back(Shown(r, zb::FieldId::Devtype));
+            row.push_back("0x" + Shown(r, zb::FieldId::Panid));
+            row.push_back(Shown(r, zb::FieldId::Channel));
+            row.push_back(Shown(r, zb::FieldId::Baud));
+            row.push_back(Shown(r, zb::FieldId::FwVersion));
         } else {
             row.insert(row.end(), 6, "-");
         }

@@ -8,6 +8,7 @@
 
 #include "config/config_rules.h"
 #include "jobs/file_storage.h"
+#include "jobs/record_fields.h"
 
 namespace zb {
 namespace {
@@ -155,9 +156,11 @@ private:
     bool refused_ = false;
 };
 
-template <std::size_t N>
-std::int64_t LastIndex(const std::array<std::string_view, N>&) {
-    return static_cast<std::int64_t>(N) - 1;
+// A number field in the record's encoding, refused outside the range the dialog offers.
+std::int64_t Offered(Checker& c, int step, std::string_view section, std::string_view key,
+                     FieldId id) {
+    const RecordField& field = FieldOf(id);
+    return c.Integer(step, section, key, field.min, field.max);
 }
 
 }  // namespace
@@ -238,7 +241,7 @@ void PutSettings(IniText& ini, const DeviceRecord& r) {
 
     ini.Set(kSerial, "Baud Rate", dec(r.baud));
     ini.Set(kSerial, "Parity", dec(r.parity));
-    ini.Set(kSerial, "Data Bit", dec(static_cast<std::int64_t>(r.databit) + 8));
+    ini.Set(kSerial, "Data Bit", dec(WireValueOf(r, FieldOf(FieldId::Databit))));
     ini.Set(kSerial, "Stop Bit", dec(r.stopbit));
     ini.Set(kSerial, "Interface", dec(r.interface));
     ini.Set(kZigBee, "Device Name", TextOf(r.devname));
@@ -313,15 +316,17 @@ std::optional<ConfigSettings> ParseConfigSettings(std::string_view text, ConfigR
     Checker c(ini, why);
     ConfigSettings s;
 
-    s.baud =
-        static_cast<std::uint32_t>(c.Integer(1, kSerial, "Baud Rate", 0, LastIndex(kBaudTexts)));
-    s.parity =
-        static_cast<std::uint32_t>(c.Integer(2, kSerial, "Parity", 0, LastIndex(kParityTexts)));
-    s.databit = static_cast<std::int32_t>(c.Integer(3, kSerial, "Data Bit", 8, 8) - 8);
-    s.stopbit =
-        static_cast<std::uint32_t>(c.Integer(4, kSerial, "Stop Bit", 0, LastIndex(kStopbitTexts)));
-    s.interface = static_cast<std::uint32_t>(
-        c.Integer(5, kSerial, "Interface", 0, LastIndex(kInterfaceTexts)));
+    s.baud = static_cast<std::uint32_t>(Offered(c, 1, kSerial, "Baud Rate", FieldId::Baud));
+    s.parity = static_cast<std::uint32_t>(Offered(c, 2, kSerial, "Parity", FieldId::Parity));
+    // The file counts data bits, as the modem does.
+    const RecordField& databit = FieldOf(FieldId::Databit);
+    s.databit = static_cast<std::int32_t>(c.Integer(3, kSerial, "Data Bit",
+                                                    databit.min + databit.wire_offset,
+                                                    databit.max + databit.wire_offset) -
+                                          databit.wire_offset);
+    s.stopbit = static_cast<std::uint32_t>(Offered(c, 4, kSerial, "Stop Bit", FieldId::Stopbit));
+    s.interface =
+        static_cast<std::uint32_t>(Offered(c, 5, kSerial, "Interface", FieldId::Interface));
     if (!c.ok()) return std::nullopt;
 
     const auto name = c.Get(kZigBee, "Device Name");
@@ -336,29 +341,26 @@ std::optional<ConfigSettings> ParseConfigSettings(std::string_view text, ConfigR
         return std::nullopt;
     }
 
-    s.devtype = static_cast<std::uint32_t>(
-        c.Integer(7, kZigBee, "Device Type", 0, LastIndex(kDevtypeTexts)));
+    s.devtype = static_cast<std::uint32_t>(Offered(c, 7, kZigBee, "Device Type", FieldId::Devtype));
     // A coordinator is node 0 and addresses nobody in particular.
-    const std::int64_t dest_max = (c.ok() && s.devtype == 0) ? 0 : 99;
+    const std::int64_t dest_max = (c.ok() && s.devtype == 0) ? 0 : FieldOf(FieldId::Rnodeid).max;
     s.rnodeid =
         static_cast<std::uint32_t>(c.Integer(8, kZigBee, "Destination Node ID", 0, dest_max));
     if (!c.ok()) return std::nullopt;
 
     const auto panid_text = c.Get(kZigBee, "PAN ID");
     const auto panid = ParsePrefixedHex(panid_text.value_or("0"), 4);
-    if (!panid || *panid > 0xFFFD) {
+    if (!panid || *panid > FieldOf(FieldId::Panid).max) {
         c.Refuse(9, kZigBee, "PAN ID", panid_text, "must be 0x and hexadecimal digits, 0..0xfffd");
         return std::nullopt;
     }
     s.panid = static_cast<std::uint32_t>(*panid);
 
-    s.channel = static_cast<std::int32_t>(c.Integer(10, kZigBee, "Channel", 0, 15));
-    s.outpower = static_cast<std::uint32_t>(
-        c.Integer(11, kZigBee, "Output Power", 0, LastIndex(kOutpowerTexts)));
-    s.topology = static_cast<std::uint32_t>(
-        c.Integer(12, kZigBee, "Topology", 0, LastIndex(kTopologyTexts)));
-    s.txmode =
-        static_cast<std::uint32_t>(c.Integer(13, kZigBee, "Mode", 0, LastIndex(kTxmodeTexts)));
+    s.channel = static_cast<std::int32_t>(Offered(c, 10, kZigBee, "Channel", FieldId::Channel));
+    s.outpower =
+        static_cast<std::uint32_t>(Offered(c, 11, kZigBee, "Output Power", FieldId::Outpower));
+    s.topology = static_cast<std::uint32_t>(Offered(c, 12, kZigBee, "Topology", FieldId::Topology));
+    s.txmode = static_cast<std::uint32_t>(Offered(c, 13, kZigBee, "Mode", FieldId::Txmode));
     if (!c.ok()) return std::nullopt;
 
     const auto start_text = c.Get(kZigBee, "Start Byte");

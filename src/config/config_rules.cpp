@@ -1,12 +1,9 @@
 #include "config/config_rules.h"
 
-#include <cstdio>
+#include "jobs/record_fields.h"
 
 namespace zb {
 namespace {
-
-constexpr std::size_t kNodeIdMax = 99;
-constexpr std::int64_t kPanidMax = 0xFFFD;
 
 int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -41,6 +38,17 @@ std::string Text(const std::array<char, N>& field) {
     return std::string(TextOf(field));
 }
 
+// A box shows its field's display text.
+std::string Shown(const DeviceRecord& record, FieldId id) {
+    return DisplayText(record, FieldOf(id)).value_or("");
+}
+
+// The range of a number the dialog offers.
+bool Offered(FieldId id, std::int64_t value) {
+    const RecordField& field = FieldOf(id);
+    return value >= field.min && value <= field.max;
+}
+
 }  // namespace
 
 std::optional<std::int64_t> LeadingDecimal(std::string_view text) {
@@ -65,18 +73,6 @@ bool DecimalKeyAllowed(char32_t c) {
     return c == kBackspace || (c >= '0' && c <= '9');
 }
 
-std::string PanidText(std::uint32_t panid) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", panid & 0xFFFFu);
-    return text;
-}
-
-std::string StartbyteText(std::uint8_t startbyte) {
-    char text[4];
-    std::snprintf(text, sizeof text, "%X", startbyte);
-    return text;
-}
-
 NodeBoxes ModeBoxes(const DeviceRecord& record, int txmode) {
     NodeBoxes boxes;
     boxes.mode_list_full = true;
@@ -88,7 +84,7 @@ NodeBoxes ModeBoxes(const DeviceRecord& record, int txmode) {
         // An addressable coordinator is always node 0 and talks to whoever addresses it.
         boxes.lnodeid = "0";
         boxes.rnodeid = "-";
-        boxes.startbyte = StartbyteText(record.startbyte);
+        boxes.startbyte = Shown(record, FieldId::Startbyte);
         boxes.startbyte_enabled = true;
     }
     return boxes;
@@ -120,7 +116,7 @@ SettingsBoxes BoxesOf(const DeviceRecord& record) {
     boxes.lnodeid = nodes.lnodeid;
     boxes.rnodeid = nodes.rnodeid;
     boxes.startbyte = nodes.startbyte;
-    boxes.panid = PanidText(record.panid);
+    boxes.panid = Shown(record, FieldId::Panid);
     boxes.security = record.security;
     boxes.aeskey = Text(record.aeskey);
     return boxes;
@@ -138,19 +134,17 @@ std::optional<CheckFailure> CheckSettings(const SettingsBoxes& b) {
         // A text without a number fails where its range is checked.
         if (local && *local == 0)
             return fail(2, "The local node ID is invalid.\nOnly coordinator can set it to 0.");
-        if (!local || *local < 0 || *local > static_cast<std::int64_t>(kNodeIdMax))
-            return fail(3, kLocal);
+        if (!local || !Offered(FieldId::Lnodeid, *local)) return fail(3, kLocal);
         if (b.rnodeid.empty()) return fail(4, kDest);
         const auto dest = LeadingDecimal(b.rnodeid);
-        if (!dest || *dest < 0 || *dest > static_cast<std::int64_t>(kNodeIdMax))
-            return fail(5, kDest);
+        if (!dest || !Offered(FieldId::Rnodeid, *dest)) return fail(5, kDest);
         if (*local == *dest) return fail(6, "The Local Node ID and Dest. Node ID are the same.");
     }
     constexpr const char* kPanid = "The PAN ID is invalid.";
     if (b.panid.empty()) return fail(7, kPanid);
     if (!AllHexDigits(b.panid)) return fail(8, kPanid);
     const auto panid = LeadingHex(b.panid);
-    if (!panid || *panid < 0 || *panid > kPanidMax) return fail(9, kPanid);
+    if (!panid || !Offered(FieldId::Panid, *panid)) return fail(9, kPanid);
     // A mode list without a choice (-1) keeps the record's mode and start byte.
     if (b.devtype == 0 && b.txmode > 0) {
         constexpr const char* kStart = "The start byte is invalid.";

@@ -60,10 +60,6 @@ NodeBoxes DevtypeBoxes(const DeviceRecord& record, int devtype);
 // `txmode` (0 Transparent, otherwise Addressable).
 NodeBoxes ModeBoxes(const DeviceRecord& record, int txmode);
 
-// "%04X" of the low 16 bits, and "%X".
-std::string PanidText(std::uint32_t panid);
-std::string StartbyteText(std::uint8_t startbyte);
-
 // --- The checks on OK --------------------------------------------------------------------
 
 // What the boxes hold when OK is pressed.

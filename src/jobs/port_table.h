@@ -127,15 +127,7 @@ inline constexpr std::array<std::string_view, 3> kTopologyTexts{"Star", "Tree", 
 inline constexpr std::array<std::string_view, 8> kOutpowerTexts{"-20", "-16",  "-12", "-8",
                                                                 "-4",  "-1.5", "1",   "4.5"};
 inline constexpr std::array<std::string_view, 2> kTxmodeTexts{"Transparent", "Addressable"};
-
-// The text of `index` in `table`, or std::nullopt when the index lies outside it (a device
-// may report such a value; the record keeps it as it came).
-template <std::size_t N>
-std::optional<std::string_view> ValueText(const std::array<std::string_view, N>& table,
-                                          std::int64_t index) {
-    if (index < 0 || static_cast<std::uint64_t>(index) >= N) return std::nullopt;
-    return table[static_cast<std::size_t>(index)];
-}
+inline constexpr std::array<std::string_view, 2> kSecurityTexts{"Disable", "Enable"};
 
 // --- Row operations of the main window ---------------------------------------------------
 

@@ -26,32 +26,29 @@ std::string_view Payload(const char (&buf)[PAYLOAD_BUF_SIZE]) {
     return {buf, strnlen(buf, PAYLOAD_BUF_SIZE)};
 }
 
-// value - by, wrapping around like the unsigned arithmetic it is done in.
-std::int32_t Offset(std::int32_t value, std::int32_t by) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value) -
-                                     static_cast<std::uint32_t>(by));
-}
-
 void StoreReadValues(const ReadValues& v, DeviceRecord& record) {
-    record.baud = static_cast<std::uint32_t>(v.baud);
-    // Stored as they come, but a device's extreme value must not overflow the offset.
-    record.databit = Offset(v.databits, 8);
-    record.stopbit = static_cast<std::uint32_t>(v.stopbit);
-    record.parity = static_cast<std::uint32_t>(v.parity);
-    record.interface = static_cast<std::uint32_t>(v.iface);
-    record.fw_type = static_cast<std::uint32_t>(v.fw_type);
+    // Stored as they come: a value the record's encoding cannot hold wraps rather than fails.
+    const auto store = [&record](FieldId id, std::int64_t wire) {
+        StoreWireValue(record, FieldOf(id), wire);
+    };
+    store(FieldId::Baud, v.baud);
+    store(FieldId::Databit, v.databits);
+    store(FieldId::Stopbit, v.stopbit);
+    store(FieldId::Parity, v.parity);
+    store(FieldId::Interface, v.iface);
+    store(FieldId::FwType, v.fw_type);
     SetText(record.devname, Payload(v.devname));
-    record.channel = Offset(v.channel, 11);
-    record.devtype = static_cast<std::uint32_t>(v.devtype);
-    record.panid = static_cast<std::uint32_t>(v.panid);
-    record.outpower = static_cast<std::uint32_t>(v.outpower);
-    record.topology = static_cast<std::uint32_t>(v.topology);
-    record.txmode = static_cast<std::uint32_t>(v.txmode);
-    record.parent_addr = static_cast<std::uint32_t>(v.parent_addr);
-    record.short_addr = static_cast<std::uint32_t>(v.short_addr);
-    record.lnodeid = static_cast<std::uint32_t>(v.lnodeid);
-    record.rnodeid = static_cast<std::uint32_t>(v.rnodeid);
-    record.startbyte = v.startbyte;
+    store(FieldId::Channel, v.channel);
+    store(FieldId::Devtype, v.devtype);
+    store(FieldId::Panid, v.panid);
+    store(FieldId::Outpower, v.outpower);
+    store(FieldId::Topology, v.topology);
+    store(FieldId::Txmode, v.txmode);
+    store(FieldId::ParentAddr, v.parent_addr);
+    store(FieldId::ShortAddr, v.short_addr);
+    store(FieldId::Lnodeid, v.lnodeid);
+    store(FieldId::Rnodeid, v.rnodeid);
+    store(FieldId::Startbyte, v.startbyte);
     // The first character is the flag; with security off the device sends no key and the
     // stored one is kept. Only an explicit "0" means off: reading an empty answer as off
     // would let the next apply switch the device's encryption off unasked.
@@ -129,39 +126,42 @@ void ApplySettingsStep(JobContext& job, DeviceRecord& record) {
     // Taken as bounded strings: a text field written by hand may lack its terminator.
     const std::string devname(TextOf(record.devname));
     const std::string aeskey(TextOf(record.aeskey));
-    const auto i32 = [](std::uint32_t value) { return static_cast<std::int32_t>(value); };
+    // Within the setters' ranges once UnwritableField has passed.
+    const auto wire = [&record](FieldId id) {
+        return static_cast<std::int32_t>(WireValueOf(record, FieldOf(id)));
+    };
     // The sixteen writes in the device's order; every value is sent whatever the device
     // type and mode.
     auto write = [&](int index) -> std::int32_t {
         switch (index) {
             case 0:
-                return dev_set_baud(link, 0, i32(record.baud));
+                return dev_set_baud(link, 0, wire(FieldId::Baud));
             case 1:
-                return dev_set_databit(link, 0, record.databit + 8);
+                return dev_set_databit(link, 0, wire(FieldId::Databit));
             case 2:
-                return dev_set_stopbit(link, 0, i32(record.stopbit));
+                return dev_set_stopbit(link, 0, wire(FieldId::Stopbit));
             case 3:
-                return dev_set_parity(link, 0, i32(record.parity));
+                return dev_set_parity(link, 0, wire(FieldId::Parity));
             case 4:
-                return dev_set_interface(link, 0, i32(record.interface));
+                return dev_set_interface(link, 0, wire(FieldId::Interface));
             case 5:
                 return dev_set_devname(link, 0, devname.c_str());
             case 6:
-                return dev_set_channel(link, 0, record.channel + 11);
+                return dev_set_channel(link, 0, wire(FieldId::Channel));
             case 7:
-                return dev_set_devtype(link, 0, i32(record.devtype));
+                return dev_set_devtype(link, 0, wire(FieldId::Devtype));
             case 8:
-                return dev_set_nodeid(link, 0, 0, i32(record.lnodeid));
+                return dev_set_nodeid(link, 0, 0, wire(FieldId::Lnodeid));
             case 9:
-                return dev_set_nodeid(link, 0, 1, i32(record.rnodeid));
+                return dev_set_nodeid(link, 0, 1, wire(FieldId::Rnodeid));
             case 10:
-                return dev_set_panid(link, 0, i32(record.panid));
+                return dev_set_panid(link, 0, wire(FieldId::Panid));
             case 11:
-                return dev_set_outpower(link, 0, i32(record.outpower));
+                return dev_set_outpower(link, 0, wire(FieldId::Outpower));
             case 12:
-                return dev_set_topology(link, 0, i32(record.topology));
+                return dev_set_topology(link, 0, wire(FieldId::Topology));
             case 13:
-                return dev_set_txmode(link, 0, i32(record.txmode));
+                return dev_set_txmode(link, 0, wire(FieldId::Txmode));
             case 14:
                 return dev_set_startbyte(link, 0, record.startbyte);
             default:

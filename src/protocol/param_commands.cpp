@@ -46,8 +46,8 @@ std::int32_t write_op(ComHandle link, std::uint8_t cls, std::int32_t cmd, std::i
 }
 
 std::int32_t write_number(ComHandle link, std::int32_t cmd, std::int32_t addr, std::int32_t value,
-                          std::int32_t lo, std::int32_t hi, const char* pattern = "%d") {
-    if (bad_target(link, addr) || value < lo || value > hi) return ST_BAD_ARG;
+                          SetRange range, const char* pattern = "%d") {
+    if (bad_target(link, addr) || value < range.min || value > range.max) return ST_BAD_ARG;
     char data[FRAME_BUF_SIZE] = {};
     std::snprintf(data, sizeof data, pattern, value);
     return write_op(link, CLS_SET, cmd, addr, data, false);
@@ -209,41 +209,42 @@ std::int32_t dev_get_fw_version(ComHandle link, std::int32_t addr, char* out, st
 }
 
 std::int32_t dev_set_baud(ComHandle link, std::int32_t addr, std::int32_t baud) {
-    return write_number(link, CMD_SB, addr, baud, 0, 17);
+    return write_number(link, CMD_SB, addr, baud, BAUD_RANGE);
 }
 std::int32_t dev_set_databit(ComHandle link, std::int32_t addr, std::int32_t databits) {
-    return write_number(link, CMD_SD, addr, databits, 8, 9);
+    return write_number(link, CMD_SD, addr, databits, DATABIT_RANGE);
 }
 std::int32_t dev_set_stopbit(ComHandle link, std::int32_t addr, std::int32_t stopbit) {
-    return write_number(link, CMD_SS, addr, stopbit, 0, 1);
+    return write_number(link, CMD_SS, addr, stopbit, STOPBIT_RANGE);
 }
 std::int32_t dev_set_parity(ComHandle link, std::int32_t addr, std::int32_t parity) {
-    return write_number(link, CMD_SP, addr, parity, 0, 2);
+    return write_number(link, CMD_SP, addr, parity, PARITY_RANGE);
 }
 std::int32_t dev_set_interface(ComHandle link, std::int32_t addr, std::int32_t iface) {
-    return write_number(link, CMD_SI, addr, iface, 0, 3);
+    return write_number(link, CMD_SI, addr, iface, INTERFACE_RANGE);
 }
 std::int32_t dev_set_channel(ComHandle link, std::int32_t addr, std::int32_t channel) {
-    return write_number(link, CMD_ZC, addr, channel, 11, 26);
+    return write_number(link, CMD_ZC, addr, channel, CHANNEL_RANGE);
 }
 std::int32_t dev_set_outpower(ComHandle link, std::int32_t addr, std::int32_t outpower) {
-    return write_number(link, CMD_ZO, addr, outpower, 0, 7);
+    return write_number(link, CMD_ZO, addr, outpower, OUTPOWER_RANGE);
 }
 std::int32_t dev_set_topology(ComHandle link, std::int32_t addr, std::int32_t topology) {
-    return write_number(link, CMD_ZT, addr, topology, 0, 2);
+    return write_number(link, CMD_ZT, addr, topology, TOPOLOGY_RANGE);
 }
 std::int32_t dev_set_txmode(ComHandle link, std::int32_t addr, std::int32_t txmode) {
-    return write_number(link, CMD_ZM, addr, txmode, 0, 1);
+    return write_number(link, CMD_ZM, addr, txmode, TXMODE_RANGE);
 }
 std::int32_t dev_set_panid(ComHandle link, std::int32_t addr, std::int32_t panid) {
-    return write_number(link, CMD_ZP, addr, panid, 0, 0xFFFF, "%04X");
+    return write_number(link, CMD_ZP, addr, panid, PANID_RANGE, "%04X");
 }
 std::int32_t dev_set_devtype(ComHandle link, std::int32_t addr, std::int32_t devtype) {
-    return write_number(link, CMD_ZE, addr, devtype, 0, 2);
+    return write_number(link, CMD_ZE, addr, devtype, DEVTYPE_RANGE);
 }
 std::int32_t dev_set_nodeid(ComHandle link, std::int32_t addr, std::uint8_t selector,
                             std::int32_t nodeid) {
-    if (bad_target(link, addr) || nodeid < 0 || nodeid > 99) return ST_BAD_ARG;
+    if (bad_target(link, addr) || nodeid < NODEID_RANGE.min || nodeid > NODEID_RANGE.max)
+        return ST_BAD_ARG;
     char data[16] = {};
     std::snprintf(data, sizeof data, "%d%d", selector, nodeid);
     return write_op(link, CLS_SET, CMD_ZN, addr, data, false);
@@ -263,7 +264,7 @@ std::int32_t dev_set_security(ComHandle link, std::int32_t addr, char flag, cons
     return write_op(link, CLS_SET, CMD_ZS, addr, data, false);
 }
 std::int32_t dev_set_startbyte(ComHandle link, std::int32_t addr, std::uint8_t startbyte) {
-    return write_number(link, CMD_ZF, addr, startbyte, 0, 0xFF, "%x");
+    return write_number(link, CMD_ZF, addr, startbyte, STARTBYTE_RANGE, "%x");
 }
 
 std::int32_t dev_check_connection(ComHandle link, std::int32_t addr, std::int32_t flag) {

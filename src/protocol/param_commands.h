@@ -49,19 +49,39 @@ std::int32_t dev_get_devname(ComHandle link, std::int32_t addr, char* out, std::
 std::int32_t dev_get_security(ComHandle link, std::int32_t addr, char* out, std::size_t cap);
 std::int32_t dev_get_fw_version(ComHandle link, std::int32_t addr, char* out, std::size_t cap);
 
-// Writes, with the accepted ranges.
-std::int32_t dev_set_baud(ComHandle link, std::int32_t addr, std::int32_t baud);          // 0..17
-std::int32_t dev_set_databit(ComHandle link, std::int32_t addr, std::int32_t databits);   // 8..9
-std::int32_t dev_set_stopbit(ComHandle link, std::int32_t addr, std::int32_t stopbit);    // 0..1
-std::int32_t dev_set_parity(ComHandle link, std::int32_t addr, std::int32_t parity);      // 0..2
-std::int32_t dev_set_interface(ComHandle link, std::int32_t addr, std::int32_t iface);    // 0..3
-std::int32_t dev_set_channel(ComHandle link, std::int32_t addr, std::int32_t channel);    // 11..26
-std::int32_t dev_set_outpower(ComHandle link, std::int32_t addr, std::int32_t outpower);  // 0..7
-std::int32_t dev_set_topology(ComHandle link, std::int32_t addr, std::int32_t topology);  // 0..2
-std::int32_t dev_set_txmode(ComHandle link, std::int32_t addr, std::int32_t txmode);      // 0..1
-std::int32_t dev_set_panid(ComHandle link, std::int32_t addr, std::int32_t panid);      // 0..0xFFFF
-std::int32_t dev_set_devtype(ComHandle link, std::int32_t addr, std::int32_t devtype);  // 0..2
-// Selector (not range-checked) and node ID 0..99, sent back to back.
+// The values each numeric setter accepts, in the modem's own terms; anything outside is
+// refused with ST_BAD_ARG and nothing is sent.
+struct SetRange {
+    std::int32_t min;
+    std::int32_t max;
+};
+inline constexpr SetRange BAUD_RANGE{0, 17};
+inline constexpr SetRange DATABIT_RANGE{8, 9};
+inline constexpr SetRange STOPBIT_RANGE{0, 1};
+inline constexpr SetRange PARITY_RANGE{0, 2};
+inline constexpr SetRange INTERFACE_RANGE{0, 3};
+inline constexpr SetRange CHANNEL_RANGE{11, 26};
+inline constexpr SetRange OUTPOWER_RANGE{0, 7};
+inline constexpr SetRange TOPOLOGY_RANGE{0, 2};
+inline constexpr SetRange TXMODE_RANGE{0, 1};
+inline constexpr SetRange PANID_RANGE{0, 0xFFFF};
+inline constexpr SetRange DEVTYPE_RANGE{0, 2};
+inline constexpr SetRange NODEID_RANGE{0, 99};
+inline constexpr SetRange STARTBYTE_RANGE{0, 0xFF};
+
+// Writes.
+std::int32_t dev_set_baud(ComHandle link, std::int32_t addr, std::int32_t baud);
+std::int32_t dev_set_databit(ComHandle link, std::int32_t addr, std::int32_t databits);
+std::int32_t dev_set_stopbit(ComHandle link, std::int32_t addr, std::int32_t stopbit);
+std::int32_t dev_set_parity(ComHandle link, std::int32_t addr, std::int32_t parity);
+std::int32_t dev_set_interface(ComHandle link, std::int32_t addr, std::int32_t iface);
+std::int32_t dev_set_channel(ComHandle link, std::int32_t addr, std::int32_t channel);
+std::int32_t dev_set_outpower(ComHandle link, std::int32_t addr, std::int32_t outpower);
+std::int32_t dev_set_topology(ComHandle link, std::int32_t addr, std::int32_t topology);
+std::int32_t dev_set_txmode(ComHandle link, std::int32_t addr, std::int32_t txmode);
+std::int32_t dev_set_panid(ComHandle link, std::int32_t addr, std::int32_t panid);
+std::int32_t dev_set_devtype(ComHandle link, std::int32_t addr, std::int32_t devtype);
+// Selector (not range-checked) and node ID, sent back to back.
 std::int32_t dev_set_nodeid(ComHandle link, std::int32_t addr, std::uint8_t selector,
                             std::int32_t nodeid);
 // At most 20 characters; empty allowed.

@@ -109,6 +109,58 @@ TEST(RecordFieldTest, ValuesLandInTheirFields) {
     EXPECT_EQ(zb::FindRecordField("link"), nullptr);
 }
 
+// What the window shows for a record value, and the value each shown text reads back as.
+TEST(RecordFields, DisplayTextsReadBackAsTheirValues) {
+    using F = zb::FieldId;
+    const struct {
+        F field;
+        std::int64_t value;
+        std::optional<std::string> shown;
+        const char* typed;  // also read as `value`
+    } cases[] = {
+        {F::Channel, 9, "20", "20"},
+        {F::Channel, 0, "11", "11"},
+        {F::Baud, 16, "115200", "115200"},
+        {F::Parity, 2, "Even", "eVEN"},
+        {F::Databit, 0, "8", "8"},
+        {F::Stopbit, 1, "2", "2"},
+        {F::Interface, 3, "RS-485 4W", "rs-485 4w"},
+        {F::Outpower, 5, "-1.5", "-1.5"},
+        {F::Security, 1, "Enable", "enable"},
+        {F::Panid, 0x1A2B, "1A2B", "0x1a2b"},
+        {F::Startbyte, 0x0A, "A", "0A"},
+        {F::Baud, 18, std::nullopt, nullptr},  // an index the device reported, outside the list
+    };
+    for (const auto& c : cases) {
+        const zb::RecordField& field = zb::FieldOf(c.field);
+        EXPECT_EQ(zb::DisplayTextOf(field, c.value), c.shown) << field.name;
+        if (c.shown) {
+            EXPECT_EQ(zb::ParseDisplayText(field, *c.shown), c.value) << field.name;
+        }
+        if (c.typed) {
+            EXPECT_EQ(zb::ParseDisplayText(field, c.typed), c.value) << field.name;
+        }
+    }
+    // A device's channel far out of range shows without overflowing.
+    EXPECT_EQ(zb::DisplayTextOf(zb::FieldOf(F::Channel), INT32_MAX), "2147483658");
+    const struct {
+        F field;
+        const char* text;
+    } refused[] = {{F::Channel, "27"}, {F::Channel, "9"}, {F::Channel, " 20"}, {F::Panid, "FFFE"},
+                   {F::Panid, "-1"},   {F::Parity, "Od"}, {F::Databit, "9"},   {F::Devname, "x"}};
+    for (const auto& c : refused)
+        EXPECT_EQ(zb::ParseDisplayText(zb::FieldOf(c.field), c.text), std::nullopt) << c.text;
+
+    zb::DeviceRecord r;
+    std::string error;
+    ASSERT_TRUE(zb::SetDisplayText(r, zb::FieldOf(F::Channel), "26", &error)) << error;
+    EXPECT_EQ(r.channel, 15);
+    EXPECT_EQ(zb::WireValueOf(r, zb::FieldOf(F::Channel)), 26);
+    EXPECT_FALSE(zb::SetDisplayText(r, zb::FieldOf(F::Parity), "Mark", &error));
+    EXPECT_EQ(error, "parity must be one of None, Odd, Even, not \"Mark\"");
+    EXPECT_EQ(r.parity, 0u);
+}
+
 TEST(RecordFields, UnwritableFieldHoldsTheSettersRanges) {
     using R = zb::DeviceRecord;
     const struct {

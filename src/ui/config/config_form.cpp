@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "config/config_rules.h"
+#include "jobs/record_fields.h"
 #include "ui/common/dialog_service.h"
 #include "ui/common/string_table.h"
 
@@ -35,9 +36,12 @@ QString Latin1(std::string_view text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-template <std::size_t N>
-void Fill(QComboBox* box, const std::array<std::string_view, N>& texts) {
-    for (std::string_view text : texts) box->addItem(Latin1(text));
+// A list holds the display text of every value the field offers, the lowest first, so that
+// a position is the record's value.
+void Fill(QComboBox* box, zb::FieldId id) {
+    const zb::RecordField& field = zb::FieldOf(id);
+    for (std::int64_t value = field.min; value <= field.max; ++value)
+        box->addItem(Latin1(zb::DisplayTextOf(field, value).value_or("")));
 }
 
 // A record value outside the list leaves the list without a choice.
@@ -258,16 +262,16 @@ void Tconfig_form::FormCreate() {
     // Filled with signals blocked: only the operator's picks run the rules.
     const QSignalBlocker block_devtype(cb_devtype);
     const QSignalBlocker block_txmode(cb_txmode);
-    Fill(cb_baud, zb::kBaudTexts);
-    Fill(cb_parity, zb::kParityTexts);
-    Fill(cb_databit, zb::kDatabitTexts);
-    Fill(cb_stopbit, zb::kStopbitTexts);
-    Fill(cb_interface, zb::kInterfaceTexts);
-    Fill(cb_devtype, zb::kDevtypeTexts);
-    for (int channel = 11; channel <= 26; ++channel) cb_channel->addItem(QString::number(channel));
-    Fill(cb_outpower, zb::kOutpowerTexts);
-    Fill(cb_topology, zb::kTopologyTexts);
-    Fill(cb_txmode, zb::kTxmodeTexts);
+    Fill(cb_baud, zb::FieldId::Baud);
+    Fill(cb_parity, zb::FieldId::Parity);
+    Fill(cb_databit, zb::FieldId::Databit);
+    Fill(cb_stopbit, zb::FieldId::Stopbit);
+    Fill(cb_interface, zb::FieldId::Interface);
+    Fill(cb_devtype, zb::FieldId::Devtype);
+    Fill(cb_channel, zb::FieldId::Channel);
+    Fill(cb_outpower, zb::FieldId::Outpower);
+    Fill(cb_topology, zb::FieldId::Topology);
+    Fill(cb_txmode, zb::FieldId::Txmode);
 }
 
 void Tconfig_form::showEvent(QShowEvent* event) {
@@ -296,7 +300,7 @@ void Tconfig_form::FormShow() {
         ChooseIndex(cb_stopbit, r.stopbit);
         ChooseIndex(cb_interface, r.interface);
         ChooseIndex(cb_devtype, r.devtype);
-        ec_panid->setText(Latin1(zb::PanidText(r.panid)));
+        ec_panid->setText(Latin1(zb::DisplayText(r, zb::FieldOf(zb::FieldId::Panid)).value_or("")));
         ChooseIndex(cb_topology, r.topology);
         ChooseIndex(cb_channel, r.channel);
         ChooseIndex(cb_outpower, r.outpower);
@@ -326,7 +330,7 @@ void Tconfig_form::cb_devtypeChange() {
         const QSignalBlocker block(cb_txmode);
         cb_txmode->clear();
         if (boxes.mode_list_full)
-            Fill(cb_txmode, zb::kTxmodeTexts);
+            Fill(cb_txmode, zb::FieldId::Txmode);
         else
             cb_txmode->addItem(Latin1(zb::kNotApplicable));
         ChooseIndex(cb_txmode, boxes.mode_choice);

@@ -3,7 +3,10 @@
 #include <array>
 #include <limits>
 #include <mutex>
+#include <optional>
+#include <string>
 
+#include "jobs/record_fields.h"
 #include "ui/common/string_table.h"
 
 namespace zb::ui {
@@ -12,21 +15,19 @@ namespace {
 const QString kDash = QStringLiteral("-");
 const QString kNotApplicable = QStringLiteral("N/A");
 
-template <std::size_t N>
-QString TableText(const std::array<std::string_view, N>& table, std::int64_t index) {
-    const auto text = zb::ValueText(table, index);
+QString Latin1OrUnknown(const std::optional<std::string>& text) {
     if (!text) return QStringLiteral("?");
     return QString::fromLatin1(text->data(), static_cast<qsizetype>(text->size()));
 }
 
-template <std::size_t N>
-QString FieldText(const std::array<char, N>& field) {
-    const std::string_view text = zb::TextOf(field);
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+// The field as the window shows it; "?" for an index outside its value table.
+QString Shown(const zb::DeviceRecord& d, zb::FieldId id) {
+    return Latin1OrUnknown(zb::DisplayText(d, zb::FieldOf(id)));
 }
 
-QString Hex16(std::uint32_t value) {
-    return QString::asprintf("0x%04X", value & 0xFFFFu);
+// The list writes the hexadecimal fields with a 0x prefix.
+QString Hex(const QString& digits) {
+    return QStringLiteral("0x") + digits;
 }
 
 }  // namespace
@@ -38,40 +39,40 @@ QString CellText(const zb::DeviceRecord* device, int id) {
     const bool coordinator = d.devtype == 0;
     switch (id) {
         case kColBaud:
-            return TableText(zb::kBaudTexts, d.baud);
+            return Shown(d, zb::FieldId::Baud);
         case kColParity:
-            return TableText(zb::kParityTexts, d.parity);
+            return Shown(d, zb::FieldId::Parity);
         case kColDatabit:
-            return TableText(zb::kDatabitTexts, d.databit);
+            return Shown(d, zb::FieldId::Databit);
         case kColStopbit:
-            return QString::number(std::int64_t{d.stopbit} + 1);
+            return Shown(d, zb::FieldId::Stopbit);
         case kColInterface:
-            return TableText(zb::kInterfaceTexts, d.interface);
+            return Shown(d, zb::FieldId::Interface);
         case kColDevname:
-            return FieldText(d.devname);
+            return Shown(d, zb::FieldId::Devname);
         case kColDevtype:
-            return TableText(zb::kDevtypeTexts, d.devtype);
+            return Shown(d, zb::FieldId::Devtype);
         case kColTopology:
-            return TableText(zb::kTopologyTexts, d.topology);
+            return Shown(d, zb::FieldId::Topology);
         case kColMode:
-            return coordinator ? TableText(zb::kTxmodeTexts, d.txmode) : kNotApplicable;
+            return coordinator ? Shown(d, zb::FieldId::Txmode) : kNotApplicable;
         case kColPanid:
-            return Hex16(d.panid);
+            return Hex(Shown(d, zb::FieldId::Panid));
         case kColParentAddr:
-            return Hex16(d.parent_addr);
+            return Hex(Shown(d, zb::FieldId::ParentAddr));
         case kColShortAddr:
-            return Hex16(d.short_addr);
+            return Hex(Shown(d, zb::FieldId::ShortAddr));
         case kColLocalNode:
             if (coordinator && d.txmode == 0) return kNotApplicable;
-            return QString::number(d.lnodeid);
+            return Shown(d, zb::FieldId::Lnodeid);
         case kColChannel:
-            return QString::number(std::int64_t{d.channel} + 11);
+            return Shown(d, zb::FieldId::Channel);
         case kColOutpower:
-            return TableText(zb::kOutpowerTexts, d.outpower);
+            return Shown(d, zb::FieldId::Outpower);
         case kColSecurity:
-            return d.security ? QStringLiteral("Enable") : QStringLiteral("Disable");
+            return Shown(d, zb::FieldId::Security);
         case kColFwVersion:
-            return FieldText(d.fw_version);
+            return Shown(d, zb::FieldId::FwVersion);
         default:
             return kDash;
     }
@@ -124,16 +125,16 @@ QStringList ColumnSamples(int id) {
         case kColParentAddr:
         case kColShortAddr:
             // Digits differ in width in most fonts: one sample per digit.
-            for (char digit : std::string_view("0123456789ABCDEF"))
-                samples.append(Hex16(0x1111u * static_cast<std::uint32_t>(
-                                                   digit <= '9' ? digit - '0' : digit - 'A' + 10)));
+            for (std::int64_t digit = 0; digit < 16; ++digit)
+                samples.append(Hex(Latin1OrUnknown(
+                    zb::DisplayTextOf(zb::FieldOf(zb::FieldId::Panid), 0x1111 * digit))));
             break;
         case kColLocalNode:
         case kColChannel:
             samples.append({kNotApplicable, QStringLiteral("99"), QStringLiteral("88")});
             break;
         case kColSecurity:
-            samples.append({QStringLiteral("Enable"), QStringLiteral("Disable")});
+            add(zb::kSecurityTexts);
             break;
         default:
             break;

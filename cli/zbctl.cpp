@@ -19,9 +19,10 @@
 #include "config/config_rules.h"
 #include "jobs/file_storage.h"
 #include "jobs/job_engine.h"
-#include "jobs/job_report.h"
 #include "jobs/pause.h"
 #include "jobs/record_fields.h"
+#include "jobs/report_append.h"
+#include "jobs/report_row.h"
 #include "protocol/serial_link.h"
 #include "version.h"
 
@@ -42,15 +43,22 @@ int InputError(const std::string& message) {
     return kExitUsage;
 }
 
+// The port's last message in `outcomes`; empty when it has none.
+std::string MessageOf(const std::vector<zb::PortOutcome>& outcomes, std::int32_t com) {
+    for (const zb::PortOutcome& o : outcomes)
+        if (o.com == com) return o.message;
+    return {};
+}
+
 // Progress on stderr, one line per message change; upgrades also every tenth of the file.
 // It also keeps each port's result once its part is over, and prints the results once:
 // either at the end, or, when the program is interrupted, from the signal thread while
-// workers may still run. Everything it keeps is guarded by one mutex.
+// workers may still run. Everything it keeps is guarded by one mutex; the ports' last
+// messages are the engine's outcomes.
 class CliReporter : public zb::NullJobReporter {
 public:
     void SetPortMessage(std::int32_t com, std::string_view text) override {
         std::lock_guard lock(mutex_);
-        last_message_[com] = std::string(text);
         std::fprintf(stderr, "COM%d: %s\n", com, Printable(text).c_str());
     }
     void SetPortProgress(std::int32_t com, std::uint64_t done, std::uint64_t total) override {
@@ -64,12 +72,6 @@ public:
         std::fprintf(stderr, "COM%d: %d%% (%llu / %llu)\n", com, tenth * 10,
                      static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
     }
-    std::string LastMessage(std::int32_t com) {
-        std::lock_guard lock(mutex_);
-        const auto it = last_message_.find(com);
-        return it == last_message_.end() ? "Preparing..." : it->second;
-    }
-
     void KeepResult(PortResult result) {
         std::lock_guard lock(mutex_);
         const std::int32_t com = result.com;
@@ -91,8 +93,11 @@ public:
     }
 
     // Prints the kept results of `coms` in order, unless results were printed already; a
-    // port without a result was interrupted. Whether every port printed succeeded.
-    bool PrintResults(const std::vector<std::int32_t>& coms, bool json, bool files, bool verify) {
+    // port without a result was interrupted, after its last message in `outcomes`. Whether
+    // every port printed succeeded.
+    bool PrintResults(const std::vector<std::int32_t>& coms,
+                      const std::vector<zb::PortOutcome>& outcomes, bool json, bool files,
+                      bool verify) {
         std::lock_guard lock(mutex_);
         if (printed_) return false;
         printed_ = true;
@@ -108,9 +113,8 @@ public:
             } else {
                 PortResult& cut = results.emplace_back();
                 cut.com = com;
-                const auto message = last_message_.find(com);
-                cut.message = message == last_message_.end() ? "Interrupted"
-                                                             : message->second + "; Interrupted";
+                const std::string message = MessageOf(outcomes, com);
+                cut.message = message.empty() ? "Interrupted" : message + "; Interrupted";
             }
             all_ok = all_ok && results.back().ok;
         }
@@ -128,7 +132,6 @@ public:
 
 private:
     std::mutex mutex_;
-    std::map<std::int32_t, std::string> last_message_;
     std::map<std::int32_t, int> tenths_shown_;
     std::map<std::int32_t, PortResult> results_;
     bool printed_ = false;
@@ -292,10 +295,7 @@ public:
           command_(command),
           report_path_(std::move(report_path)),
           job_(reporter_) {
-        for (const std::int32_t com : coms_) {
-            zb::AddPort(Row(com), static_cast<std::uint32_t>(com));
-            device_[com] = zb::com_device_path(com);
-        }
+        for (const std::int32_t com : coms_) zb::AddPort(Row(com), static_cast<std::uint32_t>(com));
     }
 
     const std::vector<std::int32_t>& coms() const { return coms_; }
@@ -303,7 +303,11 @@ public:
     zb::PortTable& table() { return table_; }
     zb::PortRow& Row(std::int32_t com) { return table_[static_cast<std::size_t>(com - 1)]; }
     zb::DeviceRecord& Record(std::int32_t com) { return *Row(com).device; }
-    std::string LastMessage(std::int32_t com) { return reporter_.LastMessage(com); }
+    // The port's last message in the latest job.
+    std::string LastMessage(std::int32_t com) {
+        const std::string message = MessageOf(job_.Outcomes(), com);
+        return message.empty() ? "Preparing..." : message;
+    }
     bool Finished(std::int32_t com) { return reporter_.HasResult(com); }
     bool Reporting() const { return !report_path_.empty(); }
     std::atomic<bool>& Stopping() { return stopping_; }
@@ -348,8 +352,8 @@ public:
         PortResult result;
         result.com = com;
         result.ok = ok;
-        result.message = zb::WithOpenNote(
-            *row.device, message.empty() ? reporter_.LastMessage(com) : std::move(message));
+        result.message =
+            zb::WithOpenNote(*row.device, message.empty() ? LastMessage(com) : std::move(message));
         result.error = std::string(zb::TextOf(row.device->open_error));
         result.holder_pid = row.device->holder_pid;
         result.holder_name = std::string(zb::TextOf(row.device->holder_name));
@@ -358,8 +362,8 @@ public:
         result.record = *row.device;
         if (const auto it = verified_.find(com); it != verified_.end()) {
             result.verified = true;
-            result.verify_ok = it->second.first;
-            result.diffs = std::move(it->second.second);
+            result.verify_ok = it->second.ok;
+            result.diffs = std::move(it->second.diffs);
             verified_.erase(it);
         }
         if (Reporting()) rows_.push_back(RowOf(result));
@@ -408,36 +412,26 @@ public:
     int Report(bool json, bool files, bool verify) {
         for (const std::int32_t com : coms_)
             if (!Finished(com)) Finish(com, false, false);
-        const bool all_ok = reporter_.PrintResults(all_, json, files, verify);
+        const bool all_ok = reporter_.PrintResults(all_, job_.Outcomes(), json, files, verify);
         return all_ok && !report_failed_ ? kExitOk : kExitFailed;
     }
 
     // From any thread while the job may still run: the results kept so far, and for the
     // other ports their last messages. Touches no record.
     void PrintSoFar(bool json, bool files, bool verify) {
-        (void)reporter_.PrintResults(all_, json, files, verify);
+        (void)reporter_.PrintResults(all_, job_.Outcomes(), json, files, verify);
     }
 
 private:
     zb::ReportRow RowOf(const PortResult& result) {
-        zb::ReportRow row;
-        row.time = zb::ReportTime(std::chrono::system_clock::now());
-        row.com = result.com;
-        row.device = device_[result.com];
-        row.command = CommandName(command_);
-        row.attempt = attempt_;
-        row.ok = result.ok;
-        row.message = result.error.empty() ? result.message : result.message + ": " + result.error;
-        if (command_ == Command::Upgrade) {
-            row.fw_before = fw_before_[result.com];
-            if (result.settings) row.fw_after = std::string(zb::TextOf(result.record.fw_version));
-        } else if (result.settings && (command_ == Command::Read || command_ == Command::Export)) {
-            row.settings = zb::ReportSettings(result.record);
-        }
-        row.verified = result.verified;
-        row.verify_ok = result.verify_ok;
-        row.diffs = result.diffs;
-        return row;
+        zb::RowContext context;
+        context.command = CommandName(command_);
+        context.time = zb::ReportTime(std::chrono::system_clock::now());
+        context.attempt = attempt_;
+        context.device_read = result.settings;
+        context.fw_before = fw_before_[result.com];
+        if (result.verified) context.read_back = zb::ReadBack{result.verify_ok, result.diffs};
+        return zb::PortReportRow({result.com, result.ok, result.message}, result.record, context);
     }
 
     std::vector<std::int32_t> all_;
@@ -445,9 +439,8 @@ private:
     Command command_;
     std::string report_path_;
     int attempt_ = 1;
-    std::map<std::int32_t, std::string> device_;
     std::map<std::int32_t, std::string> fw_before_;
-    std::map<std::int32_t, std::pair<bool, std::vector<zb::ReportDiff>>> verified_;
+    std::map<std::int32_t, zb::ReadBack> verified_;
     std::vector<zb::ReportRow> rows_;
     bool report_failed_ = false;
     std::atomic<bool> stopping_{false};

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ui/common/dialog_service.h"
+#include "scripted_dialogs.h"
 #include "ui/work/work_form.h"
 #include "work_test_support.h"
 

@@ -305,7 +305,7 @@ public:
     zb::DeviceRecord& Record(std::int32_t com) { return *Row(com).device; }
     // The port's last message in the latest job.
     std::string LastMessage(std::int32_t com) {
-        const std::string message = MessageOf(job_.Outcomes(), com);
+        const std::string message = MessageOf(outcomes_, com);
         return message.empty() ? "Preparing..." : message;
     }
     bool Finished(std::int32_t com) { return reporter_.HasResult(com); }
@@ -321,6 +321,7 @@ public:
         job_.SetPortCount(marked);
         job_.SetFirmwareFile(firmware_file);
         job_.Run();
+        outcomes_ = job_.Outcomes();
     }
 
     // After a read job: the record holds what the device in its application reported.
@@ -441,6 +442,7 @@ private:
     int attempt_ = 1;
     std::map<std::int32_t, std::string> fw_before_;
     std::map<std::int32_t, zb::ReadBack> verified_;
+    std::vector<zb::PortOutcome> outcomes_;  // the latest job's, once it has ended
     std::vector<zb::ReportRow> rows_;
     bool report_failed_ = false;
     std::atomic<bool> stopping_{false};

@@ -87,7 +87,6 @@ public:
 
     const zb::ProgressBarState& BarAt(int row) const { return rows_[Index(row)].bar; }
     bool FailedAt(int row) const { return rows_[Index(row)].failed; }
-    const QString& MessageAt(int row) const { return rows_[Index(row)].message; }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;

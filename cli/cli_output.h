@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "jobs/job_report.h"
 #include "jobs/port_table.h"
+#include "jobs/report_row.h"
 #include "jobs/text_escape.h"
 
 namespace zbctl {

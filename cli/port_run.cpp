@@ -29,11 +29,17 @@ const char* CommandName(Command command) {
     return "";
 }
 
+// The port's last message in `outcomes`; empty when it has none.
+std::string MessageOf(const std::vector<zb::PortOutcome>& outcomes, std::int32_t com) {
+    for (const zb::PortOutcome& o : outcomes)
+        if (o.com == com) return o.message;
+    return {};
+}
+
 }  // namespace
 
 void CliReporter::SetPortMessage(std::int32_t com, std::string_view text) {
     std::lock_guard lock(mutex_);
-    last_message_[com] = std::string(text);
     std::fprintf(stderr, "COM%d: %s\n", com, Printable(text).c_str());
 }
 
@@ -47,12 +53,6 @@ void CliReporter::SetPortProgress(std::int32_t com, std::uint64_t done, std::uin
     shown = tenth;
     std::fprintf(stderr, "COM%d: %d%% (%llu / %llu)\n", com, tenth * 10,
                  static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
-}
-
-std::string CliReporter::LastMessage(std::int32_t com) {
-    std::lock_guard lock(mutex_);
-    const auto it = last_message_.find(com);
-    return it == last_message_.end() ? "Preparing..." : it->second;
 }
 
 void CliReporter::KeepResult(PortResult result) {
@@ -77,7 +77,8 @@ void CliReporter::Forget(std::int32_t com) {
     results_.erase(com);
 }
 
-bool CliReporter::PrintResults(const std::vector<std::int32_t>& coms, bool json, bool files,
+bool CliReporter::PrintResults(const std::vector<std::int32_t>& coms,
+                               const std::vector<zb::PortOutcome>& outcomes, bool json, bool files,
                                bool verify) {
     std::lock_guard lock(mutex_);
     if (printed_) return false;
@@ -94,9 +95,8 @@ bool CliReporter::PrintResults(const std::vector<std::int32_t>& coms, bool json,
         } else {
             PortResult& cut = results.emplace_back();
             cut.com = com;
-            const auto message = last_message_.find(com);
-            cut.message =
-                message == last_message_.end() ? "Interrupted" : message->second + "; Interrupted";
+            const std::string message = MessageOf(outcomes, com);
+            cut.message = message.empty() ? "Interrupted" : message + "; Interrupted";
         }
         all_ok = all_ok && results.back().ok;
     }
@@ -118,10 +118,12 @@ PortRun::PortRun(const std::vector<std::int32_t>& coms, Command command, std::st
       command_(command),
       report_path_(std::move(report_path)),
       job_(reporter_) {
-    for (const std::int32_t com : coms_) {
-        zb::AddPort(Row(com), static_cast<std::uint32_t>(com));
-        device_[com] = zb::com_device_path(com);
-    }
+    for (const std::int32_t com : coms_) zb::AddPort(Row(com), static_cast<std::uint32_t>(com));
+}
+
+std::string PortRun::LastMessage(std::int32_t com) const {
+    const std::string message = MessageOf(outcomes_, com);
+    return message.empty() ? "Preparing..." : message;
 }
 
 void PortRun::RunJob(const std::string& firmware_file) {
@@ -132,6 +134,7 @@ void PortRun::RunJob(const std::string& firmware_file) {
     job_.SetPortCount(marked);
     job_.SetFirmwareFile(firmware_file);
     job_.Run();
+    outcomes_ = job_.Outcomes();
 }
 
 bool PortRun::ReadOk(std::int32_t com) {
@@ -152,7 +155,7 @@ void PortRun::Finish(std::int32_t com, bool ok, bool settings, std::string messa
     result.com = com;
     result.ok = ok;
     result.message = zb::WithOpenNote(
-        *row.device, message.empty() ? reporter_.LastMessage(com) : std::move(message));
+        *row.device, message.empty() ? LastMessage(com) : std::move(message));
     result.error = std::string(zb::TextOf(row.device->open_error));
     result.holder_pid = row.device->holder_pid;
     result.holder_name = std::string(zb::TextOf(row.device->holder_name));
@@ -161,8 +164,8 @@ void PortRun::Finish(std::int32_t com, bool ok, bool settings, std::string messa
     result.record = *row.device;
     if (const auto it = verified_.find(com); it != verified_.end()) {
         result.verified = true;
-        result.verify_ok = it->second.first;
-        result.diffs = std::move(it->second.second);
+        result.verify_ok = it->second.ok;
+        result.diffs = std::move(it->second.diffs);
         verified_.erase(it);
     }
     if (Reporting()) rows_.push_back(RowOf(result));
@@ -204,29 +207,19 @@ void PortRun::Abandon() {
 bool PortRun::Report(bool json, bool files, bool verify) {
     for (const std::int32_t com : coms_)
         if (!Finished(com)) Finish(com, false, false);
-    const bool all_ok = reporter_.PrintResults(all_, json, files, verify);
+    const bool all_ok = reporter_.PrintResults(all_, job_.Outcomes(), json, files, verify);
     return all_ok && !report_failed_;
 }
 
 zb::ReportRow PortRun::RowOf(const PortResult& result) {
-    zb::ReportRow row;
-    row.time = zb::ReportTime(std::chrono::system_clock::now());
-    row.com = result.com;
-    row.device = device_[result.com];
-    row.command = CommandName(command_);
-    row.attempt = attempt_;
-    row.ok = result.ok;
-    row.message = result.error.empty() ? result.message : result.message + ": " + result.error;
-    if (command_ == Command::Upgrade) {
-        row.fw_before = fw_before_[result.com];
-        if (result.settings) row.fw_after = std::string(zb::TextOf(result.record.fw_version));
-    } else if (result.settings && (command_ == Command::Read || command_ == Command::Export)) {
-        row.settings = zb::ReportSettings(result.record);
-    }
-    row.verified = result.verified;
-    row.verify_ok = result.verify_ok;
-    row.diffs = result.diffs;
-    return row;
+    zb::RowContext context;
+    context.command = CommandName(command_);
+    context.time = zb::ReportTime(std::chrono::system_clock::now());
+    context.attempt = attempt_;
+    context.device_read = result.settings;
+    context.fw_before = fw_before_[result.com];
+    if (result.verified) context.read_back = zb::ReadBack{result.verify_ok, result.diffs};
+    return zb::PortReportRow({result.com, result.ok, result.message}, result.record, context);
 }
 
 }  // namespace zbctl

@@ -18,8 +18,9 @@
 #include "cli/cli_args.h"
 #include "cli/cli_output.h"
 #include "jobs/job_engine.h"
-#include "jobs/job_report.h"
+#include "jobs/port_outcome.h"
 #include "jobs/port_table.h"
+#include "jobs/report_row.h"
 
 namespace zbctl {
 
@@ -31,7 +32,6 @@ class CliReporter : public zb::NullJobReporter {
 public:
     void SetPortMessage(std::int32_t com, std::string_view text) override;
     void SetPortProgress(std::int32_t com, std::uint64_t done, std::uint64_t total) override;
-    std::string LastMessage(std::int32_t com);
 
     void KeepResult(PortResult result);
     bool HasResult(std::int32_t com);
@@ -40,14 +40,16 @@ public:
     void Forget(std::int32_t com);
 
     // Prints the kept results of `coms` in order, unless results were printed already; a
-    // port without a result was interrupted. Whether every port printed succeeded.
-    bool PrintResults(const std::vector<std::int32_t>& coms, bool json, bool files, bool verify);
+    // port without a result was interrupted, after its last message in `outcomes`. Whether
+    // every port printed succeeded.
+    bool PrintResults(const std::vector<std::int32_t>& coms,
+                      const std::vector<zb::PortOutcome>& outcomes, bool json, bool files,
+                      bool verify);
     // Nothing is to be printed any more.
     void Seal();
 
 private:
     std::mutex mutex_;
-    std::map<std::int32_t, std::string> last_message_;
     std::map<std::int32_t, int> tenths_shown_;
     std::map<std::int32_t, PortResult> results_;
     bool printed_ = false;
@@ -64,7 +66,8 @@ public:
     zb::PortTable& table() { return table_; }
     zb::PortRow& Row(std::int32_t com) { return table_[static_cast<std::size_t>(com - 1)]; }
     zb::DeviceRecord& Record(std::int32_t com) { return *Row(com).device; }
-    std::string LastMessage(std::int32_t com) { return reporter_.LastMessage(com); }
+    // The port's last message in the latest job.
+    std::string LastMessage(std::int32_t com) const;
     bool Finished(std::int32_t com) { return reporter_.HasResult(com); }
     bool Reporting() const { return !report_path_.empty(); }
     std::atomic<bool>& Stopping() { return stopping_; }
@@ -83,7 +86,7 @@ public:
     }
     // The read-back of the written fields, for the port's next Finish.
     void SetVerified(std::int32_t com, bool ok, std::vector<zb::ReportDiff> diffs) {
-        verified_[com] = {ok, std::move(diffs)};
+        verified_[com] = zb::ReadBack{ok, std::move(diffs)};
     }
 
     // Ends the port's part: its link is closed, its result kept and its report row made.
@@ -109,7 +112,7 @@ public:
     // From any thread while the job may still run: the results kept so far, and for the
     // other ports their last messages. Touches no record.
     void PrintSoFar(bool json, bool files, bool verify) {
-        (void)reporter_.PrintResults(all_, json, files, verify);
+        (void)reporter_.PrintResults(all_, job_.Outcomes(), json, files, verify);
     }
 
 private:
@@ -120,9 +123,9 @@ private:
     Command command_;
     std::string report_path_;
     int attempt_ = 1;
-    std::map<std::int32_t, std::string> device_;
     std::map<std::int32_t, std::string> fw_before_;
-    std::map<std::int32_t, std::pair<bool, std::vector<zb::ReportDiff>>> verified_;
+    std::map<std::int32_t, zb::ReadBack> verified_;
+    std::vector<zb::PortOutcome> outcomes_;  // the latest job's, once it has ended
     std::vector<zb::ReportRow> rows_;
     bool report_failed_ = false;
     std::atomic<bool> stopping_{false};

@@ -16,7 +16,7 @@
 #include "cli/zbctl_system.h"
 #include "config/config_file.h"
 #include "jobs/file_storage.h"
-#include "jobs/job_report.h"
+#include "jobs/report_append.h"
 #include "jobs/pause.h"
 #include "version.h"
 

@@ -55,7 +55,7 @@ public:
     void ReportFailure(DeviceRecord& record, std::string_view message, FailCounters counters);
     // ReportFailure followed by the pause that a worker makes after each failure message.
     void FailPort(DeviceRecord& record, std::string_view message, FailCounters counters);
-    void SetWindowColours(WindowColours colours) const { reporter_.SetWindowColours(colours); }
+    void SetJobMode(JobMode mode) const { reporter_.SetJobMode(mode); }
 
 private:
     JobReporter& reporter_;

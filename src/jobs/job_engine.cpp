@@ -29,7 +29,7 @@ struct JobEngine::Active {
     detail::WorkerThread supervisor;
 };
 
-JobEngine::JobEngine(JobReporter& reporter) : context_(reporter) {}
+JobEngine::JobEngine(JobReporter& reporter) : recorder_(reporter), context_(recorder_) {}
 
 JobEngine::~JobEngine() {
     Wait();
@@ -61,6 +61,7 @@ bool JobEngine::IsRunning() const {
 void JobEngine::Start() {
     if (IsRunning()) throw std::logic_error("JobEngine::Start while a job runs");
     Wait();  // a finished job's supervisor may not have been joined yet
+    recorder_.Clear();
 
     // The supervisor exists before anything is reported or changed, so that a failure to
     // create it leaves nothing behind; it holds still until JobStarted has been reported.
@@ -171,7 +172,7 @@ void JobEngine::Supervise(Active& a) {
     }
 
     if (any_upgrade) {
-        context_.SetWindowColours(WindowColours::Normal);
+        context_.SetJobMode(JobMode::Normal);
         JobPause();
     }
     running_.store(false);

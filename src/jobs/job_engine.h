@@ -1,6 +1,6 @@
 // The job engine: runs one job over every selected port of a port table, one worker
-// thread per port, and reports through a JobReporter. It is the logic of the job window
-// without its widgets.
+// thread per port, reports through a JobReporter and keeps each port's outcome. The job
+// window and zbctl both drive it.
 //
 // Use, from one controlling thread (the GUI thread, or zbctl's main):
 //   JobEngine job(reporter);
@@ -10,13 +10,14 @@
 //   job.Start();                        // returns at once; or job.Run() to also wait
 //   ... reports arrive; JobFinished() comes last ...
 //   job.Wait();                         // joins the supervisor
-//   job.FailCount(); job.ApplyFailCount();
-// The same engine may run further jobs (LoadPorts .. Wait again); counters restart at 0.
+//   job.Outcomes(); job.FailCount(); job.ApplyFailCount();
+// The same engine may run further jobs (LoadPorts .. Wait again); counters restart at 0
+// and the outcomes are those of the latest job.
 //
 // Threads: Start creates a supervisor thread, which pauses, starts one worker per selected
 // record (in row order), releases them together through one manual-reset event and
-// collects every worker it started before it reports JobFinished. RequestAbort and
-// IsRunning may be called from any thread; everything else from the controlling thread
+// collects every worker it started before it reports JobFinished. RequestAbort, IsRunning
+// and Outcomes may be called from any thread; everything else from the controlling thread
 // only. While a job runs, the records of its ports belong to its workers (port_table.h).
 #pragma once
 
@@ -25,9 +26,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "jobs/job_context.h"
 #include "jobs/job_reporter.h"
+#include "jobs/port_outcome.h"
 #include "jobs/port_table.h"
 
 namespace zb {
@@ -52,19 +55,23 @@ public:
     std::uint32_t FailCount() const { return context_.FailCount(); }
     // Ports whose apply failed, or found in the loader.
     std::uint32_t ApplyFailCount() const { return context_.ApplyFailCount(); }
+    // Each port of the latest job, ascending: whether it failed and its last message so far.
+    // Empty before the first job and after a Start that threw.
+    std::vector<PortOutcome> Outcomes() const { return recorder_.Outcomes(); }
 
-    // Showing the job window: creates the supervisor (held until JobStarted is out); clears
-    // the counters and the stop request; for every selected record, in row order, clears
+    // Creates the supervisor (held until JobStarted is out); clears the outcomes, the
+    // counters and the stop request; for every selected record, in row order, clears
     // job_failed and gives it a bar (reset: hidden, at 0); reports JobStarted; releases the
     // supervisor. Either it throws before anything is reported and nothing runs, or
     // JobFinished follows JobStarted. Throws std::system_error (with the system's error
     // code) when the supervisor cannot be created, and then no record or counter has
-    // changed either; std::logic_error when a job is already running. A worker that cannot
-    // be created fails its port with "Worker start fail" and the job goes on.
+    // changed either, and there are no outcomes; std::logic_error when a job is already running. A
+    // worker that cannot be created fails its port with "Worker start fail" and the job goes on.
     void Start();
-    // The X button: the upgrade steps stop within about one block's time, also while the
-    // loader keeps refusing a block or sends junk instead of 'C' (a loader gone silent holds
-    // them until its 5000 ms read ends). Read and apply steps run to their end.
+    // Asks the job to stop (the window's X, zbctl's Ctrl-C): the upgrade steps stop within
+    // about one block's time, also while the loader keeps refusing a block or sends junk
+    // instead of 'C' (a loader gone silent holds them until its 5000 ms read ends). Read and
+    // apply steps run to their end.
     void RequestAbort() { context_.RequestAbort(); }
     // From Start until the supervisor has collected every worker.
     bool IsRunning() const;
@@ -76,7 +83,7 @@ public:
         Wait();
     }
 
-    // Closing the window: drops every record's progress bar (progress_bar = null).
+    // Drops every record's progress bar (progress_bar = null), as closing the window does.
     void ReleaseProgressBars();
 
 private:
@@ -84,7 +91,8 @@ private:
     void Supervise(Active& active);
     void Work(Active& active, std::size_t index);
 
-    JobContext context_;
+    OutcomeRecorder recorder_;  // passes the reports on to the caller's reporter
+    JobContext context_;        // reports through recorder_
     PortTable rows_;
     std::uint32_t port_count = 0;
     std::atomic<bool> running_{false};

@@ -159,7 +159,7 @@ void UpgradeStep(JobContext& job, DeviceRecord& record) {
 
     XmHooks hooks;
     hooks.on_synced = [&] {
-        job.SetWindowColours(WindowColours::Upgrading);
+        job.SetJobMode(JobMode::Upgrading);
         job.SetPortMessage(record, "Firmware upgrading...");
     };
     // Asked before every block, resend and read of the transfer's waits, so that the window's

@@ -7,7 +7,9 @@
 #include "job_test_support.h"
 #include "jobs/job_engine.h"
 #include "jobs/port_job.h"
+#include "jobs/report_row.h"
 #include "jobs/steps.h"
+#include "protocol/serial_link.h"
 
 namespace zbtest {
 namespace {
@@ -39,7 +41,7 @@ TEST(JobEngine, MixedJobReadsAppliesAndUpgradesAtOnce) {
     EXPECT_EQ(reporter.Messages(3), (Strings{"Inital serial port", "Device synchronizing...",
                                              "Firmware upgrading...", "Upgrade successfully"}));
     EXPECT_EQ(reporter.Events().back().kind, Event::Finished);
-    EXPECT_EQ(reporter.ColourChanges().back(), zb::WindowColours::Normal);
+    EXPECT_EQ(reporter.ModeChanges().back(), zb::JobMode::Normal);
 
     const zb::DeviceRecord& read = Rec(table, 1);
     EXPECT_TRUE(read.connected && read.is_open && !read.job_failed);
@@ -104,6 +106,52 @@ TEST(JobEngine, OneFailingModemLeavesTheOthersIntact) {
     for (const Event& e : reporter.EventsOf(3, Event::Bar)) positions.push_back(e.bar.position);
     EXPECT_EQ(positions, (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 20}));
     EXPECT_EQ(reporter.EventsOf(3, Event::Bar).front().bar.max, 20u);
+}
+
+// The engine keeps each port's result and last message, and a report row words an open
+// failure with the note its record keeps.
+TEST(JobEngine, OutcomesGiveEachPortsReportRow) {
+    Modems modems(3);
+    modems.sim().add_fault(2, zbsim::Fault::Refusing("ZP"));
+    zb::ComHandle held;
+    ASSERT_EQ(zb::com_open(3, &held), zb::ST_OK);
+    zb::PortTable table = TableWith({1, 2, 3});
+    RecordingReporter reporter;
+    zb::JobEngine job(reporter);
+    EXPECT_TRUE(job.Outcomes().empty());
+    RunJob(job, table, 3);
+    (void)zb::com_close(held);
+
+    struct Want {
+        std::int32_t com;
+        bool ok;
+        std::string outcome;
+        std::string row;
+        bool settings;
+    };
+    const Want want[] = {
+        {1, true, "Get device's settings", "Get device's settings", true},
+        {2, false, "Get settings fail", "Get settings fail", false},
+        {3, false, "Open port fail", "Open port fail (already open in this program)", false},
+    };
+    const std::vector<zb::PortOutcome> outcomes = job.Outcomes();
+    ASSERT_EQ(outcomes.size(), std::size(want));
+    zb::RowContext context;
+    context.command = "read";
+    context.time = "2025-03-04T05:06:07Z";
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        const zb::PortOutcome& o = outcomes[i];
+        EXPECT_EQ(o.com, want[i].com);
+        EXPECT_EQ(o.ok, want[i].ok) << o.com;
+        EXPECT_EQ(o.message, want[i].outcome);
+        context.device_read = o.ok;
+        const zb::ReportRow row = zb::PortReportRow(o, Rec(table, o.com), context);
+        EXPECT_EQ(row.com, o.com);
+        EXPECT_EQ(row.device, zb::com_device_path(o.com));
+        EXPECT_EQ(row.ok, o.ok);
+        EXPECT_EQ(row.message, want[i].row);
+        EXPECT_EQ(row.settings.empty(), !want[i].settings) << o.com;
+    }
 }
 
 TEST(JobEngine, LoaderAnswerDuringAReadJob) {

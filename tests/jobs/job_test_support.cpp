@@ -44,9 +44,9 @@ void RecordingReporter::SetPortFailed(std::int32_t com) {
     Add(MakeEvent(Event::Failed, com));
 }
 
-void RecordingReporter::SetWindowColours(zb::WindowColours colours) {
-    Event e = MakeEvent(Event::Colours);
-    e.colours = colours;
+void RecordingReporter::SetJobMode(zb::JobMode mode) {
+    Event e = MakeEvent(Event::Mode);
+    e.mode = mode;
     Add(std::move(e));
 }
 
@@ -79,10 +79,10 @@ std::vector<std::int32_t> RecordingReporter::StartedComs() const {
     return out;
 }
 
-std::vector<zb::WindowColours> RecordingReporter::ColourChanges() const {
-    std::vector<zb::WindowColours> out;
+std::vector<zb::JobMode> RecordingReporter::ModeChanges() const {
+    std::vector<zb::JobMode> out;
     for (const Event& e : Events())
-        if (e.kind == Event::Colours) out.push_back(e.colours);
+        if (e.kind == Event::Mode) out.push_back(e.mode);
     return out;
 }
 

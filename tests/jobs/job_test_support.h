@@ -28,12 +28,12 @@ const std::string& PortsDir();
 
 // Every report, in the order received.
 struct Event {
-    enum Kind { Started, Message, Progress, Bar, Failed, Colours, Finished } kind = Started;
+    enum Kind { Started, Message, Progress, Bar, Failed, Mode, Finished } kind = Started;
     std::int32_t com = 0;
     std::string text;
     std::uint64_t done = 0, total = 0;
     zb::ProgressBarState bar;
-    zb::WindowColours colours = zb::WindowColours::Normal;
+    zb::JobMode mode = zb::JobMode::Normal;
 };
 
 inline Event MakeEvent(Event::Kind kind, std::int32_t com = 0) {
@@ -50,14 +50,14 @@ public:
     void SetPortProgress(std::int32_t com, std::uint64_t done, std::uint64_t total) override;
     void SetProgressBar(std::int32_t com, const zb::ProgressBarState& state) override;
     void SetPortFailed(std::int32_t com) override;
-    void SetWindowColours(zb::WindowColours colours) override;
+    void SetJobMode(zb::JobMode mode) override;
     void JobFinished() override;
 
     std::vector<Event> Events() const;
     std::vector<Event> EventsOf(std::int32_t com, Event::Kind kind) const;
     std::vector<std::string> Messages(std::int32_t com) const;
     std::vector<std::int32_t> StartedComs() const;
-    std::vector<zb::WindowColours> ColourChanges() const;
+    std::vector<zb::JobMode> ModeChanges() const;
     void Clear();
 
     // Called on the reporting thread after each progress report (e.g. to stop a job).

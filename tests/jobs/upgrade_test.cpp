@@ -69,9 +69,8 @@ TEST(Upgrade, HeaderAndFourKilobytesGoAsThirtyThreeBlocks) {
     EXPECT_EQ(snap.settings.fw_version, "SIM 3.1.4");
     ASSERT_GE(snap.image.size(), bytes.size());
     EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), snap.image.begin()));
-    EXPECT_EQ(
-        run.reporter.ColourChanges(),
-        (std::vector<zb::WindowColours>{zb::WindowColours::Upgrading, zb::WindowColours::Normal}));
+    EXPECT_EQ(run.reporter.ModeChanges(),
+              (std::vector<zb::JobMode>{zb::JobMode::Upgrading, zb::JobMode::Normal}));
     EXPECT_FALSE(run.record().job_failed || run.record().upgrade_wait);
 }
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "ui/common/dialog_service.h"
+#include "scripted_dialogs.h"
 #include "ui/main/main_form.h"
 
 namespace {

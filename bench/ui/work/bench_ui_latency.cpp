@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "jobs/port_table.h"
+#include "scripted_dialogs.h"
 #include "sim/simulator.h"
-#include "ui/common/dialog_service.h"
 #include "ui/work/work_form.h"
 
 namespace {

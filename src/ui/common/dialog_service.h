@@ -1,7 +1,8 @@
 // Modal message boxes and file choosers, passed to every window that needs them.
 //
 // Windows never create message boxes themselves: they ask a DialogService, so that tests
-// can script the answers and nothing blocks on a modal box. GUI thread only.
+// can script the answers (tests/ui/support/scripted_dialogs.h) and nothing blocks on a
+// modal box. GUI thread only.
 #pragma once
 
 #include <QString>
@@ -44,27 +45,6 @@ public:
     QString ChooseFolder(QWidget* parent, const QString& caption, const QString& start) override;
     QString SaveFile(QWidget* parent, const QString& caption, const QString& start,
                      const QString& filter) override;
-};
-
-// For tests: records every message and answers from a script.
-class ScriptedDialogService : public DialogService {
-public:
-    struct Shown {
-        MessageKind kind;
-        QString text;
-    };
-    bool Message(QWidget* parent, MessageKind kind, const QString& text) override;
-    QString OpenFile(QWidget* parent, const QString& caption, const QString& start,
-                     const QString& filter) override;
-    QString ChooseFolder(QWidget* parent, const QString& caption, const QString& start) override;
-    QString SaveFile(QWidget* parent, const QString& caption, const QString& start,
-                     const QString& filter) override;
-
-    // Answers for Confirm boxes, taken in order; true (Yes) when the script is empty.
-    QList<bool> confirm_answers;
-    // Answers for file, folder and save choosers, taken in order; "" (cancel) when empty.
-    QStringList file_answers;
-    QList<Shown> shown;
 };
 
 }  // namespace zb::ui

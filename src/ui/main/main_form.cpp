@@ -23,7 +23,7 @@
 #include <QUrl>
 
 #include "config/config_file.h"
-#include "jobs/job_report.h"
+#include "jobs/report_row.h"
 #include "protocol/serial_link.h"
 #include "ui/common/dialog_service.h"
 #include "ui/common/string_table.h"
@@ -388,14 +388,19 @@ void TForm1::RunJob(Twork_form& work, std::uint32_t count, std::string_view comm
 }
 
 void TForm1::KeepReport(const Twork_form& work, std::string_view command) {
-    const std::string time = zb::ReportTime(std::chrono::system_clock::now());
+    zb::RowContext context;
+    context.command = command;
+    context.time = zb::ReportTime(std::chrono::system_clock::now());
     std::vector<zb::ReportRow> rows;
-    for (const Twork_form::PortOutcome& port : work.Outcomes()) {
+    for (const zb::PortOutcome& port : work.Outcomes()) {
         const auto k = zb::RowOfCom(port.com);
         if (!k || !rows_[*k].device) continue;
-        rows.push_back(zb::PortReportRow(*rows_[*k].device, port.com, !port.failed,
-                                         port.message.toStdString(), command,
-                                         zb::com_device_path(port.com), time));
+        const zb::DeviceRecord& record = *rows_[*k].device;
+        // An upgrade reads nothing back: its record still holds the version from before,
+        // and act_upgrade's re-read gives the new one.
+        context.device_read = port.ok && command != "upgrade";
+        context.fw_before = std::string(zb::TextOf(record.fw_version));
+        rows.push_back(zb::PortReportRow(port, record, context));
     }
     last_report_ = std::move(rows);
     mu_report->setEnabled(true);

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <string>
 
+#include "jobs/report_append.h"
 #include "ui/common/com_caption.h"
 #include "ui/common/dialog_service.h"
 

@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "jobs/job_report.h"
+#include "jobs/report_row.h"
 
 class QLabel;
 class QPushButton;

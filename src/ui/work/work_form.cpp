@@ -133,7 +133,7 @@ Twork_form::Twork_form(DialogService& dialogs, JobStarter starter, QWidget* pare
     m_listview->setCursor(Qt::WaitCursor);
     m_listview->viewport()->setCursor(Qt::WaitCursor);
 
-    SetWindowColours(zb::WindowColours::Normal);
+    ShowJobMode(zb::JobMode::Normal);
 }
 
 Twork_form::~Twork_form() = default;
@@ -155,14 +155,8 @@ void Twork_form::SetFirmwareFile(const QString& path) {
     engine_.SetFirmwareFile(QFile::encodeName(path).toStdString());
 }
 
-std::vector<Twork_form::PortOutcome> Twork_form::Outcomes() const {
-    std::vector<PortOutcome> out;
-    const std::vector<std::int32_t>& coms = model_->Coms();
-    out.reserve(coms.size());
-    for (int row = 0; row < static_cast<int>(coms.size()); ++row)
-        out.push_back(
-            {coms[static_cast<std::size_t>(row)], model_->FailedAt(row), model_->MessageAt(row)});
-    return out;
+std::vector<zb::PortOutcome> Twork_form::Outcomes() const {
+    return engine_.Outcomes();
 }
 
 std::uint32_t Twork_form::FailCount() const {
@@ -188,7 +182,7 @@ int Twork_form::exec() {
 
 void Twork_form::FormShow() {
     if (state_ == State::Running) return;
-    SetWindowColours(zb::WindowColours::Normal);
+    ShowJobMode(zb::JobMode::Normal);
     m_count->setText(QString::number(port_count_));
     zb::PortTable rows;
     engine_.StorePorts(rows);
@@ -244,8 +238,8 @@ void Twork_form::ApplyReports(std::span<const StatusUpdate> batch) {
                     model_->Reset(update.coms);
                 }
                 break;
-            case StatusUpdate::Kind::Colours:
-                SetWindowColours(update.colours);
+            case StatusUpdate::Kind::Mode:
+                ShowJobMode(update.mode);
                 break;
             case StatusUpdate::Kind::Finished:
                 flush();
@@ -265,8 +259,8 @@ void Twork_form::ApplyReports(std::span<const StatusUpdate> batch) {
     flush();
 }
 
-void Twork_form::SetWindowColours(zb::WindowColours colours) {
-    const FrameColours c = ColoursFor(colours, palette().color(QPalette::Button));
+void Twork_form::ShowJobMode(zb::JobMode mode) {
+    const FrameColours c = ColoursFor(mode, palette().color(QPalette::Button));
     Shape2->SetColours(c.strip_fill, c.strip_outline);
     Shape1->SetColours(c.body_fill, c.body_outline);
 }

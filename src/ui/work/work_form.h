@@ -68,14 +68,8 @@ public:
     std::uint32_t FailCount() const;
     std::uint32_t ApplyFailCount() const;
 
-    // The ports of the last job, in the window's row order: each one's COM number, whether
-    // it failed and the last message the window showed for it.
-    struct PortOutcome {
-        std::int32_t com = 0;
-        bool failed = false;
-        QString message;
-    };
-    std::vector<PortOutcome> Outcomes() const;
+    // The ports of the last job, in the window's row order (JobEngine::Outcomes).
+    std::vector<zb::PortOutcome> Outcomes() const;
     // From a successful start until the end of the job has been shown.
     bool IsRunning() const;
 
@@ -95,7 +89,8 @@ private:
     void FormShow();
     void btCloseClick();
     void ApplyReports(std::span<const StatusUpdate> batch);
-    void SetWindowColours(zb::WindowColours colours);
+    // The frame's colours for the job's mode.
+    void ShowJobMode(zb::JobMode mode);
 
     DialogService& dialogs_;
     JobStarter starter_;

@@ -73,10 +73,10 @@ void WorkReporter::SetPortFailed(std::int32_t com) {
     Push(std::move(u));
 }
 
-void WorkReporter::SetWindowColours(zb::WindowColours colours) {
+void WorkReporter::SetJobMode(zb::JobMode mode) {
     StatusUpdate u;
-    u.kind = StatusUpdate::Kind::Colours;
-    u.colours = colours;
+    u.kind = StatusUpdate::Kind::Mode;
+    u.mode = mode;
     Push(std::move(u));
 }
 

@@ -38,7 +38,7 @@ public:
     void SetPortProgress(std::int32_t com, std::uint64_t done, std::uint64_t total) override;
     void SetProgressBar(std::int32_t com, const zb::ProgressBarState& state) override;
     void SetPortFailed(std::int32_t com) override;
-    void SetWindowColours(zb::WindowColours colours) override;
+    void SetJobMode(zb::JobMode mode) override;
     void JobFinished() override;
 
 private:

@@ -76,10 +76,10 @@ QList<QRect> BarSegments(const zb::ProgressBarState& bar, const QRect& area) {
     return segments;
 }
 
-FrameColours ColoursFor(zb::WindowColours colours, const QColor& button_face) {
+FrameColours ColoursFor(zb::JobMode mode, const QColor& button_face) {
     const QColor grey(128, 128, 128);
     const QColor red(255, 0, 0);
-    if (colours == zb::WindowColours::Upgrading) return {red, red, QColor(Qt::white), red};
+    if (mode == zb::JobMode::Upgrading) return {red, red, QColor(Qt::white), red};
     return {grey, grey, button_face, grey};
 }
 

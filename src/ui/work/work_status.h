@@ -50,7 +50,10 @@ struct FrameColours {
     QColor body_fill;
     QColor body_outline;
 };
-FrameColours ColoursFor(zb::WindowColours colours, const QColor& button_face);
+// The window's frame for the job's mode. Normal: grey (128, 128, 128) title strip, fill and
+// outline, and a body in the system button-face colour with a grey outline. Upgrading: red
+// (255, 0, 0) strip fill and outline, white body with a red outline.
+FrameColours ColoursFor(zb::JobMode mode, const QColor& button_face);
 
 // The top-left corner that centres a window of `size` on `parent`.
 QPoint CentredTopLeft(const QRect& parent, const QSize& size);
@@ -58,12 +61,12 @@ QPoint CentredTopLeft(const QRect& parent, const QSize& size);
 // One report of a worker on its way to the GUI thread. Texts are formatted by the
 // reporting thread, so that applying a report costs the GUI thread an assignment.
 struct StatusUpdate {
-    enum class Kind : std::uint8_t { Started, Message, Progress, Bar, Failed, Colours, Finished };
+    enum class Kind : std::uint8_t { Started, Message, Progress, Bar, Failed, Mode, Finished };
     Kind kind = Kind::Message;
     std::int32_t com = 0;
     QString text;  // Message, Progress
     zb::ProgressBarState bar;
-    zb::WindowColours colours = zb::WindowColours::Normal;
+    zb::JobMode mode = zb::JobMode::Normal;
     std::vector<std::int32_t> coms;  // Started
 };
 
@@ -84,7 +87,6 @@ public:
 
     const zb::ProgressBarState& BarAt(int row) const { return rows_[Index(row)].bar; }
     bool FailedAt(int row) const { return rows_[Index(row)].failed; }
-    const QString& MessageAt(int row) const { return rows_[Index(row)].message; }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;

@@ -19,8 +19,8 @@
 #include <functional>
 
 #include "holding_process.h"
+#include "scripted_dialogs.h"
 #include "sim/simulator.h"
-#include "ui/common/dialog_service.h"
 #include "ui/config/config_form.h"
 #include "ui/config/export_form.h"
 #include "ui/config/options_form.h"

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "app_test_support.h"
-#include "ui/common/dialog_service.h"
+#include "scripted_dialogs.h"
 #include "ui/common/string_table.h"
 #include "ui/main/main_form.h"
 #include "ui/main/single_instance.h"

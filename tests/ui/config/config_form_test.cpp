@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ui/common/dialog_service.h"
+#include "scripted_dialogs.h"
 #include "ui/config/config_form.h"
 
 namespace {

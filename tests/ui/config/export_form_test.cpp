@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ui/common/dialog_service.h"
+#include "scripted_dialogs.h"
 #include "ui/config/export_form.h"
 
 namespace {

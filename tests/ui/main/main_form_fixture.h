@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ui/common/dialog_service.h"
+#include "scripted_dialogs.h"
 #include "ui/main/main_form.h"
 #include "ui/main/port_form.h"
 #include "ui_test_support.h"

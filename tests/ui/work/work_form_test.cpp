@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ui/common/dialog_service.h"
+#include "scripted_dialogs.h"
 #include "ui/work/work_form.h"
 #include "work_test_support.h"
 
@@ -118,7 +118,7 @@ TEST(WorkForm, XDuringAJobOnlyAsksTheJobToStop) {
 TEST(WorkForm, UpgradeTurnsTheWindowRedAndXStopsIt) {
     auto sim = StartModems(1, 20, /*pacing=*/true);  // a 16 KiB image takes some 1.5 s
     const std::string image = ScratchPath("image.rom");
-    const std::size_t size = WriteImage(image, 16 * 1024);
+    const std::size_t size = WriteImage(image, std::size_t{16} * 1024);
     zb::PortTable table = TableWith({20});
     Rec(table, 20).upgrade_pending = true;
     zb::ui::ScriptedDialogService dialogs;
@@ -183,7 +183,7 @@ TEST(WorkForm, ShowingTwiceRunsTwoIndependentJobs) {
 }
 
 // Threads that cannot be created: a warning with the system's code, the rows as listed,
-// no job, and the window stays until X.
+// no job and no outcomes, and the window stays until X.
 TEST(WorkForm, StartFailureWarnsAndWaitsForX) {
     zb::PortTable table = TableWith({40, 7});
     zb::ui::ScriptedDialogService dialogs;
@@ -210,6 +210,8 @@ TEST(WorkForm, StartFailureWarnsAndWaitsForX) {
     EXPECT_EQ(cells,
               QStringList({"COM7", "-", "", "Preparing...", "COM40", "-", "", "Preparing..."}));
     EXPECT_EQ(form.FailCount(), 0u);
+    // A job that never started has no outcomes, so no report says its ports were ok.
+    EXPECT_TRUE(form.Outcomes().empty());
 }
 
 // Every text a column can show fits it whole, and the window is wide enough for the columns.

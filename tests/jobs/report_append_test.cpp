@@ -8,7 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "jobs/job_report.h"
+#include "jobs/report_append.h"
+#include "jobs/report_format.h"
 #include "scratch_dir.h"
 
 namespace {

@@ -1,0 +1,87 @@
+#include "jobs/report_append.h"
+
+#include <string>
+#include <string_view>
+
+#include "jobs/file_storage.h"
+#include "jobs/report_file.h"
+#include "jobs/report_format.h"
+
+namespace zb {
+namespace {
+
+bool Blank(std::string_view text) {
+    return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+// Whether the content is a report of this format we may append to.
+bool Recognised(const std::string& path, const std::string& content, ReportFormat format,
+                std::string* error) {
+    if (Blank(content)) return true;
+    if (format == ReportFormat::Csv) {
+        const std::string header = CsvHeader();
+        if (content.compare(0, header.size(), header) == 0) return true;
+        *error = path +
+                 ": not a report of this program (its first line is not the header "
+                 "this version writes)";
+        return false;
+    }
+    const std::size_t first = content.find_first_not_of(" \t\r\n");
+    const std::size_t last = content.find_last_not_of(" \t\r\n");
+    if (content[first] == '[' && content[last] == ']') return true;
+    *error = path + ": not a JSON array";
+    return false;
+}
+
+}  // namespace
+
+bool CheckReportFile(const std::string& path, std::string* error) {
+    if (path.empty() || detail::EndsInSeparator(path)) {
+        *error = "needs a file name, not \"" + path + "\"";
+        return false;
+    }
+    std::string content;
+    bool exists = false;
+    return detail::CheckWritableFolder(detail::ReportFolder(path), error) &&
+           detail::ReadReportFile(path, &content, &exists, error) &&
+           Recognised(path, content, ReportFormatOf(path), error);
+}
+
+bool AppendReport(const std::string& path, const std::vector<ReportRow>& rows, std::string* error) {
+    // Two programs appending at once would each write the old rows plus their own, and one
+    // set of rows would be lost; the folder's lock makes them take turns.
+    detail::ReportFolderLock lock;
+    if (!lock.Lock(detail::ReportFolder(path), error)) return false;
+    std::string content;
+    bool exists = false;
+    const ReportFormat format = ReportFormatOf(path);
+    bool ok = detail::ReadReportFile(path, &content, &exists, error) &&
+              Recognised(path, content, format, error);
+    if (ok) {
+        if (format == ReportFormat::Csv) {
+            if (Blank(content)) content = CsvHeader();
+            if (content.back() != '\n') content += '\n';
+            for (const ReportRow& row : rows) content += CsvLine(row);
+        } else {
+            bool first = true;
+            if (Blank(content)) {
+                content.assign(1, '[');  // = "[" draws a false -Wrestrict from GCC 12
+            } else {
+                content.resize(content.find_last_not_of(" \t\r\n"));  // drop the ']'
+                const std::size_t end = content.find_last_not_of(" \t\r\n");
+                first = content[end] == '[';
+                content.resize(end + 1);
+            }
+            for (const ReportRow& row : rows) {
+                content += first ? "\n  " : ",\n  ";
+                first = false;
+                content += JsonObject(row);
+            }
+            content += "\n]\n";
+        }
+        ok = lock.Replace(path, content, error);
+    }
+    return ok;
+}
+
+}  // namespace zb

@@ -1,0 +1,26 @@
+// A job report's file formats: the CSV header and lines, and the JSON objects, of the rows
+// that report_append.h adds to a file. Pure functions; any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "jobs/report_row.h"
+
+namespace zb {
+
+enum class ReportFormat { Csv, Json };
+
+// JSON for a path ending in ".json" (any case), CSV otherwise.
+ReportFormat ReportFormatOf(std::string_view path);
+
+// The CSV header line and one row's line, each ending in a newline. Every byte outside
+// printable ASCII is written as \xHH, so a row stays one line; a text cell that begins
+// with = + - or @ gets a leading ' so that a spreadsheet takes it as text, never as a
+// formula.
+std::string CsvHeader();
+std::string CsvLine(const ReportRow& row);
+// One row as a JSON object on one line, no newline.
+std::string JsonObject(const ReportRow& row);
+
+}  // namespace zb

@@ -1,0 +1,110 @@
+#include "jobs/report_row.h"
+
+#include <cstdio>
+#include <string>
+
+#include "jobs/record_fields.h"
+#include "protocol/serial_link.h"
+
+namespace zb {
+namespace {
+
+// The apply job's sixteen writes, by field; security and its key are compared apart.
+constexpr std::string_view kWrittenFields[] = {
+    "baud",    "databit", "stopbit", "parity",   "interface", "devname", "channel",   "devtype",
+    "lnodeid", "rnodeid", "panid",   "outpower", "topology",  "txmode",  "startbyte",
+};
+
+std::string FieldValue(const DeviceRecord& record, const RecordField& field) {
+    return field.kind == FieldKind::Text ? TextFieldOf(record, field)
+                                         : std::to_string(NumberOf(record, field));
+}
+
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (Lower(a[i]) != Lower(b[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+std::string ReportTime(std::chrono::system_clock::time_point when) {
+    // The civil calendar of <chrono>: thread-safe, and the same on every platform.
+    using namespace std::chrono;
+    const auto secs = floor<seconds>(when);
+    const auto day = floor<days>(secs);
+    const year_month_day date{day};
+    const hh_mm_ss time{secs - day};
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return buf;
+}
+
+std::vector<ReportValue> ReportSettings(const DeviceRecord& record) {
+    std::vector<ReportValue> values;
+    for (const RecordField& field : RecordFields())
+        values.push_back(
+            {std::string(field.name), FieldValue(record, field), field.kind == FieldKind::Number});
+    return values;
+}
+
+std::vector<ReportDiff> WrittenDiffs(const DeviceRecord& sent, const DeviceRecord& read) {
+    std::vector<ReportDiff> diffs;
+    const auto compare = [&](std::string_view name, bool ignore_case) {
+        const RecordField& field = *FindRecordField(name);
+        std::string a = FieldValue(sent, field);
+        std::string b = FieldValue(read, field);
+        if (ignore_case ? !SameIgnoringCase(a, b) : a != b)
+            diffs.push_back({std::string(name), std::move(a), std::move(b)});
+    };
+    for (const std::string_view name : kWrittenFields) compare(name, false);
+    compare("security", false);
+    if (sent.security && read.security) compare("aeskey", true);
+    return diffs;
+}
+
+std::string WithOpenNote(const DeviceRecord& record, std::string message) {
+    const std::string_view note = TextOf(record.open_note);
+    if (message == "Open port fail" && !note.empty()) message += " (" + std::string(note) + ")";
+    return message;
+}
+
+ReportRow PortReportRow(const PortOutcome& outcome, const DeviceRecord& record,
+                        const RowContext& context) {
+    ReportRow row;
+    row.time = context.time;
+    row.com = outcome.com;
+    row.device = com_device_path(outcome.com);
+    row.command = std::string(context.command);
+    row.attempt = context.attempt;
+    row.ok = outcome.ok;
+    row.message = WithOpenNote(record, outcome.message);
+    // A report is read long after the run: an open failure without an operator's note
+    // keeps the system's reason ("No such file or directory"), which the screen shows
+    // elsewhere.
+    if (outcome.message == "Open port fail" && TextOf(record.open_note).empty() &&
+        !TextOf(record.open_error).empty())
+        row.message += ": " + std::string(TextOf(record.open_error));
+    if (context.command == "upgrade") {
+        row.fw_before = context.fw_before;
+        if (context.device_read) row.fw_after = std::string(TextOf(record.fw_version));
+    } else if (context.device_read && (context.command == "read" || context.command == "export")) {
+        row.settings = ReportSettings(record);
+    }
+    if (context.read_back) {
+        row.verified = true;
+        row.verify_ok = context.read_back->ok;
+        row.diffs = context.read_back->diffs;
+    }
+    return row;
+}
+
+}  // namespace zb

@@ -99,18 +99,21 @@ bool owns_lock_file(const Link& link) {
 
 // Gives back what a link took, in reverse order. Returns 0, or the errno of a failed close.
 int release(Link& link) {
-    int err = 0;
-    if (link.fd >= 0) {
-        // Exclusive mode belongs to the terminal, not the descriptor: give up only our own,
-        // or a terminal that another process also keeps open would stay closed to new opens.
-        if (link.set_exclusive) (void)::ioctl(link.fd, TIOCNXCL);
-        if (::close(link.fd) != 0) err = errno;
-        link.fd = -1;
-    }
+    // Exclusive mode belongs to the terminal, not the descriptor: give up only our own, or a
+    // terminal that another process also keeps open would stay closed to new opens.
+    if (link.fd >= 0 && link.set_exclusive) (void)::ioctl(link.fd, TIOCNXCL);
+    // Before the flock goes: a link of this process that got the port in between would take
+    // our lock file, naming our pid, for a stale one and put its own in its place, which
+    // owns_lock_file could not tell from ours.
     if (!link.lock_file.empty()) {
         const std::lock_guard lock(lock_files_mutex);
         if (owns_lock_file(link)) (void)::unlink(link.lock_file.c_str());
         link.lock_file.clear();
+    }
+    int err = 0;
+    if (link.fd >= 0) {
+        if (::close(link.fd) != 0) err = errno;
+        link.fd = -1;
     }
     return err;
 }

@@ -468,14 +468,16 @@ TEST_F(HeldPort, WhatIsNoStaleLockFileRefusesThePortAndStays) {
 // opens COM7: as nobody (root may write anywhere), or in a mount namespace of its own.
 struct ClosedFolder {
     const char* name;
-    std::string (*prepare)(const PortMapDir& map, const PtyPeer& peer);  // why it cannot be
+    // Makes the case in the child; returns why it cannot be made here, or "".
+    std::string (*prepare)(const PortMapDir& map, const PtyPeer& peer);
 };
 
 std::string mount_tmpfs(const std::string& dir, const char* options, unsigned long flags = 0) {
     if (::unshare(CLONE_NEWNS) != 0 ||
         ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         ::mount("tmpfs", dir.c_str(), "tmpfs", flags, options) != 0)
-        return std::string("mounting a tmpfs is not allowed here: ") + std::strerror(errno);
+        return std::string("mounting a tmpfs (CAP_SYS_ADMIN) is not allowed here: ") +
+               std::strerror(errno);
     return "";
 }
 

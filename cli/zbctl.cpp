@@ -116,7 +116,8 @@ int main(int argc, char** argv) {
     if (inv.command == Command::Import) {
         zb::ConfigRefusal why;
         const std::optional<zb::ConfigSettings> settings = zb::LoadConfigFile(inv.path, &why);
-        if (!settings) return InputError(inv.path + ": " + RefusalText(why));
+        if (!settings)
+            return InputError(why.unreadable ? why.reason : inv.path + ": " + RefusalText(why));
         import = *settings;
     }
     // An export's folder must exist and take new files.

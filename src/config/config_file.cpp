@@ -405,8 +405,10 @@ std::optional<ConfigSettings> LoadConfigFile(const std::string& path, ConfigRefu
     }
     auto settings =
         ParseConfigSettings(read.ok() ? std::string_view(text) : std::string_view(), why);
-    if (!read.ok() && why != nullptr)
-        why->reason = "cannot read " + path + ": " + read.reason + "; " + why->reason;
+    if (!read.ok() && why != nullptr) {
+        why->reason = "cannot read " + path + ": " + read.reason;
+        why->unreadable = true;
+    }
     return settings;
 }
 

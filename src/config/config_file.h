@@ -88,12 +88,15 @@ struct ConfigRefusal {
     std::string key;                   // e.g. "PAN ID"
     std::optional<std::string> value;  // as read; std::nullopt when the key is missing
     std::string reason;  // what the check wants, e.g. "0x and hexadecimal digits, 0..0xFFFD"
+    // The file could not be read: `reason` says only why ("cannot read <path>: <system's
+    // reason>"), as no key of it was checked.
+    bool unreadable = false;
 };
 
 // Checks the keys of `text` in reading order (steps 1 to 16).
 std::optional<ConfigSettings> ParseConfigSettings(std::string_view text, ConfigRefusal* why);
 // The same on a file. A file that cannot be read is a file with no keys: it fails at the
-// first check, and `why->reason` also gives the system's reason.
+// first check, and `why` is marked unreadable.
 std::optional<ConfigSettings> LoadConfigFile(const std::string& path, ConfigRefusal* why);
 
 // Gives `settings` to every selected record, rows 0..1023, and sets apply_pending. Each

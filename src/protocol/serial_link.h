@@ -63,10 +63,12 @@ double com_wait_scale();
 // the device is absent, not a terminal or not accessible, or the port is held: by this
 // process (another link to the same device), by a program that set exclusive mode
 // (TIOCEXCL, refused also for root), holds a flock on it, or owns a live UUCP lock file
-// (LCK..<device name> in the lock folder). A lock file whose process is gone, or whose
-// content names none, is removed and taken over. On success the link holds a flock, its
-// lock file when the lock folder is writable, and exclusive mode; com_close gives back
-// exactly those. What cannot be noticed: a program that opened the port with none of these.
+// (LCK..<device name> in the lock folder), or something other than a file is in that lock
+// file's place. A lock file whose process is gone, whose content names none, or that names
+// this process while none of its links holds it, is removed and taken over. On success the
+// link holds a flock, its lock file when the lock folder takes one (it may be unwritable,
+// read-only or full), and exclusive mode; com_close gives back exactly those. What cannot be
+// noticed: a program that opened the port with none of these.
 std::int32_t com_open(std::int32_t n, ComHandle* out);
 
 // Why the last failing com_ call of this thread failed, in system terms, for example
@@ -88,7 +90,8 @@ ComHolder com_last_holder();
 // A short note on the last com_open of this thread that failed for a reason an operator
 // can act on, to follow "Open port fail": "held by minicom, pid 4242", "in use by another
 // program", "permission denied: add your user to the dialout group", "already open in this
-// program". Empty after a success, and for other failures (com_last_error has those).
+// program", "/var/lock/LCK..ttyUSB0 is a symbolic link, not a lock file". Empty after a
+// success, and for other failures (com_last_error has those).
 std::string com_last_open_note();
 
 // Baud rate, parity (0 none, 1 odd, 2 even, 3 mark, 4 space; low byte used), data bits,

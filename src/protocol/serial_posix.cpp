@@ -99,18 +99,21 @@ bool owns_lock_file(const Link& link) {
 
 // Gives back what a link took, in reverse order. Returns 0, or the errno of a failed close.
 int release(Link& link) {
-    int err = 0;
-    if (link.fd >= 0) {
-        // Exclusive mode belongs to the terminal, not the descriptor: give up only our own,
-        // or a terminal that another process also keeps open would stay closed to new opens.
-        if (link.set_exclusive) (void)::ioctl(link.fd, TIOCNXCL);
-        if (::close(link.fd) != 0) err = errno;
-        link.fd = -1;
-    }
+    // Exclusive mode belongs to the terminal, not the descriptor: give up only our own, or a
+    // terminal that another process also keeps open would stay closed to new opens.
+    if (link.fd >= 0 && link.set_exclusive) (void)::ioctl(link.fd, TIOCNXCL);
+    // Before the flock goes: a link of this process that got the port in between would take
+    // our lock file, naming our pid, for a stale one and put its own in its place, which
+    // owns_lock_file could not tell from ours.
     if (!link.lock_file.empty()) {
         const std::lock_guard lock(lock_files_mutex);
         if (owns_lock_file(link)) (void)::unlink(link.lock_file.c_str());
         link.lock_file.clear();
+    }
+    int err = 0;
+    if (link.fd >= 0) {
+        if (::close(link.fd) != 0) err = errno;
+        link.fd = -1;
     }
     return err;
 }
@@ -186,24 +189,55 @@ std::string lock_dir() {
     return dir != nullptr && *dir != '\0' ? dir : "/var/lock";
 }
 
-// The process a lock file names, or 0 when its content names none.
+// The process a lock file names, or 0 when its content names none: the ten-character text
+// form, or the older binary form (the pid as a native four-byte integer).
 pid_t lock_file_pid(const char* text, std::size_t size) {
     std::size_t i = 0;
     while (i < size && (text[i] == ' ' || text[i] == '\t')) ++i;
     long long pid = 0;
     const std::size_t first = i;
-    for (; i < size && text[i] >= '0' && text[i] <= '9'; ++i) {
+    for (; i < size && text[i] >= '0' && text[i] <= '9' && pid <= INT_MAX; ++i)
         pid = pid * 10 + (text[i] - '0');
-        if (pid > INT_MAX) return 0;
-    }
-    if (i == first) return 0;
-    while (i < size && (text[i] == ' ' || text[i] == '\n' || text[i] == '\r')) ++i;
-    return i == size ? static_cast<pid_t>(pid) : 0;
+    while (i > first && i < size && (text[i] == ' ' || text[i] == '\n' || text[i] == '\r')) ++i;
+    if (i > first && i == size) return pid <= INT_MAX ? static_cast<pid_t>(pid) : 0;
+    std::int32_t binary = 0;
+    if (size != sizeof binary) return 0;
+    std::memcpy(&binary, text, sizeof binary);
+    return binary > 0 ? static_cast<pid_t>(binary) : 0;
+}
+
+// Whether the process that the lock file `st` names is alive. A file naming this process is
+// ours only while one of its links holds that file: otherwise an earlier process with the
+// same pid left it (pids repeat in containers, whose lock folder may persist). The caller
+// holds lock_files_mutex, under which links take and give back their lock files.
+bool holder_alive(pid_t pid, const struct stat& st) {
+    if (pid <= 0) return false;
+    if (pid != ::getpid()) return ::kill(pid, 0) == 0 || errno == EPERM;
+    const std::lock_guard lock(held_mutex);
+    return std::any_of(held_links.begin(), held_links.end(), [&st](const Link* held) {
+        return !held->lock_file.empty() && held->lock_dev == st.st_dev &&
+               held->lock_ino == st.st_ino;
+    });
+}
+
+// Something other than a file at the lock path. Refused rather than removed as stale: no
+// dialler left it, and reading it could block or lead elsewhere.
+bool refuse_odd_lock_file(const Link& link, const std::string& file, mode_t mode) {
+    const char* kind = S_ISLNK(mode)    ? "a symbolic link"
+                       : S_ISFIFO(mode) ? "a FIFO"
+                       : S_ISDIR(mode)  ? "a folder"
+                       : S_ISSOCK(mode) ? "a socket"
+                                        : "a device";
+    std::string& note = detail::last_failure().note;
+    note = file + " is " + kind + ", not a lock file";
+    fail(ST_NO_PORT, link.path + ": " + note, 0);
+    return false;
 }
 
 // Honours and takes the UUCP lock file of the link's device. False, with the reason set,
-// when a live process holds it. Without a lock folder, or with one this user may not write
-// to, the link goes on without a lock file, though a live holder still refuses the port.
+// when a live process holds it or something other than a file is in its place. Without a
+// lock folder, or with one this user may not write to or that is full, the link goes on
+// without a lock file, though a live holder still refuses the port.
 bool take_lock_file(Link& link) {
     const std::string dir = lock_dir();
     struct stat dst {};
@@ -223,12 +257,22 @@ bool take_lock_file(Link& link) {
             if (fd >= 0) {
                 const std::string pid = pid_line(::getpid());
                 struct stat st {};
-                const bool ok =
-                    ::write(fd, pid.data(), pid.size()) == static_cast<ssize_t>(pid.size()) &&
-                    ::fstat(fd, &st) == 0;
-                const int err = errno;
-                if (::close(fd) != 0 || !ok) {
+                const ssize_t wrote = ::write(fd, pid.data(), pid.size());
+                // A short write to a file means that the file system ran out of room.
+                int err = wrote < 0 ? errno : ENOSPC;
+                bool ok = wrote == static_cast<ssize_t>(pid.size());
+                if (ok && ::fstat(fd, &st) != 0) {
+                    ok = false;
+                    err = errno;
+                }
+                if (::close(fd) != 0 && ok) {
+                    ok = false;
+                    err = errno;
+                }
+                if (!ok) {
                     (void)::unlink(file.c_str());
+                    // A full folder holds no lock file, like one we may not write to.
+                    if (err == ENOSPC || err == EDQUOT) return true;
                     fail(ST_NO_PORT, with_errno("cannot write the lock file " + file, err), err);
                     return false;
                 }
@@ -237,22 +281,39 @@ bool take_lock_file(Link& link) {
                 link.lock_ino = st.st_ino;
                 return true;
             }
-            if (errno != EEXIST) return true;  // the folder refuses us after all: no lock file
+            // The folder refuses us after all (no right, read-only, no free inodes): no lock
+            // file.
+            if (errno != EEXIST) return true;
         }
 
-        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        // Looked at before opening: opening a FIFO or a device could block or act on it.
+        struct stat st {};
+        int fd = -1;
+        if (::lstat(file.c_str(), &st) == 0) {
+            if (!S_ISREG(st.st_mode)) return refuse_odd_lock_file(link, file, st.st_mode);
+            fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        }
         if (fd < 0) {
             const int err = errno;
-            if (err == ENOENT) continue;
+            if (err == ENOENT) {
+                if (!writable) return true;
+                continue;
+            }
+            if (err == ELOOP) return refuse_odd_lock_file(link, file, S_IFLNK);
             fail_in_use(link.path, &link,
                         "lock file " + file + ", unreadable: " + std::strerror(err), err);
             return false;
+        }
+        // Put in place of the file between the two looks.
+        if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            return refuse_odd_lock_file(link, file, st.st_mode);
         }
         char text[64];
         const ssize_t got = ::read(fd, text, sizeof text);
         ::close(fd);
         const pid_t pid = got > 0 ? lock_file_pid(text, static_cast<std::size_t>(got)) : 0;
-        if (pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM)) {
+        if (holder_alive(pid, st)) {
             fail_in_use(link.path, &link, "lock file " + file, 0, pid);
             return false;
         }

@@ -223,6 +223,8 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
         {{"import", dir_ + "/refused.txt", "COM3"},
          "refused.txt: [ZigBee] PAN ID = 0xFFFE refused (check 9): must be"},
         {{"import", dir_ + "/missing.txt", "COM3"}, "[ZigBee] PAN ID is missing (check 9)"},
+        {{"import", dir_ + "/huge.txt", "COM3"},
+         "zbctl: cannot read " + dir_ + "/huge.txt: File too large\n"},
         {{}, "no command given"},
     };
     fs::create_symlink("/nonexistent/tty9", dir_ + "/com9");
@@ -230,6 +232,7 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
     fs::create_symlink(dir_ + "/refused.txt", dir_ + "/com8");
     std::ofstream(dir_ + "/refused.txt") << ConfigText("0xFFFE");
     std::ofstream(dir_ + "/missing.txt") << ConfigText("");
+    std::ofstream(dir_ + "/huge.txt") << std::string(2 << 20, ';');
     for (const auto& c : cases) {
         const Result r = Run(c.args);
         EXPECT_EQ(r.status, 2) << c.says;

@@ -133,9 +133,15 @@ TEST_F(ConfigFileTest, ImportGivesEverySelectedRecordTheSettingsButItsOwnNode) {
     EXPECT_EQ(why.step, 10);
     EXPECT_FALSE(zb::ReadConfigFile((dir_ / "none.txt").string(), rows, &why));
     EXPECT_EQ(why.step, 1);
-    EXPECT_NE(why.reason.find("cannot read " + (dir_ / "none.txt").string() +
-                              ": No such file or directory"),
-              std::string::npos);
+    EXPECT_TRUE(why.unreadable);
+    EXPECT_EQ(why.reason,
+              "cannot read " + (dir_ / "none.txt").string() + ": No such file or directory");
+    // Refused for its size alone, not also for a key its text was never searched for.
+    const fs::path huge = dir_ / "huge.txt";
+    Spit(huge, std::string(2 << 20, ';'));
+    EXPECT_FALSE(zb::ReadConfigFile(huge.string(), rows, &why));
+    EXPECT_TRUE(why.unreadable);
+    EXPECT_EQ(why.reason, "cannot read " + huge.string() + ": File too large");
     EXPECT_FALSE(rows[0].device->apply_pending);
     EXPECT_EQ(rows[0].device->panid, 0u);
 

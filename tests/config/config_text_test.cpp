@@ -31,6 +31,8 @@ TEST(ConfigReader, ChecksEachKeyInOrder) {
         {"Baud Rate missing", {{"Baud Rate", nullptr}}, 1, "Baud Rate"},
         {"PAN ID 0xfffd", {{"PAN ID", "0xfffd"}}, 0, ""},
         {"PAN ID 0xFFFE", {{"PAN ID", "0xFFFE"}}, 9, "PAN ID"},
+        {"PAN ID read as its first four digits", {{"PAN ID", "0x12345"}}, 0, ""},
+        {"PAN ID 0xFFFE and a fifth digit", {{"PAN ID", "0xFFFE1"}}, 9, "PAN ID"},
         {"PAN ID with upper-case X", {{"PAN ID", "0X01a2"}}, 9, "PAN ID"},
         {"PAN ID without 0x", {{"PAN ID", "1234"}}, 9, "PAN ID"},
         {"PAN ID missing", {{"PAN ID", nullptr}}, 9, "PAN ID"},

@@ -1,13 +1,20 @@
 #include "protocol/serial_link.h"
 
 #include <grp.h>
+#include <pwd.h>
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -380,5 +387,180 @@ TEST_F(HeldPort, PermissionDeniedNamesTheGroupToJoin) {
               std::string("permission denied: add your user to the ") + g->gr_name + " group");
     ::chmod(peer.path().c_str(), st.st_mode & 07777);
 }
+
+TEST_F(HeldPort, ALockFileNamingThisProcessIsOursOnlyWhileALinkHoldsIt) {
+    // Left by an earlier process with our pid, as in a container whose lock folder outlives it.
+    write_file(lock_file, pid_line(::getpid()));
+    ComHandle link;
+    ASSERT_EQ(com_open(7, &link), ST_OK) << com_last_error();
+    EXPECT_EQ(read_file(lock_file), pid_line(::getpid()));
+
+    // A hard link gives another device's lock path the very file that link holds.
+    const PtyPeer other(map, 8);
+    const std::string other_lock =
+        map.lock_dir() + "/LCK.." + other.path().substr(other.path().rfind('/') + 1);
+    ASSERT_EQ(::link(lock_file.c_str(), other_lock.c_str()), 0);
+    ComHandle second;
+    EXPECT_EQ(com_open(8, &second), ST_NO_PORT);
+    const std::string me = ProcessName(::getpid());
+    const std::string pid = std::to_string(::getpid());
+    EXPECT_EQ(com_last_error(), other.path() + " is in use by " +
+                                    (me.empty() ? "process " + pid : me + ", pid " + pid) +
+                                    " (lock file " + other_lock + ")");
+    EXPECT_EQ(com_close(link), ST_OK);
+    EXPECT_FALSE(std::filesystem::exists(lock_file));
+}
+
+TEST_F(HeldPort, WhatIsNoStaleLockFileRefusesThePortAndStays) {
+    const pid_t dead = ::fork();
+    if (dead == 0) ::_exit(0);
+    ASSERT_GT(dead, 0);
+    ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
+    const auto binary = [](std::int32_t pid) {
+        return std::string(reinterpret_cast<const char*>(&pid), sizeof pid);
+    };
+    const std::string init = ProcessName(1);
+    const std::string odd = peer.path() + ": " + lock_file + " is ";
+    const struct {
+        const char* what;
+        std::function<int()> make;
+        std::string refusal;  // empty: taken over as stale
+    } cases[] = {
+        {"symbolic link", [&] { return ::symlink("elsewhere", lock_file.c_str()); },
+         odd + "a symbolic link, not a lock file"},
+        {"FIFO", [&] { return ::mkfifo(lock_file.c_str(), 0644); },
+         odd + "a FIFO, not a lock file"},
+        {"binary pid, live",
+         [&] {
+             write_file(lock_file, binary(1));
+             return 0;
+         },
+         peer.path() + " is in use by " + (init.empty() ? "process 1" : init + ", pid 1") +
+             " (lock file " + lock_file + ")"},
+        {"binary pid, dead",
+         [&] {
+             write_file(lock_file, binary(dead));
+             return 0;
+         },
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(c.make(), 0);
+        struct stat before {};
+        ASSERT_EQ(::lstat(lock_file.c_str(), &before), 0);
+        ComHandle link;
+        if (c.refusal.empty()) {
+            ASSERT_EQ(com_open(7, &link), ST_OK) << com_last_error();
+            EXPECT_EQ(read_file(lock_file), pid_line(::getpid()));
+            EXPECT_EQ(com_close(link), ST_OK);
+            continue;
+        }
+        expect_refused(c.refusal);
+        struct stat after {};
+        EXPECT_EQ(::lstat(lock_file.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        ::unlink(lock_file.c_str());
+    }
+}
+
+// A lock folder that takes no new file. The case is made in a child process, which then
+// opens COM7: as nobody (root may write anywhere), or in a mount namespace of its own.
+struct ClosedFolder {
+    const char* name;
+    // Makes the case in the child; returns why it cannot be made here, or "".
+    std::string (*prepare)(const PortMapDir& map, const PtyPeer& peer);
+};
+
+std::string mount_tmpfs(const std::string& dir, const char* options, unsigned long flags = 0) {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", dir.c_str(), "tmpfs", flags, options) != 0)
+        return std::string("mounting a tmpfs (CAP_SYS_ADMIN) is not allowed here: ") +
+               std::strerror(errno);
+    return "";
+}
+
+class LockFolder : public HeldPort, public ::testing::WithParamInterface<ClosedFolder> {
+protected:
+    // "opened", "opened with a lock file", the refusal, or "skip: " and why.
+    std::string open_in_child() {
+        int out[2];
+        if (::pipe(out) != 0) return "skip: no pipe";
+        // No other thread runs here, so the child may use the link as a program does.
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(out[0]);
+            std::string said = GetParam().prepare(map, peer);
+            ComHandle link;
+            if (!said.empty())
+                said = "skip: " + said;
+            else if (com_open(7, &link) != ST_OK)
+                said = com_last_error();
+            else
+                said =
+                    ::access(lock_file.c_str(), F_OK) == 0 ? "opened with a lock file" : "opened";
+            (void)!::write(out[1], said.data(), said.size());
+            ::_exit(0);
+        }
+        ::close(out[1]);
+        std::string said;
+        char buf[256];
+        for (ssize_t n = 0; (n = ::read(out[0], buf, sizeof buf)) > 0;)
+            said.append(buf, static_cast<std::size_t>(n));
+        ::close(out[0]);
+        if (child > 0) ::waitpid(child, nullptr, 0);
+        return said;
+    }
+};
+
+TEST_P(LockFolder, OpensThePortWithoutALockFile) {
+    const std::string said = open_in_child();
+    ::chmod(map.lock_dir().c_str(), 0755);
+    if (said.rfind("skip: ", 0) == 0) GTEST_SKIP() << said.substr(6);
+    EXPECT_EQ(said, "opened");
+    EXPECT_TRUE(std::filesystem::is_empty(map.lock_dir()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ThatTakesNoFile, LockFolder,
+    ::testing::Values(
+        ClosedFolder{"unwritable",
+                     [](const PortMapDir& map, const PtyPeer& peer) -> std::string {
+                         if (::geteuid() != 0)
+                             return ::chmod(map.lock_dir().c_str(), 0555) == 0 ? "" : "no chmod";
+                         const passwd* nobody = ::getpwnam("nobody");
+                         if (nobody == nullptr) return "no user nobody here";
+                         if (::chown(peer.path().c_str(), nobody->pw_uid, nobody->pw_gid) != 0 ||
+                             ::chmod(map.path().c_str(), 0755) != 0 ||
+                             ::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 ||
+                             ::setuid(nobody->pw_uid) != 0)
+                             return std::string("cannot become nobody: ") + std::strerror(errno);
+                         return ::access(map.path().c_str(), X_OK) == 0
+                                    ? ""
+                                    : "nobody cannot reach " + map.path();
+                     }},
+        ClosedFolder{"readOnly",
+                     [](const PortMapDir& map, const PtyPeer&) {
+                         return mount_tmpfs(map.lock_dir(), "size=64k", MS_RDONLY);
+                     }},
+        // The folder's own inode is the only one.
+        ClosedFolder{"noFreeInodes",
+                     [](const PortMapDir& map, const PtyPeer&) {
+                         return mount_tmpfs(map.lock_dir(), "size=64k,nr_inodes=1");
+                     }},
+        ClosedFolder{"noFreeBlocks",
+                     [](const PortMapDir& map, const PtyPeer&) {
+                         std::string why = mount_tmpfs(map.lock_dir(), "size=4k,nr_inodes=16");
+                         const std::string fill = map.lock_dir() + "/fill";
+                         const int fd =
+                             why.empty() ? ::open(fill.c_str(), O_WRONLY | O_CREAT, 0600) : -1;
+                         const std::string block(4096, 'x');
+                         while (fd >= 0 && ::write(fd, block.data(), block.size()) > 0) {
+                         }
+                         if (fd >= 0) ::close(fd);
+                         return why;
+                     }}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "jobs/report_append.h"
 #include "jobs/text_escape.h"
 #include "protocol/serial_link.h"
 

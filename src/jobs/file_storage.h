@@ -1,6 +1,10 @@
-// Internal: reading and atomically replacing a whole file (configuration files, reports), one
-// source file per platform (file_storage_posix.cpp, file_storage_win32.cpp). Reasons are the
-// system's words, e.g. "Permission denied".
+// Files on disk: reading a whole file, the checks of files and folders made before any port
+// is touched, atomically replacing a whole file (configuration files, reports), and the lock
+// that makes the writers of one folder's reports take turns. One source file per platform
+// (file_storage_posix.cpp, file_storage_win32.cpp). Reasons are the system's words
+// (system_error_text), e.g. "Permission denied"; messages are "<path>: <reason>".
+//
+// Plain functions, safe from any thread; one ReportFolderLock is used by one thread.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace zb::detail {
+namespace zb {
 
 struct FileStatus {
     bool missing = false;  // the file, or a folder on its path, does not exist
@@ -20,9 +24,22 @@ struct FileStatus {
 // FIFO or device chosen by mistake does not block the program.
 FileStatus ReadWholeFile(const std::string& path, std::size_t max_size, std::string* text);
 
+// An image or configuration file: a regular file (through links) that this user may read.
+bool CheckReadableFile(const std::string& path, std::string* error);
+
+// A report's content; a missing one reads as empty with *exists false. Anything but a
+// regular file, a symbolic link included, is refused: the report is replaced by a rename.
+bool ReadReportFile(const std::string& path, std::string* content, bool* exists,
+                    std::string* error);
+
 // The folder exists, is a folder, and this user may create files in it; otherwise *error is
 // "<folder>: <reason>".
 bool CheckWritableFolder(const std::string& folder, std::string* error);
+
+// The folder a path names: "." for a bare file name.
+std::string ReportFolder(const std::string& path);
+// Whether the path ends in a folder separator, so names no file.
+bool EndsInSeparator(const std::string& path);
 
 // What a file that does not exist yet is given: the permission bits 0666 less the umask where
 // files have them; unused where a new file takes its folder's permissions. Taken once for a
@@ -37,4 +54,24 @@ std::uint32_t NewFileMode();
 FileStatus ReplaceWholeFile(const std::string& path, std::string_view text, bool existing,
                             std::uint32_t new_mode, bool refuse_protected = true);
 
-}  // namespace zb::detail
+// The lock that makes the writers of one folder's reports take turns, other processes
+// included; held from Lock until destruction.
+class ReportFolderLock {
+public:
+    ReportFolderLock() = default;
+    ~ReportFolderLock();
+    ReportFolderLock(const ReportFolderLock&) = delete;
+    ReportFolderLock& operator=(const ReportFolderLock&) = delete;
+
+    bool Lock(const std::string& folder, std::string* error);
+
+    // ReplaceWholeFile for a report, protected or not, that must reach the disk renamed.
+    // Leaves no temporary file and the old report as it was on failure. Only while the lock
+    // is held.
+    bool Replace(const std::string& path, const std::string& content, std::string* error);
+
+private:
+    std::intptr_t handle_ = -1;  // the folder's descriptor, or the lock file's handle
+};
+
+}  // namespace zb

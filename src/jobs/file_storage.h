@@ -47,12 +47,18 @@ bool EndsInSeparator(const std::string& path);
 std::uint32_t NewFileMode();
 
 // Writes `text` to a temporary file beside `path`, flushes it to disk and renames it over
-// `path`. An `existing` file keeps its permissions (and, where it may, its owner); a
-// write-protected one is refused when `refuse_protected`, although its folder would let us
-// replace it (Windows never replaces one). A new file gets `new_mode`. On failure no
+// `path`. The first write of a run into a folder removes the temporary files that crashed
+// writers left there (detail::TempFileName). An `existing` file keeps its permissions (and, where
+// it may, its owner); a write-protected one is refused when `refuse_protected`, although its folder
+// would let us replace it (Windows never replaces one). A new file gets `new_mode`. On failure no
 // temporary file is left and the old file is unchanged.
 FileStatus ReplaceWholeFile(const std::string& path, std::string_view text, bool existing,
                             std::uint32_t new_mode, bool refuse_protected = true);
+
+// CheckWritableFolder, and what ReportFolderLock needs of the folder besides (on POSIX it
+// opens the folder for reading), so that a report that passes is not refused only after
+// the modems have been touched. Never waits for another writer's lock.
+bool CheckReportFolder(const std::string& folder, std::string* error);
 
 // The lock that makes the writers of one folder's reports take turns, other processes
 // included; held from Lock until destruction.
@@ -73,5 +79,17 @@ public:
 private:
     std::intptr_t handle_ = -1;  // the folder's descriptor, or the lock file's handle
 };
+
+namespace detail {
+
+// A temporary file is "<file>.zbtmp-<pid>-<unique>", so that one left behind by a crash is
+// told from any other file, and its writer found.
+std::string TempFileName(const std::string& path, unsigned long pid, std::string_view unique);
+// The writer's pid in such a file name; 0 for any other name.
+unsigned long TempFileOwner(std::string_view name);
+// True the first time this run asks about `folder`: its leftovers are looked for once.
+bool FirstWriteInto(const std::string& folder);
+
+}  // namespace detail
 
 }  // namespace zb

@@ -1,12 +1,16 @@
 #include "jobs/file_storage.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
+#include <climits>
+#include <ctime>
 #include <fstream>
 #include <limits>
 
@@ -17,6 +21,45 @@ namespace {
 
 FileStatus Failed(int err) {
     return {err == ENOENT, system_error_text(err)};
+}
+
+// When this run began; a temporary file older than that is no write of this run's.
+const timespec kRunStart = [] {
+    timespec now{};
+    (void)::clock_gettime(CLOCK_REALTIME, &now);
+    return now;
+}();
+
+bool BeforeRunStart(const timespec& t) {
+    return t.tv_sec < kRunStart.tv_sec ||
+           (t.tv_sec == kRunStart.tv_sec && t.tv_nsec < kRunStart.tv_nsec);
+}
+
+// Whether the writer of a temporary file may still be at work. A pid of ours on a file older
+// than this run was another process's before ours (containers reuse pids).
+bool WriterMayLive(unsigned long owner) {
+    if (owner > static_cast<unsigned long>(INT_MAX)) return false;
+    const auto pid = static_cast<pid_t>(owner);
+    if (pid == ::getpid()) return false;
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+// Removes the temporary files that writers which are gone left in `folder` before this run
+// began. A folder that cannot be listed is left as it is.
+void RemoveStaleTempFiles(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    const int fd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const unsigned long owner = detail::TempFileOwner(entry->d_name);
+        if (owner == 0) continue;
+        struct stat st {};
+        if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (BeforeRunStart(st.st_mtim) && !WriterMayLive(owner))
+            (void)::unlinkat(fd, entry->d_name, 0);
+    }
+    ::closedir(dir);
 }
 
 std::string SystemError(const std::string& what, int err) {
@@ -70,6 +113,13 @@ mode_t CurrentUmask() {
     const mode_t mask = ::umask(022);
     ::umask(mask);
     return mask;
+}
+
+// The folder's descriptor that ReportFolderLock locks, or -1 with *error set.
+int OpenLockFolder(const std::string& folder, std::string* error) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) *error = SystemError(folder, errno);
+    return fd;
 }
 
 }  // namespace
@@ -170,7 +220,9 @@ FileStatus ReplaceWholeFile(const std::string& path, std::string_view text, bool
         if (refuse_protected && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
             return Failed(errno);
     }
-    std::string temp = path + ".XXXXXX";
+    const std::string folder = ReportFolder(path);
+    if (detail::FirstWriteInto(folder)) RemoveStaleTempFiles(folder);
+    std::string temp = detail::TempFileName(path, static_cast<unsigned long>(::getpid()), "XXXXXX");
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return Failed(errno);
     const mode_t mode = existing ? (old_stat.st_mode & 07777) : static_cast<mode_t>(new_mode);
@@ -200,12 +252,20 @@ ReportFolderLock::~ReportFolderLock() {
     if (handle_ >= 0) ::close(static_cast<int>(handle_));  // also releases the lock
 }
 
+bool CheckReportFolder(const std::string& folder, std::string* error) {
+    if (!CheckWritableFolder(folder, error)) return false;
+    const int fd = OpenLockFolder(folder, error);
+    if (fd < 0) return false;
+    // Held by another writer is fine: the append waits for it.
+    const bool lockable = ::flock(fd, LOCK_SH | LOCK_NB) == 0 || errno == EWOULDBLOCK;
+    if (!lockable) *error = SystemError(folder, errno);
+    ::close(fd);
+    return lockable;
+}
+
 bool ReportFolderLock::Lock(const std::string& folder, std::string* error) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        *error = SystemError(folder, errno);
-        return false;
-    }
+    const int fd = OpenLockFolder(folder, error);
+    if (fd < 0) return false;
     while (::flock(fd, LOCK_EX) != 0) {
         if (errno != EINTR) {
             *error = SystemError(folder, errno);

@@ -21,6 +21,10 @@ constexpr DWORD kKeptAttributes =
 // It stays in the folder; removing it would let a writer lock a file about to vanish.
 constexpr const char* kLockFileName = ".zbconfig-report.lock";
 
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
 bool IsMissing(DWORD err) {
     return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
 }
@@ -34,12 +38,49 @@ FileStatus Failed(std::errc err) {
     return {false, std::make_error_code(err).message()};
 }
 
-std::string SystemError(const std::string& what, DWORD err) {
-    return what + ": " + system_error_text(err);
+// When this run began; a temporary file older than that is no write of this run's.
+const ULONGLONG kRunStart = [] {
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    return (ULONGLONG{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+}();
+
+bool BeforeRunStart(const FILETIME& t) {
+    return ((ULONGLONG{t.dwHighDateTime} << 32) | t.dwLowDateTime) < kRunStart;
 }
 
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
+// Whether the writer of a temporary file may still be at work. A pid of ours on a file older
+// than this run was another process's before ours.
+bool WriterMayLive(unsigned long owner) {
+    if (owner > MAXDWORD || owner == ::GetCurrentProcessId()) return false;
+    const HANDLE process =
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(owner));
+    // No such process; any other refusal (access denied) is a process that exists.
+    if (process == nullptr) return ::GetLastError() != ERROR_INVALID_PARAMETER;
+    DWORD code = 0;
+    const bool running = !::GetExitCodeProcess(process, &code) || code == STILL_ACTIVE;
+    ::CloseHandle(process);
+    return running;
+}
+
+// Removes the temporary files that writers which are gone left in `folder` before this run
+// began. A folder that cannot be listed is left as it is.
+void RemoveStaleTempFiles(const std::string& folder) {
+    const std::string prefix = folder + (IsSeparator(folder.back()) ? "" : "\\");
+    WIN32_FIND_DATAA found{};
+    const HANDLE search = ::FindFirstFileA((prefix + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const unsigned long owner = detail::TempFileOwner(found.cFileName);
+        if (owner == 0 || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+        if (BeforeRunStart(found.ftLastWriteTime) && !WriterMayLive(owner))
+            (void)::DeleteFileA((prefix + found.cFileName).c_str());
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+}
+
+std::string SystemError(const std::string& what, DWORD err) {
+    return what + ": " + system_error_text(err);
 }
 
 std::string LockFilePath(const std::string& folder) {
@@ -107,6 +148,15 @@ HANDLE OpenRegular(const std::string& path, bool follow_links, bool* missing, st
         return INVALID_HANDLE_VALUE;
     }
     return file;
+}
+
+// The lock file that ReportFolderLock locks, or INVALID_HANDLE_VALUE with *error set.
+HANDLE OpenLockFile(const std::string& folder, std::string* error) {
+    const HANDLE lock = ::CreateFileA(LockFilePath(folder).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (lock == INVALID_HANDLE_VALUE) *error = SystemError(folder, ::GetLastError());
+    return lock;
 }
 
 }  // namespace
@@ -211,8 +261,10 @@ FileStatus ReplaceWholeFile(const std::string& path, std::string_view text, bool
     std::string temp;
     HANDLE file = INVALID_HANDLE_VALUE;
     DWORD err = 0;
+    const std::string folder = ReportFolder(path);
+    if (detail::FirstWriteInto(folder)) RemoveStaleTempFiles(folder);
     for (int i = 0; i < 100 && file == INVALID_HANDLE_VALUE; ++i) {
-        temp = path + ".tmp." + std::to_string(::GetCurrentProcessId()) + "." + std::to_string(i);
+        temp = detail::TempFileName(path, ::GetCurrentProcessId(), std::to_string(i));
         file = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
         err = ::GetLastError();
@@ -247,14 +299,23 @@ ReportFolderLock::~ReportFolderLock() {
     if (handle_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
+bool CheckReportFolder(const std::string& folder, std::string* error) {
+    if (!CheckWritableFolder(folder, error)) return false;
+    const HANDLE lock = OpenLockFile(folder, error);
+    if (lock == INVALID_HANDLE_VALUE) return false;
+    // Held by another writer is fine: the append waits for it.
+    OVERLAPPED whole{};
+    const bool lockable =
+        ::LockFileEx(lock, LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole) ||
+        ::GetLastError() == ERROR_LOCK_VIOLATION;
+    if (!lockable) *error = SystemError(LockFilePath(folder), ::GetLastError());
+    ::CloseHandle(lock);  // also releases the lock
+    return lockable;
+}
+
 bool ReportFolderLock::Lock(const std::string& folder, std::string* error) {
-    const HANDLE lock = ::CreateFileA(LockFilePath(folder).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_HIDDEN, nullptr);
-    if (lock == INVALID_HANDLE_VALUE) {
-        *error = SystemError(folder, ::GetLastError());
-        return false;
-    }
+    const HANDLE lock = OpenLockFile(folder, error);
+    if (lock == INVALID_HANDLE_VALUE) return false;
     OVERLAPPED whole{};
     if (!::LockFileEx(lock, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
         *error = SystemError(LockFilePath(folder), ::GetLastError());

@@ -220,7 +220,7 @@ bool CheckReportFile(const std::string& path, std::string* error) {
     }
     std::string content;
     bool exists = false;
-    return CheckWritableFolder(ReportFolder(path), error) &&
+    return CheckReportFolder(ReportFolder(path), error) &&
            ReadReportFile(path, &content, &exists, error) &&
            Recognised(path, content, ReportFormatOf(path), error);
 }

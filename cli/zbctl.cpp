@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
         return InputError("--report " + Printable(error));
     zb::ConfigSettings import;
     if (inv.command == Command::Upgrade || inv.command == Command::Import) {
-        if (!CheckReadableFile(inv.path, &error)) return InputError(error);
+        if (!zb::CheckReadableFile(inv.path, &error)) return InputError(error);
     }
     if (inv.command == Command::Import) {
         zb::ConfigRefusal why;
@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
         import = *settings;
     }
     // An export's folder must exist and take new files.
-    if (inv.command == Command::Export && !zb::detail::CheckWritableFolder(inv.path, &error))
+    if (inv.command == Command::Export && !zb::CheckWritableFolder(inv.path, &error))
         return InputError(error);
     if (!CheckPorts(inv.coms, &error)) return InputError(error);
     return RunJobs(inv, import, port_sets);

@@ -7,13 +7,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <thread>
 
 #include "cli/cli_output.h"
 #include "cli/zbctl_system.h"
 #include "protocol/port_discovery.h"
 #include "protocol/serial_link.h"
+#include "protocol/system_error.h"
 
 namespace zbctl {
 
@@ -81,7 +81,7 @@ bool CheckPorts(const std::vector<std::int32_t>& coms, std::string* error) {
         struct stat st {};
         const bool mapped = ::lstat(entry.c_str(), &st) == 0;
         if (!mapped && errno != ENOENT && errno != ENOTDIR) {
-            *error = name + Printable(entry) + ": " + std::strerror(errno);
+            *error = name + Printable(entry) + ": " + zb::system_error_text(errno);
             return false;
         }
         if (mapped && !S_ISLNK(st.st_mode)) {
@@ -92,7 +92,7 @@ bool CheckPorts(const std::vector<std::int32_t>& coms, std::string* error) {
         if (::stat(path.c_str(), &st) != 0) {
             const int err = errno;
             *error = name + Printable(path) +
-                     (err == ENOENT ? " does not exist" : ": " + std::string(std::strerror(err)));
+                     (err == ENOENT ? " does not exist" : ": " + zb::system_error_text(err));
             if (err == ENOENT) *error += " (port map: " + Printable(zb::com_port_map_dir()) + ")";
             return false;
         }
@@ -101,28 +101,9 @@ bool CheckPorts(const std::vector<std::int32_t>& coms, std::string* error) {
             return false;
         }
         if (::access(path.c_str(), R_OK | W_OK) != 0) {
-            *error = name + Printable(path) + ": " + std::strerror(errno);
+            *error = name + Printable(path) + ": " + zb::system_error_text(errno);
             return false;
         }
-    }
-    return true;
-}
-
-// An image or configuration file must be a readable regular file before any port is
-// touched.
-bool CheckReadableFile(const std::string& path, std::string* error) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        *error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        *error = path + ": not a regular file";
-        return false;
-    }
-    if (::access(path.c_str(), R_OK) != 0) {
-        *error = path + ": " + std::strerror(errno);
-        return false;
     }
     return true;
 }

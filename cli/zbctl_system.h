@@ -1,6 +1,7 @@
 // zbctl's dealings with the operating system, one source file per platform (zbctl_posix.cpp,
-// zbctl_win32.cpp): interrupts, the checks of ports, files and folders before any port is
-// touched, and the list of the machine's ports.
+// zbctl_win32.cpp): interrupts, the descriptor limit, the port map of --ports-dir, the check
+// of the ports before any is touched, and the list of the machine's ports. Files and folders
+// are checked by the jobs layer (jobs/file_storage.h).
 #pragma once
 
 #include <cstdint>
@@ -37,10 +38,6 @@ bool UsePortsDir(const std::string& dir, std::string* error);
 // Refuses a port whose device is missing or not accessible, or whose port-map entry leads
 // to something else than a device: it is bad input, refused before any port is touched.
 bool CheckPorts(const std::vector<std::int32_t>& coms, std::string* error);
-
-// An image or configuration file must be a readable regular file before any port is
-// touched.
-bool CheckReadableFile(const std::string& path, std::string* error);
 
 struct ListedPort {
     std::int32_t com = 0;

@@ -10,16 +10,8 @@
 
 #include "cli/cli_output.h"
 #include "cli/zbctl_system.h"
-#include "jobs/win32_error.h"
 
 namespace zbctl {
-namespace {
-
-std::string SystemError(const std::string& what, DWORD err) {
-    return what + ": " + zb::Win32ErrorText(err);
-}
-
-}  // namespace
 
 // The system calls the handler on a thread of its own, for every event, and takes no
 // argument for it: the handler finds the one StopOnSignal through `current`.
@@ -114,29 +106,6 @@ bool CheckPorts(const std::vector<std::int32_t>& coms, std::string* error) {
         }
     }
     return true;
-}
-
-bool CheckReadableFile(const std::string& path, std::string* error) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        *error = SystemError(path, ::GetLastError());
-        return false;
-    }
-    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
-        *error = path + ": not a regular file";
-        return false;
-    }
-    const HANDLE file =
-        ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = SystemError(path, ::GetLastError());
-        return false;
-    }
-    const bool disk = ::GetFileType(file) == FILE_TYPE_DISK;
-    ::CloseHandle(file);
-    if (!disk) *error = path + ": not a regular file";
-    return disk;
 }
 
 // The system numbers the ports itself, so a scan has nothing to add to its list.

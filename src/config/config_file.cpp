@@ -273,13 +273,12 @@ bool WriteFileAs(const std::string& path, const DeviceRecord& record, std::uint3
                 return fail("a text holds a line break");
 
         std::string old_text;
-        const detail::FileStatus read = detail::ReadWholeFile(path, kMaxFileSize, &old_text);
+        const FileStatus read = ReadWholeFile(path, kMaxFileSize, &old_text);
         if (!read.ok() && !read.missing) return fail(read.reason);
 
         IniText ini = IniText::Parse(old_text);
         PutSettings(ini, record);
-        const detail::FileStatus written =
-            detail::ReplaceWholeFile(path, ini.Text(), !read.missing, new_mode);
+        const FileStatus written = ReplaceWholeFile(path, ini.Text(), !read.missing, new_mode);
         return written.ok() || fail(written.reason);
     } catch (const std::bad_alloc&) {
         return fail(ErrorText(ENOMEM));
@@ -289,12 +288,12 @@ bool WriteFileAs(const std::string& path, const DeviceRecord& record, std::uint3
 }  // namespace
 
 bool WriteConfigFile(const std::string& path, const DeviceRecord& record, std::string* error) {
-    return WriteFileAs(path, record, detail::NewFileMode(), error);
+    return WriteFileAs(path, record, NewFileMode(), error);
 }
 
 std::vector<ConfigWriteFailure> WriteConfigFiles(const PortTable& rows, const std::string& folder) {
     // Read once for the whole export rather than once per file.
-    const std::uint32_t new_mode = detail::NewFileMode();
+    const std::uint32_t new_mode = NewFileMode();
     std::vector<ConfigWriteFailure> failures;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const DeviceRecord* r = rows[i].device.get();
@@ -397,9 +396,9 @@ std::optional<ConfigSettings> ParseConfigSettings(std::string_view text, ConfigR
 
 std::optional<ConfigSettings> LoadConfigFile(const std::string& path, ConfigRefusal* why) {
     std::string text;
-    detail::FileStatus read;
+    FileStatus read;
     try {
-        read = detail::ReadWholeFile(path, kMaxFileSize, &text);
+        read = ReadWholeFile(path, kMaxFileSize, &text);
     } catch (const std::bad_alloc&) {
         read.reason = ErrorText(ENOMEM);
     }

@@ -4,7 +4,6 @@
 #include <string_view>
 
 #include "jobs/file_storage.h"
-#include "jobs/report_file.h"
 #include "jobs/report_format.h"
 
 namespace zb {
@@ -36,26 +35,26 @@ bool Recognised(const std::string& path, const std::string& content, ReportForma
 }  // namespace
 
 bool CheckReportFile(const std::string& path, std::string* error) {
-    if (path.empty() || detail::EndsInSeparator(path)) {
+    if (path.empty() || EndsInSeparator(path)) {
         *error = "needs a file name, not \"" + path + "\"";
         return false;
     }
     std::string content;
     bool exists = false;
-    return detail::CheckWritableFolder(detail::ReportFolder(path), error) &&
-           detail::ReadReportFile(path, &content, &exists, error) &&
+    return CheckReportFolder(ReportFolder(path), error) &&
+           ReadReportFile(path, &content, &exists, error) &&
            Recognised(path, content, ReportFormatOf(path), error);
 }
 
 bool AppendReport(const std::string& path, const std::vector<ReportRow>& rows, std::string* error) {
     // Two programs appending at once would each write the old rows plus their own, and one
     // set of rows would be lost; the folder's lock makes them take turns.
-    detail::ReportFolderLock lock;
-    if (!lock.Lock(detail::ReportFolder(path), error)) return false;
+    ReportFolderLock lock;
+    if (!lock.Lock(ReportFolder(path), error)) return false;
     std::string content;
     bool exists = false;
     const ReportFormat format = ReportFormatOf(path);
-    bool ok = detail::ReadReportFile(path, &content, &exists, error) &&
+    bool ok = ReadReportFile(path, &content, &exists, error) &&
               Recognised(path, content, format, error);
     if (ok) {
         if (format == ReportFormat::Csv) {

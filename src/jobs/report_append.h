@@ -2,7 +2,7 @@
 // grows over a whole shift, and appended to by the window and by zbctl alike.
 //
 // The functions keep no state. AppendReport serialises writers of one folder, other
-// processes included, with a lock on the folder (report_file.h holds each platform's part).
+// processes included, with a lock on the folder (file_storage.h holds each platform's part).
 #pragma once
 
 #include <string>

@@ -18,7 +18,7 @@ struct LastFailure {
     std::string note;      // com_last_open_note
     ComHolder holder;      // com_last_holder
 };
-// This thread's.
+// This thread's. Each platform's link file keeps it, as its thread-local storage needs.
 LastFailure& last_failure();
 
 // Records why a call fails and returns its status code.

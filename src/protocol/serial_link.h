@@ -1,12 +1,14 @@
 // Serial link: open a COM port by number, set its line, move bytes with bounded waits.
 //
-// An open link keeps a little state of its own (a small input buffer, and what it must undo
-// at close: its lock file and the exclusive mode it set); everything else is looked up afresh
-// on every call. Operations on different links may run at the same time; one link is used by
-// one thread at a time. Nothing above this layer touches the platform's descriptors.
+// An open link keeps a little state of its own (a small input buffer, and on POSIX what it
+// must undo at close: its lock file and the exclusive mode it set); everything else is looked
+// up afresh on every call. Operations on different links may run at the same time; one link
+// is used by one thread at a time. Nothing above this layer touches the platform's
+// descriptors. One source file per platform (serial_posix.cpp, serial_win32.cpp).
 //
-// Environment, read at every com_open: ZBCONFIG_PORTS (the port-map directory, below) and
-// ZBCONFIG_LOCK_DIR (the folder of UUCP lock files, /var/lock when unset or empty).
+// Environment on POSIX, read at every com_open: ZBCONFIG_PORTS (the port-map directory,
+// below) and ZBCONFIG_LOCK_DIR (the folder of UUCP lock files, /var/lock when unset or
+// empty).
 #pragma once
 
 #include <cstdint>

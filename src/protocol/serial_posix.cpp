@@ -27,8 +27,19 @@
 #include "protocol/link_state.h"
 #include "protocol/port_holder.h"
 #include "protocol/serial_link.h"
+#include "protocol/system_error.h"
 
 namespace zb {
+
+namespace detail {
+
+LastFailure& last_failure() {
+    thread_local LastFailure failure;
+    return failure;
+}
+
+}  // namespace detail
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -37,7 +48,7 @@ using detail::fail;
 using detail::scaled;
 
 std::string with_errno(const std::string& what, int err) {
-    return what + ": " + std::strerror(err);
+    return what + ": " + system_error_text(err);
 }
 
 // What one open port needs beyond its descriptor.
@@ -135,7 +146,7 @@ using LinkOwner = std::unique_ptr<Link, LinkRelease>;
 
 std::string permission_text(const std::string& path) {
     detail::last_failure().note = "permission denied";
-    std::string text = path + ": " + std::strerror(EACCES);
+    std::string text = path + ": " + system_error_text(EACCES);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || (st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP))
         return text;
@@ -301,7 +312,7 @@ bool take_lock_file(Link& link) {
             }
             if (err == ELOOP) return refuse_odd_lock_file(link, file, S_IFLNK);
             fail_in_use(link.path, &link,
-                        "lock file " + file + ", unreadable: " + std::strerror(err), err);
+                        "lock file " + file + ", unreadable: " + system_error_text(err), err);
             return false;
         }
         // Put in place of the file between the two looks.

@@ -17,8 +17,41 @@
 
 #include "protocol/dcb_settings.h"
 #include "protocol/link_state.h"
+#include "protocol/system_error.h"
 
 namespace zb {
+
+namespace detail {
+
+namespace {
+
+// No thread_local object with a destructor here: MinGW's runtime frees a thread's
+// thread_local storage before it runs that thread's thread_local destructors, so the
+// strings would be destroyed from freed memory, and would free whatever pointers another
+// thread had put there by then. Each thread's state is a heap object instead, reached
+// through a plain thread_local pointer and deleted by a fiber-local slot's callback when
+// the thread ends.
+void WINAPI DeleteFailure(void* state) {
+    delete static_cast<LastFailure*>(state);
+}
+
+thread_local LastFailure* failure_state = nullptr;
+
+}  // namespace
+
+LastFailure& last_failure() {
+    if (failure_state == nullptr) {
+        static const DWORD slot = ::FlsAlloc(&DeleteFailure);
+        auto state = std::make_unique<LastFailure>();
+        // Without a slot the state outlives its thread: a leak, never a fault.
+        if (slot != FLS_OUT_OF_INDEXES) (void)::FlsSetValue(slot, state.get());
+        failure_state = state.release();
+    }
+    return *failure_state;
+}
+
+}  // namespace detail
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -29,18 +62,8 @@ std::int32_t fail(std::int32_t code, std::string text, DWORD err) {
     return detail::fail(code, std::move(text), static_cast<int>(err));
 }
 
-// The system's own text for an error code, without its trailing line end.
-std::string system_text(DWORD err) {
-    char text[512] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, err, 0, text, sizeof text, nullptr);
-    std::string s(text, std::min<std::size_t>(n, sizeof text - 1));
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
-    return s.empty() ? "system error " + std::to_string(err) : s;
-}
-
 std::int32_t fail_system(std::int32_t code, const std::string& what, DWORD err) {
-    return fail(code, what + ": " + system_text(err), err);
+    return fail(code, what + ": " + system_error_text(err), err);
 }
 
 struct Link {
@@ -204,12 +227,13 @@ std::int32_t com_open(std::int32_t n, ComHandle* out) {
         if (err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION) {
             detail::last_failure().note = "in use by another program";
             return fail(ST_NO_PORT,
-                        path + " is in use by another program (" + system_text(err) + ")", err);
+                        path + " is in use by another program (" + system_error_text(err) + ")",
+                        err);
         }
         if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) {
             return fail(ST_NO_PORT,
                         "COM" + std::to_string(n) + " does not exist on this machine (" + path +
-                            ": " + system_text(err) + ")",
+                            ": " + system_error_text(err) + ")",
                         err);
         }
         return fail_system(ST_NO_PORT, path, err);
@@ -218,7 +242,8 @@ std::int32_t com_open(std::int32_t n, ComHandle* out) {
     dcb.DCBlength = sizeof dcb;
     if (GetCommState(link->port, &dcb) == 0) {
         const DWORD err = GetLastError();
-        return fail(ST_NO_PORT, path + " is not a serial port (" + system_text(err) + ")", err);
+        return fail(ST_NO_PORT, path + " is not a serial port (" + system_error_text(err) + ")",
+                    err);
     }
     COMMTIMEOUTS timeouts = link_timeouts();
     if (SetCommTimeouts(link->port, &timeouts) == 0)

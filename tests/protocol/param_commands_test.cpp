@@ -291,7 +291,7 @@ TEST_F(ScriptedReplies, ConnectionCheckAcceptsOkUnderAnyStatus) {
     peer.send("!VDS00000\n");
     EXPECT_EQ(dev_check_connection(link, 0, 0), ST_LOADER);
     // The flag picks the data character.
-    const std::string sent = peer.receive(5 * 13);
+    const std::string sent = peer.receive(std::size_t{5} * 13);
     EXPECT_NE(sent.find("?VXT00001\n"), std::string::npos);
 }
 

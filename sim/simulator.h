@@ -59,6 +59,13 @@ struct Fault {
         f.code = std::move(code);
         return f;
     }
+    // Keeps the old value on writes of `code` (every command when empty), on the first
+    // `count` such writes only when count > 0.
+    static Fault KeepingOld(std::string code, int count = 0) {
+        Fault f = Counted(FaultKind::KeepOld, count);
+        f.code = std::move(code);
+        return f;
+    }
 };
 
 // Parses "KIND[:ARGS]" as zbsim's --fault takes it, for example "refuse:COM3:ZP". On

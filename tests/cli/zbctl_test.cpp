@@ -21,6 +21,7 @@
 #include "modem_bank.h"
 #include "scratch_dir.h"
 #include "sim/simulator.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -91,11 +92,8 @@ protected:
     }
     // Waits, with a generous deadline, until the running zbctl has said `text` on stderr.
     bool SaidOnStderr(const std::string& text) {
-        for (int i = 0; i < 3000; ++i) {
-            if (ReadAll(ErrPath()).find(text) != std::string::npos) return true;
-            ::usleep(10'000);
-        }
-        return false;
+        return zbtest::WaitUntil(
+            [&] { return ReadAll(ErrPath()).find(text) != std::string::npos; });
     }
     std::string OutPath() const { return dir_ + "/stdout"; }
     std::string ErrPath() const { return dir_ + "/stderr"; }
@@ -153,10 +151,7 @@ TEST_F(Zbctl, ReadPrintsOneJsonObjectPerPortInComOrder) {
 
 TEST_F(Zbctl, FailedPortGivesExitOneAndKeepsTheOthers) {
     zbsim::Simulator& sim = StartModems(2, 3);
-    zbsim::Fault refuse;
-    refuse.kind = zbsim::FaultKind::Refuse;
-    refuse.code = "ZP";
-    sim.add_fault(4, refuse);
+    sim.add_fault(4, zbsim::Fault::Refusing("ZP"));
     const Result r = Run({"--json", "--no-pauses", "read", "COM3", "COM4"});
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.out.find("{\"com\": 3, \"ok\": true,"), std::string::npos) << r.out;
@@ -167,10 +162,7 @@ TEST_F(Zbctl, FailedPortGivesExitOneAndKeepsTheOthers) {
 
 TEST_F(Zbctl, ApplyWritesOnlyThePortsWhoseReadSucceeded) {
     zbsim::Simulator& sim = StartModems(2, 3);
-    zbsim::Fault refuse;
-    refuse.kind = zbsim::FaultKind::Refuse;
-    refuse.code = "ZP";
-    sim.add_fault(4, refuse);
+    sim.add_fault(4, zbsim::Fault::Refusing("ZP"));
     const Result r = Run({"--json", "--no-pauses", "apply", "--set", "channel=5", "--set",
                           "devname=LINE \"7\"", "--set=panid=0x2A2B", "COM3", "COM4"});
     EXPECT_EQ(r.status, 1) << r.err;
@@ -290,7 +282,7 @@ TEST_F(Zbctl, APortThatCannotBeOpenedSaysWhy) {
 
 TEST_F(Zbctl, SecondSignalPrintsWhatWasGatheredAndExits) {
     zbsim::Simulator& sim = StartModems(2, 3);
-    sim.add_fault(4, zbsim::Fault{});  // silent: its read outlasts both signals
+    sim.add_fault(4, zbsim::Fault::Of(zbsim::FaultKind::Silent));  // its read outlasts both signals
     const pid_t pid = Start({"--no-pauses", "read", "COM3", "COM4"});
     ASSERT_GT(pid, 0);
     const bool started =
@@ -362,10 +354,7 @@ TEST_F(Zbctl, PortsListsThePortMapAndUpgradeLoadsAnImage) {
     EXPECT_EQ(sim.snapshot(3).commands, 0u);
 
     // One port failing: no re-read, and nothing shown as settings that was not read.
-    zbsim::Fault refuse;
-    refuse.kind = zbsim::FaultKind::Refuse;
-    refuse.code = "XF";
-    sim.add_fault(3, refuse);
+    sim.add_fault(3, zbsim::Fault::Refusing("XF"));
     const Result failed = Run({"--json", "--no-pauses", "upgrade", path, "COM3", "COM4"});
     EXPECT_EQ(failed.status, 1);
     EXPECT_NE(failed.out.find("\"message\": \"Request upgrade fail\""), std::string::npos);
@@ -397,7 +386,7 @@ TEST_F(Zbctl, ExportWritesOneFilePerPortOrNoneAtAll) {
     for (const char* line : {"Device Name=LINE 12\n", "PAN ID=0x0bee\n", "Channel=9\n"})
         EXPECT_NE(file12.find(line), std::string::npos) << file12;
 
-    sim.add_fault(4, zbsim::Fault{});  // silent
+    sim.add_fault(4, zbsim::Fault::Of(zbsim::FaultKind::Silent));
     const std::string none = dir_ + "/none";
     fs::create_directory(none);
     const Result partial = Run({"--no-pauses", "export", none, "COM3", "COM4"});
@@ -475,9 +464,7 @@ TEST_F(Zbctl, PerModemValuesAreExpandedAndCheckedForEveryPort) {
 
 TEST_F(Zbctl, VerifyReadsBackAndFailsAModemThatKeptItsOldValue) {
     zbsim::Simulator& sim = StartModems(2, 3);
-    zbsim::Fault keep = zbsim::Fault::Refusing("ZC");
-    keep.kind = zbsim::FaultKind::KeepOld;
-    sim.add_fault(4, keep);
+    sim.add_fault(4, zbsim::Fault::KeepingOld("ZC"));
     const Result r = Run({"--json", "--no-pauses", "apply", "--verify", "--set", "channel=5",
                           "--set", "panid=0x0BEE", "COM3", "COM4"});
     EXPECT_EQ(r.status, 1) << r.err;
@@ -505,9 +492,8 @@ TEST_F(Zbctl, VerifyReadsBackAndFailsAModemThatKeptItsOldValue) {
 TEST_F(Zbctl, RetriesAndReportsAppendOneRowPerPortAndTry) {
     zbsim::Simulator& sim = StartModems(2, 3);
     const zbsim::ModemSettings fresh = sim.snapshot(4).settings;
-    zbsim::Fault keep_once = zbsim::Fault::Refusing("ZC");
-    keep_once.kind = zbsim::FaultKind::KeepOld;
-    keep_once.count = 1;  // the first channel write is lost, the second one sticks
+    // The first channel write is lost, the second one sticks.
+    const zbsim::Fault keep_once = zbsim::Fault::KeepingOld("ZC", 1);
     zbsim::ModemSettings odd = sim.snapshot(3).settings;
     odd.devname = "=1+2,\"x\"";
     sim.set_settings(3, odd);

@@ -4,13 +4,13 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "job_test_support.h"
 #include "jobs/job_engine.h"
 #include "jobs/steps.h"
+#include "wait_until.h"
 
 namespace zbtest {
 namespace {
@@ -132,9 +132,7 @@ TEST(Upgrade, StopRequestEndsATransferThatTheLoaderHolds) {
                           Case{zbsim::FaultKind::SyncJunk, "Device synchronizing..."}}) {
         SCOPED_TRACE(c.holding);
         Modems modems(1);
-        zbsim::Fault fault = zbsim::Fault::Of(c.kind);
-        fault.ms = 10;
-        modems.sim().add_fault(1, fault);
+        modems.sim().add_fault(1, zbsim::Fault::Paused(c.kind, 10));
         TempFile image(MakeImage("0101", PatternBody(1000)));
         UpgradeRun run;
         run.record().upgrade_pending = true;
@@ -144,18 +142,12 @@ TEST(Upgrade, StopRequestEndsATransferThatTheLoaderHolds) {
         run.job->SetFirmwareFile(image.path());
         run.job->Start();
 
-        const auto within = [](std::chrono::seconds limit, const auto& done) {
-            const auto end = std::chrono::steady_clock::now() + limit;
-            while (!done() && std::chrono::steady_clock::now() < end)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            return done();
-        };
-        EXPECT_TRUE(within(std::chrono::seconds(10), [&] {
+        EXPECT_TRUE(zbtest::WaitUntil([&] {
             const Strings messages = run.reporter.Messages(1);
             return std::find(messages.begin(), messages.end(), c.holding) != messages.end();
         }));
         run.job->RequestAbort();
-        if (!within(std::chrono::seconds(10), [&] { return !run.job->IsRunning(); })) {
+        if (!zbtest::WaitUntil([&] { return !run.job->IsRunning(); }, std::chrono::seconds(10))) {
             ADD_FAILURE() << "the job did not stop";
             modems.sim().stop();  // the worker's reads then fail, and it ends
         }

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "modem_link_fixture.h"
 #include "protocol/command_frame.h"
-#include "sim_fixture.h"
 
 namespace {
 
@@ -155,10 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<RangeCase>& p) { return std::string(p.param.name); });
 
 TEST_F(ParamTest, RefusedCommandsLeaveOutputsUnchanged) {
-    zbsim::Fault refuse;
-    refuse.kind = zbsim::FaultKind::Refuse;
-    refuse.code = "ZP";
-    sim->add_fault(1, refuse);
+    sim->add_fault(1, zbsim::Fault::Refusing("ZP"));
     std::int32_t v = 77;
     EXPECT_EQ(dev_get_panid(link, 0, &v), ST_BAD_REPLY);
     EXPECT_EQ(v, 77);
@@ -181,17 +178,11 @@ TEST_F(ParamTest, ResetAndUpgradeRequestSwitchTheModem) {
 }
 
 TEST_F(ParamTest, LoaderAnswersAreRecognised) {
-    zbsim::Fault ds;
-    ds.kind = zbsim::FaultKind::LoaderAnswer;
-    ds.count = 1;  // "DS" replies
-    sim->add_fault(1, ds);
+    sim->add_fault(1, zbsim::Fault::Counted(zbsim::FaultKind::LoaderAnswer, 1));  // "DS" replies
     EXPECT_EQ(dev_check_connection(link, 0, 0), ST_LOADER);
     EXPECT_EQ(dev_system_reset(link, 0, 1), ST_LOADER);
     sim->clear_faults(1);
-    zbsim::Fault c;
-    c.kind = zbsim::FaultKind::LoaderAnswer;
-    c.count = 0;  // 'C'
-    sim->add_fault(1, c);
+    sim->add_fault(1, zbsim::Fault::Counted(zbsim::FaultKind::LoaderAnswer, 0));  // 'C'
     std::int32_t v = 5;
     EXPECT_EQ(dev_get_baud(link, 0, &v), ST_LOADER);
     EXPECT_EQ(v, 5);
@@ -199,39 +190,26 @@ TEST_F(ParamTest, LoaderAnswersAreRecognised) {
 
 TEST_F(ParamTest, MalformedRepliesFromTheModem) {
     std::int32_t v = 0;
-    zbsim::Fault noise;
-    noise.kind = zbsim::FaultKind::Noise;
-    noise.count = 2;
-    sim->add_fault(1, noise);
+    sim->add_fault(1, zbsim::Fault::Counted(zbsim::FaultKind::Noise, 2));
     EXPECT_EQ(dev_get_baud(link, 0, &v), ST_OK);
     EXPECT_EQ(v, 16);
 
     sim->clear_faults(1);
-    zbsim::Fault long_line;
-    long_line.kind = zbsim::FaultKind::LongLine;
-    sim->add_fault(1, long_line);
+    sim->add_fault(1, zbsim::Fault::Of(zbsim::FaultKind::LongLine));
     EXPECT_EQ(dev_get_baud(link, 0, &v), ST_BAD_REPLY);
 
     sim->clear_faults(1);
     com_purge(link, PURGE_INPUT);
-    zbsim::Fault no_bang;
-    no_bang.kind = zbsim::FaultKind::NoBang;
-    sim->add_fault(1, no_bang);
+    sim->add_fault(1, zbsim::Fault::Of(zbsim::FaultKind::NoBang));
     EXPECT_EQ(dev_get_baud(link, 0, &v), ST_BAD_REPLY);
 
     sim->clear_faults(1);
-    zbsim::Fault gap;
-    gap.kind = zbsim::FaultKind::Gap;
-    gap.ms = 2400;
-    sim->add_fault(1, gap);
+    sim->add_fault(1, zbsim::Fault::Paused(zbsim::FaultKind::Gap, 2400));
     EXPECT_EQ(dev_get_baud(link, 0, &v), ST_NO_REPLY);
 }
 
 TEST_F(ParamTest, ASilentModemIsNoReply) {
-    zbsim::Fault stop;
-    stop.kind = zbsim::FaultKind::StopAfter;
-    stop.count = 1;
-    sim->add_fault(1, stop);
+    sim->add_fault(1, zbsim::Fault::Counted(zbsim::FaultKind::StopAfter, 1));
     std::int32_t v = 0;
     EXPECT_EQ(dev_get_baud(link, 0, &v), ST_OK);
     EXPECT_EQ(dev_get_baud(link, 0, &v), ST_NO_REPLY);
@@ -313,7 +291,7 @@ TEST_F(ScriptedReplies, ConnectionCheckAcceptsOkUnderAnyStatus) {
     peer.send("!VDS00000\n");
     EXPECT_EQ(dev_check_connection(link, 0, 0), ST_LOADER);
     // The flag picks the data character.
-    const std::string sent = peer.receive(5 * 13);
+    const std::string sent = peer.receive(std::size_t{5} * 13);
     EXPECT_NE(sent.find("?VXT00001\n"), std::string::npos);
 }
 

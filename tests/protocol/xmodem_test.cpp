@@ -11,7 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "firmware_image.h"
-#include "sim_fixture.h"
+#include "modem_link_fixture.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -63,9 +64,7 @@ TEST_F(TransferToSim, ExactBlocksArriveWhole) {
 
 TEST_F(TransferToSim, ShortLastBlockNakedTwiceStillArrives) {
     auto image = make_image(300, "SIM 3.0");
-    zbsim::Fault nak;
-    nak.kind = zbsim::FaultKind::NakBlock;
-    nak.count = 3;
+    const zbsim::Fault nak = zbsim::Fault::Counted(zbsim::FaultKind::NakBlock, 3);
     sim->add_fault(1, nak);
     sim->add_fault(1, nak);
     std::uint64_t blocks = 0;
@@ -78,24 +77,11 @@ TEST_F(TransferToSim, ShortLastBlockNakedTwiceStillArrives) {
 
 TEST_F(TransferToSim, CancelAndSilenceEndTheTransfer) {
     auto image = make_image(1024, "X");
-    zbsim::Fault can;
-    can.kind = zbsim::FaultKind::CanBlock;
-    can.count = 3;
-    sim->add_fault(1, can);
+    sim->add_fault(1, zbsim::Fault::Counted(zbsim::FaultKind::CanBlock, 3));
     std::uint64_t blocks = 0;
     EXPECT_EQ(send_image(image, &blocks), XmResult::NoAnswer);
     EXPECT_EQ(blocks, 2u);
     EXPECT_EQ(sim->snapshot(1).upgrades, 0u);
-}
-
-template <typename Pred>
-bool wait_until(Pred pred, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
 }
 
 // A loader that holds the sender for ever, NAKing every block or sending junk instead of
@@ -108,11 +94,8 @@ TEST_F(TransferToSim, StopEndsEndlessResendsAndJunkInsteadOfC) {
     for (const Case& c :
          {Case{zbsim::FaultKind::NakAll, true}, Case{zbsim::FaultKind::SyncJunk, false}}) {
         SCOPED_TRACE(static_cast<int>(c.kind));
-        zbsim::Fault fault;
-        fault.kind = c.kind;
-        fault.ms = 10;
         sim->clear_faults(1);
-        sim->add_fault(1, fault);
+        sim->add_fault(1, zbsim::Fault::Paused(c.kind, 10));
         sim->set_mode(1, zbsim::ModemMode::Loader);
 
         auto image = make_image(1024, "X");
@@ -130,7 +113,7 @@ TEST_F(TransferToSim, StopEndsEndlessResendsAndJunkInsteadOfC) {
                                    [&] { return xm_transfer(link, file.f, image.size(), hooks); });
         // Well into the resends, or into the junk (the first byte comes a second after the
         // loader was entered).
-        EXPECT_TRUE(wait_until([&] { return asks.load() >= 20; }));
+        EXPECT_TRUE(zbtest::WaitUntil([&] { return asks.load() >= 20; }));
         stop = true;
         if (transfer.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
             ADD_FAILURE() << "the transfer did not stop";
@@ -196,13 +179,17 @@ TEST_F(ScriptedLoader, BlockNumbersWrapAndEotFollowsTheLastAck) {
 
 TEST_F(ScriptedLoader, AStaleCIsPurgedBeforeSynchronising) {
     peer.send("C");
-    peer.receive(1, 100);
-    std::thread late([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        peer.send("xyC");
-    });
-    EXPECT_TRUE(xm_sync(link));
-    late.join();
+    peer.wait_queued(1);
+    // The loader's fresh answer comes once the purge is done: the first look at the stop
+    // flag follows it.
+    bool answered = false;
+    EXPECT_EQ(xm_sync_stoppable(link,
+                                [&] {
+                                    if (!answered) peer.send("xyC");
+                                    answered = true;
+                                    return false;
+                                }),
+              ST_OK);
     // The stale 'C' was dropped: nothing is left to read.
     std::uint8_t b = 0;
     EXPECT_EQ(com_read_short(link, &b, 1), ST_TIMEOUT);

@@ -1,7 +1,7 @@
 // The command interpreter as a client on the wire sees it.
 #include <chrono>
 
-#include "sim_fixture.h"
+#include "sim_test.h"
 
 namespace {
 

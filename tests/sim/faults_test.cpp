@@ -1,7 +1,7 @@
 // Injected faults, and the --fault syntax.
 #include <chrono>
 
-#include "sim_fixture.h"
+#include "sim_test.h"
 
 namespace {
 
@@ -42,9 +42,7 @@ TEST_F(SimTest, RefusedCommandIsNotCarriedOut) {
 TEST_F(SimTest, KeepOldAnswersSuccessButChangesNothing) {
     sim->add_fault(1, Fault::Counted(FaultKind::KeepOld, 1));
     sim->add_fault(1, Fault::Refusing("ZO"));  // a refused write is not one that was kept
-    auto keep_zc = Fault::Refusing("ZC");
-    keep_zc.kind = FaultKind::KeepOld;
-    sim->add_fault(1, keep_zc);
+    sim->add_fault(1, Fault::KeepingOld("ZC"));
     EXPECT_EQ(client->ask("?SZO00001"), "!SZO10000");
     EXPECT_EQ(client->ask("?SZP00001234"), "!SZP00000");
     EXPECT_EQ(client->ask("?SZP00001234"), "!SZP00000");

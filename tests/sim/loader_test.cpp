@@ -1,7 +1,7 @@
 // The firmware loader: entering it, its answers, and XMODEM-CRC transfers into it.
 #include <functional>
 
-#include "sim_fixture.h"
+#include "sim_test.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "sim_fixture.h"
+#include "sim_test.h"
 
 namespace {
 

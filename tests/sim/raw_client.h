@@ -10,9 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -99,15 +97,6 @@ public:
 private:
     int fd_ = -1;
 };
-
-inline bool wait_until(const std::function<bool()>& condition, int timeout_ms = kWaitMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!condition()) {
-        if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 // CRC-16/XMODEM bit by bit, independent of the table the modem uses.
 inline std::uint16_t crc16(const std::uint8_t* data, std::size_t size) {

@@ -29,6 +29,7 @@
 #include "modem_host_wire.h"
 #include "sim/pty.h"
 #include "sim/simulator.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -77,11 +78,10 @@ struct Peer {
     }
 
     bool WaitQueued(int count) const {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         int queued = 0;
-        while (::ioctl(pty.slave, FIONREAD, &queued) == 0 && queued < count &&
-               std::chrono::steady_clock::now() < end)
-            ::poll(nullptr, 0, 1);
+        zbtest::WaitUntil(
+            [&] { return ::ioctl(pty.slave, FIONREAD, &queued) != 0 || queued >= count; },
+            std::chrono::seconds(5));
         return queued >= count;
     }
 };

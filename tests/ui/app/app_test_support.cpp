@@ -1,23 +1,11 @@
 #include "app_test_support.h"
 
-#include <QCoreApplication>
 #include <QLocalSocket>
-#include <QThread>
 
 #include "ui/common/string_table.h"
 #include "ui/main/single_instance.h"
 
 namespace zbtest {
-
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return true;
-}
 
 Child::Child(const QString& program, const QStringList& args, const QProcessEnvironment& env)
     : process_(std::make_unique<QProcess>()) {
@@ -33,12 +21,13 @@ Child::~Child() {
 }
 
 bool Child::WaitExit(std::chrono::milliseconds deadline) {
-    return WaitFor([this] { return process_->state() == QProcess::NotRunning; }, deadline);
+    return WaitUntil([this] { return process_->state() == QProcess::NotRunning; }, ServeEvents,
+                     deadline);
 }
 
 QString Child::WaitLine(const QString& prefix, std::chrono::milliseconds deadline) {
     QString found;
-    WaitFor(
+    WaitUntil(
         [&] {
             out_ += process_->readAllStandardOutput();
             const qsizetype complete = out_.lastIndexOf('\n');
@@ -51,7 +40,7 @@ QString Child::WaitLine(const QString& prefix, std::chrono::milliseconds deadlin
             }
             return process_->state() == QProcess::NotRunning;
         },
-        deadline);
+        ServeEvents, deadline);
     return found;
 }
 

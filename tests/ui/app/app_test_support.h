@@ -14,6 +14,9 @@
 #include <ostream>
 #include <string>
 
+#include "serve_events.h"
+#include "wait_until.h"
+
 inline void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';
 }
@@ -21,10 +24,6 @@ inline void PrintTo(const QString& text, std::ostream* os) {
 namespace zbtest {
 
 constexpr std::chrono::milliseconds kDeadline{30000};
-
-// Polls `condition`, serving the event loop in between, until it holds or `deadline` passes.
-bool WaitFor(const std::function<bool()>& condition,
-             std::chrono::milliseconds deadline = kDeadline);
 
 // A child process that is stopped (SIGTERM, then SIGKILL) if it still runs at the end.
 class Child {

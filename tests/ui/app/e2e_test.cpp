@@ -137,7 +137,7 @@ TEST_F(XvfbTest, AddsTwoModemsByKeyboardAndEndsWithAltF4) {
     ASSERT_FALSE(dialog.isEmpty());
     ASSERT_TRUE(Keys(dialog, {"End", "shift+Up", "Return"}));
 
-    EXPECT_TRUE(zbtest::WaitFor(
+    EXPECT_TRUE(zbtest::WaitUntil(
         [&] {
             const auto reads = ReadsInLog(log);
             const auto count = [&](int com) {
@@ -146,7 +146,7 @@ TEST_F(XvfbTest, AddsTwoModemsByKeyboardAndEndsWithAltF4) {
             };
             return count(kFirstCom) >= 20 && count(kFirstCom + 1) >= 20;
         },
-        std::chrono::seconds(60)));
+        zbtest::ServeEvents, std::chrono::seconds(60)));
     const auto reads = ReadsInLog(log);
     EXPECT_EQ(reads.at(kFirstCom), 20);
     EXPECT_EQ(reads.at(kFirstCom + 1), 20);
@@ -158,17 +158,17 @@ TEST_F(XvfbTest, AddsTwoModemsByKeyboardAndEndsWithAltF4) {
     // The keys reach the main window once the add's job window has closed; until then they
     // are sent again.
     QString config;
-    ASSERT_TRUE(zbtest::WaitFor(
+    ASSERT_TRUE(zbtest::WaitUntil(
         [&] {
             Keys(main_window, {"ctrl+Home", "Down", "Up", "ctrl+f"});
-            return zbtest::WaitFor(
+            return zbtest::WaitUntil(
                 [&] {
                     config = VisibleWindow(QStringLiteral("^Configurations$"));
                     return !config.isEmpty();
                 },
-                std::chrono::seconds(5));
+                zbtest::ServeEvents, std::chrono::seconds(5));
         },
-        std::chrono::seconds(60)));
+        zbtest::ServeEvents, std::chrono::seconds(60)));
     ASSERT_TRUE(Keys(config, {"ctrl+a", "L", "i", "n", "e", "space", "9", "Return"}));
     const QString summary = FindWindow(QStringLiteral("^Information$"));
     ASSERT_FALSE(summary.isEmpty());
@@ -182,12 +182,12 @@ TEST_F(XvfbTest, AddsTwoModemsByKeyboardAndEndsWithAltF4) {
 
     // Alt+F4 reaches the main window once the job window has closed; until then it is sent
     // again, each time after a click that activates the window.
-    EXPECT_TRUE(zbtest::WaitFor(
+    EXPECT_TRUE(zbtest::WaitUntil(
         [&] {
             Keys(main_window, {"alt+F4"});
             return program.WaitExit(std::chrono::seconds(2));
         },
-        std::chrono::seconds(60)));
+        zbtest::ServeEvents, std::chrono::seconds(60)));
     EXPECT_FALSE(program.Crashed());
     EXPECT_EQ(program.ExitCode(), 0) << program.Stderr().toStdString();
 

@@ -39,7 +39,8 @@ TEST(SingleInstanceTest, NameCarriesTitleAndUser) {
 TEST(SingleInstanceTest, SecondProcessHandsOverAndEnds) {
     Child first(kProgram, {}, zbtest::ProgramEnvironment());
     ASSERT_TRUE(first.Started());
-    ASSERT_TRUE(zbtest::WaitFor([&] { return zbtest::InstanceListens() || !first.Running(); }));
+    ASSERT_TRUE(zbtest::WaitUntil([&] { return zbtest::InstanceListens() || !first.Running(); },
+                                  zbtest::ServeEvents));
     ASSERT_TRUE(first.Running()) << first.Stderr().toStdString();
 
     Child second(kProgram, {}, zbtest::ProgramEnvironment());
@@ -80,9 +81,10 @@ protected:
 
 TEST_F(RunningWindowTest, RestoresAMinimisedWindow) {
     form_.showMinimized();
-    ASSERT_TRUE(zbtest::WaitFor([&] { return form_.isMinimized(); }));
+    ASSERT_TRUE(zbtest::WaitUntil([&] { return form_.isMinimized(); }, zbtest::ServeEvents));
     StartSecond();
-    EXPECT_TRUE(zbtest::WaitFor([&] { return !form_.isMinimized() && form_.isActiveWindow(); }));
+    EXPECT_TRUE(zbtest::WaitUntil([&] { return !form_.isMinimized() && form_.isActiveWindow(); },
+                                  zbtest::ServeEvents));
     EXPECT_TRUE(form_.isVisible());
 }
 
@@ -93,7 +95,7 @@ TEST_F(RunningWindowTest, RaisesAWindowInTheBackground) {
     other.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
     StartSecond();
-    EXPECT_TRUE(zbtest::WaitFor([&] { return form_.isActiveWindow(); }));
+    EXPECT_TRUE(zbtest::WaitUntil([&] { return form_.isActiveWindow(); }, zbtest::ServeEvents));
 }
 
 // A copy that was killed leaves its socket file behind; nobody answers on it.
@@ -112,7 +114,8 @@ TEST(SingleInstanceTest, StartsDespiteANameLeftByADeadCopy) {
 
     Child first(kProgram, {}, zbtest::ProgramEnvironment());
     ASSERT_TRUE(first.Started());
-    EXPECT_TRUE(zbtest::WaitFor([&] { return zbtest::InstanceListens() || !first.Running(); }));
+    EXPECT_TRUE(zbtest::WaitUntil([&] { return zbtest::InstanceListens() || !first.Running(); },
+                                  zbtest::ServeEvents));
     EXPECT_TRUE(first.Running()) << first.Stderr().toStdString();
 }
 

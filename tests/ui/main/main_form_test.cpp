@@ -102,10 +102,7 @@ TEST_F(MainFormTest, CellsFollowEachDeviceTypeAndMode) {
     EXPECT_EQ(Row(2).mid(4, 3), (QStringList{"Addressable", "0x0005", "42"}));
 
     // A modem whose read fails shows "-" after the next refresh, and its caption.
-    zbsim::Fault refuse;
-    refuse.kind = zbsim::FaultKind::Refuse;
-    refuse.code = "ZP";
-    sim.add_fault(2, refuse);
+    sim.add_fault(2, zbsim::Fault::Refusing("ZP"));
     ClickRow(1);
     Key(Qt::Key_F5);
     EXPECT_EQ(Row(1), (QStringList{"COM2", "-", "-", "-", "-", "-", "-", "-", "-"}));

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include "serve_events.h"
 #include "ui/work/work_reporter.h"
 #include "ui/work/work_status.h"
+#include "wait_until.h"
 #include "work_test_support.h"
 
 namespace worktest {
@@ -103,10 +105,11 @@ TEST(WorkReporter, KeepsEachWorkersOrderAndLosesNothing) {
         });
     }
     go.store(true);
-    EXPECT_TRUE(WaitFor([&] { return total == std::size_t{kWorkers} * kReports; }));
+    EXPECT_TRUE(zbtest::WaitUntil([&] { return total == std::size_t{kWorkers} * kReports; },
+                                  zbtest::ServeEvents));
     for (std::thread& t : workers) t.join();
     reporter.JobFinished();
-    EXPECT_TRUE(WaitFor([&] { return finished; }));
+    EXPECT_TRUE(zbtest::WaitUntil([&] { return finished; }, zbtest::ServeEvents));
 
     EXPECT_FALSE(after_finish);
     ASSERT_EQ(seen.size(), std::size_t{kWorkers});
@@ -116,7 +119,7 @@ TEST(WorkReporter, KeepsEachWorkersOrderAndLosesNothing) {
 
     deliveries = 0;
     for (int i = 0; i < 1000; ++i) reporter.SetPortFailed(1);
-    EXPECT_TRUE(WaitFor([&] { return deliveries > 0; }));
+    EXPECT_TRUE(zbtest::WaitUntil([&] { return deliveries > 0; }, zbtest::ServeEvents));
     EXPECT_EQ(deliveries, 1);
 }
 

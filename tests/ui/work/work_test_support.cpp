@@ -3,7 +3,6 @@
 #include <stdlib.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTableView>
 #include <QTimer>
 
@@ -60,14 +59,6 @@ void ExecWithin(zb::ui::Twork_form& form, const std::function<void()>& tick) {
     });
     watchdog.start(20000);
     form.exec();
-}
-
-bool WaitFor(const std::function<bool()>& done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && !clock.hasExpired(10000))
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
 }
 
 const zb::ui::StatusModel& Model(const zb::ui::Twork_form& form) {

@@ -31,8 +31,6 @@ std::string ScratchPath(const std::string& name);
 // Shows `form` modally; while it is up, `tick` runs on the GUI thread every few
 // milliseconds. A window still up after 20 s fails the test and is closed by force.
 void ExecWithin(zb::ui::Twork_form& form, const std::function<void()>& tick = {});
-// Processes events until `done` holds or 10 s have passed; returns `done()`.
-bool WaitFor(const std::function<bool()>& done);
 
 const zb::ui::StatusModel& Model(const zb::ui::Twork_form& form);
 QString Cell(const zb::ui::Twork_form& form, int row, int column);

@@ -155,8 +155,8 @@ void PortRun::Finish(std::int32_t com, bool ok, bool settings, std::string messa
     PortResult result;
     result.com = com;
     result.ok = ok;
-    result.message = zb::WithOpenNote(
-        *row.device, message.empty() ? LastMessage(com) : std::move(message));
+    result.message =
+        zb::WithOpenNote(*row.device, message.empty() ? LastMessage(com) : std::move(message));
     result.error = std::string(zb::TextOf(row.device->open_error));
     result.holder_pid = row.device->holder_pid;
     result.holder_name = std::string(zb::TextOf(row.device->holder_name));
@@ -220,7 +220,11 @@ zb::ReportRow PortRun::RowOf(const PortResult& result) {
     context.device_read = result.settings;
     context.fw_before = fw_before_[result.com];
     if (result.verified) context.read_back = zb::ReadBack{result.verify_ok, result.diffs};
-    return zb::PortReportRow({result.com, result.ok, result.message}, result.record, context);
+    zb::PortOutcome outcome{result.com, result.ok, result.message, {}};
+    // The port's part ended with its last message in the latest job, not now.
+    for (const zb::PortOutcome& o : outcomes_)
+        if (o.com == result.com) outcome.updated = o.updated;
+    return zb::PortReportRow(outcome, result.record, context);
 }
 
 }  // namespace zbctl

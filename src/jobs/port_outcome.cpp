@@ -34,7 +34,10 @@ void OutcomeRecorder::JobStarted(const std::vector<std::int32_t>& coms) {
 void OutcomeRecorder::SetPortMessage(std::int32_t com, std::string_view text) {
     {
         std::lock_guard lock(mutex_);
-        if (PortOutcome* o = Find(com)) o->message.assign(text);
+        if (PortOutcome* o = Find(com)) {
+            o->message.assign(text);
+            o->updated = std::chrono::system_clock::now();
+        }
     }
     next_.SetPortMessage(com, text);
 }
@@ -50,7 +53,10 @@ void OutcomeRecorder::SetProgressBar(std::int32_t com, const ProgressBarState& s
 void OutcomeRecorder::SetPortFailed(std::int32_t com) {
     {
         std::lock_guard lock(mutex_);
-        if (PortOutcome* o = Find(com)) o->ok = false;
+        if (PortOutcome* o = Find(com)) {
+            o->ok = false;
+            o->updated = std::chrono::system_clock::now();
+        }
     }
     next_.SetPortFailed(com);
 }

@@ -8,6 +8,7 @@
 // job runs as after it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -22,6 +23,9 @@ struct PortOutcome {
     std::int32_t com = 0;
     bool ok = true;       // no step of the port has failed
     std::string message;  // the last message shown for the port; empty before the first
+    // When the last message or the failure came: the end of the port's part, which may be
+    // long before the job's end. Unset before the first.
+    std::chrono::system_clock::time_point updated{};
 };
 
 class OutcomeRecorder final : public JobReporter {

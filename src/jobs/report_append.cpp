@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 #include "jobs/file_storage.h"
 #include "jobs/report_format.h"
 
@@ -11,6 +13,49 @@ namespace {
 
 bool Blank(std::string_view text) {
     return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+// Accepts exactly a JSON array whose elements are objects, as our rows are; parses without
+// building the document, since a shift's report can be large. Any other event at the top
+// two levels stops the parse.
+class RowArrayCheck : public nlohmann::json_sax<nlohmann::json> {
+public:
+    bool null() override { return Scalar(); }
+    bool boolean(bool) override { return Scalar(); }
+    bool number_integer(number_integer_t) override { return Scalar(); }
+    bool number_unsigned(number_unsigned_t) override { return Scalar(); }
+    bool number_float(number_float_t, const string_t&) override { return Scalar(); }
+    bool string(string_t&) override { return Scalar(); }
+    bool binary(binary_t&) override { return Scalar(); }
+    bool start_object(std::size_t) override { return Open(false); }
+    bool end_object() override { return Close(); }
+    bool start_array(std::size_t) override { return Open(true); }
+    bool end_array() override { return Close(); }
+    bool key(string_t&) override { return true; }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        return false;
+    }
+
+private:
+    // The top level is the array; its elements are objects; anything may nest below them.
+    bool Scalar() const { return depth_ >= 2; }
+    bool Open(bool array) {
+        if (depth_ == 0 && !array) return false;
+        if (depth_ == 1 && array) return false;
+        ++depth_;
+        return true;
+    }
+    bool Close() {
+        --depth_;
+        return true;
+    }
+
+    int depth_ = 0;
+};
+
+bool IsRowArray(const std::string& content) {
+    RowArrayCheck check;
+    return nlohmann::json::sax_parse(content, &check);
 }
 
 // Whether the content is a report of this format we may append to.
@@ -25,10 +70,8 @@ bool Recognised(const std::string& path, const std::string& content, ReportForma
                  "this version writes)";
         return false;
     }
-    const std::size_t first = content.find_first_not_of(" \t\r\n");
-    const std::size_t last = content.find_last_not_of(" \t\r\n");
-    if (content[first] == '[' && content[last] == ']') return true;
-    *error = path + ": not a JSON array";
+    if (IsRowArray(content)) return true;
+    *error = path + ": not a JSON array of report rows";
     return false;
 }
 
@@ -54,8 +97,8 @@ bool AppendReport(const std::string& path, const std::vector<ReportRow>& rows, s
     std::string content;
     bool exists = false;
     const ReportFormat format = ReportFormatOf(path);
-    bool ok = ReadReportFile(path, &content, &exists, error) &&
-              Recognised(path, content, format, error);
+    bool ok =
+        ReadReportFile(path, &content, &exists, error) && Recognised(path, content, format, error);
     if (ok) {
         if (format == ReportFormat::Csv) {
             if (Blank(content)) content = CsvHeader();

@@ -80,7 +80,9 @@ std::string WithOpenNote(const DeviceRecord& record, std::string message) {
 ReportRow PortReportRow(const PortOutcome& outcome, const DeviceRecord& record,
                         const RowContext& context) {
     ReportRow row;
-    row.time = context.time;
+    row.time = outcome.updated != std::chrono::system_clock::time_point{}
+                   ? ReportTime(outcome.updated)
+                   : context.time;
     row.com = outcome.com;
     row.device = com_device_path(outcome.com);
     row.command = std::string(context.command);

@@ -60,7 +60,7 @@ struct ReportRow {
 // What a row says beyond the port's outcome and record.
 struct RowContext {
     std::string_view command;  // read, apply, upgrade, export, import
-    std::string time;          // ReportTime
+    std::string time;          // ReportTime; for a port whose outcome has no time
     std::int32_t attempt = 1;
     // The record holds what the device reported at the end of the port's part: a read or
     // export gives its settings, an upgrade its version as fw_after.
@@ -85,7 +85,7 @@ std::vector<ReportDiff> WrittenDiffs(const DeviceRecord& sent, const DeviceRecor
 // record keeps ("Open port fail (held by minicom, pid 4242)").
 std::string WithOpenNote(const DeviceRecord& record, std::string message);
 
-// The port's row: its outcome's result and message (WithOpenNote; an open failure without
+// The port's row: its outcome's result, time and message (WithOpenNote; an open failure without
 // a note gets the system's reason after a colon), the device path the port map gives for
 // its COM number, and what `context` adds.
 ReportRow PortReportRow(const PortOutcome& outcome, const DeviceRecord& record,

@@ -149,17 +149,6 @@ TEST_F(Zbctl, ReadPrintsOneJsonObjectPerPortInComOrder) {
         << table.out;
 }
 
-TEST_F(Zbctl, FailedPortGivesExitOneAndKeepsTheOthers) {
-    zbsim::Simulator& sim = StartModems(2, 3);
-    sim.add_fault(4, zbsim::Fault::Refusing("ZP"));
-    const Result r = Run({"--json", "--no-pauses", "read", "COM3", "COM4"});
-    EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.out.find("{\"com\": 3, \"ok\": true,"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("{\"com\": 4, \"ok\": false, \"message\": \"Get settings fail\""),
-              std::string::npos)
-        << r.out;
-}
-
 TEST_F(Zbctl, ApplyWritesOnlyThePortsWhoseReadSucceeded) {
     zbsim::Simulator& sim = StartModems(2, 3);
     sim.add_fault(4, zbsim::Fault::Refusing("ZP"));

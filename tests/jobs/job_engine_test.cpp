@@ -1,5 +1,6 @@
 // Whole jobs against virtual modems: the worker's algorithm, isolation, counters, flags
 // and the reports of each port in order.
+#include <chrono>
 #include <climits>
 
 #include <gtest/gtest.h>
@@ -151,6 +152,9 @@ TEST(JobEngine, OutcomesGiveEachPortsReportRow) {
         EXPECT_EQ(row.ok, o.ok);
         EXPECT_EQ(row.message, want[i].row);
         EXPECT_EQ(row.settings.empty(), !want[i].settings) << o.com;
+        // The row's time is when the port's part ended, not when the caller made the row.
+        ASSERT_NE(o.updated, std::chrono::system_clock::time_point{}) << o.com;
+        EXPECT_EQ(row.time, zb::ReportTime(o.updated));
     }
 }
 

@@ -77,9 +77,14 @@ TEST(AppendReport, RefusesWhatIsNoReportAndChangesNothing) {
     const fs::path dir = scratch.path();
     std::ofstream(dir / "notes.csv", std::ios::binary) << "shopping,list\n";
     std::ofstream(dir / "notes.json", std::ios::binary) << "{\"a\": 1}\n";
+    // Bracketed, but no array of rows.
+    std::ofstream(dir / "garbage.json", std::ios::binary) << "[ }garbage{ ]\n";
+    std::ofstream(dir / "numbers.json", std::ios::binary) << "[1, 2]\n";
+    std::ofstream(dir / "two.json", std::ios::binary) << "[{}] [{}]\n";
     fs::create_directory(dir / "folder.csv");
     std::string error;
-    for (const char* name : {"notes.csv", "notes.json", "folder.csv"}) {
+    for (const char* name :
+         {"notes.csv", "notes.json", "garbage.json", "numbers.json", "two.json", "folder.csv"}) {
         const std::string path = (dir / name).string();
         error.clear();
         EXPECT_FALSE(zb::CheckReportFile(path, &error)) << name;
@@ -90,9 +95,11 @@ TEST(AppendReport, RefusesWhatIsNoReportAndChangesNothing) {
     }
     EXPECT_EQ(Slurp(dir / "notes.csv"), "shopping,list\n");
     EXPECT_EQ(Slurp(dir / "notes.json"), "{\"a\": 1}\n");
+    EXPECT_EQ(Slurp(dir / "garbage.json"), "[ }garbage{ ]\n");
     EXPECT_FALSE(zb::CheckReportFile((dir / "absent" / "r.csv").string(), &error));
     EXPECT_FALSE(zb::CheckReportFile((dir / "").string(), &error));
-    EXPECT_EQ(Names(dir), (std::vector<std::string>{"folder.csv", "notes.csv", "notes.json"}));
+    EXPECT_EQ(Names(dir), (std::vector<std::string>{"folder.csv", "garbage.json", "notes.csv",
+                                                    "notes.json", "numbers.json", "two.json"}));
 }
 
 }  // namespace

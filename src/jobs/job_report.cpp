@@ -216,7 +216,7 @@ std::string JsonObject(const ReportRow& row) {
 
 bool CheckReportFile(const std::string& path, std::string* error) {
     if (path.empty() || detail::EndsInSeparator(path)) {
-        *error = "--report needs a file name, not \"" + path + "\"";
+        *error = "needs a file name, not \"" + path + "\"";
         return false;
     }
     std::string content;

@@ -88,7 +88,8 @@ std::string JsonObject(const ReportRow& row);
 
 // Whether rows can be appended to `path`: its folder exists and is writable, and a file
 // already there is a regular file holding a report of this format (for CSV, our header
-// first; for JSON, one array). Says why not in *error.
+// first; for JSON, one array). Says why not in *error, in words that follow the name of
+// what gave the path ("--report needs a file name, not ...").
 bool CheckReportFile(const std::string& path, std::string* error);
 
 // Appends the rows to the report at `path`, creating it (with the CSV header) when it is

@@ -237,6 +237,7 @@ bool PortRun::Report(bool json, bool files, bool verify) {
     for (const std::int32_t com : coms_)
         if (!Finished(com)) Finish(com, false, false);
     const bool all_ok = reporter_.PrintResults(all_, json, files, verify);
+    reporter_.CheckOutput();
     return all_ok && !report_failed_;
 }
 

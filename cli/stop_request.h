@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <functional>
+#include <utility>
 
 namespace zbctl {
 

@@ -158,7 +158,8 @@ void Export(PortRun& run, std::string folder) {
     }
     std::map<std::int32_t, std::string> failed;
     for (const zb::ConfigWriteFailure& f : zb::WriteConfigFiles(run.table(), folder)) {
-        std::fprintf(stderr, "zbctl: %s: %s\n", f.path.c_str(), f.reason.c_str());
+        std::fprintf(stderr, "zbctl: %s: %s\n", Printable(f.path).c_str(),
+                     Printable(f.reason).c_str());
         failed[static_cast<std::int32_t>(f.com)] = f.reason;
     }
     for (const std::int32_t com : run.coms()) {

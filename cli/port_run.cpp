@@ -40,20 +40,33 @@ std::string MessageOf(const std::vector<zb::PortOutcome>& outcomes, std::int32_t
 }  // namespace
 
 void CliReporter::SetPortMessage(std::int32_t com, std::string_view text) {
-    std::lock_guard lock(mutex_);
-    std::fprintf(stderr, "COM%d: %s\n", com, Printable(text).c_str());
+    int printed = 0;
+    {
+        std::lock_guard lock(mutex_);
+        printed = std::fprintf(stderr, "COM%d: %s\n", com, Printable(text).c_str());
+    }
+    if (printed < 0) CheckOutput();
 }
 
 void CliReporter::SetPortProgress(std::int32_t com, std::uint64_t done, std::uint64_t total) {
     if (total == 0) return;
-    std::lock_guard lock(mutex_);
-    const auto tenth = static_cast<int>(done * 10 / total);
-    int& shown = tenths_shown_[com];
-    if (done == 0) shown = 0;
-    if (tenth <= shown) return;
-    shown = tenth;
-    std::fprintf(stderr, "COM%d: %d%% (%llu / %llu)\n", com, tenth * 10,
-                 static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
+    int printed = 0;
+    {
+        std::lock_guard lock(mutex_);
+        const auto tenth = static_cast<int>(done * 10 / total);
+        int& shown = tenths_shown_[com];
+        if (done == 0) shown = 0;
+        if (tenth <= shown) return;
+        shown = tenth;
+        printed = std::fprintf(stderr, "COM%d: %d%% (%llu / %llu)\n", com, tenth * 10,
+                               static_cast<unsigned long long>(done),
+                               static_cast<unsigned long long>(total));
+    }
+    if (printed < 0) CheckOutput();
+}
+
+void CliReporter::CheckOutput() {
+    if ((std::ferror(stdout) != 0 || std::ferror(stderr) != 0) && on_output_lost) on_output_lost();
 }
 
 void CliReporter::KeepResult(PortResult result) {
@@ -104,8 +117,8 @@ bool CliReporter::PrintResults(const std::vector<std::int32_t>& coms,
     const std::string text =
         json ? RenderJson(results, files, verify) : RenderTable(results, files);
     std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);
-    return all_ok;
+    // A table its reader never got is no success.
+    return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && all_ok;
 }
 
 void CliReporter::Seal() {
@@ -128,9 +141,21 @@ std::string PortRun::LastMessage(std::int32_t com) const {
 }
 
 void PortRun::RunJob(const std::string& firmware_file) {
+    reporter_.CheckOutput();
     std::uint32_t marked = 0;
     for (const std::int32_t com : coms_) marked += Record(com).selected ? 1 : 0;
     if (marked == 0) return;
+    if (stopping_.load()) {
+        // The job that would run now is not started: its ports say so, as the engine's
+        // workers would.
+        for (const std::int32_t com : coms_) {
+            zb::DeviceRecord& record = Record(com);
+            if (!record.selected || Finished(com)) continue;
+            record.job_failed = true;
+            reporter_.SetPortMessage(com, "User abort");
+        }
+        return;
+    }
     job_.LoadPorts(table_);
     job_.SetPortCount(marked);
     job_.SetFirmwareFile(firmware_file);
@@ -169,7 +194,10 @@ void PortRun::Finish(std::int32_t com, bool ok, bool settings, std::string messa
         result.diffs = std::move(it->second.diffs);
         verified_.erase(it);
     }
-    if (Reporting()) rows_.push_back(RowOf(result));
+    zb::ReportRow report_row = Reporting() ? RowOf(result) : zb::ReportRow{};
+    // Under the rows' lock: WriteRowsSoFar sees the row and the result together, or neither.
+    const std::lock_guard lock(rows_mutex_);
+    if (Reporting()) rows_.push_back(std::move(report_row));
     reporter_.KeepResult(std::move(result));
 }
 
@@ -179,7 +207,8 @@ std::vector<std::int32_t> PortRun::EndTry() {
         if (!Finished(com)) Finish(com, false, false);
         if (!reporter_.ResultOk(com)) failed.push_back(com);
     }
-    if (Reporting() && !rows_.empty()) {
+    const std::lock_guard lock(rows_mutex_);
+    if (Reporting() && !rows_.empty() && !rows_closed_) {
         std::string why;
         if (!zb::AppendReport(report_path_, rows_, &why)) {
             std::fprintf(stderr, "zbctl: report not written: %s\n", Printable(why).c_str());
@@ -191,8 +220,11 @@ std::vector<std::int32_t> PortRun::EndTry() {
 }
 
 void PortRun::Retry(const std::vector<std::int32_t>& coms) {
-    ++attempt_;
-    coms_ = coms;
+    {
+        const std::lock_guard lock(rows_mutex_);
+        ++attempt_;
+        coms_ = coms;
+    }
     for (const std::int32_t com : coms_) {
         reporter_.Forget(com);
         fw_before_.erase(com);
@@ -209,7 +241,31 @@ bool PortRun::Report(bool json, bool files, bool verify) {
     for (const std::int32_t com : coms_)
         if (!Finished(com)) Finish(com, false, false);
     const bool all_ok = reporter_.PrintResults(all_, job_.Outcomes(), json, files, verify);
+    reporter_.CheckOutput();
     return all_ok && !report_failed_;
+}
+
+void PortRun::WriteRowsSoFar() {
+    const std::lock_guard lock(rows_mutex_);
+    if (!Reporting() || rows_closed_) return;
+    rows_closed_ = true;
+    for (const std::int32_t com : coms_) {
+        if (reporter_.HasResult(com)) continue;
+        zb::ReportRow row;
+        row.time = zb::ReportTime(std::chrono::system_clock::now());
+        row.com = com;
+        row.device = zb::com_device_path(com);
+        row.command = CommandName(command_);
+        row.attempt = attempt_;
+        // The engine's outcomes, not the records: workers may still hold those.
+        const std::string message = MessageOf(job_.Outcomes(), com);
+        row.message = (message.empty() ? "Preparing..." : message) + "; Interrupted";
+        rows_.push_back(std::move(row));
+    }
+    std::string why;
+    if (!rows_.empty() && !zb::AppendReport(report_path_, rows_, &why))
+        std::fprintf(stderr, "zbctl: report not written: %s\n", Printable(why).c_str());
+    rows_.clear();
 }
 
 zb::ReportRow PortRun::RowOf(const PortResult& result) {

@@ -2,12 +2,14 @@
 // shown on stderr, and each port's result and report rows. This is where zbctl keeps its
 // results; the job sequences (job_sequences.h) only say when a port's part is over.
 //
-// A run belongs to the main thread, except PrintSoFar and Stopping(), which the signal
-// thread may call while workers run: the reporter's state is guarded by one mutex.
+// A run belongs to the main thread, except PrintSoFar, WriteRowsSoFar and Stopping(),
+// which the signal thread may call while workers run: the reporter's state is guarded by
+// one mutex, the report rows and the ports of the try by another (taken first).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -48,6 +50,12 @@ public:
     // Nothing is to be printed any more.
     void Seal();
 
+    // Called, outside the reporter's lock, when a write to stdout or stderr failed: the
+    // reader has gone. Set before any job runs.
+    std::function<void()> on_output_lost;
+    // Calls on_output_lost when an earlier print of any thread failed.
+    void CheckOutput();
+
 private:
     std::mutex mutex_;
     std::map<std::int32_t, int> tenths_shown_;
@@ -71,8 +79,10 @@ public:
     bool Finished(std::int32_t com) { return reporter_.HasResult(com); }
     bool Reporting() const { return !report_path_.empty(); }
     std::atomic<bool>& Stopping() { return stopping_; }
+    void OnOutputLost(std::function<void()> lost) { reporter_.on_output_lost = std::move(lost); }
 
-    // One job over the ports still marked; none marked, none runs.
+    // One job over the ports still marked; none marked, none runs. After a stop none runs
+    // either: the marked ports fail with "User abort", untouched.
     void RunJob(const std::string& firmware_file = "");
 
     // After a read job: the record holds what the device in its application reported.
@@ -114,6 +124,10 @@ public:
     void PrintSoFar(bool json, bool files, bool verify) {
         (void)reporter_.PrintResults(all_, job_.Outcomes(), json, files, verify);
     }
+    // From any thread, when the program is about to end at once: the report gets the rows
+    // made so far and one for each port of the try without a result (its last message and
+    // "; Interrupted"). Nothing goes to the report after it.
+    void WriteRowsSoFar();
 
 private:
     zb::ReportRow RowOf(const PortResult& result);
@@ -126,7 +140,10 @@ private:
     std::map<std::int32_t, std::string> fw_before_;
     std::map<std::int32_t, zb::ReadBack> verified_;
     std::vector<zb::PortOutcome> outcomes_;  // the latest job's, once it has ended
+    std::mutex rows_mutex_;  // guards coms_, attempt_, rows_ and rows_closed_ against the
+                             // signal thread; the main thread alone changes them
     std::vector<zb::ReportRow> rows_;
+    bool rows_closed_ = false;
     bool report_failed_ = false;
     std::atomic<bool> stopping_{false};
     zb::PortTable table_;

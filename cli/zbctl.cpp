@@ -18,6 +18,7 @@
 #include "jobs/file_storage.h"
 #include "jobs/report_append.h"
 #include "jobs/pause.h"
+#include "protocol/serial_link.h"
 #include "version.h"
 
 namespace zbctl {
@@ -27,13 +28,15 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
+// The messages quote words of the command line, paths and the content of files: all are
+// shown Printable, which leaves a text already made printable as it is.
 int UsageError(const std::string& message) {
-    std::fprintf(stderr, "zbctl: %s\nTry 'zbctl --help'.\n", message.c_str());
+    std::fprintf(stderr, "zbctl: %s\nTry 'zbctl --help'.\n", Printable(message).c_str());
     return kExitUsage;
 }
 
 int InputError(const std::string& message) {
-    std::fprintf(stderr, "zbctl: %s\n", message.c_str());
+    std::fprintf(stderr, "zbctl: %s\n", Printable(message).c_str());
     return kExitUsage;
 }
 
@@ -45,21 +48,34 @@ std::string ComList(const std::vector<std::int32_t>& coms) {
 }
 
 // The command's tries: the first over every port, each further one over the ports that
-// failed, until none fails, --retry is used up or an interrupt came.
+// failed, until none fails, --retry is used up or a stop came.
 int RunJobs(const Invocation& inv, const zb::ConfigSettings& import,
             const std::map<std::int32_t, Sets>& port_sets) {
     RaiseDescriptorLimit();
     PortRun run(inv.coms, inv.command, inv.report);
     const bool files = inv.command == Command::Export;
-    // The job stops on the first interrupt (an upgrade at its next block, leaving the modem
-    // in its loader), and no further try starts.
-    StopOnSignal stop(
+    // The first stop ends the job where it safely can (an upgrade at its next block, leaving
+    // the modem in its loader; a read between two reads; an apply before its first write or
+    // after its restart), and no further job or try starts. The second interrupt ends the
+    // program at once, though not in the middle of a modem's writes, and leaves no port
+    // claimed and no finished port unreported.
+    StopRequest request(
         [&run] {
             run.Stopping().store(true);
-            run.engine().RequestAbort();
+            run.engine().RequestStop();
             std::fputs("zbctl: stopping; upgrades stop at their next block\n", stderr);
         },
-        [&run, &inv, files] { run.PrintSoFar(inv.json, files, inv.verify); });
+        [&run, &inv, files](int status) {
+            run.engine().RequestStop();
+            run.engine().WaitForWrites();
+            run.PrintSoFar(inv.json, files, inv.verify);
+            zb::com_release_all();
+            run.WriteRowsSoFar();
+            std::fflush(nullptr);
+            EndProgram(status);
+        });
+    run.OnOutputLost([&request] { request.OutputLost(); });
+    const StopOnSignal signals(request);
     std::vector<std::int32_t> failed;
     try {
         for (;;) {
@@ -75,8 +91,9 @@ int RunJobs(const Invocation& inv, const zb::ConfigSettings& import,
         run.Abandon();
         return kExitFailed;
     }
-    const int status = run.Report(inv.json, files, inv.verify) ? kExitOk : kExitFailed;
+    int status = run.Report(inv.json, files, inv.verify) ? kExitOk : kExitFailed;
     if (!failed.empty()) std::fprintf(stderr, "still failing: %s\n", ComList(failed).c_str());
+    if (request.Status() != 0) status = request.Status();
     return status;
 }
 

@@ -24,28 +24,24 @@ struct StopOnSignal::State {
     std::thread thread;
 };
 
-StopOnSignal::StopOnSignal(std::function<void()> stop, std::function<void()> print_so_far)
-    : state_(std::make_unique<State>()) {
+StopOnSignal::StopOnSignal(StopRequest& request) : state_(std::make_unique<State>()) {
+    // A reader gone is then a failed write, which the run takes for a stop, instead of the
+    // end of the program in the middle of a modem's writes.
+    (void)::signal(SIGPIPE, SIG_IGN);
     sigset_t& set = state_->set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
     sigaddset(&set, SIGUSR1);  // our own: the program is done
     // Blocked before any other thread exists, so every thread inherits the mask and only the
     // waiting thread takes these signals.
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    state_->thread = std::thread([&set, stop = std::move(stop), print = std::move(print_so_far)] {
-        bool asked = false;
+    state_->thread = std::thread([&set, &request] {
         for (;;) {
             int sig = 0;
             if (sigwait(&set, &sig) != 0 || sig == SIGUSR1) return;
-            if (asked) {
-                print();
-                std::fflush(stderr);
-                _exit(128 + sig);
-            }
-            asked = true;
-            stop();
+            request.Interrupt(128 + sig);
         }
     });
 }
@@ -53,6 +49,10 @@ StopOnSignal::StopOnSignal(std::function<void()> stop, std::function<void()> pri
 StopOnSignal::~StopOnSignal() {
     pthread_kill(state_->thread.native_handle(), SIGUSR1);
     state_->thread.join();
+}
+
+void EndProgram(int status) {
+    _exit(status);
 }
 
 void RaiseDescriptorLimit() {

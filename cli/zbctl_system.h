@@ -5,20 +5,23 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "cli/stop_request.h"
+
 namespace zbctl {
 
-// While it exists, the first interrupt (Ctrl-C or Ctrl-Break; on POSIX SIGINT or SIGTERM)
-// calls `stop`, and a second one calls `print_so_far` and ends the program with 128 + the
-// signal's number (SIGINT 2, SIGBREAK 21), without waiting for the workers. Both are called
-// on a thread of their own. Made before any worker thread exists; one at a time.
+// While it exists, the system's interrupts go to `request` as Interrupt(128 + signal):
+// on POSIX SIGINT, SIGTERM and SIGHUP (a closed terminal or SSH session), on Windows Ctrl-C
+// (SIGINT 2), Ctrl-Break (SIGBREAK 21) and the console's closing (as SIGHUP 1; the system
+// ends the process soon after, so it is a stop and an end at once). SIGPIPE is ignored from
+// then on, so that a reader gone shows as a failed write. The request is called on a thread
+// of its own. Made before any worker thread exists; one at a time.
 class StopOnSignal {
 public:
-    StopOnSignal(std::function<void()> stop, std::function<void()> print_so_far);
+    explicit StopOnSignal(StopRequest& request);
     ~StopOnSignal();
     StopOnSignal(const StopOnSignal&) = delete;
     StopOnSignal& operator=(const StopOnSignal&) = delete;
@@ -27,6 +30,10 @@ private:
     struct State;
     std::unique_ptr<State> state_;
 };
+
+// Ends the program at once with `status`, whatever its other threads are doing (they may be
+// in the middle of a reply); nothing is flushed or destroyed.
+[[noreturn]] void EndProgram(int status);
 
 // A thousand ports need a thousand descriptors, more than a POSIX process may open by
 // default; raises the limit as far as allowed. Windows has no such limit.

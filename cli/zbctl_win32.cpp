@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "cli/cli_output.h"
@@ -16,26 +17,23 @@ namespace zbctl {
 // The system calls the handler on a thread of its own, for every event, and takes no
 // argument for it: the handler finds the one StopOnSignal through `current`.
 struct StopOnSignal::State {
-    std::function<void()> stop;
-    std::function<void()> print_so_far;
-    bool asked = false;
+    StopRequest* request = nullptr;
 
     static BOOL WINAPI Handle(DWORD event) {
+        // As SIGHUP, which Windows lacks.
+        constexpr int kHangUp = 1;
         int sig = 0;
         if (event == CTRL_C_EVENT) sig = SIGINT;
         if (event == CTRL_BREAK_EVENT) sig = SIGBREAK;
-        // Closing the console, logging off and shutting down end the program as usual.
+        if (event == CTRL_CLOSE_EVENT) sig = kHangUp;
+        // Logging off and shutting down reach services only.
         if (sig == 0) return FALSE;
         const std::lock_guard lock(mutex);
         if (current == nullptr) return FALSE;
-        if (current->asked) {
-            current->print_so_far();
-            std::fflush(nullptr);
-            // As _exit: the workers may be in the middle of a reply, nobody waits for them.
-            ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(128 + sig));
-        }
-        current->asked = true;
-        current->stop();
+        current->request->Interrupt(128 + sig);
+        // The system ends the process once the handler returns from a closing console, and a
+        // few seconds later anyway: what a second interrupt does is done now.
+        if (sig == kHangUp) current->request->Interrupt(128 + sig);
         return TRUE;
     }
 
@@ -43,10 +41,8 @@ struct StopOnSignal::State {
     static inline State* current = nullptr;
 };
 
-StopOnSignal::StopOnSignal(std::function<void()> stop, std::function<void()> print_so_far)
-    : state_(std::make_unique<State>()) {
-    state_->stop = std::move(stop);
-    state_->print_so_far = std::move(print_so_far);
+StopOnSignal::StopOnSignal(StopRequest& request) : state_(std::make_unique<State>()) {
+    state_->request = &request;
     {
         const std::lock_guard lock(State::mutex);
         State::current = state_.get();
@@ -59,6 +55,13 @@ StopOnSignal::~StopOnSignal() {
     // A handler already running finishes before the state goes.
     const std::lock_guard lock(State::mutex);
     State::current = nullptr;
+}
+
+void EndProgram(int status) {
+    // As _exit: the workers may be in the middle of a reply, nobody waits for them.
+    ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(status));
+    // TerminateProcess on the own process does not return; the compiler cannot know.
+    std::abort();
 }
 
 void RaiseDescriptorLimit() {

@@ -10,6 +10,33 @@ void JobContext::ResetForJob() {
     apply_fail_count.store(0);
 }
 
+// Set under the section's lock, so that a port checking it in BeginWrites either sees it or
+// is already counted in `writing` when WaitForWrites looks.
+void JobContext::RequestStop() {
+    const std::lock_guard lock(writes_mutex);
+    stop_requested.store(true);
+}
+
+bool JobContext::BeginWrites() {
+    const std::lock_guard lock(writes_mutex);
+    if (stop_requested.load()) return false;
+    ++writing;
+    return true;
+}
+
+void JobContext::EndWrites() {
+    {
+        const std::lock_guard lock(writes_mutex);
+        --writing;
+    }
+    writes_done.notify_all();
+}
+
+void JobContext::WaitForWrites() {
+    std::unique_lock lock(writes_mutex);
+    writes_done.wait(lock, [this] { return writing == 0; });
+}
+
 void JobContext::SetPortMessage(const DeviceRecord& record, std::string_view text) const {
     reporter_.SetPortMessage(static_cast<std::int32_t>(record.com_no), text);
 }

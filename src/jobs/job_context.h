@@ -1,13 +1,16 @@
 // What the steps of a job see of it: the reporter, the two failure counters, the stop
-// request, the firmware file, and helpers that change a port's record and report it.
+// requests, the firmware file, and helpers that change a port's record and report it.
 //
-// One context serves all workers of a job at once. The counters and the stop request are
-// atomic; the firmware file is set before the job starts and only read while it runs. A
-// helper that takes a record may be called only by the worker that owns that record.
+// One context serves all workers of a job at once. The counters and the stop requests are
+// atomic, and the write section has a lock of its own; the firmware file is set before the
+// job starts and only read while it runs. A helper that takes a record may be called only by
+// the worker that owns that record.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -27,14 +30,32 @@ public:
 
     JobReporter& reporter() const { return reporter_; }
 
-    // Clears the counters and the stop request, as showing the job window does.
+    // Clears the counters and the job's abort, as showing the job window does. A stop
+    // (RequestStop) stays.
     void ResetForJob();
 
     void SetFirmwareFile(std::string path) { fw_file = std::move(path); }
     const std::string& FirmwareFile() const { return fw_file; }
 
+    // The job window's X: ends this job's upgrades at their next block.
     void RequestAbort() { abort_requested.store(true); }
-    bool AbortRequested() const { return abort_requested.load(); }
+    // The abort of this job, or a stop.
+    bool AbortRequested() const { return abort_requested.load() || StopRequested(); }
+
+    // The operator's stop (zbctl's interrupts): it outlasts the job, so that no later job of
+    // the program starts work on a port either. Upgrades end as on an abort; no port starts
+    // a step, a read ends between two of its reads, and an apply before its first write.
+    void RequestStop();
+    bool StopRequested() const { return stop_requested.load(); }
+
+    // The apply step's writes and restart form a section that a stop never cuts: a modem is
+    // either untouched or fully written. BeginWrites is false, and nothing may be written,
+    // once a stop was asked for; otherwise EndWrites must follow the restart.
+    bool BeginWrites();
+    void EndWrites();
+    // From any thread, after RequestStop: blocks until no port is inside the section (each
+    // write and the restart have bounded waits of their own), and no port enters it later.
+    void WaitForWrites();
 
     std::uint32_t FailCount() const { return fail_count.load(); }
     std::uint32_t ApplyFailCount() const { return apply_fail_count.load(); }
@@ -61,6 +82,10 @@ private:
     JobReporter& reporter_;
     std::string fw_file;
     std::atomic<bool> abort_requested{false};
+    std::atomic<bool> stop_requested{false};
+    std::mutex writes_mutex;
+    std::condition_variable writes_done;
+    int writing = 0;  // ports inside the write section; guarded by writes_mutex
     std::atomic<std::uint32_t> fail_count{0};
     std::atomic<std::uint32_t> apply_fail_count{0};
 };

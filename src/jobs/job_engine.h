@@ -16,9 +16,10 @@
 //
 // Threads: Start creates a supervisor thread, which pauses, starts one worker per selected
 // record (in row order), releases them together through one manual-reset event and
-// collects every worker it started before it reports JobFinished. RequestAbort, IsRunning
-// and Outcomes may be called from any thread; everything else from the controlling thread
-// only. While a job runs, the records of its ports belong to its workers (port_table.h).
+// collects every worker it started before it reports JobFinished. RequestAbort,
+// RequestStop, WaitForWrites, IsRunning and Outcomes may be called from any thread;
+// everything else from the controlling thread only. While a job runs, the records of its
+// ports belong to its workers (port_table.h).
 #pragma once
 
 #include <atomic>
@@ -60,7 +61,7 @@ public:
     std::vector<PortOutcome> Outcomes() const { return recorder_.Outcomes(); }
 
     // Creates the supervisor (held until JobStarted is out); clears the outcomes, the
-    // counters and the stop request; for every selected record, in row order, clears
+    // counters and the abort (not a stop); for every selected record, in row order, clears
     // job_failed and gives it a bar (reset: hidden, at 0); reports JobStarted; releases the
     // supervisor. Either it throws before anything is reported and nothing runs, or
     // JobFinished follows JobStarted. Throws std::system_error (with the system's error
@@ -73,6 +74,14 @@ public:
     // instead of 'C' (a loader gone silent holds them until its 5000 ms read ends). Read and
     // apply steps run to their end.
     void RequestAbort() { context_.RequestAbort(); }
+    // The operator's stop, for this job and every later one: no port starts a step (it fails
+    // with "User abort"), a read ends between two of its reads, an apply before its first
+    // write, an upgrade as on RequestAbort. A modem's writes and restart, once begun, run to
+    // their end.
+    void RequestStop() { context_.RequestStop(); }
+    bool StopRequested() const { return context_.StopRequested(); }
+    // After RequestStop: returns once no modem is in the middle of its writes.
+    void WaitForWrites() { context_.WaitForWrites(); }
     // From Start until the supervisor has collected every worker.
     bool IsRunning() const;
     // Blocks until the job has finished and its supervisor has ended. Returns at once when

@@ -61,7 +61,7 @@ PortStep PendingStep(const PortFlags& f) {
 
 }  // namespace
 
-PortFlags FlagsOf(const DeviceRecord& record, PortPhase phase) {
+PortFlags FlagsOf(const DeviceRecord& record, PortPhase phase, bool stop) {
     PortFlags f;
     f.phase = phase;
     f.selected = record.selected;
@@ -69,10 +69,13 @@ PortFlags FlagsOf(const DeviceRecord& record, PortPhase phase) {
     f.apply_pending = record.apply_pending;
     f.upgrade_pending = record.upgrade_pending;
     f.upgrade_wait = record.upgrade_wait;
+    f.stop = stop;
     return f;
 }
 
-PortStep NextStep(const PortFlags& f) {
+namespace {
+
+PortStep PlannedStep(const PortFlags& f) {
     if (!f.selected) return PortStep::Done;
     switch (f.phase) {
         case PortPhase::Start:
@@ -94,10 +97,20 @@ PortStep NextStep(const PortFlags& f) {
     return PortStep::Done;
 }
 
+}  // namespace
+
+PortStep NextStep(const PortFlags& f) {
+    const PortStep step = PlannedStep(f);
+    // What only reports on the port (a failed open or check, the loader wait) still runs.
+    const bool works = step == PortStep::OpenCheck || step == PortStep::Read ||
+                       step == PortStep::Apply || step == PortStep::Upgrade;
+    return f.stop && works ? PortStep::Stopped : step;
+}
+
 void RunPort(JobContext& job, DeviceRecord& record) {
     PortPhase phase = PortPhase::Start;
     for (;;) {
-        switch (NextStep(FlagsOf(record, phase))) {
+        switch (NextStep(FlagsOf(record, phase, job.StopRequested()))) {
             case PortStep::OpenCheck:
                 phase = OpenAndCheck(job, record);
                 break;
@@ -133,6 +146,13 @@ void RunPort(JobContext& job, DeviceRecord& record) {
             case PortStep::Upgrade:
                 (void)com_purge(record.link, PURGE_INPUT);
                 UpgradeStep(job, record);
+                phase = PortPhase::Finished;
+                break;
+            case PortStep::Stopped:
+                // No pause: the operator is waiting for the program to end.
+                job.ReportFailure(record, "User abort",
+                                  record.apply_pending ? FailCounters::Both : FailCounters::Fail);
+                record.apply_pending = false;
                 phase = PortPhase::Finished;
                 break;
             case PortStep::Done:

@@ -12,6 +12,8 @@
 //   Start (port already open), Ready --> the pending step: Apply (unless the device
 //                waits in its loader), else Upgrade, else nothing
 //   any work step --> Finished --> Done
+//   After a stop (JobContext::RequestStop) every step that would work on the port (open,
+//   read, apply, upgrade) is Stopped instead: "User abort", and the port is finished.
 //
 // Runs on the record's worker only (port_table.h: the worker owns the record during the
 // job). Never throws.
@@ -44,6 +46,7 @@ enum class PortStep : std::uint8_t {
     Read,
     Apply,
     Upgrade,
+    Stopped,  // "User abort"
     Done,
 };
 
@@ -55,9 +58,10 @@ struct PortFlags {
     bool apply_pending = false;
     bool upgrade_pending = false;
     bool upgrade_wait = false;
+    bool stop = false;  // the operator asked to stop
 };
 
-PortFlags FlagsOf(const DeviceRecord& record, PortPhase phase);
+PortFlags FlagsOf(const DeviceRecord& record, PortPhase phase, bool stop = false);
 
 // The port's next step. Pure.
 PortStep NextStep(const PortFlags& flags);

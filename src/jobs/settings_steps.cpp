@@ -101,6 +101,11 @@ void ReadSettingsStep(JobContext& job, DeviceRecord& record) {
     };
 
     for (const auto read : reads) {
+        // Nothing is stored before the last read, so a stop may end the step between two.
+        if (job.StopRequested()) {
+            job.ReportFailure(record, "User abort", FailCounters::Fail);
+            return;
+        }
         if (read(link, v) != ST_OK) {
             job.FailPort(record, "Get settings fail", FailCounters::Fail);
             return;
@@ -170,6 +175,12 @@ void ApplySettingsStep(JobContext& job, DeviceRecord& record) {
         }
     };
 
+    // A stop is honoured before the first write or after the restart, never in between: a
+    // modem left with some of the writes and no restart would hold a mix of old and new.
+    if (!job.BeginWrites()) {
+        job.ReportFailure(record, "User abort", FailCounters::ApplyFail);
+        return;
+    }
     bool ok = true;
     for (int i = 0; i < 16 && ok; ++i) {
         ok = write(i) == ST_OK;
@@ -179,6 +190,7 @@ void ApplySettingsStep(JobContext& job, DeviceRecord& record) {
         JobPause();
         ok = dev_system_reset(link, 0, 1) == ST_OK;
     }
+    job.EndWrites();
     if (!ok) job.FailPort(record, "Apply settings fail.", FailCounters::ApplyFail);
 }
 

@@ -23,13 +23,16 @@
 namespace zb {
 
 // Twenty reads; the record is changed only when all of them succeeded. A failure sets
-// job_failed, fills the bar and counts in fail_count.
+// job_failed, fills the bar and counts in fail_count. A stop ends it between two reads
+// ("User abort").
 void ReadSettingsStep(JobContext& job, DeviceRecord& record);
 
 // Sixteen writes, a pause, then a restart of the modem (reset mode 1). A record with a
 // value the modem's setters would refuse (UnwritableField) fails before the first write,
-// so nothing is written. A failure sets job_failed, fills the bar and counts in
-// apply_fail_count. apply_pending is left to the caller.
+// so nothing is written; so does a stop asked for before it ("User abort"). Once begun,
+// the writes and the restart run inside the context's write section, which no stop cuts.
+// A failure sets job_failed, fills the bar and counts in apply_fail_count. apply_pending
+// is left to the caller.
 void ApplySettingsStep(JobContext& job, DeviceRecord& record);
 
 // Checks the image at `path` against the device on the record's link. On failure the
@@ -37,8 +40,9 @@ void ApplySettingsStep(JobContext& job, DeviceRecord& record);
 bool ValidateImage(JobContext& job, DeviceRecord& record, const std::string& path);
 
 // Validates the job's firmware file, switches the device into its loader and sends the
-// whole file. A failure counts in fail_count; a stop request ends the transfer at the next
-// block boundary with "User abort" and leaves the device waiting in its loader.
+// whole file. A failure counts in fail_count; an abort ends the transfer at the next block
+// boundary with "User abort" and leaves the device waiting in its loader. A stop asked for
+// before the switch to the loader sends nothing ("User abort").
 void UpgradeStep(JobContext& job, DeviceRecord& record);
 
 // --- Image format ------------------------------------------------------------------------

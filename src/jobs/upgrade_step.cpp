@@ -147,6 +147,9 @@ void UpgradeStep(JobContext& job, DeviceRecord& record) {
     file = OpenImage(job.FirmwareFile(), &size);
     if (!file) return fail("Open file fail");
 
+    // The image check takes a while on a big file; a stop asked for meanwhile leaves the
+    // modem in its application.
+    if (job.StopRequested()) return fail("User abort");
     // A device already in its loader answers both with the loader's reply (ST_LOADER).
     std::int32_t status = dev_request_upgrade(link, 0);
     if (status != ST_OK && status != ST_LOADER) return fail("Request upgrade fail");

@@ -136,6 +136,15 @@ std::int32_t com_write(ComHandle link, const std::uint8_t* buf, std::uint32_t co
 // ST_IO if closing fails; the handle is invalid afterwards either way.
 std::int32_t com_close(ComHandle link);
 
+// For a program about to end while its workers may still use their links: gives back the
+// claims of every open link that would outlive the process (exclusive mode, which stays
+// with a terminal that another process keeps open, and the lock file) and its flock. The
+// descriptors stay open until the process ends, so a worker still using one meets no
+// reused descriptor; every later com_open fails, and a later com_close gives back nothing
+// more. Any thread; waits for opens and closes under way. On Windows a port's claim is its
+// handle, which ends with the process.
+void com_release_all();
+
 // --- Port map ----------------------------------------------------------------------------
 // COM n is the entry "comN" of the port-map directory: a symbolic link to the device.
 // The directory is $ZBCONFIG_PORTS, or $HOME/.config/zbconfig/ports. Only a number without

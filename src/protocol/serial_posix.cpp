@@ -20,6 +20,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,11 @@ Link* link_of(ComHandle handle) {
 std::mutex held_mutex;
 std::vector<const Link*>& held_links = *new std::vector<const Link*>;
 
+// Opens and closes hold it shared while they change a link's claims; com_release_all holds
+// it alone, and afterwards no link claims anything any more.
+std::shared_mutex& claims_mutex = *new std::shared_mutex;
+bool claims_given_back = false;  // guarded by claims_mutex
+
 // Creating and removing files takes the lock folder's own lock in the kernel, where 1024
 // workers opening at once would spin for it; they wait here instead.
 std::mutex lock_files_mutex;
@@ -110,6 +116,12 @@ bool owns_lock_file(const Link& link) {
 
 // Gives back what a link took, in reverse order. Returns 0, or the errno of a failed close.
 int release(Link& link) {
+    const std::shared_lock claims(claims_mutex);
+    if (claims_given_back) {
+        // Another process may own the port's exclusive mode and lock file by now.
+        link.set_exclusive = false;
+        link.lock_file.clear();
+    }
     // Exclusive mode belongs to the terminal, not the descriptor: give up only our own, or a
     // terminal that another process also keeps open would stay closed to new opens.
     if (link.fd >= 0 && link.set_exclusive) (void)::ioctl(link.fd, TIOCNXCL);
@@ -443,6 +455,8 @@ std::int32_t com_open(std::int32_t n, ComHandle* out) {
         return fail(ST_NO_PORT, with_errno(path, err), err);
     }
     const int fd = link->fd;
+    const std::shared_lock claims(claims_mutex);
+    if (claims_given_back) return fail(ST_NO_PORT, path + ": the program is ending", 0);
     if (::fstat(fd, &st) == 0) link->device = st.st_rdev;
     // Known before any claim is taken, so that another link of this process that meets a
     // claim of this one is told so, not that another program holds the port.
@@ -578,6 +592,20 @@ std::int32_t com_write(ComHandle handle, const std::uint8_t* buf, std::uint32_t 
                     err);
     }
     return static_cast<std::int32_t>(done);
+}
+
+void com_release_all() {
+    const std::unique_lock claims(claims_mutex);
+    claims_given_back = true;
+    // In the order of an open that meets a held lock file: lock files, then held links.
+    const std::lock_guard files(lock_files_mutex);
+    const std::lock_guard held(held_mutex);
+    for (const Link* link : held_links) {
+        if (link->set_exclusive) (void)::ioctl(link->fd, TIOCNXCL);
+        (void)::flock(link->fd, LOCK_UN);
+        if (!link->lock_file.empty() && owns_lock_file(*link))
+            (void)::unlink(link->lock_file.c_str());
+    }
 }
 
 std::int32_t com_close(ComHandle handle) {

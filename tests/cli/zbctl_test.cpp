@@ -2,11 +2,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <tuple>
@@ -16,6 +19,7 @@
 #include "version.h"
 
 #include "cli/cli_output.h"
+#include "firmware_image.h"
 #include "holding_process.h"
 #include "jobs/steps.h"
 #include "modem_bank.h"
@@ -57,16 +61,22 @@ protected:
         return *sim_;
     }
 
-    // Starts zbctl with --ports-dir first; stdout and stderr go to files that Finish reads.
-    pid_t Start(std::vector<std::string> args, bool with_dir = true) {
+    // Starts zbctl with --ports-dir first; stdout and stderr go to files that Finish reads,
+    // or both to `output` when one is given.
+    pid_t Start(std::vector<std::string> args, bool with_dir = true, int output = -1) {
         if (with_dir) args.insert(args.begin(), {"--ports-dir", dir_});
         args.insert(args.begin(), ZBCTL_PATH);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, OutPath().c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, ErrPath().c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (output >= 0) {
+            posix_spawn_file_actions_adddup2(&actions, output, 1);
+            posix_spawn_file_actions_adddup2(&actions, output, 2);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 1, OutPath().c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            posix_spawn_file_actions_addopen(&actions, 2, ErrPath().c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        }
         std::vector<char*> argv;
         argv.reserve(args.size() + 1);
         for (std::string& a : args) argv.push_back(a.data());
@@ -102,6 +112,24 @@ protected:
     std::string dir_;
     std::unique_ptr<zbsim::Simulator> sim_;
 };
+
+// Whether the terminal at `path` is in exclusive mode. Root opens it even so.
+bool Exclusive(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == EBUSY;
+    int on = 0;
+    const bool exclusive = ::ioctl(fd, TIOCGEXCL, &on) == 0 && on != 0;
+    ::close(fd);
+    return exclusive;
+}
+
+// Requests of class `cls` ('G' reads, 'S' writes) the modem received.
+int RequestsOfClass(const zbsim::Simulator& sim, int com, char cls) {
+    const std::vector<std::string> requests = sim.requests(com);
+    return static_cast<int>(std::count_if(requests.begin(), requests.end(), [cls](const auto& r) {
+        return r.size() > 1 && r[1] == cls;
+    }));
+}
 
 std::string DefaultSettingsJson(int com) {
     return "{\"fw_type\": 257, \"baud\": 16, \"parity\": 0, \"databit\": 0, \"stopbit\": 0, "
@@ -206,6 +234,12 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
         {{"import", dir_ + "/missing.txt", "COM3"}, "[ZigBee] PAN ID is missing (check 9)"},
         {{"import", dir_ + "/huge.txt", "COM3"},
          "zbctl: cannot read " + dir_ + "/huge.txt: File too large\n"},
+        {{"import",
+          dir_ + "/b\xc2\x9b"
+                 "2J.txt",
+          "COM3"},
+         "b\\xc2\\x9b2J.txt: [ZigBee] PAN ID"},
+        {{"read", "--report", dir_ + "/", "COM3"}, "zbctl: --report needs a file name, not"},
         {{}, "no command given"},
     };
     fs::create_symlink("/nonexistent/tty9", dir_ + "/com9");
@@ -214,11 +248,16 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
     std::ofstream(dir_ + "/refused.txt") << ConfigText("0xFFFE");
     std::ofstream(dir_ + "/missing.txt") << ConfigText("");
     std::ofstream(dir_ + "/huge.txt") << std::string(2 << 20, ';');
+    std::ofstream(dir_ +
+                  "/b\xc2\x9b"
+                  "2J.txt")
+        << ConfigText("0xFFFE");
     for (const auto& c : cases) {
         const Result r = Run(c.args);
         EXPECT_EQ(r.status, 2) << c.says;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
+        EXPECT_EQ(r.err.find("\xc2\x9b"), std::string::npos);
         EXPECT_TRUE(r.out.empty());
     }
     EXPECT_EQ(sim.snapshot(3).commands, 0u);
@@ -285,10 +324,99 @@ TEST_F(Zbctl, SecondSignalPrintsWhatWasGatheredAndExits) {
     ASSERT_TRUE(started);
     EXPECT_EQ(r.status, 130) << r.err;
     EXPECT_NE(r.out.find("PORT  RESULT"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("COM3  FAILED  Get device's settings; Interrupted"), std::string::npos)
+    // COM3's read ends at the first signal, unless it was over already.
+    EXPECT_TRUE(std::regex_search(
+        r.out, std::regex("COM3  FAILED  (Get device's settings|User abort); Interrupted")))
         << r.out;
     EXPECT_NE(r.out.find("COM4  FAILED  Inital serial port; Interrupted"), std::string::npos)
         << r.out;
+}
+
+// However a stop comes, no modem is left half written: before the writes every modem stays
+// untouched, during them each finishes its sixteen writes and its restart. Every port gets
+// its report row, and no exclusive mode or lock file stays behind. Each stop is sent once
+// COM3's requests show the step.
+TEST_F(Zbctl, AStopLeavesEveryModemWholeAndEveryPortReleased) {
+    zbsim::Simulator& sim = StartModems(2, 3);
+    // Slow replies: the stop lands in the middle of the step.
+    sim.add_fault(0, zbsim::Fault::Paused(zbsim::FaultKind::Gap, 80));
+    const zbsim::ModemSettings fresh[] = {sim.snapshot(3).settings, sim.snapshot(4).settings};
+    const std::string locks = dir_ + "/locks";
+    fs::create_directory(locks);
+    ::setenv("ZBCONFIG_LOCK_DIR", locks.c_str(), 1);
+    const std::string image = dir_ + "/fw.rom";
+    ASSERT_TRUE(zbtest::WriteFile(image, zbtest::MakeImage("0101", zbtest::PatternBody(4096))));
+    const std::string report = dir_ + "/r.csv";
+
+    const std::vector<std::string> apply = {"apply",          "--verify", "--set",
+                                            "devname=X{com}", "COM3",     "COM4"};
+    enum class How { Signal, TwoSignals, OutputClosed };
+    const struct {
+        std::vector<std::string> command;
+        char step;  // 'G' the first read, 'S' the first write
+        How how;
+        int signal;
+        int status;
+    } cases[] = {
+        {apply, 'G', How::Signal, SIGINT, 130},
+        {{"upgrade", image, "COM3", "COM4"}, 'G', How::Signal, SIGINT, 130},
+        {apply, 'S', How::Signal, SIGHUP, 129},
+        {apply, 'S', How::TwoSignals, SIGTERM, 143},
+        {apply, 'S', How::OutputClosed, 0, 141},
+    };
+    for (const auto& c : cases) {
+        const std::string label =
+            c.command[0] + " at " + c.step + ", exit " + std::to_string(c.status);
+        std::uint64_t restarts[2] = {};
+        for (int i = 0; i < 2; ++i) {
+            sim.set_settings(3 + i, fresh[i]);
+            sim.clear_requests(3 + i);
+            restarts[i] = sim.snapshot(3 + i).restarts;
+        }
+        fs::remove(report);
+        std::vector<std::string> args = {"--no-pauses", "--report", report};
+        args.insert(args.end(), c.command.begin(), c.command.end());
+        int pipe[2] = {-1, -1};
+        if (c.how == How::OutputClosed) {
+            ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+        }
+        const pid_t pid = Start(args, true, pipe[1]);
+        if (pipe[1] >= 0) ::close(pipe[1]);
+        ASSERT_GT(pid, 0);
+        EXPECT_TRUE(zbtest::WaitUntil([&] { return RequestsOfClass(sim, 3, c.step) > 0; }))
+            << label;
+        if (c.how == How::OutputClosed) {
+            ::close(pipe[0]);
+        } else {
+            ::kill(pid, c.signal);
+        }
+        if (c.how == How::TwoSignals) {
+            EXPECT_TRUE(SaidOnStderr("zbctl: stopping"));
+            ::kill(pid, c.signal);
+        }
+        const Result r = Finish(pid);
+        EXPECT_EQ(r.status, c.status) << label << "\n" << r.err;
+
+        for (int i = 0; i < 2; ++i) {
+            const int com = 3 + i;
+            const zbsim::ModemSnapshot snap = sim.snapshot(com);
+            const int writes = RequestsOfClass(sim, com, 'S');
+            const bool untouched = writes == 0 && snap.restarts == restarts[i] &&
+                                   snap.mode == zbsim::ModemMode::Application;
+            const bool written = writes == 16 && snap.restarts == restarts[i] + 1 &&
+                                 snap.settings.devname == "X" + std::to_string(com);
+            EXPECT_TRUE(c.step == 'G' ? untouched : untouched || written)
+                << label << ": COM" << com << " had " << writes << " writes";
+            EXPECT_FALSE(Exclusive(sim.device_path(com))) << label << ": COM" << com;
+        }
+        EXPECT_TRUE(fs::is_empty(locks)) << label;
+        const std::string rows = ReadAll(report);
+        EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 3) << label << "\n" << rows;
+        if (c.step == 'G') {
+            EXPECT_NE(rows.find(",User abort,"), std::string::npos) << rows;
+        }
+    }
+    ::unsetenv("ZBCONFIG_LOCK_DIR");
 }
 
 TEST_F(Zbctl, PortsListsThePortMapAndUpgradeLoadsAnImage) {

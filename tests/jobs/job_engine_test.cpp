@@ -260,6 +260,42 @@ TEST(JobEngine, ApplyFailureStopsBeforeTheReset) {
     EXPECT_EQ(reporter.EventsOf(2, Event::Bar).back().bar.position, 16u);
 }
 
+// The operator's stop, asked just before a modem's first write or just after it: the modem
+// is left untouched or fully written and restarted, never in between. The stop outlasts the
+// job: the next one touches no modem.
+TEST(JobEngine, StopNeverCutsAModemsWritesAndOutlastsTheJob) {
+    for (const std::uint32_t stop_at : {0u, 1u}) {
+        Modems modems(1);
+        zb::PortTable table = TableWith({1});
+        zb::DeviceRecord& r = Rec(table, 1);
+        r.channel = 15;
+        r.apply_pending = true;
+        RecordingReporter reporter;
+        zb::JobEngine job(reporter);
+        reporter.on_bar = [&](std::int32_t, const zb::ProgressBarState& bar) {
+            if (bar.max == 16 && bar.position == stop_at) job.RequestStop();
+        };
+        RunJob(job, table, 1);
+
+        const bool written = stop_at == 1;
+        const zbsim::ModemSnapshot snap = modems.sim().snapshot(1);
+        EXPECT_EQ(modems.CountClass(1, 'S'), written ? 16 : 0) << stop_at;
+        EXPECT_EQ(snap.restarts, written ? 1u : 0u);
+        EXPECT_EQ(snap.settings.channel, written ? 26 : 11);
+        EXPECT_EQ(r.job_failed, !written);
+        EXPECT_EQ(reporter.Messages(1).back(), written ? "Apply device's settings" : "User abort");
+
+        reporter.on_bar = nullptr;
+        reporter.Clear();
+        zb::UnmarkPort(table[0]);
+        zb::MarkPort(table[0]);
+        RunJob(job, table, 1);
+        EXPECT_EQ(reporter.Messages(1), (Strings{"User abort"}));
+        EXPECT_EQ(modems.sim().snapshot(1).commands, snap.commands);
+        EXPECT_EQ(job.FailCount(), 1u);
+    }
+}
+
 // Values a device reports but its setters refuse: applying them back must not leave the
 // modem half written.
 TEST(JobEngine, ApplyWritesNothingWhenARecordReadFromTheDeviceCannotBeWritten) {

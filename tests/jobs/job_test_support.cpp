@@ -38,6 +38,7 @@ void RecordingReporter::SetProgressBar(std::int32_t com, const zb::ProgressBarSt
     Event e = MakeEvent(Event::Bar, com);
     e.bar = state;
     Add(std::move(e));
+    if (on_bar) on_bar(com, state);
 }
 
 void RecordingReporter::SetPortFailed(std::int32_t com) {

@@ -62,6 +62,8 @@ public:
 
     // Called on the reporting thread after each progress report (e.g. to stop a job).
     std::function<void(std::int32_t com, std::uint64_t done)> on_progress;
+    // The same after each bar report.
+    std::function<void(std::int32_t com, const zb::ProgressBarState& bar)> on_bar;
 
 private:
     void Add(Event e);

@@ -57,4 +57,36 @@ TEST(PortJob, NextStepFollowsThePhaseAndTheFlags) {
     }
 }
 
+// After a stop, a step that would work on the port is Stopped; what only reports runs.
+TEST(PortJob, StopTurnsEveryWorkStepIntoStopped) {
+    using P = zb::PortPhase;
+    using S = zb::PortStep;
+    const struct {
+        P phase;
+        bool selected, is_open, apply, upgrade;
+        S step;
+    } cases[] = {
+        {P::Start, false, false, true, false, S::Done},
+        {P::Start, true, false, false, false, S::Stopped},
+        {P::Start, true, true, true, false, S::Stopped},
+        {P::Answered, true, true, false, false, S::Stopped},
+        {P::InLoader, true, true, false, true, S::Stopped},
+        {P::OpenFailed, true, false, true, false, S::OpenFail},
+        {P::Silent, true, true, true, false, S::ConnectionFail},
+        {P::InLoader, true, true, false, false, S::LoaderWait},
+        {P::Ready, true, true, false, false, S::Done},
+        {P::Finished, true, true, true, true, S::Done},
+    };
+    for (const auto& c : cases) {
+        zb::PortFlags f;
+        f.phase = c.phase;
+        f.selected = c.selected;
+        f.is_open = c.is_open;
+        f.apply_pending = c.apply;
+        f.upgrade_pending = c.upgrade;
+        f.stop = true;
+        EXPECT_EQ(zb::NextStep(f), c.step) << "phase " << static_cast<int>(c.phase);
+    }
+}
+
 }  // namespace

@@ -16,8 +16,8 @@
 #include "cli/zbctl_system.h"
 #include "config/config_file.h"
 #include "jobs/file_storage.h"
-#include "jobs/report_append.h"
 #include "jobs/pause.h"
+#include "jobs/report_append.h"
 #include "protocol/serial_link.h"
 #include "version.h"
 

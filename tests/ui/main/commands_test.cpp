@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTableWidget>
 #include <QToolButton>
 
@@ -328,9 +329,12 @@ TEST_F(CommandsTest, ColumnOptionsRebuildTheListAndSizeTheWindow) {
     // "<<" put the shown columns after the hidden ones; ">>" keeps that order.
     EXPECT_EQ(view_->model()->headerData(1, Qt::Horizontal).toString(), "Baud rate");
     EXPECT_EQ(view_->model()->headerData(10, Qt::Horizontal).toString(), "Device name");
-    int sum = 0;
-    for (int id : form_->Columns().visible) sum += form_->ColumnWidth(id);
-    EXPECT_EQ(form_->width(), sum + 150);
+    // The COM No. column, the frame and a scroll bar count too.
+    const auto list_width = [&] {
+        return view_->horizontalHeader()->length() + 2 * view_->frameWidth() +
+               view_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    };
+    EXPECT_EQ(form_->width(), list_width() + 150);
     // Every heading fits its column, "Output power" included.
     for (int c = 0; c < 18; ++c) {
         const QString heading = view_->model()->headerData(c, Qt::Horizontal).toString();
@@ -343,6 +347,10 @@ TEST_F(CommandsTest, ColumnOptionsRebuildTheListAndSizeTheWindow) {
     options({"m_default", "bt_cancel"});
     EXPECT_EQ(form_->Columns().visible, before);
     EXPECT_EQ(view_->model()->columnCount(), 18);
+
+    // The default columns are wider than the list of a 770 px window.
+    options({"m_default", "bt_ok"});
+    EXPECT_GE(form_->width(), list_width());
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include <QUrl>
 
 #include "config/config_file.h"
+#include "jobs/file_storage.h"
 #include "jobs/report_row.h"
 #include "protocol/serial_link.h"
 #include "ui/common/dialog_service.h"
@@ -521,6 +522,14 @@ void TForm1::act_export() {
         export_folder_ = chooser.ExportFolder();
     }
     if (export_folder_.isEmpty()) return;
+    // A folder that cannot take the files is known before any device is read.
+    std::string error;
+    if (!zb::CheckWritableFolder(LocalPath(export_folder_), &error)) {
+        dialogs_.Message(this, MessageKind::Warning,
+                         QStringLiteral("The export folder cannot be written:\n%1")
+                             .arg(QString::fromLocal8Bit(error)));
+        return;
+    }
     MarkPorts(false, true);
     bool read_ok = false;
     {

@@ -167,6 +167,24 @@ TEST_F(CommandsTest, ExportTwoModemsThenImportOneFileIntoThree) {
         form_->act_export();
         EXPECT_TRUE(driver.ran());
     };
+    // A folder that is not there is named with the reason before any device is read.
+    const std::string missing = folder.path() + "/gone";
+    const int reads_before = zbtest::CountReads(low, 3);
+    dialogs_.shown.clear();
+    ClickRow(0);
+    dialogs_.file_answers = {QString::fromStdString(missing)};
+    ModalDriver<zb::ui::Texport_form> refused([](zb::ui::Texport_form* chooser) {
+        Click(chooser, "bt_browse");
+        Click(chooser, "bt_ok");
+    });
+    form_->act_export();
+    EXPECT_TRUE(refused.ran());
+    ASSERT_EQ(dialogs_.shown.size(), 1);
+    EXPECT_EQ(dialogs_.shown[0].kind, MessageKind::Warning);
+    EXPECT_TRUE(dialogs_.shown[0].text.contains(QString::fromStdString(missing)))
+        << dialogs_.shown[0].text.toStdString();
+    EXPECT_EQ(zbtest::CountReads(low, 3), reads_before);
+
     // A file that cannot be written is named with the reason, and success is not claimed.
     const fs::path in_the_way = fs::path(folder.path()) / "KRB7310_Config12.txt";
     fs::create_directory(in_the_way);

@@ -1,5 +1,7 @@
 #include "config/config_rules.h"
 
+#include <algorithm>
+
 #include "jobs/record_fields.h"
 
 namespace zb {
@@ -119,6 +121,7 @@ SettingsBoxes BoxesOf(const DeviceRecord& record) {
     boxes.panid = Shown(record, FieldId::Panid);
     boxes.security = record.security;
     boxes.aeskey = Text(record.aeskey);
+    boxes.devname = Text(record.devname);
     return boxes;
 }
 
@@ -156,6 +159,12 @@ std::optional<CheckFailure> CheckSettings(const SettingsBoxes& b) {
             return fail(12, "The AES key is less than 32 bytes.");
         if (!AllHexDigits(b.aeskey)) return fail(13, "The AES key is invalid.");
     }
+    // The request frame carries the name as ASCII text; any other character would reach the
+    // modem changed or make the apply fail.
+    if (!std::all_of(b.devname.begin(), b.devname.end(),
+                     [](char c) { return c >= 0x20 && c <= 0x7E; }))
+        return fail(14,
+                    "The device name is invalid.\nOnly printable ASCII characters can be used.");
     return std::nullopt;
 }
 

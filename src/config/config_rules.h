@@ -72,17 +72,18 @@ struct SettingsBoxes {
     std::string startbyte;
     bool security = false;
     std::string aeskey;
+    std::string devname;  // UTF-8, as typed or pasted
 };
 
 // The boxes as the dialog shows them right after loading `record`.
 SettingsBoxes BoxesOf(const DeviceRecord& record);
 
 struct CheckFailure {
-    int step = 0;  // 1..13, in the order the checks run
+    int step = 0;  // 1..14, in the order the checks run
     std::string message;
 };
 
-// The checks in their fixed order (steps 1 to 13); the first that fails, or std::nullopt
+// The checks in their fixed order (steps 1 to 14); the first that fails, or std::nullopt
 // when every one passes. The confirmation asked before them when several devices are
 // selected belongs to the dialog.
 std::optional<CheckFailure> CheckSettings(const SettingsBoxes& boxes);

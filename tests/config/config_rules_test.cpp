@@ -1,6 +1,7 @@
 // The configuration dialog's rules without widgets: the checks on OK, the node boxes, the
 // key filters and the save into the selected records.
 #include <tuple>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -64,12 +65,24 @@ TEST(CheckSettings, RunsTheRulesInOrder) {
         {1, 0, "5", "0", "01A2", "N/A", false, "Z", 0, ""},
     };
     for (const CheckCase& c : cases) {
-        const zb::SettingsBoxes boxes{c.devtype, c.txmode,    c.lnodeid,  c.rnodeid,
-                                      c.panid,   c.startbyte, c.security, c.aeskey};
+        const zb::SettingsBoxes boxes{c.devtype,   c.txmode,   c.lnodeid, c.rnodeid, c.panid,
+                                      c.startbyte, c.security, c.aeskey,  ""};
         const auto failure = zb::CheckSettings(boxes);
         const std::string what = c.lnodeid + "/" + c.rnodeid + "/" + c.panid + "/" + c.startbyte;
         EXPECT_EQ(failure ? failure->step : 0, c.step) << what;
         EXPECT_EQ(failure ? failure->message : "", c.message) << what;
+    }
+}
+
+// The name goes into the request frame as ASCII text: a character outside 0x20..0x7E is
+// refused rather than saved changed ("A?B") or left to fail the apply.
+TEST(CheckSettings, RefusesANameOutsidePrintableAscii) {
+    const std::pair<const char*, int> cases[] = {{" Az~", 0},       {"", 0},      {"A\u20acB", 14},
+                                                 {"Caf\u00e9", 14}, {"A\tB", 14}, {"A\x7f", 14}};
+    for (const auto& [name, step] : cases) {
+        const zb::SettingsBoxes boxes{1, 0, "5", "0", "01A2", "N/A", false, "", name};
+        const auto failure = zb::CheckSettings(boxes);
+        EXPECT_EQ(failure ? failure->step : 0, step) << name;
     }
 }
 

@@ -389,6 +389,7 @@ zb::SettingsBoxes Tconfig_form::BoxesShown() const {
     boxes.startbyte = ec_startbyte->text().toStdString();
     boxes.security = chk_security->isChecked();
     boxes.aeskey = ec_aeskey->text().toStdString();
+    boxes.devname = ec_devname->text().toStdString();
     return boxes;
 }
 

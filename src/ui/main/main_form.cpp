@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -23,6 +24,7 @@
 #include <QUrl>
 
 #include "config/config_file.h"
+#include "jobs/file_storage.h"
 #include "jobs/report_row.h"
 #include "protocol/serial_link.h"
 #include "ui/common/dialog_service.h"
@@ -219,6 +221,7 @@ void TForm1::CreateDeviceList() {
     m_listview->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_listview->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_listview->setWordWrap(false);
+    m_listview->installEventFilter(this);
     m_listview->setIconSize(QSize(16, 16));
     m_listview->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_listview->verticalHeader()->hide();
@@ -247,10 +250,28 @@ void TForm1::showEvent(QShowEvent* event) {
     shown_ = true;
     BuildColumns();
     // The default columns, widened to fit their texts, are all in view at start.
-    const int columns = m_listview->horizontalHeader()->length() + 2 * m_listview->frameWidth() +
-                        style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const int columns = ListWidth();
     if (columns > width()) resize(columns, height());
     m_listviewSelectItem();
+}
+
+// Home and End go to the first and last device, as in a list, not to the first and last
+// column of the current row.
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_listview && event->type() == QEvent::KeyPress) {
+        const auto& key = static_cast<const QKeyEvent&>(*event);
+        const int rows = m_model->rowCount();
+        if ((key.key() == Qt::Key_Home || key.key() == Qt::Key_End) &&
+            key.modifiers() == Qt::NoModifier && rows > 0) {
+            const int row = key.key() == Qt::Key_Home ? 0 : rows - 1;
+            m_listview->selectionModel()->setCurrentIndex(
+                m_model->index(row, 0),
+                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            m_listview->scrollTo(m_model->index(row, 0));
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TForm1::m_listviewSelectItem() {
@@ -281,6 +302,16 @@ int TForm1::ColumnWidth(int id) const {
     const int padding = kCellPadding + (id == kColComNo ? kRowIconWidth : 0);
     const int cells = FitWidth(m_listview->fontMetrics(), ColumnSamples(id), minimum, padding);
     return FitWidth(header->fontMetrics(), {LoadStr(id)}, cells, kHeadingPadding);
+}
+
+int TForm1::ListWidth() const {
+    int sum = ColumnWidth(kColComNo);
+    for (int id : columns_.visible) sum += ColumnWidth(id);
+    return sum + 2 * m_listview->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+}
+
+void TForm1::FocusList() {
+    m_listview->setFocus(Qt::OtherFocusReason);
 }
 
 void TForm1::FillDeviceList() {
@@ -341,11 +372,7 @@ void TForm1::act_portadd() {
     if (form.AddedCount() == 0) return;
     {
         Twork_form work(dialogs_, this);
-        work.LoadPorts(rows_);
-        work.SetPortCount(form.AddedCount());
-        work.exec();
-        work.StorePorts(rows_);
-        KeepReport(work, "read");
+        RunJob(work, form.AddedCount(), "read");
         ReportUpgradeAgain();
     }
     MarkPorts(true, false);
@@ -383,6 +410,7 @@ void TForm1::RunJob(Twork_form& work, std::uint32_t count, std::string_view comm
     work.LoadPorts(rows_);
     work.SetPortCount(count);
     work.exec();
+    FocusList();
     work.StorePorts(rows_);
     KeepReport(work, command);
 }
@@ -494,6 +522,14 @@ void TForm1::act_export() {
         export_folder_ = chooser.ExportFolder();
     }
     if (export_folder_.isEmpty()) return;
+    // A folder that cannot take the files is known before any device is read.
+    std::string error;
+    if (!zb::CheckWritableFolder(LocalPath(export_folder_), &error)) {
+        dialogs_.Message(this, MessageKind::Warning,
+                         QStringLiteral("The export folder cannot be written:\n%1")
+                             .arg(QString::fromLocal8Bit(error)));
+        return;
+    }
     MarkPorts(false, true);
     bool read_ok = false;
     {
@@ -554,6 +590,7 @@ void TForm1::act_upgrade() {
         work.SetPortCount(count);
         work.SetFirmwareFile(firmware_file_);
         work.exec();
+        FocusList();
         KeepReport(work, "upgrade");
         failed = work.FailCount();
         if (failed != 0) {
@@ -585,16 +622,14 @@ void TForm1::act_options() {
     for (int id : columns_.visible) options.AddSelected(id);
     for (int id : columns_.hidden) options.AddUnselected(id);
     if (options.exec() != QDialog::Accepted) return;
-    int sum = 0;
     columns_.visible.clear();
-    for (int i = 0; i < options.SelectedCount(); ++i) {
+    for (int i = 0; i < options.SelectedCount(); ++i)
         columns_.visible.push_back(options.SelectedAt(i));
-        sum += ColumnWidth(options.SelectedAt(i));
-    }
     columns_.hidden.clear();
     for (int i = 0; i < options.UnselectedCount(); ++i)
         columns_.hidden.push_back(options.UnselectedAt(i));
     RefreshView();
+    const int sum = ListWidth();
     resize(sum < kWindowWidth ? kWindowWidth : sum + kWidthBesideColumns, height());
     update();
 }

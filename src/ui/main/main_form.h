@@ -83,6 +83,9 @@ public:
     ColumnLists& Columns() { return columns_; }
     // The width column `id` is shown with: its catalogue width, widened to fit its texts.
     int ColumnWidth(int id) const;
+    // The width the list needs to show its columns whole: COM No. and the shown columns, the
+    // frame and a vertical scroll bar.
+    int ListWidth() const;
 
     // The remembered paths, empty at start and kept until the program ends.
     QString ImportFile() const { return import_file_; }
@@ -91,6 +94,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;  // FormShow
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void CreateActions();
@@ -98,6 +102,8 @@ private:
     void CreateToolBar();
     void CreateDeviceList();
     void m_listviewSelectItem();
+    // A job window took the keyboard; the list gets it back for its keys.
+    void FocusList();
     void m_listviewContextPopup(const QPoint& pos);
     // Shows the job window over the marked ports and takes the rows back.
     void RunJob(Twork_form& work, std::uint32_t count, std::string_view command);

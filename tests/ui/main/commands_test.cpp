@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTableWidget>
 #include <QToolButton>
 
@@ -166,6 +167,24 @@ TEST_F(CommandsTest, ExportTwoModemsThenImportOneFileIntoThree) {
         form_->act_export();
         EXPECT_TRUE(driver.ran());
     };
+    // A folder that is not there is named with the reason before any device is read.
+    const std::string missing = folder.path() + "/gone";
+    const int reads_before = zbtest::CountReads(low, 3);
+    dialogs_.shown.clear();
+    ClickRow(0);
+    dialogs_.file_answers = {QString::fromStdString(missing)};
+    ModalDriver<zb::ui::Texport_form> refused([](zb::ui::Texport_form* chooser) {
+        Click(chooser, "bt_browse");
+        Click(chooser, "bt_ok");
+    });
+    form_->act_export();
+    EXPECT_TRUE(refused.ran());
+    ASSERT_EQ(dialogs_.shown.size(), 1);
+    EXPECT_EQ(dialogs_.shown[0].kind, MessageKind::Warning);
+    EXPECT_TRUE(dialogs_.shown[0].text.contains(QString::fromStdString(missing)))
+        << dialogs_.shown[0].text.toStdString();
+    EXPECT_EQ(zbtest::CountReads(low, 3), reads_before);
+
     // A file that cannot be written is named with the reason, and success is not claimed.
     const fs::path in_the_way = fs::path(folder.path()) / "KRB7310_Config12.txt";
     fs::create_directory(in_the_way);
@@ -328,9 +347,12 @@ TEST_F(CommandsTest, ColumnOptionsRebuildTheListAndSizeTheWindow) {
     // "<<" put the shown columns after the hidden ones; ">>" keeps that order.
     EXPECT_EQ(view_->model()->headerData(1, Qt::Horizontal).toString(), "Baud rate");
     EXPECT_EQ(view_->model()->headerData(10, Qt::Horizontal).toString(), "Device name");
-    int sum = 0;
-    for (int id : form_->Columns().visible) sum += form_->ColumnWidth(id);
-    EXPECT_EQ(form_->width(), sum + 150);
+    // The COM No. column, the frame and a scroll bar count too.
+    const auto list_width = [&] {
+        return view_->horizontalHeader()->length() + 2 * view_->frameWidth() +
+               view_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    };
+    EXPECT_EQ(form_->width(), list_width() + 150);
     // Every heading fits its column, "Output power" included.
     for (int c = 0; c < 18; ++c) {
         const QString heading = view_->model()->headerData(c, Qt::Horizontal).toString();
@@ -343,6 +365,10 @@ TEST_F(CommandsTest, ColumnOptionsRebuildTheListAndSizeTheWindow) {
     options({"m_default", "bt_cancel"});
     EXPECT_EQ(form_->Columns().visible, before);
     EXPECT_EQ(view_->model()->columnCount(), 18);
+
+    // The default columns are wider than the list of a 770 px window.
+    options({"m_default", "bt_ok"});
+    EXPECT_GE(form_->width(), list_width());
 }
 
 }  // namespace

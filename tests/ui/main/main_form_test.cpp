@@ -195,6 +195,18 @@ TEST_F(MainFormTest, RefreshReadsTheSelectionOrEverything) {
     }
 }
 
+// Keys go to whatever has the focus, as typed keys do: after the job window the list has it.
+TEST_F(MainFormTest, ListKeepsTheKeyboardAfterAJobWindow) {
+    Modems(3, 3);
+    AddPorts({});
+    ASSERT_EQ(view_->model()->rowCount(), 3);
+    form_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+    QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_End);
+    EXPECT_EQ(view_->currentIndex().row(), 2);
+    EXPECT_EQ(status_->text(), " 1 device(s) selected");
+}
+
 TEST_F(MainFormTest, WarnsAboutEveryPortWaitingForFirmwareInPortOrder) {
     zbsim::Simulator& sim = Modems(4, 3);  // COM3 .. COM6
     AddPorts({});

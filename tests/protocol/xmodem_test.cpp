@@ -98,12 +98,16 @@ TEST_F(TransferToSim, StopEndsResendsAndJunkInsteadOfC) {
 
         auto image = make_image(1024, "X");
         MemFile file(image);
-        // Past the 'C' and a few resends, or a few junk bytes; short of the resend limit.
+        // After a few junk bytes, or at the third resend, short of the limit: a block NAKed
+        // and not resent leaves nothing on the wire for the next case.
         int asks = 0;
         bool synced = false;
         XmHooks hooks;
-        hooks.should_abort = [&asks] { return ++asks > 8; };
-        hooks.on_synced = [&synced] { synced = true; };
+        hooks.should_abort = [&] { return ++asks > (synced ? 6 : 8); };
+        hooks.on_synced = [&] {
+            synced = true;
+            asks = 0;
+        };
         EXPECT_EQ(xm_transfer(link, file.f, image.size(), hooks), XmResult::Aborted);
         EXPECT_EQ(synced, c.synced);
         EXPECT_EQ(sim->snapshot(1).blocks_acked, 0u);

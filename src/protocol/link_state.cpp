@@ -56,6 +56,10 @@ double com_wait_scale() {
     return wait_scale.load();
 }
 
+std::chrono::milliseconds com_scaled_wait(int wait_ms) {
+    return detail::scaled(wait_ms);
+}
+
 std::int32_t com_read_long(ComHandle link, std::uint8_t* buf, std::uint32_t count) {
     return detail::bounded_read(link, buf, count, READ_LONG_WAIT_MS, ST_IO);
 }

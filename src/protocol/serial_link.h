@@ -11,6 +11,7 @@
 // empty).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -59,6 +60,9 @@ inline constexpr int READ_SHORT_WAIT_MS = 2000;
 // finite restores 1.
 void com_set_wait_scale(double scale);
 double com_wait_scale();
+// `wait_ms` as the link scales its bounded waits; at least 1 ms. For the protocol's longer
+// waits, made of many reads, so that tests pay the same fraction of them.
+std::chrono::milliseconds com_scaled_wait(int wait_ms);
 
 // Opens COM n exclusively. ST_NO_PORT, with `out` left unchanged and com_last_error saying
 // why, when its port-map entry is not a usable link (never falling back to another device),

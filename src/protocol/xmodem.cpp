@@ -1,6 +1,7 @@
 #include "protocol/xmodem.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace zb {
@@ -39,8 +40,12 @@ std::int32_t xm_sync_stoppable(ComHandle link, const XmStop& stop) {
     // A 'C' queued before this call (say, before the reset) must not start the transfer.
     const std::int32_t purged = com_purge(link, PURGE_INPUT);
     if (purged != ST_OK) return purged;
+    // Each junk byte restarts the read's wait, so only a deadline ends a loader that never
+    // sends its 'C'.
+    const auto deadline = std::chrono::steady_clock::now() + com_scaled_wait(XM_SYNC_LIMIT_MS);
     for (;;) {
         if (stop && stop()) return XM_STOPPED;
+        if (std::chrono::steady_clock::now() >= deadline) return ST_TIMEOUT;
         std::uint8_t byte = 0;
         const std::int32_t r = com_read_long(link, &byte, 1);
         if (r != 1) return r < 0 ? r : ST_IO;
@@ -87,10 +92,10 @@ XmResult xm_transfer(ComHandle link, std::FILE* file, std::uint64_t size, const 
         // A file that shrank after its size was taken would otherwise never reach the size.
         if (got < want) return XmResult::ReadFailed;
         xm_build_block(number, data, got, block);
-        for (bool resend = false;; resend = true) {
-            // Resends are unlimited, so a loader that NAKs every block would otherwise keep
-            // the transfer going until the operator pulls the cable.
-            if (resend && stop && stop()) return XmResult::Aborted;
+        for (int asked_again = 0;; ++asked_again) {
+            // A loader that NAKs every block would otherwise hold the line for ever.
+            if (asked_again == XM_RESEND_LIMIT) return XmResult::NoAnswer;
+            if (asked_again > 0 && stop && stop()) return XmResult::Aborted;
             if (xm_send(link, block, XM_BLOCK_SIZE) != ST_OK) return XmResult::SendFailed;
             const std::int32_t answer = xm_wait_ack(link, stop);
             if (answer == XM_ACKED) break;

@@ -24,6 +24,13 @@ inline constexpr std::uint8_t XM_CRC_REQUEST = 0x43;  // 'C'
 inline constexpr std::size_t XM_DATA_SIZE = 128;
 inline constexpr std::size_t XM_BLOCK_SIZE = 133;
 
+// How often the loader may ask for the same block again (NAK or 'C' answers, one after the
+// other) before the transfer gives up on it.
+inline constexpr int XM_RESEND_LIMIT = 10;
+// How long the synchronisation waits for the loader's 'C' in all, however many other bytes
+// arrive meanwhile; scaled with the link's bounded waits.
+inline constexpr int XM_SYNC_LIMIT_MS = 60000;
+
 // Answers of xm_wait_ack (and XM_STOPPED of xm_sync_stoppable).
 inline constexpr std::int32_t XM_ACKED = 1;
 inline constexpr std::int32_t XM_RESEND = 2;
@@ -59,13 +66,15 @@ void xm_build_block(std::uint8_t number, const std::uint8_t* data, std::size_t d
 std::int32_t xm_send(ComHandle link, const std::uint8_t* data, std::int32_t count);
 
 // Purges the input, then waits for the loader's 'C'. Other bytes are dropped and each one
-// restarts the 5000 ms wait. false on silence or a read failure.
+// restarts the 5000 ms wait, up to XM_SYNC_LIMIT_MS in all. false on silence, the limit
+// or a read failure.
 bool xm_sync(ComHandle link);
 
 // As xm_sync, asking `stop` before every read, so that a loader sending anything but 'C'
 // cannot hold the caller: ST_OK for the 'C', XM_STOPPED, or the negative status of the
-// purge or read that failed (ST_IO on silence). A stop takes effect with the next byte,
-// or at the latest when the 5000 ms wait runs out.
+// purge or read that failed (ST_IO on silence, ST_TIMEOUT once XM_SYNC_LIMIT_MS has passed
+// without a 'C'). A stop takes effect with the next byte, or at the latest when the 5000 ms
+// wait runs out.
 std::int32_t xm_sync_stoppable(ComHandle link, const XmStop& stop);
 
 // XM_ACKED, XM_RESEND (NAK or 'C'), ST_CANCELLED (CAN) or ST_NO_ACK (nothing usable within
@@ -78,7 +87,8 @@ enum class XmResult {
     Done,        // every byte acknowledged, EOT sent
     SyncFailed,  // no 'C' from the loader
     SendFailed,  // a block could not be written
-    NoAnswer,    // the loader cancelled or did not answer a block
+    NoAnswer,    // the loader cancelled a block, did not answer it, or asked for it again
+                 // XM_RESEND_LIMIT times in a row
     ReadFailed,  // the file could not be read, or ended before its announced size
     Aborted,     // the caller asked to stop
 };
@@ -86,8 +96,8 @@ enum class XmResult {
 // Progress and abort hooks of a transfer; each may be empty. Called on the sending thread.
 struct XmHooks {
     // Asked before each block and each resend, and before every read while waiting for the
-    // loader's 'C' or for an acknowledgement: true stops the transfer. A loader that NAKs
-    // every block or sends junk instead of 'C' keeps the transfer going only until then.
+    // loader's 'C' or for an acknowledgement: true stops the transfer, also before the
+    // resend and synchronisation limits end it.
     XmStop should_abort;
     // After each acknowledged block: bytes acknowledged so far, the announced size.
     std::function<void(std::uint64_t acked, std::uint64_t size)> on_block_acked;
@@ -96,8 +106,9 @@ struct XmHooks {
 };
 
 // Sends `size` bytes read from `file` (from its current position): synchronises, then
-// blocks 1, 2, ... with unlimited resends on NAK or 'C', then EOT and one acknowledgement
-// wait whose answer is not judged. A file that delivers fewer bytes than `size` ends the
+// blocks 1, 2, ... each resent on NAK or 'C' until the loader has asked for it
+// XM_RESEND_LIMIT times in a row (NoAnswer), then EOT and one acknowledgement wait whose
+// answer is not judged. A file that delivers fewer bytes than `size` ends the
 // transfer with ReadFailed instead of sending zero blocks for ever. Aborted when
 // should_abort said stop before the last block was acknowledged; nothing more is sent then
 // (no CAN, no EOT).

@@ -59,16 +59,24 @@ private:
     std::string path_;
 };
 
-// The real bounded waits while the object lives; protocol tests otherwise run with less.
-class RealWaits {
+// The bounded waits scaled by `scale` while the object lives.
+class WaitScale {
 public:
-    RealWaits() : saved_(zb::com_wait_scale()) { zb::com_set_wait_scale(1.0); }
-    ~RealWaits() { zb::com_set_wait_scale(saved_); }
-    RealWaits(const RealWaits&) = delete;
-    RealWaits& operator=(const RealWaits&) = delete;
+    explicit WaitScale(double scale) : saved_(zb::com_wait_scale()) {
+        zb::com_set_wait_scale(scale);
+    }
+    ~WaitScale() { zb::com_set_wait_scale(saved_); }
+    WaitScale(const WaitScale&) = delete;
+    WaitScale& operator=(const WaitScale&) = delete;
 
 private:
     double saved_;
+};
+
+// The real bounded waits while the object lives; protocol tests otherwise run with less.
+class RealWaits : public WaitScale {
+public:
+    RealWaits() : WaitScale(1.0) {}
 };
 
 // A link to a scripted peer, opened and set up as every client opens a modem's port.

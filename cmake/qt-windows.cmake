@@ -19,6 +19,6 @@ endif()
 # The toolchain searches packages only under its roots.
 list(APPEND CMAKE_FIND_ROOT_PATH ${zb_qt_dir})
 set(QT_HOST_PATH /usr CACHE PATH "The host's Qt, whose tools the cross build runs")
-set(QT_HOST_PATH_CMAKE_DIR /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/cmake CACHE PATH
-    "The host Qt's CMake packages")
+set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake CACHE PATH
+    "The host Qt's CMake packages (Debian's)")
 message(STATUS "Qt for Windows: ${zb_qt_dir}")

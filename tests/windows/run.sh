@@ -9,6 +9,8 @@ cd "$(dirname "$0")/../.."
 jobs=${1:-$(nproc)}
 export WINEPREFIX=$PWD/build/wineprefix WINEDEBUG=-all
 
+# Qt for Windows, for zbconfig.exe: built once (the first run takes long), then found.
+ZB_QT_JOBS=$jobs scripts/qt-windows >/dev/null
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 cmake --preset ci >/dev/null

@@ -1,8 +1,5 @@
 #include "ui/main/icons.h"
 
-#include <QPainter>
-#include <QSvgRenderer>
-
 // Resources of a static library are registered by hand, from the global namespace.
 static void InitMainResources() {
     Q_INIT_RESOURCE(zbui_main);
@@ -13,14 +10,9 @@ namespace zb::ui {
 QPixmap SvgPixmap(const char* name, QSize size) {
     static const bool registered = (InitMainResources(), true);
     (void)registered;
-    // Rendered here rather than through the SVG icon plug-in, which a deployment may lack.
-    QSvgRenderer renderer(QStringLiteral(":/zbui_main/") + QLatin1String(name));
-    if (!renderer.isValid()) return {};
-    QPixmap pixmap(size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    renderer.render(&painter);
-    return pixmap;
+    const QPixmap picture(QStringLiteral(":/zbui_main/") + QLatin1String(name));
+    if (picture.isNull()) return {};
+    return picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 QIcon SvgIcon(const char* name, QSize size) {

@@ -1,4 +1,6 @@
-// The main window's pictures: small SVGs of our own, compiled into the library's resources.
+// The main window's pictures: small SVGs of our own (icons/), rendered to PNGs at twice
+// their size when the library is built and compiled into its resources, so that no SVG
+// support is needed where the program runs.
 // GUI thread only.
 #pragma once
 
@@ -10,15 +12,15 @@
 namespace zb::ui {
 
 // Resource names, under ":/zbui_main/".
-inline constexpr const char* kIconListModem = "list_modem.svg";  // first picture of the list
-inline constexpr const char* kIconAdd = "add.svg";
-inline constexpr const char* kIconDelete = "delete.svg";
-inline constexpr const char* kIconRefresh = "refresh.svg";
-inline constexpr const char* kIconConfig = "config.svg";
-inline constexpr const char* kIconUpgrade = "upgrade.svg";
-inline constexpr const char* kIconAbout = "about.svg";
+inline constexpr const char* kIconListModem = "list_modem.png";  // first picture of the list
+inline constexpr const char* kIconAdd = "add.png";
+inline constexpr const char* kIconDelete = "delete.png";
+inline constexpr const char* kIconRefresh = "refresh.png";
+inline constexpr const char* kIconConfig = "config.png";
+inline constexpr const char* kIconUpgrade = "upgrade.png";
+inline constexpr const char* kIconAbout = "about.png";
 
-// The picture rendered at `size`; a null pixmap when the resource is missing.
+// The picture scaled to `size`; a null pixmap when the resource is missing.
 QPixmap SvgPixmap(const char* name, QSize size);
 QIcon SvgIcon(const char* name, QSize size);
 

@@ -1,30 +1,9 @@
 #include "ui/main/port_scan.h"
 
-#include <QSerialPortInfo>
-
-#include <filesystem>
-
 namespace zb::ui {
 
 static_assert(zb::kMaxComNumber == static_cast<std::int32_t>(zb::kPortTableSize),
               "the scan numbers exactly the ports the table has rows for");
-
-std::vector<SystemPort> ListSystemSerialPorts() {
-    std::vector<SystemPort> ports;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        SystemPort port;
-        port.name = info.portName().toStdString();
-        port.path = info.systemLocation().toStdString();
-        if (port.name.starts_with("ttyS") &&
-            !zb::HasRealUart(std::filesystem::path("/sys/class/tty") / port.name))
-            continue;
-        port.stable_path = zb::StablePath(port.path, "/dev/serial/by-id");
-        port.description =
-            zb::DescribePort(info.description().toStdString(), info.manufacturer().toStdString());
-        ports.push_back(std::move(port));
-    }
-    return ports;
-}
 
 PortPresence NoPortsSeen() {
     PortPresence present;

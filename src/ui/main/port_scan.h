@@ -17,7 +17,8 @@ namespace zb::ui {
 using SystemPort = zb::SystemPort;
 using SystemPortLister = zb::SystemPortLister;
 
-// QSerialPortInfo's ports, ttyS slots without a UART left out.
+// The system's serial ports: QSerialPortInfo's, ttyS slots without a UART left out; on
+// Windows the COMn ports of the registry's serial device map.
 std::vector<SystemPort> ListSystemSerialPorts();
 
 // port_present: one mark per COM number 1..1024, -1 until the scan sees the port.

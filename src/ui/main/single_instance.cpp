@@ -1,10 +1,10 @@
 #include "ui/main/single_instance.h"
 
-#include <unistd.h>
-
 #include <QDir>
 #include <QLocalSocket>
 #include <QLockFile>
+
+#include "ui/main/instance_scope.h"
 
 namespace zb::ui {
 namespace {
@@ -33,7 +33,7 @@ QString SingleInstance::NameFor(const QString& title) {
                           c == QLatin1Char('.') || c == QLatin1Char('_') || c == QLatin1Char('-');
         if (!keep) c = QLatin1Char('_');
     }
-    return name + QLatin1Char('-') + QString::number(::getuid());
+    return name + QLatin1Char('-') + InstanceScope();
 }
 
 SingleInstance::Role SingleInstance::Claim() {

@@ -1,4 +1,4 @@
-// One running copy of the program per user.
+// One running copy of the program per user (on Windows, per user and session).
 //
 // The first start listens on a local socket named after the product title and the user. A
 // later start connects, asks the first to show its window, and ends without a window of its
@@ -26,7 +26,8 @@ public:
     ~SingleInstance() override;
 
     // The socket name for `title` and the current user: the title with every character
-    // other than letters, digits, '.', '_' and '-' replaced by '_', then '-' and the user id.
+    // other than letters, digits, '.', '_' and '-' replaced by '_', then '-' and the
+    // instance scope (instance_scope.h): the user id, on Windows the session and the SID.
     static QString NameFor(const QString& title);
 
     // Decides the role; blocks for at most a few seconds.

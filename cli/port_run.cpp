@@ -30,11 +30,17 @@ const char* CommandName(Command command) {
     return "";
 }
 
+// The port's outcome in `outcomes`, or null for a port not in that job.
+const zb::PortOutcome* OutcomeOf(const std::vector<zb::PortOutcome>& outcomes, std::int32_t com) {
+    for (const zb::PortOutcome& o : outcomes)
+        if (o.com == com) return &o;
+    return nullptr;
+}
+
 // The port's last message in `outcomes`; empty when it has none.
 std::string MessageOf(const std::vector<zb::PortOutcome>& outcomes, std::int32_t com) {
-    for (const zb::PortOutcome& o : outcomes)
-        if (o.com == com) return o.message;
-    return {};
+    const zb::PortOutcome* outcome = OutcomeOf(outcomes, com);
+    return outcome != nullptr ? outcome->message : std::string();
 }
 
 }  // namespace
@@ -249,18 +255,18 @@ void PortRun::WriteRowsSoFar() {
     const std::lock_guard lock(rows_mutex_);
     if (!Reporting() || rows_closed_) return;
     rows_closed_ = true;
+    zb::RowContext context;
+    context.command = CommandName(command_);
+    context.time = zb::ReportTime(std::chrono::system_clock::now());
+    context.attempt = attempt_;
+    // The engine's outcomes and no record: workers may still hold the records.
+    const std::vector<zb::PortOutcome> outcomes = job_.Outcomes();
     for (const std::int32_t com : coms_) {
         if (reporter_.HasResult(com)) continue;
-        zb::ReportRow row;
-        row.time = zb::ReportTime(std::chrono::system_clock::now());
-        row.com = com;
-        row.device = zb::com_device_path(com);
-        row.command = CommandName(command_);
-        row.attempt = attempt_;
-        // The engine's outcomes, not the records: workers may still hold those.
-        const std::string message = MessageOf(job_.Outcomes(), com);
-        row.message = (message.empty() ? "Preparing..." : message) + "; Interrupted";
-        rows_.push_back(std::move(row));
+        const std::string message = MessageOf(outcomes, com);
+        const zb::PortOutcome cut{
+            com, false, (message.empty() ? "Preparing..." : message) + "; Interrupted", {}};
+        rows_.push_back(zb::PortReportRow(cut, zb::DeviceRecord{}, context));
     }
     std::string why;
     if (!rows_.empty() && !zb::AppendReport(report_path_, rows_, &why))
@@ -278,8 +284,8 @@ zb::ReportRow PortRun::RowOf(const PortResult& result) {
     if (result.verified) context.read_back = zb::ReadBack{result.verify_ok, result.diffs};
     zb::PortOutcome outcome{result.com, result.ok, result.message, {}};
     // The port's part ended with its last message in the latest job, not now.
-    for (const zb::PortOutcome& o : outcomes_)
-        if (o.com == result.com) outcome.updated = o.updated;
+    if (const zb::PortOutcome* latest = OutcomeOf(outcomes_, result.com))
+        outcome.updated = latest->updated;
     return zb::PortReportRow(outcome, result.record, context);
 }
 

@@ -1,5 +1,7 @@
 #include "ui/config/export_form.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -14,6 +16,13 @@ namespace {
 
 // Long paths stay readable without scrolling the box.
 constexpr int kPathWidth = 420;
+
+// Before a folder is chosen the chooser starts in the current folder, where the program was
+// started, unless the program cannot write there (started from "/"): then in the home folder.
+QString FirstExportFolder() {
+    const QString current = QDir::currentPath();
+    return QFileInfo(current).isWritable() ? current : QDir::homePath();
+}
 
 }  // namespace
 
@@ -111,8 +120,9 @@ void Texport_form::FormShow() {
 void Texport_form::bt_browseClick() {
     switch (mode_) {
         case kModeExport: {
-            const QString folder =
-                dialogs_.ChooseFolder(this, QStringLiteral("Export file to:"), export_folder_);
+            const QString folder = dialogs_.ChooseFolder(
+                this, QStringLiteral("Export file to:"),
+                export_folder_.isEmpty() ? FirstExportFolder() : export_folder_);
             if (!folder.isEmpty()) SetExportFolder(folder);
             break;
         }

@@ -35,6 +35,7 @@
 #include "ui/config/options_form.h"
 #include "ui/main/about_form.h"
 #include "ui/main/device_model.h"
+#include "ui/main/help_launcher.h"
 #include "ui/main/icons.h"
 #include "ui/main/port_form.h"
 #include "ui/main/report_form.h"
@@ -51,7 +52,6 @@ constexpr QSize kToolIconSize(32, 32);
 constexpr int kStatusPanelWidth = 150;
 // After a change of columns the window is their width plus this, or kWindowWidth.
 constexpr int kWidthBesideColumns = 150;
-const QString kHelpFile = QStringLiteral("qdlradio.chm");
 // Cell margins on both sides, and the row icon with its gap.
 constexpr int kCellPadding = 12;
 constexpr int kHeadingPadding = 16;
@@ -640,13 +640,27 @@ void TForm1::act_about() {
 }
 
 void TForm1::mu_helpClick() {
-    const QString path = QDir::current().absoluteFilePath(kHelpFile);
-    if (!QFileInfo::exists(path)) {
-        dialogs_.Message(this, MessageKind::Warning, QStringLiteral("File not found."));
-        return;
+    const HelpChoice help =
+        ChooseHelp(HelpPlacesFor(QDir::currentPath(), QCoreApplication::applicationDirPath()),
+                   &SystemOpensChm);
+    switch (help.action) {
+        case HelpAction::kNotFound:
+            dialogs_.Message(this, MessageKind::Warning, QStringLiteral("File not found."));
+            return;
+        case HelpAction::kNoChmHandler:
+            dialogs_.Message(this, MessageKind::Warning,
+                             QStringLiteral("No program on this system opens the help file %1.")
+                                 .arg(QDir::toNativeSeparators(help.path)));
+            return;
+        case HelpAction::kOpenChm:
+        case HelpAction::kOpenHtml:
+            break;
     }
-    // Any other failure, such as no program for the file type, passes silently.
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(help.path))) {
+        dialogs_.Message(this, MessageKind::Warning,
+                         QStringLiteral("The help could not be opened: %1.")
+                             .arg(QDir::toNativeSeparators(help.path)));
+    }
 }
 
 void TForm1::act_exit() {

@@ -2,17 +2,18 @@
 # Runs the command examples of the documents as a reader would paste them, against virtual
 # modems, and fails naming the file and line of every example that fails.
 #
-# Usage: run_examples.sh ZBCTL ZBSIM FILE...   (Markdown files and manual page sources)
+# Usage: run_examples.sh ZBCTL ZBSIM FILE...   (Markdown, manual page sources, HTML pages)
 #
 # What counts as an example:
 # - Markdown: a fenced block whose language is sh, bash, shell or console and that holds a
 #   zbctl or zbsim command. Every line of it runs (in a console block only the lines after
 #   a "$ " prompt). Synopses and output go in blocks without a language and are not run.
 # - Manual pages: a .EX ... .EE block that holds a zbctl or zbsim command; every line runs.
+# - Help pages (HTML): a <pre> block that holds a zbctl or zbsim command; every line runs.
 # - An example that cannot run as pasted (it needs real hardware, or the window) is marked
 #   on a line of its own anywhere before it (after the example before it), with the reason:
-#     Markdown:     <!-- example: not run (needs a modem on a real serial port) -->
-#     manual page:  .\" example: not run (needs a display)
+#     Markdown, HTML:  <!-- example: not run (needs a modem on a real serial port) -->
+#     manual page:     .\" example: not run (needs a display)
 #
 # How it runs: each example in a fresh temporary folder (its current folder), with HOME
 # there too, so that ~/.config/zbconfig/ports is a port map of its own, and ZBCONFIG_LOCK_DIR
@@ -78,14 +79,31 @@ extract() {
             }
             inblock = 0
         }
-        FNR == 1 { inblock = 0; skip = ""; man = FILENAME ~ /\.[1-9]$/ }
-        # Markdown
+        function unhtml(s) {
+            gsub(/<[^>]*>/, "", s)
+            gsub(/&lt;/, "<", s); gsub(/&gt;/, ">", s); gsub(/&quot;/, "\"", s)
+            gsub(/&#39;/, "\047", s); gsub(/&amp;/, "\\&", s)
+            return s
+        }
+        FNR == 1 {
+            inblock = 0; skip = ""
+            man = FILENAME ~ /\.[1-9]$/; html = FILENAME ~ /\.html?$/
+        }
+        # HTML: <pre> to </pre>, the tags on the lines of the text
+        html && !inblock && /<pre[ >]/ { inblock = 1; begin(FNR); sub(/^.*<pre[^>]*>/, "") }
+        html && inblock {
+            last = sub(/<\/pre>.*$/, "")
+            add(unhtml($0), FNR)
+            if (last) finish()
+            next
+        }
+        # Markdown and HTML
         !man && /^[ \t]*<!-- example: not run/ {
             skip = $0; sub(/^.*not run[ \t]*/, "", skip); sub(/[ \t]*-->.*$/, "", skip)
             if (skip == "") skip = "not run"
             next
         }
-        !man && /^[ \t]*(```|~~~)/ {
+        !man && !html && /^[ \t]*(```|~~~)/ {
             if (inblock) { finish(); next }
             info = $0; sub(/^[ \t]*(```|~~~)[ \t]*/, "", info); split(info, words, /[ \t]+/)
             lang = words[1]
@@ -93,7 +111,7 @@ extract() {
             begin(FNR)
             next
         }
-        !man && inblock && shell {
+        !man && !html && inblock && shell {
             text = $0
             if (console) {
                 if (pending == "" && text !~ /^[ \t]*\$ /) next

@@ -52,11 +52,17 @@ DbCells DbCellsOf(const ReportRow& row, std::string_view station, std::string ro
 }
 
 std::string NewRowId() {
-    static thread_local std::mt19937_64 random{std::random_device{}()};
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%016llx%016llx", static_cast<unsigned long long>(random()),
-                  static_cast<unsigned long long>(random()));
-    return buf;
+    // Straight from the system's entropy, row by row: a generator seeded once per process
+    // would, over a line's years of runs, give two runs the same seed and so the same keys,
+    // and the database would drop the second run's rows as sent already.
+    std::random_device random;
+    std::string id;
+    for (int i = 0; i < 4; ++i) {
+        char part[16];
+        std::snprintf(part, sizeof part, "%08x", static_cast<unsigned>(random()));
+        id += part;
+    }
+    return id;
 }
 
 std::string StationName() {

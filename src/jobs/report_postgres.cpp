@@ -86,9 +86,18 @@ std::string InsertSql() {
 void Quiet(void*, const char*) {}
 
 PGconn* Connect(const std::string& uri) {
-    // The URI comes last, so that a connect_timeout of its own wins over ours.
-    const char* const keys[] = {"connect_timeout", "dbname", nullptr};
-    const char* const values[] = {kConnectTimeoutSeconds, uri.c_str(), nullptr};
+    // A server gone silent (a cable pulled) fails a query within about half a minute rather
+    // than TCP's quarter of an hour, so its rows go to the spool. The URI comes last, so
+    // that settings of its own win over ours.
+    const char* const keys[] = {"connect_timeout",
+                                "keepalives_idle",
+                                "keepalives_interval",
+                                "keepalives_count",
+                                "tcp_user_timeout",
+                                "dbname",
+                                nullptr};
+    const char* const values[] = {
+        kConnectTimeoutSeconds, "10", "5", "3", "10000", uri.c_str(), nullptr};
     PGconn* conn = PQconnectdbParams(keys, values, 1);
     // The server's notices ("relation ... already exists, skipping") are not the operator's.
     if (conn) PQsetNoticeProcessor(conn, Quiet, nullptr);
@@ -214,8 +223,7 @@ private:
             if (!online_) break;
         }
         if (sent > 0)
-            Tell(RowCount(sent) + " kept in " + spool_path_ +
-                 " sent to the PostgreSQL database");
+            Tell(RowCount(sent) + " kept in " + spool_path_ + " sent to the PostgreSQL database");
         return ok;
     }
 

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdio>
 
-#include "jobs/report_append.h"
 #include "jobs/text_escape.h"
 #include "protocol/serial_link.h"
 
@@ -132,12 +131,9 @@ void CliReporter::Seal() {
     printed_ = true;
 }
 
-PortRun::PortRun(const std::vector<std::int32_t>& coms, Command command, std::string report_path)
-    : all_(coms),
-      coms_(coms),
-      command_(command),
-      report_path_(std::move(report_path)),
-      job_(reporter_) {
+PortRun::PortRun(const std::vector<std::int32_t>& coms, Command command,
+                 std::unique_ptr<zb::ReportSink> report)
+    : all_(coms), coms_(coms), command_(command), report_(std::move(report)), job_(reporter_) {
     for (const std::int32_t com : coms_) zb::AddPort(Row(com), static_cast<std::uint32_t>(com));
 }
 
@@ -216,7 +212,7 @@ std::vector<std::int32_t> PortRun::EndTry() {
     const std::lock_guard lock(rows_mutex_);
     if (Reporting() && !rows_.empty() && !rows_closed_) {
         std::string why;
-        if (!zb::AppendReport(report_path_, rows_, &why)) {
+        if (!report_->Append(rows_, &why)) {
             std::fprintf(stderr, "zbctl: report not written: %s\n", Printable(why).c_str());
             report_failed_ = true;
         }
@@ -269,7 +265,7 @@ void PortRun::WriteRowsSoFar() {
         rows_.push_back(zb::PortReportRow(cut, zb::DeviceRecord{}, context));
     }
     std::string why;
-    if (!rows_.empty() && !zb::AppendReport(report_path_, rows_, &why))
+    if (!rows_.empty() && !report_->Append(rows_, &why))
         std::fprintf(stderr, "zbctl: report not written: %s\n", Printable(why).c_str());
     rows_.clear();
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -23,6 +24,7 @@
 #include "jobs/port_outcome.h"
 #include "jobs/port_table.h"
 #include "jobs/report_row.h"
+#include "jobs/report_sink.h"
 
 namespace zbctl {
 
@@ -67,7 +69,9 @@ private:
 // every port keeps its latest result, and each try of a port adds one report row.
 class PortRun {
 public:
-    PortRun(const std::vector<std::int32_t>& coms, Command command, std::string report_path);
+    // `report` null: no report.
+    PortRun(const std::vector<std::int32_t>& coms, Command command,
+            std::unique_ptr<zb::ReportSink> report);
 
     const std::vector<std::int32_t>& coms() const { return coms_; }
     zb::JobEngine& engine() { return job_; }
@@ -77,7 +81,7 @@ public:
     // The port's last message in the latest job.
     std::string LastMessage(std::int32_t com) const;
     bool Finished(std::int32_t com) { return reporter_.HasResult(com); }
-    bool Reporting() const { return !report_path_.empty(); }
+    bool Reporting() const { return report_ != nullptr; }
     std::atomic<bool>& Stopping() { return stopping_; }
     void OnOutputLost(std::function<void()> lost) { reporter_.on_output_lost = std::move(lost); }
 
@@ -135,7 +139,7 @@ private:
     std::vector<std::int32_t> all_;
     std::vector<std::int32_t> coms_;
     Command command_;
-    std::string report_path_;
+    std::unique_ptr<zb::ReportSink> report_;
     int attempt_ = 1;
     std::map<std::int32_t, std::string> fw_before_;
     std::map<std::int32_t, zb::ReadBack> verified_;

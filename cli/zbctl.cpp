@@ -17,7 +17,7 @@
 #include "config/config_file.h"
 #include "jobs/file_storage.h"
 #include "jobs/pause.h"
-#include "jobs/report_append.h"
+#include "jobs/report_sink.h"
 #include "protocol/serial_link.h"
 #include "version.h"
 
@@ -50,9 +50,9 @@ std::string ComList(const std::vector<std::int32_t>& coms) {
 // The command's tries: the first over every port, each further one over the ports that
 // failed, until none fails, --retry is used up or a stop came.
 int RunJobs(const Invocation& inv, const zb::ConfigSettings& import,
-            const std::map<std::int32_t, Sets>& port_sets) {
+            const std::map<std::int32_t, Sets>& port_sets, std::unique_ptr<zb::ReportSink> report) {
     RaiseDescriptorLimit();
-    PortRun run(inv.coms, inv.command, inv.report);
+    PortRun run(inv.coms, inv.command, std::move(report));
     const bool files = inv.command == Command::Export;
     // The first stop ends the job where it safely can (an upgrade at its next block, leaving
     // the modem in its loader; a read between two reads; an apply before its first write or
@@ -124,8 +124,14 @@ int main(int argc, char** argv) {
     std::map<std::int32_t, Sets> port_sets;
     if (inv.command == Command::Apply && !ExpandSets(inv, &port_sets, &error))
         return InputError(error);
-    if (!inv.report.empty() && !zb::CheckReportFile(inv.report, &error))
-        return InputError("--report " + Printable(error));
+    // A database that cannot be reached stops the run here, before any port is touched.
+    std::unique_ptr<zb::ReportSink> report;
+    if (!inv.report.empty()) {
+        report = zb::OpenReportSink(inv.report, &error, [](const std::string& notice) {
+            std::fprintf(stderr, "zbctl: %s\n", Printable(notice).c_str());
+        });
+        if (!report) return InputError("--report " + Printable(error));
+    }
     zb::ConfigSettings import;
     if (inv.command == Command::Upgrade || inv.command == Command::Import) {
         if (!zb::CheckReadableFile(inv.path, &error)) return InputError(error);
@@ -141,5 +147,5 @@ int main(int argc, char** argv) {
     if (inv.command == Command::Export && !zb::CheckWritableFolder(inv.path, &error))
         return InputError(error);
     if (!CheckPorts(inv.coms, &error)) return InputError(error);
-    return RunJobs(inv, import, port_sets);
+    return RunJobs(inv, import, port_sets, std::move(report));
 }

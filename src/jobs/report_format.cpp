@@ -67,6 +67,11 @@ std::string CsvHeader() {
     return line + "verify\n";
 }
 
+std::string VerifyText(const ReportRow& row) {
+    if (!row.verified) return "";
+    return row.verify_ok ? "ok" : row.diffs.empty() ? "not read back" : DiffsText(row.diffs);
+}
+
 std::string CsvLine(const ReportRow& row) {
     std::string line = CsvCell(row.time) + "," + "COM" + std::to_string(row.com) + "," +
                        CsvCell(row.device) + "," + CsvCell(row.command) + "," +
@@ -78,12 +83,7 @@ std::string CsvLine(const ReportRow& row) {
             if (v.name == field.name) line += CsvCell(v.value, v.number);
         line += ",";
     }
-    // Empty: not verified; "ok"; the fields that came back different; or why the device
-    // could not be read back.
-    if (row.verified)
-        line += row.verify_ok       ? "ok"
-                : row.diffs.empty() ? "not read back"
-                                    : CsvCell(DiffsText(row.diffs));
+    if (row.verified) line += CsvCell(VerifyText(row));
     return line + "\n";
 }
 

@@ -20,6 +20,9 @@ ReportFormat ReportFormatOf(std::string_view path);
 // formula.
 std::string CsvHeader();
 std::string CsvLine(const ReportRow& row);
+// The CSV report's verify cell before quoting: empty when not verified; "ok"; the fields
+// that came back different; or "not read back".
+std::string VerifyText(const ReportRow& row);
 // One row as a JSON object on one line, no newline.
 std::string JsonObject(const ReportRow& row);
 

@@ -12,9 +12,10 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 
-#include "jobs/report_append.h"
+#include "jobs/report_sink.h"
 #include "ui/common/com_caption.h"
 #include "ui/common/dialog_service.h"
 
@@ -100,10 +101,15 @@ Treport_form::Treport_form(DialogService& dialogs, std::vector<zb::ReportRow> ro
 void Treport_form::bt_saveClick() {
     const QString path = dialogs_.SaveFile(
         this, QStringLiteral("Save Job Report"), file_,
-        QStringLiteral("CSV report (*.csv);;JSON report (*.json);;All files (*)"));
+        zb::DatabaseReportsBuilt()
+            ? QStringLiteral(
+                  "CSV report (*.csv);;JSON report (*.json);;SQLite database (*.db);;All files (*)")
+            : QStringLiteral("CSV report (*.csv);;JSON report (*.json);;All files (*)"));
     if (path.isEmpty()) return;
     std::string error;
-    if (!zb::AppendReport(QFile::encodeName(path).toStdString(), rows_, &error)) {
+    const std::unique_ptr<zb::ReportSink> report =
+        zb::OpenReportSink(QFile::encodeName(path).toStdString(), &error);
+    if (!report || !report->Append(rows_, &error)) {
         dialogs_.Message(this, MessageKind::Warning,
                          QStringLiteral("The report could not be saved:\n%1")
                              .arg(QString::fromLocal8Bit(error.c_str())));

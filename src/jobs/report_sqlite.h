@@ -1,0 +1,52 @@
+// The job_report table (report_database.h) in one SQLite file: the SQLite report, and the
+// spool where the PostgreSQL report keeps rows while its server is unreachable.
+//
+// Several processes may share a file on a local disk: it is kept in write-ahead-log mode,
+// and a writer waits up to ten seconds for another's transaction. One object belongs to one
+// thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jobs/report_database.h"
+
+struct sqlite3;
+
+namespace zb {
+
+class SqliteTable {
+public:
+    // Opens the file, creating it and its table when missing. Refuses a file that is no
+    // SQLite database, or whose table lacks a column. Null with the reason in *error.
+    static std::unique_ptr<SqliteTable> Open(const std::string& path, std::string* error);
+    ~SqliteTable();
+    SqliteTable(const SqliteTable&) = delete;
+    SqliteTable& operator=(const SqliteTable&) = delete;
+
+    // Adds one row in its own transaction; a row whose row_id is there already is left out.
+    bool Insert(const DbCells& cells, std::string* error);
+
+    struct Kept {
+        std::int64_t id = 0;
+        DbCells cells;
+    };
+    // The oldest rows, at most `limit`, in the order they were added.
+    bool Oldest(std::size_t limit, std::vector<Kept>* rows, std::string* error);
+    bool Remove(std::int64_t id, std::string* error);
+    // The rows in the table; 0 when it cannot be read.
+    std::int64_t Count();
+
+    const std::string& path() const { return path_; }
+
+private:
+    SqliteTable(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+    bool Fail(std::string* error) const;
+
+    sqlite3* db_;
+    std::string path_;
+};
+
+}  // namespace zb

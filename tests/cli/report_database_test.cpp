@@ -1,0 +1,220 @@
+// Reports into databases: a real PostgreSQL server, started by the test on a Unix socket in
+// a private folder, and SQLite files; zbctl runs as scripts run it.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+#include "jobs/report_sink.h"
+#include "modem_bank.h"
+#include "scratch_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kServerBin = "/usr/lib/postgresql/15/bin/";
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// The rows of a query, each as its cells joined by '|', NULL as "NULL".
+std::vector<std::string> PostgresRows(const std::string& uri, const std::string& sql) {
+    std::vector<std::string> rows;
+    PGconn* conn = PQconnectdb(uri.c_str());
+    PGresult* result = PQexec(conn, sql.c_str());
+    EXPECT_EQ(PQresultStatus(result), PGRES_TUPLES_OK) << PQerrorMessage(conn);
+    for (int r = 0; r < PQntuples(result); ++r) {
+        std::string row;
+        for (int c = 0; c < PQnfields(result); ++c)
+            row += (c ? "|" : "") +
+                   std::string(PQgetisnull(result, r, c) ? "NULL" : PQgetvalue(result, r, c));
+        rows.push_back(row);
+    }
+    PQclear(result);
+    PQfinish(conn);
+    return rows;
+}
+
+std::vector<std::string> SqliteRows(const std::string& path, const std::string& sql) {
+    std::vector<std::string> rows;
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    const auto add = [](void* out, int n, char** cells, char**) {
+        std::string row;
+        for (int c = 0; c < n; ++c)
+            row += (c ? "|" : "") + std::string(cells[c] ? cells[c] : "NULL");
+        static_cast<std::vector<std::string>*>(out)->push_back(row);
+        return 0;
+    };
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), add, &rows, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    return rows;
+}
+
+class DatabaseReport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fs::exists(kServerBin + "initdb"))
+            GTEST_SKIP() << "no PostgreSQL server in " << kServerBin;
+        ASSERT_FALSE(scratch_.path().empty());
+        dir_ = scratch_.path();
+        pg_ = dir_ + "/pg";
+        fs::create_directory(pg_);
+        // The server refuses to run as root: as root, it runs as nobody in a folder of its own.
+        if (::geteuid() == 0) {
+            if (std::system("id -u nobody >/dev/null 2>&1 && command -v runuser >/dev/null") != 0)
+                GTEST_SKIP() << "running as root, and no user nobody or runuser to run the server";
+            fs::permissions(dir_, fs::perms::others_exec, fs::perm_options::add);
+            ASSERT_EQ(std::system(("chown nobody " + pg_).c_str()), 0);
+            as_server_ = "runuser -u nobody -- ";
+        }
+        ASSERT_EQ(Server("initdb -D " + pg_ + "/data -U zbtest --auth=trust -E UTF8 --no-sync"), 0)
+            << ReadAll(pg_ + "/out");
+        Start();
+        // The spool files go to the test's folder.
+        ::setenv("XDG_STATE_HOME", dir_.c_str(), 1);
+    }
+    void TearDown() override {
+        if (!pg_.empty()) (void)Server("pg_ctl -D " + pg_ + "/data -w -s -m immediate stop");
+    }
+
+    int Server(const std::string& command) {
+        return std::system((as_server_ + kServerBin + command + " >" + pg_ + "/out 2>&1").c_str());
+    }
+    void Start() {
+        ASSERT_EQ(Server("pg_ctl -D " + pg_ + "/data -w -s -l " + pg_ + "/log -o \"-k " + pg_ +
+                         " -c listen_addresses=''\" start"),
+                  0)
+            << ReadAll(pg_ + "/log");
+    }
+    void Stop() { ASSERT_EQ(Server("pg_ctl -D " + pg_ + "/data -w -s -m fast stop"), 0); }
+    std::string Uri() const { return "postgresql:///postgres?host=" + pg_ + "&user=zbtest"; }
+
+    // zbctl on the test's port map; its stdout and stderr go to NAME.out and NAME.err.
+    pid_t Spawn(std::vector<std::string> args, const std::string& name) {
+        args.insert(args.begin(), {ZBCTL_PATH, "--ports-dir", dir_, "--no-pauses"});
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        const std::string out = dir_ + "/" + name + ".out";
+        const std::string err = dir_ + "/" + name + ".err";
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = -1;
+        EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        return pid;
+    }
+    int Wait(pid_t pid) {
+        int status = 0;
+        EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    }
+
+    zbtest::ScratchDir scratch_{"zbctl-db"};
+    std::string dir_;
+    std::string pg_;
+    std::string as_server_;
+};
+
+std::string HostName() {
+    char name[256] = {};
+    ::gethostname(name, sizeof name - 1);
+    return name;
+}
+
+TEST_F(DatabaseReport, TwoRunsAtOnceEachAddEveryRowWhole) {
+    const auto modems = zbtest::StartModems(dir_, 8, 3);
+    const std::string sqlite = dir_ + "/station.db";
+    for (const std::string& target : {Uri(), sqlite}) {
+        SCOPED_TRACE(target);
+        const pid_t a = Spawn({"--report", target, "read", "COM3", "COM4", "COM5", "COM6"}, "a");
+        const pid_t b = Spawn({"--report", target, "read", "COM7", "COM8", "COM9", "COM10"}, "b");
+        EXPECT_EQ(Wait(a), 0) << ReadAll(dir_ + "/a.err");
+        EXPECT_EQ(Wait(b), 0) << ReadAll(dir_ + "/b.err");
+        const auto rows = target == sqlite ? SqliteRows : PostgresRows;
+        std::vector<std::string> expected;
+        for (int com = 3; com <= 10; ++com)
+            expected.push_back(std::to_string(com) + "|" + HostName() + "|read|1|ok");
+        EXPECT_EQ(rows(target,
+                       "SELECT com, station, command, try, result FROM job_report "
+                       "ORDER BY com"),
+                  expected);
+        EXPECT_EQ(rows(target,
+                       "SELECT count(*) FROM job_report WHERE baud IS NULL OR "
+                       "devname IS NULL OR aeskey IS NULL OR verify IS NOT NULL"),
+                  std::vector<std::string>{"0"});
+    }
+}
+
+zb::ReportRow Row(std::int32_t com, const std::string& message) {
+    zb::ReportRow row;
+    row.time = "2026-12-07T10:00:00Z";
+    row.com = com;
+    row.command = "read";
+    row.message = message;
+    return row;
+}
+
+// A connection lost keeps the rows in the spool file, which the sink names; they go to the
+// server, before newer rows, when it is back: within the run, or with the next run's open.
+TEST_F(DatabaseReport, RowsWaitInTheSpoolWhileTheServerIsAway) {
+    std::vector<std::string> notices;
+    const auto tell = [&notices](const std::string& text) { notices.push_back(text); };
+    std::string error;
+    auto sink = zb::OpenReportSink(Uri(), &error, tell);
+    ASSERT_TRUE(sink) << error;
+    ASSERT_TRUE(sink->Append({Row(3, "before")}, &error)) << error;
+
+    Stop();
+    ASSERT_TRUE(sink->Append({Row(4, "away"), Row(5, "away")}, &error)) << error;
+    ASSERT_EQ(notices.size(), 1u);
+    const std::string spool = dir_ + "/zbctl/report-spool-";
+    EXPECT_NE(notices[0].find("2 report rows kept in " + spool), std::string::npos) << notices[0];
+    // An unreachable database stops a run before any port is touched.
+    EXPECT_EQ(Wait(Spawn({"--report", Uri(), "read", "COM3"}, "down")), 2);
+    EXPECT_NE(
+        ReadAll(dir_ + "/down.err").find("zbctl: --report cannot reach the PostgreSQL database"),
+        std::string::npos);
+
+    Start();
+    ASSERT_TRUE(sink->Append({Row(6, "back")}, &error)) << error;
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_NE(notices[1].find("2 report rows kept in " + spool), std::string::npos) << notices[1];
+    EXPECT_NE(notices[1].find("sent to the PostgreSQL database"), std::string::npos);
+
+    Stop();
+    ASSERT_TRUE(sink->Append({Row(7, "left over")}, &error)) << error;
+    sink.reset();
+    ASSERT_EQ(notices.size(), 4u);
+    EXPECT_NE(notices[3].find("1 report row wait in " + spool), std::string::npos) << notices[3];
+    Start();
+    sink = zb::OpenReportSink(Uri(), &error, tell);
+    ASSERT_TRUE(sink) << error;
+    ASSERT_EQ(notices.size(), 5u);
+    EXPECT_NE(notices[4].find("1 report row kept in"), std::string::npos) << notices[4];
+
+    EXPECT_EQ(PostgresRows(Uri(), "SELECT com, message FROM job_report ORDER BY id"),
+              (std::vector<std::string>{"3|before", "4|away", "5|away", "6|back", "7|left over"}));
+}
+
+}  // namespace

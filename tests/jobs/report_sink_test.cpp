@@ -1,0 +1,55 @@
+// Reports by name: a CSV or JSON file, an SQLite file or a PostgreSQL database. The
+// databases themselves are tested against a real server in tests/cli.
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "jobs/report_sink.h"
+#include "scratch_dir.h"
+
+namespace {
+
+TEST(ReportSink, TheTargetsNameChoosesTheKind) {
+    using zb::ReportKind;
+    const struct {
+        const char* target;
+        ReportKind kind;
+    } rows[] = {
+        {"shift.csv", ReportKind::File},
+        {"shift.json", ReportKind::File},
+        {"shift.db.csv", ReportKind::File},
+        {"postgresql.csv", ReportKind::File},
+        {"shift.db", ReportKind::Sqlite},
+        {"/srv/LINE7.DB", ReportKind::Sqlite},
+        {"postgresql://op@db.line7/records", ReportKind::Postgres},
+        {"postgres:///records?host=/run/postgresql", ReportKind::Postgres},
+    };
+    for (const auto& row : rows) EXPECT_EQ(zb::ReportKindOf(row.target), row.kind) << row.target;
+}
+
+// A database report that cannot be written is refused when opened, before any port is
+// touched, and the file is left as it was.
+TEST(ReportSink, ADatabaseThatCannotBeWrittenIsRefusedOnOpen) {
+    const zbtest::ScratchDir dir("report-sink");
+    ASSERT_FALSE(dir.path().empty());
+    const std::string path = dir.path() + "/shift.db";
+    const std::string csv = "time,com\n";
+    std::ofstream(path, std::ios::binary) << csv;
+    std::string error;
+    EXPECT_EQ(zb::OpenReportSink(path, &error), nullptr);
+    EXPECT_NE(error.find(zb::DatabaseReportsBuilt() ? "file is not a database"
+                                                    : "this build writes no database reports"),
+              std::string::npos)
+        << error;
+    std::ostringstream kept;
+    kept << std::ifstream(path, std::ios::binary).rdbuf();
+    EXPECT_EQ(kept.str(), csv);
+    if (!zb::DatabaseReportsBuilt()) {
+        EXPECT_EQ(zb::OpenReportSink("postgresql://op:secret@db/line", &error), nullptr);
+        EXPECT_EQ(error.find("secret"), std::string::npos) << error;
+    }
+}
+
+}  // namespace

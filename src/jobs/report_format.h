@@ -20,7 +20,8 @@ ReportFormat ReportFormatOf(std::string_view path);
 // formula.
 std::string CsvHeader();
 std::string CsvLine(const ReportRow& row);
-// One row as a JSON object on one line, no newline.
+// One row as a JSON object on one line, no newline, valid UTF-8 (json_line.h); settings as
+// the window shows them, numbers where the field shows numbers.
 std::string JsonObject(const ReportRow& row);
 
 }  // namespace zb

@@ -69,7 +69,7 @@ bool CheckSets(const Sets& sets, std::string* error) {
         }
         // The record's refusals may quote the value as given.
         std::string why;
-        if (!zb::SetRecordField(scratch, *field, value, &why)) {
+        if (!zb::SetDisplayText(scratch, *field, value, &why)) {
             *error = "--set " + name + "=" + Printable(value) + ": " + Printable(why);
             return false;
         }
@@ -79,7 +79,8 @@ bool CheckSets(const Sets& sets, std::string* error) {
     // Without a key the modem refuses the last write, after the other fifteen have taken
     // effect and without the restart: a half-configured modem.
     if (security_on && !key_given) {
-        *error = "--set security=1 needs --set aeskey=<32 hexadecimal digits> as well";
+        *error = "--set security=" + zb::ShownText(scratch, zb::FieldOf(zb::FieldId::Security)) +
+                 " needs --set aeskey=<32 hexadecimal digits> as well";
         return false;
     }
     return true;

@@ -3,74 +3,62 @@
 #include <algorithm>
 
 #include "cli/zbctl_system.h"
+#include "jobs/json_line.h"
 #include "jobs/record_fields.h"
 
 namespace zbctl {
 namespace {
 
-// The field as the window shows it; an index outside its value table as "?<index>".
 std::string Shown(const zb::DeviceRecord& record, zb::FieldId id) {
-    const zb::RecordField& field = zb::FieldOf(id);
-    if (auto text = zb::DisplayText(record, field)) return *std::move(text);
-    return "?" + std::to_string(zb::NumberOf(record, field));
+    return zb::ShownText(record, zb::FieldOf(id));
+}
+
+nlohmann::ordered_json SettingsJson(const zb::DeviceRecord& record) {
+    nlohmann::ordered_json settings = nlohmann::ordered_json::object();
+    // As the report writes them.
+    for (const zb::ReportValue& v : zb::ReportSettings(record))
+        settings[v.name] = zb::ShownJson(v.value, v.number);
+    return settings;
+}
+
+// One array, one element per line.
+std::string JsonArray(const std::vector<nlohmann::ordered_json>& items) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < items.size(); ++i)
+        out += (i == 0 ? "\n  " : ",\n  ") + zb::JsonLine(items[i]);
+    return out + (items.empty() ? "]\n" : "\n]\n");
 }
 
 }  // namespace
 
 std::string RenderJson(const std::vector<PortResult>& results, bool files, bool verify) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < results.size(); ++i) {
-        const PortResult& p = results[i];
-        out += i == 0 ? "\n  " : ",\n  ";
-        out += "{\"com\": " + std::to_string(p.com);
-        out += ", \"ok\": ";
-        out += p.ok ? "true" : "false";
-        out += ", \"message\": " + JsonString(p.message);
-        out += ", \"connected\": ";
-        out += p.record.connected ? "true" : "false";
-        out += ", \"upgrade_wait\": ";
-        out += p.record.upgrade_wait ? "true" : "false";
-        out += ", \"settings\": ";
-        if (!p.settings) {
-            out += "null";
-        } else {
-            out += "{";
-            bool first = true;
-            for (const zb::RecordField& field : zb::RecordFields()) {
-                out += first ? "" : ", ";
-                first = false;
-                out += JsonString(field.name) + ": ";
-                out += field.kind == zb::FieldKind::Text
-                           ? JsonString(zb::TextFieldOf(p.record, field))
-                           : std::to_string(zb::NumberOf(p.record, field));
-            }
-            out += "}";
-        }
-        if (files) out += ", \"file\": " + (p.file.empty() ? "null" : JsonString(p.file));
+    std::vector<nlohmann::ordered_json> items;
+    for (const PortResult& p : results) {
+        nlohmann::ordered_json item = {{"com", p.com},
+                                       {"ok", p.ok},
+                                       {"message", p.message},
+                                       {"connected", p.record.connected},
+                                       {"upgrade_wait", p.record.upgrade_wait},
+                                       {"settings", nullptr}};
+        if (p.settings) item["settings"] = SettingsJson(p.record);
+        if (files)
+            item["file"] =
+                p.file.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(p.file);
         if (verify) {
-            out += ", \"verify\": ";
-            if (!p.verified) {
-                out += "null";
-            } else {
-                out += "{\"ok\": ";
-                out += p.verify_ok ? "true" : "false";
-                out += ", \"diffs\": [";
-                for (std::size_t d = 0; d < p.diffs.size(); ++d)
-                    out += (d == 0 ? "{\"field\": " : ", {\"field\": ") +
-                           JsonString(p.diffs[d].field) +
-                           ", \"sent\": " + JsonString(p.diffs[d].sent) +
-                           ", \"read\": " + JsonString(p.diffs[d].read) + "}";
-                out += "]}";
+            item["verify"] = nullptr;
+            if (p.verified) {
+                nlohmann::ordered_json diffs = nlohmann::ordered_json::array();
+                for (const zb::ReportDiff& d : p.diffs)
+                    diffs.push_back({{"field", d.field}, {"sent", d.sent}, {"read", d.read}});
+                item["verify"] = {{"ok", p.verify_ok}, {"diffs", std::move(diffs)}};
             }
         }
-        out += ", \"holder\": ";
-        out += p.holder_pid > 0 ? "{\"pid\": " + std::to_string(p.holder_pid) +
-                                      ", \"name\": " + JsonString(p.holder_name) + "}"
-                                : std::string("null");
-        out += ", \"error\": " + JsonString(p.error) + "}";
+        item["holder"] = nullptr;
+        if (p.holder_pid > 0) item["holder"] = {{"pid", p.holder_pid}, {"name", p.holder_name}};
+        item["error"] = p.error;
+        items.push_back(std::move(item));
     }
-    out += results.empty() ? "]\n" : "\n]\n";
-    return out;
+    return JsonArray(items);
 }
 
 std::string RenderTable(const std::vector<PortResult>& results, bool files) {
@@ -83,8 +71,7 @@ std::string RenderTable(const std::vector<PortResult>& results, bool files) {
         std::vector<std::string> row{"COM" + std::to_string(p.com), p.ok ? "ok" : "FAILED",
                                      p.error.empty() ? p.message : p.message + ": " + p.error};
         for (std::size_t d = 0; d < p.diffs.size(); ++d)
-            row.back() += (d == 0 ? ": " : "; ") + p.diffs[d].field + " sent " + p.diffs[d].sent +
-                          ", read " + p.diffs[d].read;
+            row.back() += (d == 0 ? ": " : "; ") + zb::DiffText(p.diffs[d]);
         if (p.settings) {
             row.push_back(Shown(r, zb::FieldId::Devname));
             row.push_back(Shown(r, zb::FieldId::Devtype));
@@ -117,15 +104,13 @@ std::string RenderTable(const std::vector<PortResult>& results, bool files) {
 std::string RenderPortList(const std::vector<ListedPort>& ports, bool json, bool scan) {
     std::string out;
     if (json) {
-        out = "[";
-        for (std::size_t i = 0; i < ports.size(); ++i) {
-            out += i == 0 ? "\n  " : ",\n  ";
-            out += "{\"com\": " + std::to_string(ports[i].com) +
-                   ", \"path\": " + JsonString(ports[i].path);
-            if (scan) out += ", \"description\": " + JsonString(ports[i].description);
-            out += "}";
+        std::vector<nlohmann::ordered_json> items;
+        for (const ListedPort& port : ports) {
+            nlohmann::ordered_json& item =
+                items.emplace_back(nlohmann::ordered_json{{"com", port.com}, {"path", port.path}});
+            if (scan) item["description"] = port.description;
         }
-        out += ports.empty() ? "]\n" : "\n]\n";
+        return JsonArray(items);
     } else {
         for (const ListedPort& port : ports) {
             out += "COM" + std::to_string(port.com) + " " + Printable(port.path);

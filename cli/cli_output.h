@@ -28,11 +28,12 @@ struct PortResult {
     std::vector<zb::ReportDiff> diffs;  // the fields it found different
 };
 
-using zb::JsonString;
 using zb::Printable;
 
-// One array, one object per result in the given order:
-// {"com", "ok", "message", "connected", "upgrade_wait", "settings": {every field} or null},
+// One array, one object per result in the given order, one object per line, valid UTF-8
+// (json_line.h):
+// {"com", "ok", "message", "connected", "upgrade_wait", "settings": {every field as the
+// window shows it; numbers where the field shows numbers} or null},
 // with `files` "file": the path or null, with `verify` "verify": {"ok", "diffs": [{"field",
 // "sent", "read"}]} or null when the port was not read back, "holder": {"pid", "name"} of
 // the process that held the port or null, and last "error": the open failure's reason or "".

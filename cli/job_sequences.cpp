@@ -44,16 +44,16 @@ void VerifyChanges(PortRun& run, const std::vector<std::int32_t>& applied) {
     run.RunJob();
     for (const std::int32_t com : applied) {
         if (!run.ReadOk(com)) {
-            run.SetVerified(com, false, {});
+            run.SetVerified(com, false, {}, sent[com]);
             run.Finish(com, false, false, "Verify fail; " + run.LastMessage(com));
             continue;
         }
         std::vector<zb::ReportDiff> diffs = zb::WrittenDiffs(sent[com], run.Record(com));
         const bool same = diffs.empty();
         for (const zb::ReportDiff& d : diffs)
-            std::fprintf(stderr, "COM%d: Verify fail: %s sent %s, read %s\n", com, d.field.c_str(),
-                         Printable(d.sent).c_str(), Printable(d.read).c_str());
-        run.SetVerified(com, same, std::move(diffs));
+            std::fprintf(stderr, "COM%d: Verify fail: %s\n", com,
+                         Printable(zb::DiffText(d)).c_str());
+        run.SetVerified(com, same, std::move(diffs), sent[com]);
         run.Finish(com, same, true, same ? message[com] : "Verify fail");
     }
 }
@@ -82,7 +82,7 @@ void ApplySets(PortRun& run, const std::map<std::int32_t, Sets>& port_sets, bool
         zb::DeviceRecord& record = run.Record(com);
         zb::DeviceRecord would_be = record;
         for (const auto& [name, value] : sets)
-            (void)zb::SetRecordField(would_be, *zb::FindRecordField(name), value, nullptr);
+            (void)zb::SetDisplayText(would_be, *zb::FindRecordField(name), value, nullptr);
         // The configuration dialog's rules, on the record as it would be written.
         if (const auto failure = zb::CheckSettings(zb::BoxesOf(would_be))) {
             // Our own two-line messages read as one sentence in a table row.
@@ -92,7 +92,7 @@ void ApplySets(PortRun& run, const std::map<std::int32_t, Sets>& port_sets, bool
             continue;
         }
         for (const auto& [name, value] : sets)
-            (void)zb::SetRecordField(record, *zb::FindRecordField(name), value, nullptr);
+            (void)zb::SetDisplayText(record, *zb::FindRecordField(name), value, nullptr);
         record.apply_pending = true;
     }
     WriteChanges(run, verify);
@@ -118,26 +118,24 @@ void Upgrade(PortRun& run, const std::string& image) {
     }
     for (const std::int32_t com : run.coms()) zb::SetUpgradeMark(run.Row(com), true);
     run.RunJob(image);
-    bool all_ok = true;
     std::map<std::int32_t, std::string> upgraded;
     for (const std::int32_t com : run.coms()) {
         zb::SetUpgradeMark(run.Row(com), false);
-        all_ok = all_ok && !run.Record(com).job_failed;
         upgraded[com] = run.LastMessage(com);
     }
-    if (!all_ok || run.engine().FailCount() != 0) {
-        for (const std::int32_t com : run.coms())
-            run.Finish(com, !run.Record(com).job_failed, false);
-        return;
-    }
-    // The devices restarted into the new firmware: open and check them afresh and show what
-    // they report now.
+    // The devices that took the image restarted into it, whether or not others failed: open
+    // and check them afresh and show what they report now.
     for (const std::int32_t com : run.coms()) {
+        if (run.Record(com).job_failed) {
+            run.Finish(com, false, false);
+            continue;
+        }
         zb::UnmarkPort(run.Row(com));
         zb::MarkPort(run.Row(com));
     }
     run.RunJob();
     for (const std::int32_t com : run.coms()) {
+        if (run.Finished(com)) continue;
         const bool ok = run.ReadOk(com);
         run.Finish(com, ok, ok, ok ? upgraded[com] : upgraded[com] + "; " + run.LastMessage(com));
     }

@@ -197,6 +197,7 @@ void PortRun::Finish(std::int32_t com, bool ok, bool settings, std::string messa
         verified_.erase(it);
     }
     zb::ReportRow report_row = Reporting() ? RowOf(result) : zb::ReportRow{};
+    written_.erase(com);
     // Under the rows' lock: WriteRowsSoFar sees the row and the result together, or neither.
     const std::lock_guard lock(rows_mutex_);
     if (Reporting()) rows_.push_back(std::move(report_row));
@@ -275,14 +276,19 @@ zb::ReportRow PortRun::RowOf(const PortResult& result) {
     context.command = CommandName(command_);
     context.time = zb::ReportTime(std::chrono::system_clock::now());
     context.attempt = attempt_;
-    context.device_read = result.settings;
+    const auto written = written_.find(result.com);
+    const bool change = command_ == Command::Apply || command_ == Command::Import;
+    // A change's row carries what it wrote: a port refused before its writes has none.
+    context.device_read =
+        change ? written != written_.end() || (result.ok && result.settings) : result.settings;
     context.fw_before = fw_before_[result.com];
     if (result.verified) context.read_back = zb::ReadBack{result.verify_ok, result.diffs};
     zb::PortOutcome outcome{result.com, result.ok, result.message, {}};
     // The port's part ended with its last message in the latest job, not now.
     if (const zb::PortOutcome* latest = OutcomeOf(outcomes_, result.com))
         outcome.updated = latest->updated;
-    return zb::PortReportRow(outcome, result.record, context);
+    return zb::PortReportRow(outcome, written != written_.end() ? written->second : result.record,
+                             context);
 }
 
 }  // namespace zbctl

@@ -98,9 +98,12 @@ public:
     void SetFirmwareBefore(std::int32_t com, std::string version) {
         fw_before_[com] = std::move(version);
     }
-    // The read-back of the written fields, for the port's next Finish.
-    void SetVerified(std::int32_t com, bool ok, std::vector<zb::ReportDiff> diffs) {
+    // The read-back of the written fields, for the port's next Finish; its report row
+    // carries the settings `sent`, not those read back.
+    void SetVerified(std::int32_t com, bool ok, std::vector<zb::ReportDiff> diffs,
+                     const zb::DeviceRecord& sent) {
         verified_[com] = zb::ReadBack{ok, std::move(diffs)};
+        written_[com] = sent;
     }
 
     // Ends the port's part: its link is closed, its result kept and its report row made.
@@ -143,6 +146,7 @@ private:
     int attempt_ = 1;
     std::map<std::int32_t, std::string> fw_before_;
     std::map<std::int32_t, zb::ReadBack> verified_;
+    std::map<std::int32_t, zb::DeviceRecord> written_;
     std::vector<zb::PortOutcome> outcomes_;  // the latest job's, once it has ended
     std::mutex rows_mutex_;  // guards coms_, attempt_, rows_ and rows_closed_ against the
                              // signal thread; the main thread alone changes them

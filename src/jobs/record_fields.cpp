@@ -160,6 +160,19 @@ bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
                                               [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
+// "-1.5", "115200": an optional minus, digits, and a fraction after a point.
+bool IsDecimalNumber(std::string_view text) {
+    if (!text.empty() && text[0] == '-') text.remove_prefix(1);
+    const std::size_t point = text.find('.');
+    const auto digits = [](std::string_view d) {
+        return !d.empty() &&
+               std::all_of(d.begin(), d.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    return point == std::string_view::npos
+               ? digits(text)
+               : digits(text.substr(0, point)) && digits(text.substr(point + 1));
+}
+
 bool IsHex(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
@@ -329,10 +342,30 @@ bool SetDisplayText(DeviceRecord& record, const RecordField& field, std::string_
     if (!field.writable) return Refuse(error, name + " is read from the device and cannot be set");
     const auto value = ParseDisplayText(field, text);
     if (!value)
-        return Refuse(error, name + " must be " + DescribeDisplay(field) + ", not \"" +
-                                 std::string(text) + "\"");
+        return Refuse(error,
+                      name + " must be " + DescribeDisplay(field) + ", not " + std::string(text));
     StoreNumber(record, field, *value);
     return true;
+}
+
+std::string ShownText(const DeviceRecord& record, const RecordField& field) {
+    if (auto text = DisplayText(record, field)) return *std::move(text);
+    return "?" + std::to_string(NumberOf(record, field));
+}
+
+bool ShowsNumber(const RecordField& field) {
+    switch (field.display.form) {
+        case DisplayForm::Decimal:
+            return true;
+        case DisplayForm::List:
+            return std::all_of(field.display.texts.begin(), field.display.texts.end(),
+                               IsDecimalNumber);
+        case DisplayForm::Hex16:
+        case DisplayForm::Hex:
+        case DisplayForm::Text:
+            break;
+    }
+    return false;
 }
 
 std::string_view UnwritableField(const DeviceRecord& r) {

@@ -125,10 +125,18 @@ std::optional<std::string> DisplayText(const DeviceRecord& record, const RecordF
 // std::nullopt for anything else, for a value outside the field's range and for a text field.
 std::optional<std::int64_t> ParseDisplayText(const RecordField& field, std::string_view text);
 // SetRecordField for a display text: a number field takes what ParseDisplayText reads
-// (refused otherwise, with the texts or the range the field takes); a text field is stored
+// (refused otherwise, with the texts or the range the field takes: "channel must be 11 to
+// 26, not 27", "parity must be one of None, Odd, Even, not Mark"); a text field is stored
 // as SetRecordField stores it.
 bool SetDisplayText(DeviceRecord& record, const RecordField& field, std::string_view text,
                     std::string* error);
+
+// DisplayText, with a value outside the field's value table as "?<index>", so that every
+// record has a text to print.
+std::string ShownText(const DeviceRecord& record, const RecordField& field);
+// Whether every text the field shows for a value of its table is a decimal number ("20",
+// "115200", "-1.5"), so that machine-readable output may carry it as a number.
+bool ShowsNumber(const RecordField& field);
 
 // The name of a field whose value the modem's setters would refuse before sending it
 // (their ranges, which are wider than the dialog's in places: databit 0..1), a device name

@@ -1,5 +1,7 @@
 #include "jobs/report_append.h"
 
+#include <algorithm>
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -15,9 +17,9 @@ bool Blank(std::string_view text) {
     return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
-// Accepts exactly a JSON array whose elements are objects, as our rows are; parses without
-// building the document, since a shift's report can be large. Any other event at the top
-// two levels stops the parse.
+// Accepts exactly a JSON array of our rows: objects with at least the keys every version
+// has written (time, com, command, result). Parses without building the document, since a
+// shift's report can be large. Any other event at the top two levels stops the parse.
 class RowArrayCheck : public nlohmann::json_sax<nlohmann::json> {
 public:
     bool null() override { return Scalar(); }
@@ -28,10 +30,17 @@ public:
     bool string(string_t&) override { return Scalar(); }
     bool binary(binary_t&) override { return Scalar(); }
     bool start_object(std::size_t) override { return Open(false); }
-    bool end_object() override { return Close(); }
+    bool end_object() override {
+        if (depth_ == 2 && row_keys_ != kRowKeys.size()) return false;
+        return Close();
+    }
     bool start_array(std::size_t) override { return Open(true); }
     bool end_array() override { return Close(); }
-    bool key(string_t&) override { return true; }
+    bool key(string_t& name) override {
+        if (depth_ == 2 && std::find(kRowKeys.begin(), kRowKeys.end(), name) != kRowKeys.end())
+            ++row_keys_;
+        return true;
+    }
     bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
         return false;
     }
@@ -42,6 +51,7 @@ private:
     bool Open(bool array) {
         if (depth_ == 0 && !array) return false;
         if (depth_ == 1 && array) return false;
+        if (depth_ == 1) row_keys_ = 0;
         ++depth_;
         return true;
     }
@@ -50,7 +60,9 @@ private:
         return true;
     }
 
+    static constexpr std::array<std::string_view, 4> kRowKeys{"time", "com", "command", "result"};
     int depth_ = 0;
+    std::size_t row_keys_ = 0;  // of kRowKeys, in the row being read
 };
 
 bool IsRowArray(const std::string& content) {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "jobs/json_line.h"
 #include "jobs/record_fields.h"
 #include "jobs/text_escape.h"
 
@@ -38,19 +39,9 @@ std::string CsvCell(std::string_view text, bool number = false) {
     return quote ? "\"" + cell + "\"" : cell;
 }
 
-// A number field's value is written bare only when it is plain digits.
-std::string JsonValue(const ReportValue& v) {
-    const bool digits = v.number && !v.value.empty() &&
-                        v.value.find_first_not_of("0123456789") == std::string::npos;
-    return digits ? v.value : JsonString(v.value);
-}
-
 std::string DiffsText(const std::vector<ReportDiff>& diffs) {
     std::string text;
-    for (const ReportDiff& d : diffs) {
-        if (!text.empty()) text += "; ";
-        text += d.field + ": sent " + d.sent + ", read " + d.read;
-    }
+    for (const ReportDiff& d : diffs) text += (text.empty() ? "" : "; ") + DiffText(d);
     return text;
 }
 
@@ -88,32 +79,23 @@ std::string CsvLine(const ReportRow& row) {
 }
 
 std::string JsonObject(const ReportRow& row) {
-    std::string out =
-        "{\"time\": " + JsonString(row.time) + ", \"com\": " + std::to_string(row.com) +
-        ", \"device\": " + JsonString(row.device) + ", \"command\": " + JsonString(row.command) +
-        ", \"try\": " + std::to_string(row.attempt) +
-        ", \"result\": " + (row.ok ? "\"ok\"" : "\"failed\"") +
-        ", \"message\": " + JsonString(row.message) +
-        ", \"fw_before\": " + JsonString(row.fw_before) +
-        ", \"fw_after\": " + JsonString(row.fw_after) + ", \"settings\": ";
-    if (row.settings.empty()) {
-        out += "null";
-    } else {
-        out += "{";
-        for (std::size_t i = 0; i < row.settings.size(); ++i)
-            out += (i == 0 ? "" : ", ") + JsonString(row.settings[i].name) + ": " +
-                   JsonValue(row.settings[i]);
-        out += "}";
+    nlohmann::ordered_json out = {{"time", row.time},         {"com", row.com},
+                                  {"device", row.device},     {"command", row.command},
+                                  {"try", row.attempt},       {"result", row.ok ? "ok" : "failed"},
+                                  {"message", row.message},   {"fw_before", row.fw_before},
+                                  {"fw_after", row.fw_after}, {"settings", nullptr},
+                                  {"verify", nullptr}};
+    if (!row.settings.empty()) {
+        nlohmann::ordered_json& settings = out["settings"] = nlohmann::ordered_json::object();
+        for (const ReportValue& v : row.settings) settings[v.name] = ShownJson(v.value, v.number);
     }
-    out += ", \"verify\": ";
-    if (!row.verified) return out + "null}";
-    out += std::string("{\"ok\": ") + (row.verify_ok ? "true" : "false") + ", \"diffs\": [";
-    for (std::size_t i = 0; i < row.diffs.size(); ++i) {
-        const ReportDiff& d = row.diffs[i];
-        out += (i == 0 ? "{" : ", {") + std::string("\"field\": ") + JsonString(d.field) +
-               ", \"sent\": " + JsonString(d.sent) + ", \"read\": " + JsonString(d.read) + "}";
+    if (row.verified) {
+        nlohmann::ordered_json diffs = nlohmann::ordered_json::array();
+        for (const ReportDiff& d : row.diffs)
+            diffs.push_back({{"field", d.field}, {"sent", d.sent}, {"read", d.read}});
+        out["verify"] = {{"ok", row.verify_ok}, {"diffs", std::move(diffs)}};
     }
-    return out + "]}}";
+    return JsonLine(out);
 }
 
 }  // namespace zb

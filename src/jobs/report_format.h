@@ -23,7 +23,8 @@ std::string CsvLine(const ReportRow& row);
 // The CSV report's verify cell before quoting: empty when not verified; "ok"; the fields
 // that came back different; or "not read back".
 std::string VerifyText(const ReportRow& row);
-// One row as a JSON object on one line, no newline.
+// One row as a JSON object on one line, no newline, valid UTF-8 (json_line.h); settings as
+// the window shows them, numbers where the field shows numbers.
 std::string JsonObject(const ReportRow& row);
 
 }  // namespace zb

@@ -15,11 +15,6 @@ constexpr std::string_view kWrittenFields[] = {
     "lnodeid", "rnodeid", "panid",   "outpower", "topology",  "txmode",  "startbyte",
 };
 
-std::string FieldValue(const DeviceRecord& record, const RecordField& field) {
-    return field.kind == FieldKind::Text ? TextFieldOf(record, field)
-                                         : std::to_string(NumberOf(record, field));
-}
-
 char Lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -51,8 +46,7 @@ std::string ReportTime(std::chrono::system_clock::time_point when) {
 std::vector<ReportValue> ReportSettings(const DeviceRecord& record) {
     std::vector<ReportValue> values;
     for (const RecordField& field : RecordFields())
-        values.push_back(
-            {std::string(field.name), FieldValue(record, field), field.kind == FieldKind::Number});
+        values.push_back({std::string(field.name), ShownText(record, field), ShowsNumber(field)});
     return values;
 }
 
@@ -60,8 +54,8 @@ std::vector<ReportDiff> WrittenDiffs(const DeviceRecord& sent, const DeviceRecor
     std::vector<ReportDiff> diffs;
     const auto compare = [&](std::string_view name, bool ignore_case) {
         const RecordField& field = *FindRecordField(name);
-        std::string a = FieldValue(sent, field);
-        std::string b = FieldValue(read, field);
+        std::string a = ShownText(sent, field);
+        std::string b = ShownText(read, field);
         if (ignore_case ? !SameIgnoringCase(a, b) : a != b)
             diffs.push_back({std::string(name), std::move(a), std::move(b)});
     };
@@ -69,6 +63,10 @@ std::vector<ReportDiff> WrittenDiffs(const DeviceRecord& sent, const DeviceRecor
     compare("security", false);
     if (sent.security && read.security) compare("aeskey", true);
     return diffs;
+}
+
+std::string DiffText(const ReportDiff& diff) {
+    return diff.field + ": sent " + diff.sent + ", read " + diff.read;
 }
 
 std::string WithOpenNote(const DeviceRecord& record, std::string message) {
@@ -98,7 +96,7 @@ ReportRow PortReportRow(const PortOutcome& outcome, const DeviceRecord& record,
     if (context.command == "upgrade") {
         row.fw_before = context.fw_before;
         if (context.device_read) row.fw_after = std::string(TextOf(record.fw_version));
-    } else if (context.device_read && (context.command == "read" || context.command == "export")) {
+    } else if (context.device_read) {
         row.settings = ReportSettings(record);
     }
     if (context.read_back) {

@@ -19,7 +19,9 @@
 
 namespace zb {
 
-// One settings field as the report shows it: numbers as decimal digits, texts as stored.
+// One settings field as the report shows it: as the window shows it (ShownText, "20" for
+// channel 20, "Even", "1A2B" for a PAN ID), texts as stored. `number`: the field shows
+// decimal numbers (ShowsNumber).
 struct ReportValue {
     std::string name;
     std::string value;
@@ -33,6 +35,9 @@ struct ReportDiff {
     std::string sent;
     std::string read;
 };
+
+// "channel: sent 20, read 11".
+std::string DiffText(const ReportDiff& diff);
 
 // A read-back of the written fields: whether it read the device and found what was
 // written, and the fields that came back different.
@@ -62,8 +67,9 @@ struct RowContext {
     std::string_view command;  // read, apply, upgrade, export, import
     std::string time;          // ReportTime; for a port whose outcome has no time
     std::int32_t attempt = 1;
-    // The record holds what the device reported at the end of the port's part: a read or
-    // export gives its settings, an upgrade its version as fw_after.
+    // The record holds the device's settings at the end of the port's part: those a read
+    // or export found, those an apply or import wrote; an upgrade gives the version it
+    // reads afterwards as fw_after.
     bool device_read = false;
     std::string fw_before;  // upgrade: the version the device had before
     std::optional<ReadBack> read_back;

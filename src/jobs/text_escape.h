@@ -1,5 +1,5 @@
 // Texts that come from devices or the system, made safe to show or to store: on a terminal
-// or in a CSV cell, and in JSON. Pure functions; any thread.
+// or in a CSV cell, and as UTF-8 for JSON. Pure functions; any thread.
 #pragma once
 
 #include <string>
@@ -11,8 +11,9 @@ namespace zb {
 // breaks included, so that nothing a device or the system hands us can drive a terminal.
 std::string Printable(std::string_view text);
 
-// A JSON string literal, quotes included. Bytes outside printable ASCII are escaped, so the
-// output stays valid JSON whatever a device sends.
-std::string JsonString(std::string_view text);
+// The text as valid UTF-8: every valid UTF-8 sequence stays as it is (control characters
+// included), and every other byte becomes the four characters \xHH, lower-case hex, as
+// Printable writes it ("\xfc" for a Latin-1 'u' with umlaut). What JSON output carries.
+std::string Utf8Text(std::string_view text);
 
 }  // namespace zb

@@ -1,15 +1,11 @@
-// zbctl's output: JSON strings and table rows stay one line of plain text.
+// zbctl's output: table rows stay one line of plain text.
 #include <gtest/gtest.h>
 
 #include "cli/cli_output.h"
 
 namespace {
 
-TEST(ZbctlJson, StringsAreEscaped) {
-    EXPECT_EQ(zbctl::JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
-    EXPECT_EQ(zbctl::JsonString(std::string("\n\t\x01\x7f\xe9", 5)),
-              "\"\\n\\t\\u0001\\u007f\\u00e9\"");
-
+TEST(ZbctlTable, RowsStayOneLineOfPlainText) {
     // A table row stays one line of plain text whatever a device or a rule put into a text.
     zbctl::PortResult p;
     p.com = 3;

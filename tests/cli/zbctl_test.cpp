@@ -132,10 +132,12 @@ int RequestsOfClass(const zbsim::Simulator& sim, int com, char cls) {
 }
 
 std::string DefaultSettingsJson(int com) {
-    return "{\"fw_type\": 257, \"baud\": 16, \"parity\": 0, \"databit\": 0, \"stopbit\": 0, "
-           "\"interface\": 0, \"devtype\": 0, \"topology\": 0, \"channel\": 0, \"outpower\": 6, "
-           "\"txmode\": 0, \"panid\": 6699, \"parent_addr\": 0, \"short_addr\": 0, "
-           "\"lnodeid\": 0, \"rnodeid\": 0, \"security\": 0, \"startbyte\": 126, "
+    return "{\"fw_type\": 257, \"baud\": 115200, \"parity\": \"None\", \"databit\": 8, "
+           "\"stopbit\": 1, \"interface\": \"RS-232\", \"devtype\": \"Coordinator\", "
+           "\"topology\": \"Star\", \"channel\": 11, \"outpower\": 1, \"txmode\": "
+           "\"Transparent\", \"panid\": \"1A2B\", \"parent_addr\": \"0000\", \"short_addr\": "
+           "\"0000\", \"lnodeid\": 0, \"rnodeid\": 0, \"security\": \"Disable\", "
+           "\"startbyte\": \"7E\", "
            "\"aeskey\": \"\", \"fw_version\": \"SIM 1.0.0\", \"devname\": \"SIM-" +
            std::to_string(com) + "\"}";
 }
@@ -180,7 +182,7 @@ TEST_F(Zbctl, ReadPrintsOneJsonObjectPerPortInComOrder) {
 TEST_F(Zbctl, ApplyWritesOnlyThePortsWhoseReadSucceeded) {
     zbsim::Simulator& sim = StartModems(2, 3);
     sim.add_fault(4, zbsim::Fault::Refusing("ZP"));
-    const Result r = Run({"--json", "--no-pauses", "apply", "--set", "channel=5", "--set",
+    const Result r = Run({"--json", "--no-pauses", "apply", "--set", "channel=16", "--set",
                           "devname=LINE \"7\"", "--set=panid=0x2A2B", "COM3", "COM4"});
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.out.find("\"com\": 3, \"ok\": true, \"message\": \"Apply device's settings\""),
@@ -203,14 +205,15 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
         std::vector<std::string> args;
         std::string says;
     } cases[] = {
-        {{"apply", "--set", "panid=0xFFFE", "COM3"}, "panid must be 0 to 65533"},
-        {{"apply", "--set", "channel=16", "COM3"}, "channel must be 0 to 15"},
+        {{"apply", "--set", "panid=0xFFFE", "COM3"}, "panid must be 0000 to FFFD, not 0xFFFE"},
+        {{"apply", "--set", "channel=27", "COM3"}, "channel must be 11 to 26, not 27"},
+        {{"apply", "--set", "parity=mark", "COM3"}, "parity must be one of None, Odd, Even, not"},
         {{"apply", "--set", "colour=2", "COM3"}, "unknown field"},
         {{"apply", "--set", "fw_version=9", "COM3"}, "read from the device"},
-        {{"apply", "--set", "security=1", "COM3"}, "needs --set aeskey"},
+        {{"apply", "--set", "security=enable", "COM3"}, "security=Enable needs --set aeskey"},
         {{"apply", "--set", "devname=A\x1b[2J", "COM3"}, "devname=A\\x1b[2J: devname"},
         {{"apply", "--set", "devname=caf\xc3\xa9", "COM3"}, "devname=caf\\xc3\\xa9: devname"},
-        {{"apply", "--set", "channel=\x1b[2J", "COM3"}, "channel needs a number"},
+        {{"apply", "--set", "channel=\x1b[2J", "COM3"}, "channel must be 11 to 26, not \\x1b[2J"},
         {{"apply", "COM3"}, "needs at least one --set"},
         {{"read"}, "no port given"},
         {{"read", "COMx"}, "is not a port"},
@@ -223,6 +226,7 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
         {{"read", "--retry", "101", "COM3"}, "--retry takes a number from 0 to 100"},
         {{"read", "--report", dir_ + "/refused.txt", "COM3"}, "not a report of this program"},
         {{"read", "--report", dir_ + "/none/r.csv", "COM3"}, "none: No such file"},
+        {{"read", "--report", dir_ + "/notes.json", "COM3"}, "not a JSON array of report rows"},
         {{"read", "COM9"}, "COM9: /nonexistent/tty9 does not exist"},
         {{"read", "COM7"}, "COM7: " + dir_ + "/com7 is not a link to a device"},
         {{"read", "COM8"}, "COM8: " + dir_ + "/refused.txt is not a serial port"},
@@ -243,6 +247,7 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
         {{}, "no command given"},
     };
     fs::create_symlink("/nonexistent/tty9", dir_ + "/com9");
+    std::ofstream(dir_ + "/notes.json") << "[not json at all]";
     std::ofstream(dir_ + "/com7") << "not a device\n";
     fs::create_symlink(dir_ + "/refused.txt", dir_ + "/com8");
     std::ofstream(dir_ + "/refused.txt") << ConfigText("0xFFFE");
@@ -261,6 +266,7 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
         EXPECT_TRUE(r.out.empty());
     }
     EXPECT_EQ(sim.snapshot(3).commands, 0u);
+    EXPECT_EQ(ReadAll(dir_ + "/notes.json"), "[not json at all]");
 
     const Result help = Run({"--help"}, false);
     EXPECT_EQ(help.status, 0);
@@ -470,16 +476,24 @@ TEST_F(Zbctl, PortsListsThePortMapAndUpgradeLoadsAnImage) {
     EXPECT_EQ(sim.snapshot(4).settings.fw_version, "CLI 9");
     EXPECT_EQ(sim.snapshot(3).commands, 0u);
 
-    // One port failing: no re-read, and nothing shown as settings that was not read.
+    // One port failing: the other is still read afresh, and its row has the new version.
     sim.add_fault(3, zbsim::Fault::Refusing("XF"));
-    const Result failed = Run({"--json", "--no-pauses", "upgrade", path, "COM3", "COM4"});
+    const std::string report = dir_ + "/upgrade.json";
+    const Result failed =
+        Run({"--json", "--no-pauses", "--report", report, "upgrade", path, "COM3", "COM4"});
     EXPECT_EQ(failed.status, 1);
-    EXPECT_NE(failed.out.find("\"message\": \"Request upgrade fail\""), std::string::npos);
-    EXPECT_NE(failed.out.find("\"ok\": true, \"message\": \"Upgrade successfully\", "
-                              "\"connected\": true, \"upgrade_wait\": false, \"settings\": null, "
-                              "\"holder\": null, \"error\": \"\"}"),
+    EXPECT_NE(failed.out.find("\"message\": \"Request upgrade fail\", \"connected\": true, "
+                              "\"upgrade_wait\": false, \"settings\": null"),
               std::string::npos)
         << failed.out;
+    EXPECT_NE(failed.out.find("\"fw_version\": \"CLI 9\", \"devname\": \"SIM-4\""),
+              std::string::npos)
+        << failed.out;
+    EXPECT_NE(ReadAll(report).find("\"command\": \"upgrade\", \"try\": 1, \"result\": \"ok\", "
+                                   "\"message\": \"Upgrade successfully\", \"fw_before\": \"CLI "
+                                   "9\", \"fw_after\": \"CLI 9\""),
+              std::string::npos)
+        << ReadAll(report);
 }
 
 TEST_F(Zbctl, ExportWritesOneFilePerPortOrNoneAtAll) {
@@ -543,7 +557,7 @@ TEST_F(Zbctl, ApplyRefusedByTheConfigurationRulesWritesNothing) {
     router.lnodeid = 5;
     sim.set_settings(4, router);
     // An end device may not keep the coordinator's node ID 0 of COM3.
-    const Result r = Run({"--no-pauses", "apply", "--set", "devtype=2", "COM3", "COM4"});
+    const Result r = Run({"--no-pauses", "apply", "--set", "devtype=end device", "COM3", "COM4"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("COM3  FAILED  The local node ID is invalid. Only coordinator can "
                          "set it to 0."),
@@ -560,7 +574,7 @@ TEST_F(Zbctl, PerModemValuesAreExpandedAndCheckedForEveryPort) {
     // {n} follows the order the ports are given in.
     const Result r =
         Run({"--no-pauses", "apply", "--set", "devname=LINE-{com}{name}", "--set", "lnodeid={n+10}",
-             "--set", "rnodeid={com-3}", "--set", "devtype=1", "COM5", "COM3", "COM4"});
+             "--set", "rnodeid={com-3}", "--set", "devtype=Router", "COM5", "COM3", "COM4"});
     EXPECT_EQ(r.status, 0) << r.err;
     for (const auto& [com, n] : {std::pair{5, 1}, std::pair{3, 2}, std::pair{4, 3}}) {
         const zbsim::ModemSettings m = sim.snapshot(com).settings;
@@ -571,7 +585,7 @@ TEST_F(Zbctl, PerModemValuesAreExpandedAndCheckedForEveryPort) {
     // COM3 is the second port: its 98 + 2 is out of range, and no modem is touched.
     const std::uint64_t before = sim.snapshot(5).commands;
     const Result refused =
-        Run({"apply", "--set", "lnodeid={n+98}", "--set", "devtype=1", "COM5", "COM3"});
+        Run({"apply", "--set", "lnodeid={n+98}", "--set", "devtype=Router", "COM5", "COM3"});
     EXPECT_EQ(refused.status, 2);
     EXPECT_NE(refused.err.find("COM3 (n=2): --set lnodeid=100: lnodeid must be 0 to 99"),
               std::string::npos)
@@ -582,8 +596,8 @@ TEST_F(Zbctl, PerModemValuesAreExpandedAndCheckedForEveryPort) {
 TEST_F(Zbctl, VerifyReadsBackAndFailsAModemThatKeptItsOldValue) {
     zbsim::Simulator& sim = StartModems(2, 3);
     sim.add_fault(4, zbsim::Fault::KeepingOld("ZC"));
-    const Result r = Run({"--json", "--no-pauses", "apply", "--verify", "--set", "channel=5",
-                          "--set", "panid=0x0BEE", "COM3", "COM4"});
+    const Result r = Run({"--json", "--no-pauses", "apply", "--verify", "--set", "channel=16",
+                          "--set", "panid=0BEE", "COM3", "COM4"});
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.out.find("\"com\": 3, \"ok\": true, \"message\": \"Apply device's settings\""),
               std::string::npos)
@@ -593,15 +607,15 @@ TEST_F(Zbctl, VerifyReadsBackAndFailsAModemThatKeptItsOldValue) {
               std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("\"verify\": {\"ok\": false, \"diffs\": [{\"field\": \"channel\", "
-                         "\"sent\": \"5\", \"read\": \"0\"}]}"),
+                         "\"sent\": \"16\", \"read\": \"11\"}]}"),
               std::string::npos)
         << r.out;
-    EXPECT_NE(r.err.find("COM4: Verify fail: channel sent 5, read 0\n"), std::string::npos);
+    EXPECT_NE(r.err.find("COM4: Verify fail: channel: sent 16, read 11\n"), std::string::npos);
     EXPECT_NE(r.err.find("still failing: COM4\n"), std::string::npos) << r.err;
 
-    const Result table = Run({"--no-pauses", "apply", "--verify", "--set", "channel=5", "COM4"});
+    const Result table = Run({"--no-pauses", "apply", "--verify", "--set", "channel=16", "COM4"});
     EXPECT_EQ(table.status, 1);
-    EXPECT_NE(table.out.find("COM4  FAILED  Verify fail: channel sent 5, read 0"),
+    EXPECT_NE(table.out.find("COM4  FAILED  Verify fail: channel: sent 16, read 11"),
               std::string::npos)
         << table.out;
 }
@@ -620,7 +634,7 @@ TEST_F(Zbctl, RetriesAndReportsAppendOneRowPerPortAndTry) {
         sim.clear_faults(4);
         sim.add_fault(4, keep_once);
         const Result first = Run({"--no-pauses", "--report", report, "--retry", "2", "apply",
-                                  "--verify", "--set", "channel=5", "COM3", "COM4"});
+                                  "--verify", "--set", "channel=16", "COM3", "COM4"});
         EXPECT_EQ(first.status, 0) << first.err;
         EXPECT_NE(first.err.find("zbctl: try 2 of 3: COM4\n"), std::string::npos) << first.err;
         EXPECT_EQ(first.err.find("try 3"), std::string::npos) << first.err;
@@ -633,17 +647,18 @@ TEST_F(Zbctl, RetriesAndReportsAppendOneRowPerPortAndTry) {
         const std::string stamp =
             "20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-6][0-9]Z";
         if (name == "r.csv") {
-            const std::string empty21(21, ',');
+            // An apply row carries the settings it wrote.
+            const std::string written = "257,115200,None,8,1,RS-232,Coordinator,Star,16,[^\n]*,";
             EXPECT_TRUE(std::regex_match(
                 text, std::regex("time,com,device,command,try,result,message,fw_before,fw_after,"
                                  "fw_type,[a-z_,]+,devname,verify\n" +
                                  stamp + ",COM3," + three +
-                                 ",apply,1,ok,Apply device's settings,,," + empty21 + "ok\n" +
+                                 ",apply,1,ok,Apply device's settings,,," + written + "ok\n" +
                                  stamp + ",COM4," + four + ",apply,1,failed,Verify fail,,," +
-                                 empty21 + "\"channel: sent 5, read 0\"\n" + stamp + ",COM4," +
-                                 four + ",apply,2,ok,Apply device's settings,,," + empty21 +
+                                 written + "\"channel: sent 16, read 11\"\n" + stamp + ",COM4," +
+                                 four + ",apply,2,ok,Apply device's settings,,," + written +
                                  "ok\n" + stamp + ",COM3," + three +
-                                 ",read,1,ok,Get device's settings,,,257,16,.*,SIM 1.0.0,"
+                                 ",read,1,ok,Get device's settings,,,257,115200,.*,SIM 1.0.0,"
                                  "\"'=1\\+2,\"\"x\"\"\",\n")))
                 << text;
         } else {
@@ -652,9 +667,12 @@ TEST_F(Zbctl, RetriesAndReportsAppendOneRowPerPortAndTry) {
                                                            "\", \"command\": \"apply\", \"try\": "
                                                            "2, \"result\": \"ok\"")))
                 << text;
-            EXPECT_NE(text.find("\"settings\": null, \"verify\": {\"ok\": false, \"diffs\": "
-                                "[{\"field\": \"channel\", \"sent\": \"5\", \"read\": \"0\"}]}},\n"
-                                "  {"),
+            EXPECT_NE(text.find("\"channel\": 16, \"outpower\": 1, \"txmode\": \"Transparent\", "
+                                "\"panid\": \"1A2B\""),
+                      std::string::npos)
+                << text;
+            EXPECT_NE(text.find("\"verify\": {\"ok\": false, \"diffs\": [{\"field\": "
+                                "\"channel\", \"sent\": \"16\", \"read\": \"11\"}]}},\n  {"),
                       std::string::npos)
                 << text;
             EXPECT_NE(text.find("\"devname\": \"=1+2,\\\"x\\\"\"}, \"verify\": null}\n]\n"),

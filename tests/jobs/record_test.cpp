@@ -156,9 +156,29 @@ TEST(RecordFields, DisplayTextsReadBackAsTheirValues) {
     ASSERT_TRUE(zb::SetDisplayText(r, zb::FieldOf(F::Channel), "26", &error)) << error;
     EXPECT_EQ(r.channel, 15);
     EXPECT_EQ(zb::WireValueOf(r, zb::FieldOf(F::Channel)), 26);
-    EXPECT_FALSE(zb::SetDisplayText(r, zb::FieldOf(F::Parity), "Mark", &error));
-    EXPECT_EQ(error, "parity must be one of None, Odd, Even, not \"Mark\"");
     EXPECT_EQ(r.parity, 0u);
+    // A refusal names what the field takes.
+    const struct {
+        F field;
+        const char* text;
+        const char* says;
+    } refusals[] = {
+        {F::Channel, "27", "channel must be 11 to 26, not 27"},
+        {F::Parity, "Mark", "parity must be one of None, Odd, Even, not Mark"},
+        {F::Panid, "FFFE", "panid must be 0000 to FFFD, not FFFE"},
+        {F::FwType, "1", "fw_type is read from the device and cannot be set"},
+    };
+    for (const auto& c : refusals) {
+        EXPECT_FALSE(zb::SetDisplayText(r, zb::FieldOf(c.field), c.text, &error));
+        EXPECT_EQ(error, c.says);
+    }
+    // Machine-readable output writes numbers for the fields that show numbers only.
+    for (const F id : {F::Channel, F::Baud, F::Outpower, F::Stopbit, F::Lnodeid})
+        EXPECT_TRUE(zb::ShowsNumber(zb::FieldOf(id))) << zb::FieldOf(id).name;
+    for (const F id : {F::Parity, F::Panid, F::Startbyte, F::Devname})
+        EXPECT_FALSE(zb::ShowsNumber(zb::FieldOf(id))) << zb::FieldOf(id).name;
+    r.baud = 18;
+    EXPECT_EQ(zb::ShownText(r, zb::FieldOf(F::Baud)), "?18");
 }
 
 TEST(RecordFields, UnwritableFieldHoldsTheSettersRanges) {

@@ -5,9 +5,11 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
+#include "jobs/json_line.h"
 #include "jobs/report_append.h"
 #include "jobs/report_format.h"
 #include "scratch_dir.h"
@@ -81,10 +83,14 @@ TEST(AppendReport, RefusesWhatIsNoReportAndChangesNothing) {
     std::ofstream(dir / "garbage.json", std::ios::binary) << "[ }garbage{ ]\n";
     std::ofstream(dir / "numbers.json", std::ios::binary) << "[1, 2]\n";
     std::ofstream(dir / "two.json", std::ios::binary) << "[{}] [{}]\n";
+    std::ofstream(dir / "text.json", std::ios::binary) << "[not json at all]";
+    std::ofstream(dir / "objects.json", std::ios::binary) << "[{\"a\": 1}]";
+    std::string header = zb::CsvHeader();
+    std::ofstream(dir / "wider.csv", std::ios::binary) << header.insert(header.size() - 1, ",x");
     fs::create_directory(dir / "folder.csv");
     std::string error;
-    for (const char* name :
-         {"notes.csv", "notes.json", "garbage.json", "numbers.json", "two.json", "folder.csv"}) {
+    for (const char* name : {"notes.csv", "notes.json", "garbage.json", "numbers.json", "two.json",
+                             "text.json", "objects.json", "wider.csv", "folder.csv"}) {
         const std::string path = (dir / name).string();
         error.clear();
         EXPECT_FALSE(zb::CheckReportFile(path, &error)) << name;
@@ -96,10 +102,57 @@ TEST(AppendReport, RefusesWhatIsNoReportAndChangesNothing) {
     EXPECT_EQ(Slurp(dir / "notes.csv"), "shopping,list\n");
     EXPECT_EQ(Slurp(dir / "notes.json"), "{\"a\": 1}\n");
     EXPECT_EQ(Slurp(dir / "garbage.json"), "[ }garbage{ ]\n");
+    EXPECT_EQ(Slurp(dir / "text.json"), "[not json at all]");
+    EXPECT_EQ(Slurp(dir / "wider.csv"), header);
     EXPECT_FALSE(zb::CheckReportFile((dir / "absent" / "r.csv").string(), &error));
     EXPECT_FALSE(zb::CheckReportFile((dir / "").string(), &error));
     EXPECT_EQ(Names(dir), (std::vector<std::string>{"folder.csv", "garbage.json", "notes.csv",
-                                                    "notes.json", "numbers.json", "two.json"}));
+                                                    "notes.json", "numbers.json", "objects.json",
+                                                    "text.json", "two.json", "wider.csv"}));
+}
+
+// A row carries what the port's part left in its record: an apply's settings as the window
+// shows them, an upgrade's version after it.
+TEST(PortReportRow, CarriesTheSettingsWrittenAndTheVersionAfter) {
+    zb::DeviceRecord record;
+    record.channel = 9;
+    record.parity = 2;
+    record.panid = 0x1A2B;
+    zb::SetText(record.fw_version, "2.0");
+    zb::RowContext context;
+    context.command = "apply";
+    context.device_read = true;
+    const zb::PortOutcome ok{3, true, "Apply device's settings", {}};
+    const std::string apply = zb::JsonObject(zb::PortReportRow(ok, record, context));
+    EXPECT_NE(apply.find("\"parity\": \"Even\", \"databit\": 8, \"stopbit\": 1, "),
+              std::string::npos)
+        << apply;
+    EXPECT_NE(apply.find("\"channel\": 20, \"outpower\": -20, "), std::string::npos) << apply;
+    EXPECT_NE(apply.find("\"panid\": \"1A2B\", "), std::string::npos) << apply;
+    context.command = "upgrade";
+    context.fw_before = "1.0";
+    const zb::ReportRow upgrade = zb::PortReportRow(ok, record, context);
+    EXPECT_EQ(std::tie(upgrade.fw_before, upgrade.fw_after), std::make_tuple("1.0", "2.0"));
+    EXPECT_TRUE(upgrade.settings.empty());
+}
+
+// JSON output keeps valid UTF-8 as it is and writes every other byte as the text \xHH.
+TEST(JsonLine, KeepsUtf8AndWritesOtherBytesAsHex) {
+    const struct {
+        std::string text;
+        std::string json;
+    } cases[] = {
+        {"/dev/ttyUSB\xc3\xbc", "\"/dev/ttyUSB\xc3\xbc\""},  // u with umlaut in UTF-8
+        {"\xf0\x9f\x93\xa1 a\"b\\c", "\"\xf0\x9f\x93\xa1 a\\\"b\\\\c\""},
+        {"\n\t\x01\x7f", "\"\\n\\t\\u0001\x7f\""},
+        {"\xfc", "\"\\\\xfc\""},                                   // the same in Latin-1
+        {"a\xc3", "\"a\\\\xc3\""},                                 // cut short
+        {"\xc0\xaf", "\"\\\\xc0\\\\xaf\""},                        // overlong
+        {"\xed\xa0\x80", "\"\\\\xed\\\\xa0\\\\x80\""},             // a surrogate
+        {"\xf4\x90\x80\x80", "\"\\\\xf4\\\\x90\\\\x80\\\\x80\""},  // above U+10FFFF
+    };
+    for (const auto& c : cases) EXPECT_EQ(zb::JsonLine(c.text), c.json) << c.json;
+    EXPECT_EQ(zb::JsonLine({{"k\xff", {1, "x"}}}), "{\"k\\\\xff\": [1, \"x\"]}");
 }
 
 }  // namespace

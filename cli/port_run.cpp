@@ -25,6 +25,7 @@ const char* CommandName(Command command) {
         case Command::Help:
         case Command::Version:
         case Command::Ports:
+        case Command::Watch:
             break;
     }
     return "";
@@ -46,6 +47,10 @@ std::string MessageOf(const std::vector<zb::PortOutcome>& outcomes, std::int32_t
 }  // namespace
 
 void CliReporter::SetPortMessage(std::int32_t com, std::string_view text) {
+    if (echo != nullptr) {
+        echo->SetPortMessage(com, text);
+        return;
+    }
     int printed = 0;
     {
         std::lock_guard lock(mutex_);
@@ -55,6 +60,10 @@ void CliReporter::SetPortMessage(std::int32_t com, std::string_view text) {
 }
 
 void CliReporter::SetPortProgress(std::int32_t com, std::uint64_t done, std::uint64_t total) {
+    if (echo != nullptr) {
+        echo->SetPortProgress(com, done, total);
+        return;
+    }
     if (total == 0) return;
     int printed = 0;
     {
@@ -79,6 +88,13 @@ void CliReporter::KeepResult(PortResult result) {
     std::lock_guard lock(mutex_);
     const std::int32_t com = result.com;
     results_[com] = std::move(result);
+}
+
+std::optional<PortResult> CliReporter::ResultOf(std::int32_t com) {
+    std::lock_guard lock(mutex_);
+    const auto it = results_.find(com);
+    if (it == results_.end()) return std::nullopt;
+    return it->second;
 }
 
 bool CliReporter::HasResult(std::int32_t com) {

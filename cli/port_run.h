@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -37,6 +38,7 @@ public:
 
     void KeepResult(PortResult result);
     bool HasResult(std::int32_t com);
+    std::optional<PortResult> ResultOf(std::int32_t com);
     bool ResultOk(std::int32_t com);
     // A port about to be tried again has no result until its new try ends.
     void Forget(std::int32_t com);
@@ -53,6 +55,9 @@ public:
     // Called, outside the reporter's lock, when a write to stdout or stderr failed: the
     // reader has gone. Set before any job runs.
     std::function<void()> on_output_lost;
+    // When set, hears the messages and the progress instead of stderr. Set before any job
+    // runs.
+    zb::JobReporter* echo = nullptr;
     // Calls on_output_lost when an earlier print of any thread failed.
     void CheckOutput();
 
@@ -80,6 +85,10 @@ public:
     bool Reporting() const { return !report_path_.empty(); }
     std::atomic<bool>& Stopping() { return stopping_; }
     void OnOutputLost(std::function<void()> lost) { reporter_.on_output_lost = std::move(lost); }
+    // The messages and the progress go to `observer` instead of stderr. Before any job.
+    void EchoTo(zb::JobReporter* observer) { reporter_.echo = observer; }
+    // The port's latest result; none before its part is over.
+    std::optional<PortResult> Result(std::int32_t com) { return reporter_.ResultOf(com); }
 
     // One job over the ports still marked; none marked, none runs. After a stop none runs
     // either: the marked ports fail with "User abort", untouched.

@@ -202,9 +202,11 @@ const BelongRule kBelongs[] = {
      "--upgrade, --import and --once belong to the watch command"},
     {[](const Invocation& inv) { return !inv.report.empty(); }, RunsJobs,
      "--report belongs to the commands that run jobs"},
+    {[](const Invocation& inv) { return inv.retries != 0; }, RunsJobs,
+     "--retry belongs to the commands that run jobs"},
     {[](const Invocation& inv) { return inv.retries != 0; },
-     [](Command c) { return RunsJobs(c) && c != Command::Watch; },
-     "--retry belongs to the commands that run jobs on given ports"},
+     [](Command c) { return c != Command::Watch; },
+     "watch takes no --retry: a modem plugged in again is tried again"},
     {[](const Invocation& inv) { return inv.scan; }, [](Command c) { return c == Command::Ports; },
      "--scan belongs to the ports command"},
 };

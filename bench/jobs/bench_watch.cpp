@@ -83,6 +83,7 @@ int main() {
     std::vector<std::string> args{ZBCTL_PATH, "--no-pauses", "--ports-dir",  dir,
                                   "watch",    "--set",       "devname=B-{n}"};
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;

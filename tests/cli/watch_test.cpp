@@ -49,6 +49,7 @@ protected:
         posix_spawn_file_actions_addopen(&actions, 2, Err().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
         std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         ASSERT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);

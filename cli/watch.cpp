@@ -159,6 +159,10 @@ public:
         const std::lock_guard lock(mutex_);
         runs_.erase(&run);
     }
+    bool Stopped() {
+        const std::lock_guard lock(mutex_);
+        return stopped_;
+    }
     // Every job running and every later one stops as on zbctl's first interrupt.
     void StopAll() {
         const std::lock_guard lock(mutex_);
@@ -349,6 +353,8 @@ private:
         // The job's own message says what failed; that the port went says why.
         if (!result.ok && (modem.unplugged.load() || !zb::StillPresent({modem.com, modem.path})))
             result.message += " (port removed)";
+        else if (!result.ok && runs_.Stopped())
+            result.message += " (stopped)";
         if (result.ok && plan_.once) {
             const std::lock_guard lock(passed_mutex_);
             passed_.insert(modem.path);

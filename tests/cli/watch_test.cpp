@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "firmware_image.h"
 #include "scratch_dir.h"
 #include "sim/simulator.h"
 #include "wait_until.h"
@@ -144,13 +145,18 @@ TEST_F(Watch, OnceSkipsARepluggedModemThatPassed) {
 }
 
 TEST_F(Watch, CtrlCWaitsForTheRunningJobs) {
+    const std::string image = dir_ + "/fw.rom";
+    ASSERT_TRUE(zbtest::WriteFile(image, zbtest::MakeImage("0101", zbtest::PatternBody(4096))));
     // With the real pauses a job takes seconds: the interrupt comes in the middle of it.
-    Begin(1, 51, {"--set", "panid=0x1234"}, true);
+    Begin(1, 51, {"--upgrade", image, "--set", "panid=0x1234"}, true);
     Plug(51);
     ASSERT_TRUE(zbtest::WaitUntil([&] { return sim_->snapshot(51).commands > 0; }));
     EXPECT_EQ(Interrupt(), 0) << ReadAll(Err());
     EXPECT_NE(ReadAll(Err()).find("no new ports; waiting for the running jobs"), std::string::npos);
     EXPECT_NE(ReadAll(Out()).find("COM51 #1 PASS"), std::string::npos) << ReadAll(Err());
+    // The upgrade first, then the settings.
+    EXPECT_EQ(sim_->snapshot(51).upgrades, 1u);
+    EXPECT_EQ(sim_->snapshot(51).settings.fw_version, "SIM 2.0.0");
     EXPECT_EQ(sim_->snapshot(51).settings.panid, 0x1234);
 }
 

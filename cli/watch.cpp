@@ -94,11 +94,17 @@ public:
         line.reason = result.ok ? "" : result.message;
         Erase();
         std::fputs(RenderFinished(result, n, path, json, verify).c_str(), stdout);
-        std::fflush(stdout);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) output_lost_ = true;
         if (live_)
             Draw();
         else
             Print(line);
+    }
+
+    // A line of stdout could not be written: its reader has gone.
+    bool OutputLost() {
+        const std::lock_guard lock(mutex_);
+        return output_lost_;
     }
 
     WatchTotals Totals() {
@@ -145,6 +151,7 @@ private:
     std::map<std::int32_t, StationLine> lines_;
     WatchTotals totals_;
     int drawn_ = 0;  // lines of the table on the screen, below which the cursor stands
+    bool output_lost_ = false;
 };
 
 // The runs of the modems' jobs, so that an interrupt reaches every one.
@@ -458,6 +465,8 @@ int Watch(const Invocation& inv) {
             std::unique_lock lock(wake_mutex);
             if (wake.wait_for(lock, kLookInterval, [&] { return !taking; })) break;
         }
+        // Results nobody reads: no new modem is taken, as after an interrupt.
+        if (display.OutputLost()) request.OutputLost();
         std::vector<zb::WatchedPort> now = zb::PresentPorts();
         const zb::PortChanges changes = zb::DiffPorts(known, now);
         known = std::move(now);

@@ -148,7 +148,8 @@ TEST_F(Watch, CtrlCWaitsForTheRunningJobs) {
     const std::string image = dir_ + "/fw.rom";
     ASSERT_TRUE(zbtest::WriteFile(image, zbtest::MakeImage("0101", zbtest::PatternBody(4096))));
     // With the real pauses a job takes seconds: the interrupt comes in the middle of it.
-    Begin(1, 51, {"--upgrade", image, "--set", "panid=0x1234"}, true);
+    const std::string report = dir_ + "/line.csv";
+    Begin(1, 51, {"--report", report, "--upgrade", image, "--set", "panid=0x1234"}, true);
     Plug(51);
     ASSERT_TRUE(zbtest::WaitUntil([&] { return sim_->snapshot(51).commands > 0; }));
     EXPECT_EQ(Interrupt(), 0) << ReadAll(Err());
@@ -158,6 +159,13 @@ TEST_F(Watch, CtrlCWaitsForTheRunningJobs) {
     EXPECT_EQ(sim_->snapshot(51).upgrades, 1u);
     EXPECT_EQ(sim_->snapshot(51).settings.fw_version, "SIM 2.0.0");
     EXPECT_EQ(sim_->snapshot(51).settings.panid, 0x1234);
+    // The upgrade's row, with the firmware the modem had and has, then the settings' row.
+    const std::string rows = ReadAll(report);
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 3) << rows;
+    EXPECT_NE(rows.find(",upgrade,1,ok,Upgrade successfully,SIM 1.0.0,SIM 2.0.0,"),
+              std::string::npos)
+        << rows;
+    EXPECT_NE(rows.find(",apply,1,ok,Apply device's settings,"), std::string::npos) << rows;
 }
 
 }  // namespace

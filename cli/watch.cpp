@@ -456,7 +456,8 @@ int Watch(const Invocation& inv) {
     const StopOnSignal signals(request);
 
     // The ports present now are the station's own; only those that appear later are modems.
-    std::vector<zb::WatchedPort> known = zb::PresentPorts();
+    zb::PortLookCache cache;
+    std::vector<zb::WatchedPort> known = zb::PresentPorts(&cache);
     std::map<std::int32_t, zb::WatchedPort> waiting;  // appeared while the last job on that
                                                       // number still ran
     display.Say("watching for ports; Ctrl-C stops");
@@ -467,7 +468,7 @@ int Watch(const Invocation& inv) {
         }
         // Results nobody reads: no new modem is taken, as after an interrupt.
         if (display.OutputLost()) request.OutputLost();
-        std::vector<zb::WatchedPort> now = zb::PresentPorts();
+        std::vector<zb::WatchedPort> now = zb::PresentPorts(&cache);
         const zb::PortChanges changes = zb::DiffPorts(known, now);
         known = std::move(now);
         for (const zb::WatchedPort& port : changes.vanished) {

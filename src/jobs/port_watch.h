@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/port_discovery.h"
+
 namespace zb {
 
 struct WatchedPort {
@@ -30,10 +32,20 @@ struct PortChanges {
 // and another that appeared: another adapter has taken the number. The lists need no order.
 PortChanges DiffPorts(std::span<const WatchedPort> before, std::span<const WatchedPort> now);
 
+// What one watcher keeps between its looks: listing the system's serial devices costs a
+// few hundred system calls, so on Linux they are listed again only when the names in
+// /sys/class/tty or /dev/serial/by-id have changed. Unused on Windows.
+struct PortLookCache {
+    bool listed = false;
+    std::string names;
+    std::vector<SystemPort> system;
+};
+
 // The ports present now, ascending by COM, numbered as `zbctl ports --scan` numbers them: on
 // Linux the port map's entries whose device exists and the serial devices of sysfs, which
 // get entries written when they have none; on Windows the registry's serial device map.
-std::vector<WatchedPort> PresentPorts();
+// With a cache, the system's devices may come from it.
+std::vector<WatchedPort> PresentPorts(PortLookCache* cache = nullptr);
 
 // Whether the port is among PresentPorts: a job that failed on a port pulled out may end
 // before the next look has seen it go.

@@ -3,7 +3,7 @@
 
 namespace zb {
 
-std::vector<WatchedPort> PresentPorts() {
+std::vector<WatchedPort> PresentPorts(PortLookCache* /*cache*/) {
     std::vector<WatchedPort> ports;
     for (auto& [com, path] : com_mapped_ports()) ports.push_back({com, std::move(path)});
     return ports;

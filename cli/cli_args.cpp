@@ -27,6 +27,11 @@ const char kUsage[] =
     "  import [--verify] FILE COMa [COMb ...]\n"
     "                                        write the settings of a configuration file to\n"
     "                                        the modems; each keeps its local node ID\n"
+    "  watch [--upgrade IMAGE] [--set FIELD=VALUE ... | --import FILE] [--verify]\n"
+    "        [--once]                        wait for ports to appear and give each modem\n"
+    "                                        plugged in a job of its own at once: the\n"
+    "                                        upgrade, the settings, the read-back; until\n"
+    "                                        Ctrl-C. --once skips a modem that passed\n"
     "\n"
     "Options:\n"
     "  --ports-dir DIR   the port-map directory (default $ZBCONFIG_PORTS, then\n"
@@ -126,6 +131,25 @@ const OptionRule kOptions[] = {
          return true;
      }},
     {"--scan", &Invocation::scan, nullptr},
+    {"--once", &Invocation::once, nullptr},
+    {"--upgrade", nullptr,
+     [](const std::string& value, Invocation* inv, std::string* error) {
+         if (value.empty()) {
+             *error = "--upgrade needs an image file";
+             return false;
+         }
+         inv->upgrade = value;
+         return true;
+     }},
+    {"--import", nullptr,
+     [](const std::string& value, Invocation* inv, std::string* error) {
+         if (value.empty()) {
+             *error = "--import needs a configuration file";
+             return false;
+         }
+         inv->import = value;
+         return true;
+     }},
     {"--set", nullptr,
      [](const std::string& value, Invocation* inv, std::string* error) {
          const std::size_t eq = value.find('=');
@@ -152,6 +176,7 @@ const CommandRule kCommands[] = {
     {"upgrade", Command::Upgrade, "upgrade needs an image file and at least one port"},
     {"export", Command::Export, "export needs a folder and at least one port"},
     {"import", Command::Import, "import needs a configuration file and at least one port"},
+    {"watch", Command::Watch, nullptr},
     {"help", Command::Help, nullptr},
 };
 
@@ -168,14 +193,21 @@ struct BelongRule {
 
 const BelongRule kBelongs[] = {
     {[](const Invocation& inv) { return !inv.sets.empty(); },
-     [](Command c) { return c == Command::Apply; }, "--set belongs to the apply command"},
+     [](Command c) { return c == Command::Apply || c == Command::Watch; },
+     "--set belongs to the apply and watch commands"},
     {[](const Invocation& inv) { return inv.verify; },
-     [](Command c) { return c == Command::Apply || c == Command::Import; },
-     "--verify belongs to the apply and import commands"},
+     [](Command c) { return c == Command::Apply || c == Command::Import || c == Command::Watch; },
+     "--verify belongs to the apply, import and watch commands"},
+    {[](const Invocation& inv) { return !inv.upgrade.empty() || !inv.import.empty() || inv.once; },
+     [](Command c) { return c == Command::Watch; },
+     "--upgrade, --import and --once belong to the watch command"},
     {[](const Invocation& inv) { return !inv.report.empty(); }, RunsJobs,
      "--report belongs to the commands that run jobs"},
     {[](const Invocation& inv) { return inv.retries != 0; }, RunsJobs,
      "--retry belongs to the commands that run jobs"},
+    {[](const Invocation& inv) { return inv.retries != 0; },
+     [](Command c) { return c != Command::Watch; },
+     "watch takes no --retry: a modem plugged in again is tried again"},
     {[](const Invocation& inv) { return inv.scan; }, [](Command c) { return c == Command::Ports; },
      "--scan belongs to the ports command"},
 };
@@ -236,6 +268,20 @@ bool ReadOperands(const CommandRule& rule, std::vector<std::string> words, Invoc
         if (words.empty()) return true;
         *error = "ports takes no arguments";
         return false;
+    }
+    if (rule.command == Command::Watch) {
+        const bool settings = !inv->sets.empty() || !inv->import.empty();
+        const char* refusal = nullptr;
+        if (!words.empty())
+            refusal = "watch takes no ports: it waits for them to appear";
+        else if (!inv->sets.empty() && !inv->import.empty())
+            refusal = "watch takes --set or --import, not both";
+        else if (!settings && inv->upgrade.empty())
+            refusal = "watch needs --upgrade IMAGE, --set FIELD=VALUE or --import FILE";
+        else if (inv->verify && !settings)
+            refusal = "watch --verify needs --set or --import";
+        if (refusal != nullptr) *error = refusal;
+        return refusal == nullptr;
     }
     if (rule.command == Command::Apply && inv->sets.empty()) {
         *error = "apply needs at least one --set FIELD=VALUE";

@@ -8,7 +8,7 @@
 
 namespace zbctl {
 
-enum class Command { Help, Version, Ports, Read, Apply, Upgrade, Export, Import };
+enum class Command { Help, Version, Ports, Read, Apply, Upgrade, Export, Import, Watch };
 
 // --set FIELD=VALUE pairs, in the order given.
 using Sets = std::vector<std::pair<std::string, std::string>>;
@@ -26,6 +26,9 @@ struct Invocation {
     bool verify = false;              // apply, import: read the written fields back
     std::string report;               // append one row per port and try to this file
     int retries = 0;                  // further tries for the ports that failed
+    std::string upgrade;              // watch: the image each modem gets first; or empty
+    std::string import;               // watch: the configuration file each modem gets
+    bool once = false;                // watch: a modem that passed is not done again
 };
 
 // Parses argv[1..]. On failure returns false and says what is wrong in *error.

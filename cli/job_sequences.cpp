@@ -192,6 +192,7 @@ void RunSequence(PortRun& run, const Invocation& inv, const zb::ConfigSettings& 
         case Command::Help:
         case Command::Version:
         case Command::Ports:
+        case Command::Watch:
             break;
     }
 }

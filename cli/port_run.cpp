@@ -24,6 +24,7 @@ const char* CommandName(Command command) {
         case Command::Help:
         case Command::Version:
         case Command::Ports:
+        case Command::Watch:
             break;
     }
     return "";
@@ -45,6 +46,10 @@ std::string MessageOf(const std::vector<zb::PortOutcome>& outcomes, std::int32_t
 }  // namespace
 
 void CliReporter::SetPortMessage(std::int32_t com, std::string_view text) {
+    if (echo != nullptr) {
+        echo->SetPortMessage(com, text);
+        return;
+    }
     int printed = 0;
     {
         std::lock_guard lock(mutex_);
@@ -54,6 +59,10 @@ void CliReporter::SetPortMessage(std::int32_t com, std::string_view text) {
 }
 
 void CliReporter::SetPortProgress(std::int32_t com, std::uint64_t done, std::uint64_t total) {
+    if (echo != nullptr) {
+        echo->SetPortProgress(com, done, total);
+        return;
+    }
     if (total == 0) return;
     int printed = 0;
     {
@@ -78,6 +87,13 @@ void CliReporter::KeepResult(PortResult result) {
     std::lock_guard lock(mutex_);
     const std::int32_t com = result.com;
     results_[com] = std::move(result);
+}
+
+std::optional<PortResult> CliReporter::ResultOf(std::int32_t com) {
+    std::lock_guard lock(mutex_);
+    const auto it = results_.find(com);
+    if (it == results_.end()) return std::nullopt;
+    return it->second;
 }
 
 bool CliReporter::HasResult(std::int32_t com) {
@@ -132,7 +148,7 @@ void CliReporter::Seal() {
 }
 
 PortRun::PortRun(const std::vector<std::int32_t>& coms, Command command,
-                 std::unique_ptr<zb::ReportSink> report)
+                 std::shared_ptr<zb::ReportSink> report)
     : all_(coms), coms_(coms), command_(command), report_(std::move(report)), job_(reporter_) {
     for (const std::int32_t com : coms_) zb::AddPort(Row(com), static_cast<std::uint32_t>(com));
 }

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -39,6 +40,7 @@ public:
 
     void KeepResult(PortResult result);
     bool HasResult(std::int32_t com);
+    std::optional<PortResult> ResultOf(std::int32_t com);
     bool ResultOk(std::int32_t com);
     // A port about to be tried again has no result until its new try ends.
     void Forget(std::int32_t com);
@@ -55,6 +57,9 @@ public:
     // Called, outside the reporter's lock, when a write to stdout or stderr failed: the
     // reader has gone. Set before any job runs.
     std::function<void()> on_output_lost;
+    // When set, hears the messages and the progress instead of stderr. Set before any job
+    // runs.
+    zb::JobReporter* echo = nullptr;
     // Calls on_output_lost when an earlier print of any thread failed.
     void CheckOutput();
 
@@ -69,9 +74,9 @@ private:
 // every port keeps its latest result, and each try of a port adds one report row.
 class PortRun {
 public:
-    // `report` null: no report.
+    // `report` null: no report. A sink may be shared by runs on several threads.
     PortRun(const std::vector<std::int32_t>& coms, Command command,
-            std::unique_ptr<zb::ReportSink> report);
+            std::shared_ptr<zb::ReportSink> report);
 
     const std::vector<std::int32_t>& coms() const { return coms_; }
     zb::JobEngine& engine() { return job_; }
@@ -84,6 +89,10 @@ public:
     bool Reporting() const { return report_ != nullptr; }
     std::atomic<bool>& Stopping() { return stopping_; }
     void OnOutputLost(std::function<void()> lost) { reporter_.on_output_lost = std::move(lost); }
+    // The messages and the progress go to `observer` instead of stderr. Before any job.
+    void EchoTo(zb::JobReporter* observer) { reporter_.echo = observer; }
+    // The port's latest result; none before its part is over.
+    std::optional<PortResult> Result(std::int32_t com) { return reporter_.ResultOf(com); }
 
     // One job over the ports still marked; none marked, none runs. After a stop none runs
     // either: the marked ports fail with "User abort", untouched.
@@ -142,7 +151,7 @@ private:
     std::vector<std::int32_t> all_;
     std::vector<std::int32_t> coms_;
     Command command_;
-    std::unique_ptr<zb::ReportSink> report_;
+    std::shared_ptr<zb::ReportSink> report_;
     int attempt_ = 1;
     std::map<std::int32_t, std::string> fw_before_;
     std::map<std::int32_t, zb::ReadBack> verified_;

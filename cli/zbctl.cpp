@@ -13,6 +13,7 @@
 #include "cli/cli_output.h"
 #include "cli/job_sequences.h"
 #include "cli/port_run.h"
+#include "cli/watch.h"
 #include "cli/zbctl_system.h"
 #include "config/config_file.h"
 #include "jobs/file_storage.h"
@@ -132,6 +133,7 @@ int main(int argc, char** argv) {
         });
         if (!report) return InputError("--report " + Printable(error));
     }
+    if (inv.command == Command::Watch) return Watch(inv, std::move(report));
     zb::ConfigSettings import;
     if (inv.command == Command::Upgrade || inv.command == Command::Import) {
         if (!zb::CheckReadableFile(inv.path, &error)) return InputError(error);

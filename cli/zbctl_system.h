@@ -46,6 +46,10 @@ bool UsePortsDir(const std::string& dir, std::string* error);
 // to something else than a device: it is bad input, refused before any port is touched.
 bool CheckPorts(const std::vector<std::int32_t>& coms, std::string* error);
 
+// Whether stderr is a terminal that takes a table redrawn in place (ANSI cursor moves; a
+// Windows console is switched to take them).
+bool StderrIsLiveTerminal();
+
 struct ListedPort {
     std::int32_t com = 0;
     std::string path;

@@ -112,6 +112,14 @@ bool CheckPorts(const std::vector<std::int32_t>& coms, std::string* error) {
 }
 
 // The system numbers the ports itself, so a scan has nothing to add to its list.
+bool StderrIsLiveTerminal() {
+    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (err == INVALID_HANDLE_VALUE || GetConsoleMode(err, &mode) == 0) return false;
+    return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+           SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 std::vector<ListedPort> MachinePorts(bool /*scan*/) {
     std::vector<ListedPort> ports;
     for (auto& [com, device] : zb::com_mapped_ports())

@@ -69,6 +69,7 @@ struct Simulator::Impl {
         std::unique_ptr<Modem> modem;
         Pty pty;
         std::string link;
+        std::string alias;  // by-id/zbsim-COMn of a plugged modem, which `link` leads to
         Nanos scheduled = kNever;
         Nanos read_resume = kNever;  // reading paused after a failure until then
     };
@@ -100,6 +101,8 @@ struct Simulator::Impl {
     }
 
     bool open_all(std::string* error);
+    bool plug_port(std::size_t i, std::string* error);
+    void unplug_port(std::size_t i);
     void close_all();
     void service();
     void read_port(std::size_t i, Nanos now);
@@ -146,7 +149,7 @@ bool Simulator::Impl::open_all(std::string* error) {
     ev.data.u64 = kTimerTag;
     epoll_ctl(epfd, EPOLL_CTL_ADD, timerfd, &ev);
 
-    for (std::size_t i = 0; i < ports.size(); ++i) {
+    for (std::size_t i = 0; i < ports.size() && !options.unplugged; ++i) {
         Port& port = ports[i];
         std::string why;
         if (!open_pty(&port.pty, &why)) {
@@ -162,7 +165,7 @@ bool Simulator::Impl::open_all(std::string* error) {
     }
     if (!options.ports_dir.empty()) {
         if (!make_dirs(options.ports_dir, error)) return false;
-        for (std::size_t i = 0; i < ports.size(); ++i) {
+        for (std::size_t i = 0; i < ports.size() && !options.unplugged; ++i) {
             const std::string link = options.ports_dir + "/com" +
                                      std::to_string(options.first_com + static_cast<int>(i));
             if (!write_link(link, ports[i].pty.path, error)) return false;
@@ -175,15 +178,57 @@ bool Simulator::Impl::open_all(std::string* error) {
     return true;
 }
 
-void Simulator::Impl::close_all() {
-    for (Port& port : ports) {
-        if (!port.link.empty()) remove_link(port.link, port.pty.path);
-        port.link.clear();
-        close_pty(&port.pty);
-        port.pty.path.clear();
-        port.scheduled = kNever;
-        port.read_resume = kNever;
+bool Simulator::Impl::plug_port(std::size_t i, std::string* error) {
+    Port& port = ports[i];
+    if (port.pty.master >= 0) return true;
+    const std::string com = std::to_string(options.first_com + static_cast<int>(i));
+    if (!open_pty(&port.pty, error)) {
+        *error = "COM" + com + ": " + *error;
+        return false;
     }
+    if (!options.ports_dir.empty()) {
+        const std::string by_id = options.ports_dir + "/by-id";
+        const std::string alias = by_id + "/zbsim-COM" + com;
+        const std::string link = options.ports_dir + "/com" + com;
+        // The terminal's name first, then the entry: a watcher that sees the entry finds a
+        // device behind it.
+        if (!make_dirs(by_id, error) || !write_link(alias, port.pty.path, error)) {
+            close_pty(&port.pty);
+            return false;
+        }
+        if (!write_link(link, alias, error)) {
+            remove_link(alias, port.pty.path);
+            close_pty(&port.pty);
+            return false;
+        }
+        port.alias = alias;
+        port.link = link;
+    }
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = i;
+    epoll_ctl(epfd, EPOLL_CTL_ADD, port.pty.master, &ev);
+    reschedule(i, mono_now());
+    return true;
+}
+
+void Simulator::Impl::unplug_port(std::size_t i) {
+    Port& port = ports[i];
+    // The entry first, as when an adapter's name goes before its device.
+    if (!port.link.empty()) remove_link(port.link, port.alias.empty() ? port.pty.path : port.alias);
+    if (!port.alias.empty()) remove_link(port.alias, port.pty.path);
+    port.link.clear();
+    port.alias.clear();
+    if (port.pty.master >= 0 && epfd >= 0) epoll_ctl(epfd, EPOLL_CTL_DEL, port.pty.master, nullptr);
+    close_pty(&port.pty);
+    port.pty.path.clear();
+    if (port.scheduled != kNever) queue.erase({port.scheduled, i});
+    port.scheduled = kNever;
+    port.read_resume = kNever;
+}
+
+void Simulator::Impl::close_all() {
+    for (std::size_t i = 0; i < ports.size(); ++i) unplug_port(i);
     queue.clear();
     armed = kNever;
     close_fd(&epfd);
@@ -223,6 +268,7 @@ void Simulator::Impl::service() {
 
 void Simulator::Impl::read_port(std::size_t i, Nanos now) {
     Port& port = ports[i];
+    if (port.pty.master < 0) return;  // unplugged since the event came
     std::uint8_t buf[4096];
     for (int reads = 0; reads < kMaxReads; ++reads) {
         const ssize_t r = ::read(port.pty.master, buf, sizeof buf);
@@ -244,6 +290,12 @@ void Simulator::Impl::read_port(std::size_t i, Nanos now) {
 
 void Simulator::Impl::run_port(std::size_t i, Nanos now) {
     Port& port = ports[i];
+    if (port.pty.master < 0) {
+        // Unplugged: the modem waits, unpowered, for its next terminal.
+        if (port.scheduled != kNever) queue.erase({port.scheduled, i});
+        port.scheduled = kNever;
+        return;
+    }
     std::string out;
     port.modem->run(now, &out);
     if (!out.empty()) {
@@ -360,6 +412,24 @@ void Simulator::set_mode(int com, ModemMode mode) {
     });
     // The service thread re-arms its timer for the new deadlines.
     if (impl_->running) impl_->wake();
+}
+
+bool Simulator::plug(int com, std::string* error) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    const Impl::Port* port = impl_->find(com);
+    if (port == nullptr || !impl_->running) return true;
+    if (!impl_->plug_port(static_cast<std::size_t>(port - impl_->ports.data()), error))
+        return false;
+    impl_->wake();
+    return true;
+}
+
+void Simulator::unplug(int com) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    const Impl::Port* port = impl_->find(com);
+    if (port == nullptr || !impl_->running) return;
+    impl_->unplug_port(static_cast<std::size_t>(port - impl_->ports.data()));
+    impl_->wake();
 }
 
 ModemSnapshot Simulator::snapshot(int com) const {

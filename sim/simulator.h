@@ -120,6 +120,8 @@ struct SimOptions {
     // Keep each modem's latest requests for requests(). Off, nothing reads them and they
     // cost no memory (about 2 MB a modem once the list is full).
     bool record_requests = true;
+    // The modems start unplugged: no terminal, no link, until plug().
+    bool unplugged = false;
 };
 
 class Simulator {
@@ -143,6 +145,16 @@ public:
     void clear_faults(int com);
     void set_settings(int com, const ModemSettings& settings);
     void set_mode(int com, ModemMode mode);
+
+    // An adapter plugged in and out while running. unplug() closes the modem's terminal, so
+    // that a client holding it open reads and writes nothing more, and removes its links;
+    // the modem keeps its settings. plug() opens a new terminal and links it as an adapter
+    // is linked: comN leads to by-id/zbsim-COMn in ports_dir, which leads to the terminal,
+    // so that the entry's target names the modem whichever terminal it got. Both do nothing
+    // for a modem already so, or while stopped; plug() fails only when the terminal or the
+    // links cannot be made, and the modem then stays unplugged.
+    bool plug(int com, std::string* error);
+    void unplug(int com);
 
     ModemSnapshot snapshot(int com) const;
     // The latest requests the modem received (up to 65536), in printable form ("?GSB00001",

@@ -222,7 +222,7 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
         {{"apply", "--set", "lnodeid={com+97}", "COM3"},
          "COM3 (n=1): --set lnodeid=100: lnodeid must be 0 to 99"},
         {{"apply", "--set", "devname=L{com+x}", "COM3"}, "\"{com+x}\" is not a placeholder"},
-        {{"read", "--verify", "COM3"}, "--verify belongs to the apply and import"},
+        {{"read", "--verify", "COM3"}, "--verify belongs to the apply, import and watch"},
         {{"read", "--retry", "101", "COM3"}, "--retry takes a number from 0 to 100"},
         {{"read", "--report", dir_ + "/refused.txt", "COM3"}, "not a report of this program"},
         {{"read", "--report", dir_ + "/none/r.csv", "COM3"}, "none: No such file"},

@@ -22,7 +22,7 @@
 # --no-pacing) in that port map: COM1 to COM256. A zbsim that an example starts with --count
 # is waited for until it prints "ready"; one started in the foreground is then stopped as a
 # reader would stop it, with Ctrl-C. Every other command must exit with 0, and every zbsim
-# must exit with 0 when stopped.
+# must exit with 0 when stopped. So must a `zbctl watch`, stopped once it watches.
 set -uo pipefail
 
 if [ $# -lt 3 ]; then
@@ -174,6 +174,18 @@ __zb_stop() {  # stops every zbsim started here, each must exit with 0
     done
     __zb_servers=()
 }
+__zb_watch() {  # where, command: a station runs until Ctrl-C; it must start, then stop with 0
+    local where=$1 command=$2 out
+    out=$(mktemp "$__zb_tmp/watch.XXXXXX")
+    eval "$command" >"$out" 2>&1 &
+    local pid=$!
+    until grep -q 'watching for ports' "$out"; do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -INT "$pid" 2>/dev/null
+    wait "$pid" || __zb_failed "$where" $? "$command"
+}
 trap __zb_stop EXIT
 EOF
         for entry in "${lines[@]}"; do
@@ -189,6 +201,8 @@ EOF
                     echo "__zb_serve $(quote "$where") $rest"
                     echo "__zb_stop"
                 fi
+            elif [[ $command =~ ^[[:space:]]*zbctl[[:space:]](.*[[:space:]])?watch([[:space:]]|$) ]]; then
+                echo "__zb_watch $(quote "$where") $(quote "$command")"
             else
                 printf '{ %s\n} || __zb_failed %s $? %s\n' "$command" "$(quote "$where")" \
                     "$(quote "$command")"

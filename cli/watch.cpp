@@ -1,0 +1,499 @@
+#include "cli/watch.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <list>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "cli/cli_input.h"
+#include "cli/job_sequences.h"
+#include "cli/port_run.h"
+#include "cli/watch_display.h"
+#include "cli/zbctl_system.h"
+#include "config/config_file.h"
+#include "jobs/file_storage.h"
+#include "jobs/port_watch.h"
+#include "protocol/serial_link.h"
+
+namespace zbctl {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// How often the ports are looked at: a port that appears gets its job within this time.
+constexpr auto kLookInterval = std::chrono::milliseconds(40);
+
+// What every modem gets.
+struct Plan {
+    std::string upgrade;  // the image, or empty
+    bool apply = false;   // the --set values, with {com} and {n} still in them
+    Sets sets;
+    bool import = false;
+    zb::ConfigSettings settings;
+    bool verify = false;
+    std::shared_ptr<zb::ReportSink> report;
+    bool json = false;
+    bool once = false;
+};
+
+// The station's lines on stderr, and each finished modem's line on stdout. On a terminal
+// the lines are a table redrawn in place; otherwise each change is a line of its own.
+class Display {
+public:
+    explicit Display(bool live) : live_(live) {}
+
+    // Changes the port's line and shows it.
+    template <typename Change>
+    void Update(std::int32_t com, Change change) {
+        const std::lock_guard lock(mutex_);
+        StationLine& line = lines_[com];
+        line.com = com;
+        const StationLine before = line;
+        change(line);
+        if (line.state == before.state && line.percent == before.percent &&
+            line.reason == before.reason && line.n == before.n)
+            return;
+        // Without a terminal an upgrade's progress is a line per tenth.
+        if (!live_ && line.state == before.state && line.percent / 10 == before.percent / 10)
+            return;
+        Show(line);
+    }
+
+    void Started() {
+        const std::lock_guard lock(mutex_);
+        ++totals_.running;
+        Show({});
+    }
+
+    // The modem's end: its line, the totals, and its line on stdout.
+    void Finished(const PortResult& result, std::int32_t n, const std::string& path, bool verify,
+                  bool json) {
+        const std::lock_guard lock(mutex_);
+        --totals_.running;
+        if (result.ok) {
+            ++totals_.passed;
+        } else {
+            ++totals_.failed;
+            totals_.failed_coms.push_back(result.com);
+        }
+        StationLine& line = lines_[result.com];
+        line.com = result.com;
+        line.n = n;
+        line.state = result.ok ? StationState::Pass : StationState::Fail;
+        line.reason = result.ok ? "" : result.message;
+        Erase();
+        std::fputs(RenderFinished(result, n, path, json, verify).c_str(), stdout);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) output_lost_ = true;
+        if (live_)
+            Draw();
+        else
+            Print(line);
+    }
+
+    // A line of stdout could not be written: its reader has gone.
+    bool OutputLost() {
+        const std::lock_guard lock(mutex_);
+        return output_lost_;
+    }
+
+    WatchTotals Totals() {
+        const std::lock_guard lock(mutex_);
+        return totals_;
+    }
+
+    void Say(const std::string& text) {
+        const std::lock_guard lock(mutex_);
+        Erase();
+        std::fprintf(stderr, "zbctl: %s\n", text.c_str());
+        if (live_) Draw();
+    }
+
+private:
+    // Under mutex_.
+    void Show(const StationLine& line) {
+        if (live_) {
+            Erase();
+            Draw();
+        } else if (line.com != 0) {
+            Print(line);
+        }
+    }
+    void Print(const StationLine& line) {
+        std::fprintf(stderr, "%s\n", RenderStationLine(line).c_str());
+    }
+    void Erase() {
+        if (!live_ || drawn_ == 0) return;
+        std::fprintf(stderr, "\x1b[%dA\r\x1b[J", drawn_);
+        drawn_ = 0;
+    }
+    void Draw() {
+        std::vector<StationLine> lines;
+        for (const auto& [com, line] : lines_) lines.push_back(line);
+        const std::string table = RenderStationTable(lines, totals_);
+        std::fputs(table.c_str(), stderr);
+        std::fflush(stderr);
+        drawn_ = static_cast<int>(lines.size()) + 1;
+    }
+
+    std::mutex mutex_;
+    const bool live_;
+    std::map<std::int32_t, StationLine> lines_;
+    WatchTotals totals_;
+    int drawn_ = 0;  // lines of the table on the screen, below which the cursor stands
+    bool output_lost_ = false;
+};
+
+// The runs of the modems' jobs, so that an interrupt reaches every one.
+class Runs {
+public:
+    void Add(PortRun& run) {
+        const std::lock_guard lock(mutex_);
+        runs_.insert(&run);
+        if (stopped_) Stop(run);
+    }
+    void Remove(PortRun& run) {
+        const std::lock_guard lock(mutex_);
+        runs_.erase(&run);
+    }
+    bool Stopped() {
+        const std::lock_guard lock(mutex_);
+        return stopped_;
+    }
+    // Every job running and every later one stops as on zbctl's first interrupt.
+    void StopAll() {
+        const std::lock_guard lock(mutex_);
+        stopped_ = true;
+        for (PortRun* run : runs_) Stop(*run);
+    }
+    // Before the program ends at once: no modem is left in the middle of its writes, and
+    // the report gets the rows of the jobs cut short. The runs stay locked.
+    void EndAll() {
+        mutex_.lock();
+        stopped_ = true;
+        for (PortRun* run : runs_) Stop(*run);
+        for (PortRun* run : runs_) run->engine().WaitForWrites();
+        for (PortRun* run : runs_) run->WriteRowsSoFar();
+    }
+
+private:
+    static void Stop(PortRun& run) {
+        run.Stopping().store(true);
+        run.engine().RequestStop();
+    }
+
+    std::mutex mutex_;
+    std::set<PortRun*> runs_;
+    bool stopped_ = false;
+};
+
+// A modem plugged in, from its port's appearance to the end of its job.
+struct Modem {
+    std::int32_t com = 0;
+    std::int32_t n = 0;
+    std::string path;
+    std::atomic<bool> unplugged{false};
+    std::atomic<bool> done{false};
+    std::thread thread;
+};
+
+// Turns a job's messages into the port's state.
+class ModemObserver : public zb::NullJobReporter {
+public:
+    ModemObserver(Display& display, bool verify) : display_(display), verify_(verify) {}
+
+    void Stage(std::int32_t com, StationState state) {
+        stage_ = state;
+        applied_ = false;
+        display_.Update(com, [state](StationLine& line) {
+            line.state = state;
+            line.percent = 0;
+        });
+    }
+
+    void SetPortMessage(std::int32_t com, std::string_view text) override {
+        if (stage_ != StationState::Writing) return;
+        if (text == "Apply device's settings") applied_ = true;
+        // After the writes the port is opened afresh to read them back.
+        if (applied_ && verify_ && text == "Inital serial port")
+            display_.Update(com, [](StationLine& line) { line.state = StationState::Verifying; });
+    }
+    void SetPortProgress(std::int32_t com, std::uint64_t done, std::uint64_t total) override {
+        if (stage_ != StationState::Upgrading || total == 0) return;
+        const auto percent = static_cast<int>(done * 100 / total);
+        display_.Update(com, [percent](StationLine& line) { line.percent = percent; });
+    }
+
+private:
+    Display& display_;
+    const bool verify_;
+    // Set by the modem's thread between jobs; read by the job's workers.
+    std::atomic<StationState> stage_{StationState::Waiting};
+    std::atomic<bool> applied_{false};
+};
+
+class Station {
+public:
+    Station(const Plan& plan, Display& display) : plan_(plan), display_(display) {}
+
+    // Starts the modem's job on a thread of its own, unless --once skips it.
+    void Take(const zb::WatchedPort& port) {
+        if (plan_.once && Passed(port.path)) {
+            display_.Update(port.com, [](StationLine& line) {
+                line.n = 0;
+                line.state = StationState::Skipped;
+                line.reason = "passed before";
+            });
+            return;
+        }
+        Modem& modem = modems_.emplace_back();
+        modem.com = port.com;
+        modem.n = next_n_++;
+        modem.path = port.path;
+        display_.Update(port.com, [&modem](StationLine& line) {
+            line.n = modem.n;
+            line.state = StationState::Waiting;
+            line.reason.clear();
+        });
+        display_.Started();
+        modem.thread = std::thread([this, &modem] { Run(modem); });
+    }
+
+    bool Busy(std::int32_t com) const {
+        for (const Modem& modem : modems_)
+            if (modem.com == com) return true;
+        return false;
+    }
+
+    void Vanished(const zb::WatchedPort& port) {
+        bool running = false;
+        for (Modem& modem : modems_) {
+            if (modem.com != port.com || modem.path != port.path) continue;
+            modem.unplugged.store(true);
+            running = !modem.done.load();
+        }
+        if (!running)
+            display_.Update(port.com, [](StationLine& line) {
+                line.state = StationState::Waiting;
+                line.reason.clear();
+            });
+    }
+
+    // Joins the modems whose jobs have ended; with `all`, waits for every one.
+    void Reap(bool all) {
+        for (auto it = modems_.begin(); it != modems_.end();) {
+            if (!all && !it->done.load()) {
+                ++it;
+                continue;
+            }
+            it->thread.join();
+            it = modems_.erase(it);
+        }
+    }
+
+    Runs& runs() { return runs_; }
+
+private:
+    bool Passed(const std::string& path) {
+        const std::lock_guard lock(passed_mutex_);
+        return passed_.count(path) != 0;
+    }
+
+    // One of the modem's jobs as its own zbctl command would run it, over its port alone.
+    PortResult RunStage(Modem& modem, ModemObserver& observer, const Invocation& step,
+                        const std::map<std::int32_t, Sets>& sets) {
+        PortRun run({modem.com}, step.command, plan_.report);
+        run.EchoTo(&observer);
+        runs_.Add(run);
+        std::optional<PortResult> result;
+        try {
+            RunSequence(run, step, plan_.settings, sets);
+            (void)run.EndTry();
+            result = run.Result(modem.com);
+        } catch (const std::system_error& e) {
+            run.Abandon();
+            result = PortResult{};
+            result->message = e.what();
+        }
+        runs_.Remove(run);
+        if (!result) result = PortResult{};
+        result->com = modem.com;
+        return *result;
+    }
+
+    void Run(Modem& modem) {
+        ModemObserver observer(display_, plan_.verify);
+        PortResult result;
+        result.com = modem.com;
+        result.ok = true;
+        if (!plan_.upgrade.empty()) {
+            observer.Stage(modem.com, StationState::Upgrading);
+            Invocation step;
+            step.command = Command::Upgrade;
+            step.path = plan_.upgrade;
+            result = RunStage(modem, observer, step, {});
+        }
+        if (result.ok && (plan_.apply || plan_.import)) {
+            Invocation step;
+            step.command = plan_.apply ? Command::Apply : Command::Import;
+            step.verify = plan_.verify;
+            std::map<std::int32_t, Sets> sets;
+            std::string error;
+            if (plan_.apply && !ExpandModemSets(modem, &sets[modem.com], &error)) {
+                result.ok = false;
+                result.message = error;
+            } else {
+                observer.Stage(modem.com, StationState::Writing);
+                result = RunStage(modem, observer, step, sets);
+            }
+        }
+        // The job's own message says what failed; that the port went says why.
+        if (!result.ok && (modem.unplugged.load() || !zb::StillPresent({modem.com, modem.path})))
+            result.message += " (port removed)";
+        else if (!result.ok && runs_.Stopped())
+            result.message += " (stopped)";
+        if (result.ok && plan_.once) {
+            const std::lock_guard lock(passed_mutex_);
+            passed_.insert(modem.path);
+        }
+        display_.Finished(result, modem.n, modem.path, plan_.verify, plan_.json);
+        modem.done.store(true);
+    }
+
+    // The --set values with this modem's {com} and {n}, checked.
+    bool ExpandModemSets(const Modem& modem, Sets* out, std::string* error) const {
+        for (const auto& [name, value] : plan_.sets) {
+            std::string filled;
+            if (!ExpandValue(value, modem.com, modem.n, &filled, error)) return false;
+            out->emplace_back(name, filled);
+        }
+        return CheckSets(*out, error);
+    }
+
+    const Plan& plan_;
+    Display& display_;
+    Runs runs_;
+    std::list<Modem> modems_;  // main thread only; each modem's thread sees its own
+    std::int32_t next_n_ = 1;
+    std::mutex passed_mutex_;
+    std::set<std::string> passed_;  // --once: the stable paths of the modems that passed
+};
+
+int InputError(const std::string& message) {
+    std::fprintf(stderr, "zbctl: %s\n", Printable(message).c_str());
+    return kExitUsage;
+}
+
+}  // namespace
+
+int Watch(const Invocation& inv, std::shared_ptr<zb::ReportSink> report) {
+    Plan plan;
+    plan.upgrade = inv.upgrade;
+    plan.apply = !inv.sets.empty();
+    plan.sets = inv.sets;
+    plan.import = !inv.import.empty();
+    plan.verify = inv.verify;
+    plan.report = std::move(report);
+    plan.json = inv.json;
+    plan.once = inv.once;
+    std::string error;
+    if (!plan.upgrade.empty() && !zb::CheckReadableFile(plan.upgrade, &error))
+        return InputError(error);
+    if (plan.import) {
+        zb::ConfigRefusal why;
+        const std::optional<zb::ConfigSettings> settings = zb::LoadConfigFile(inv.import, &why);
+        if (!settings)
+            return InputError(why.unreadable ? why.reason : inv.import + ": " + RefusalText(why));
+        plan.settings = *settings;
+    }
+    if (plan.apply) {
+        // The values as the first modem would have them: one that cannot be right for any
+        // modem is refused now, not at every modem.
+        Invocation first = inv;
+        first.coms = {1};
+        first.given = {1};
+        std::map<std::int32_t, Sets> sets;
+        if (!ExpandSets(first, &sets, &error)) return InputError(error);
+    }
+
+    RaiseDescriptorLimit();
+    Display display(StderrIsLiveTerminal());
+    Station station(plan, display);
+    std::mutex wake_mutex;
+    std::condition_variable wake;
+    bool taking = true;  // guarded by wake_mutex
+    int later = 0;       // interrupts after the first; the signal thread's own
+    StopRequest request(
+        [&] {
+            {
+                const std::lock_guard lock(wake_mutex);
+                taking = false;
+            }
+            wake.notify_all();
+            display.Say("no new ports; waiting for the running jobs (Ctrl-C again stops them)");
+        },
+        [&](int status) {
+            if (++later == 1) {
+                station.runs().StopAll();
+                display.Say("stopping the running jobs; upgrades stop at their next block");
+                return;
+            }
+            station.runs().EndAll();
+            zb::com_release_all();
+            std::fflush(nullptr);
+            EndProgram(status);
+        });
+    const StopOnSignal signals(request);
+
+    // The ports present now are the station's own; only those that appear later are modems.
+    zb::PortLookCache cache;
+    std::vector<zb::WatchedPort> known = zb::PresentPorts(&cache);
+    std::map<std::int32_t, zb::WatchedPort> waiting;  // appeared while the last job on that
+                                                      // number still ran
+    display.Say("watching for ports; Ctrl-C stops");
+    for (;;) {
+        {
+            std::unique_lock lock(wake_mutex);
+            if (wake.wait_for(lock, kLookInterval, [&] { return !taking; })) break;
+        }
+        // Results nobody reads: no new modem is taken, as after an interrupt.
+        if (display.OutputLost()) request.OutputLost();
+        std::vector<zb::WatchedPort> now = zb::PresentPorts(&cache);
+        const zb::PortChanges changes = zb::DiffPorts(known, now);
+        known = std::move(now);
+        for (const zb::WatchedPort& port : changes.vanished) {
+            station.Vanished(port);
+            if (const auto it = waiting.find(port.com); it != waiting.end() && it->second == port)
+                waiting.erase(it);
+        }
+        station.Reap(false);
+        for (const zb::WatchedPort& port : changes.appeared) waiting[port.com] = port;
+        for (auto it = waiting.begin(); it != waiting.end();) {
+            if (station.Busy(it->first)) {
+                ++it;
+                continue;
+            }
+            station.Take(it->second);
+            it = waiting.erase(it);
+        }
+    }
+    station.Reap(true);
+
+    // The totals end the output: stdout's, unless that carries JSON Lines alone.
+    const WatchTotals totals = display.Totals();
+    std::fprintf(inv.json ? stderr : stdout, "%s\n", RenderTotals(totals).c_str());
+    if (request.Status() == kExitOutputLost) return kExitOutputLost;
+    return totals.failed == 0 ? kExitOk : kExitFailed;
+}
+
+}  // namespace zbctl

@@ -1,0 +1,86 @@
+#include "cli/watch_display.h"
+
+#include <cstdio>
+
+#include <nlohmann/json.hpp>
+
+namespace zbctl {
+namespace {
+
+std::string StateText(const StationLine& line) {
+    switch (line.state) {
+        case StationState::Waiting:
+            return "waiting";
+        case StationState::Upgrading:
+            return "upgrading " + std::to_string(line.percent) + "%";
+        case StationState::Writing:
+            return "writing";
+        case StationState::Verifying:
+            return "verifying";
+        case StationState::Pass:
+            return "PASS";
+        case StationState::Fail:
+            return line.reason.empty() ? "FAIL" : "FAIL " + Printable(line.reason);
+        case StationState::Skipped:
+            return line.reason.empty() ? "skipped" : "skipped: " + Printable(line.reason);
+    }
+    return {};
+}
+
+std::string Padded(std::string text, std::size_t width) {
+    if (text.size() < width) text.append(width - text.size(), ' ');
+    return text;
+}
+
+}  // namespace
+
+std::string RenderStationLine(const StationLine& line) {
+    const std::string modem = line.n > 0 ? "#" + std::to_string(line.n) : "-";
+    return Padded("COM" + std::to_string(line.com), 8) + Padded(modem, 6) + StateText(line);
+}
+
+std::string RenderTotals(const WatchTotals& totals) {
+    std::string text =
+        "passed " + std::to_string(totals.passed) + ", failed " + std::to_string(totals.failed);
+    if (!totals.failed_coms.empty()) {
+        text += " (";
+        for (std::size_t i = 0; i < totals.failed_coms.size(); ++i)
+            text += (i == 0 ? "COM" : " COM") + std::to_string(totals.failed_coms[i]);
+        text += ")";
+    }
+    if (totals.running > 0) text += ", running " + std::to_string(totals.running);
+    return text;
+}
+
+std::string RenderStationTable(const std::vector<StationLine>& lines, const WatchTotals& totals) {
+    std::string out;
+    for (const StationLine& line : lines) out += RenderStationLine(line) + "\n";
+    return out + RenderTotals(totals) + "\n";
+}
+
+std::string RenderFinished(const PortResult& result, std::int32_t n, const std::string& path,
+                           bool json, bool verify) {
+    if (json) {
+        const nlohmann::ordered_json array =
+            nlohmann::ordered_json::parse(RenderJson({result}, false, verify), nullptr, false);
+        nlohmann::ordered_json object =
+            array.is_array() && array.size() == 1
+                ? array[0]
+                : nlohmann::ordered_json{
+                      {"com", result.com}, {"ok", result.ok}, {"message", result.message}};
+        object["n"] = n;
+        object["path"] = path;
+        // Compact, one object per line; text that is not UTF-8 comes out escaped, not
+        // refused.
+        return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    }
+    std::string text = "COM" + std::to_string(result.com) + " #" + std::to_string(n) +
+                       (result.ok ? " PASS " : " FAIL ") + result.message;
+    if (!result.error.empty()) text += ": " + result.error;
+    for (std::size_t d = 0; d < result.diffs.size(); ++d)
+        text += (d == 0 ? ": " : "; ") + result.diffs[d].field + " sent " + result.diffs[d].sent +
+                ", read " + result.diffs[d].read;
+    return Printable(text) + "\n";
+}
+
+}  // namespace zbctl

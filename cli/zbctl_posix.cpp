@@ -108,6 +108,10 @@ bool CheckPorts(const std::vector<std::int32_t>& coms, std::string* error) {
     return true;
 }
 
+bool StderrIsTerminal() {
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
 std::vector<ListedPort> MachinePorts(bool scan) {
     std::vector<ListedPort> ports;
     if (scan) {

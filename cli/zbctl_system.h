@@ -46,6 +46,9 @@ bool UsePortsDir(const std::string& dir, std::string* error);
 // to something else than a device: it is bad input, refused before any port is touched.
 bool CheckPorts(const std::vector<std::int32_t>& coms, std::string* error);
 
+// Whether stderr is a terminal a person watches, rather than a file or a pipe.
+bool StderrIsTerminal();
+
 struct ListedPort {
     std::int32_t com = 0;
     std::string path;

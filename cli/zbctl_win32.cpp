@@ -112,6 +112,12 @@ bool CheckPorts(const std::vector<std::int32_t>& coms, std::string* error) {
 }
 
 // The system numbers the ports itself, so a scan has nothing to add to its list.
+bool StderrIsTerminal() {
+    // A console has a mode; a file or a pipe has none.
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
 std::vector<ListedPort> MachinePorts(bool /*scan*/) {
     std::vector<ListedPort> ports;
     for (auto& [com, device] : zb::com_mapped_ports())

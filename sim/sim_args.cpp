@@ -109,7 +109,7 @@ bool parse_args(const std::vector<std::string>& args, SimArgs* out, std::string*
             if (!take(&parsed.image.path) || parsed.image.path.empty())
                 return refuse("--make-image needs a file name");
             parsed.action = SimAction::MakeImage;
-        } else if (name == "--version") {
+        } else if (name == "--version" && making) {
             image_option = true;
             if (!take(&text) || text.empty() || text.size() > 12 ||
                 text.find_first_not_of(" !\"#$%&'()*+,-./0123456789:;<=>?@"
@@ -144,7 +144,7 @@ bool parse_args(const std::vector<std::string>& args, SimArgs* out, std::string*
         *out = std::move(parsed);
         return true;
     }
-    if (image_option) return refuse("--version, --type and --size belong to --make-image");
+    if (image_option) return refuse("--type and --size belong to --make-image");
     if (options.count == 0) return refuse("--count is required");
     const long last = static_cast<long>(options.first_com) + options.count - 1;
     for (const auto& [com, fault] : parsed.faults) {

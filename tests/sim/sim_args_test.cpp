@@ -43,7 +43,7 @@ TEST(SimArgs, EachLineGivesOneActionOrSaysWhatIsWrong) {
         {{"--make-image", "f", "--count", "2"}, SimAction::Run, "--make-image runs no modems"},
         {{"--count", "2", "--size", "9"},
          SimAction::Run,
-         "--version, --type and --size belong to --make-image"},
+         "--type and --size belong to --make-image"},
         {{"--make-image", "f", "--type", "1g"},
          SimAction::Run,
          "--type needs 1 to 4 hexadecimal digits"},

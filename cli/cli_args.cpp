@@ -150,6 +150,7 @@ struct CommandRule {
     std::string_view word;
     Command command;
     const char* missing_path;  // what is said when the path and the ports are missing
+    PathKind path;
     const char* usage;
 };
 
@@ -158,39 +159,41 @@ struct CommandRule {
     "run jobs:\n--report FILE, --retry N. See 'zbctl --help'.\n"
 
 const CommandRule kCommands[] = {
-    {"ports", Command::Ports, nullptr,
+    {"ports", Command::Ports, nullptr, PathKind::None,
      "Usage: zbctl ports [--scan]\n"
      "\n"
      "List the COM numbers of the port map. With --scan, list the machine's serial ports\n"
      "and give those the map lacks the lowest free numbers.\n" ZBCTL_COMMON_OPTIONS},
-    {"read", Command::Read, nullptr,
+    {"read", Command::Read, nullptr, PathKind::None,
      "Usage: zbctl read COMa [COMb ...]\n"
      "\n"
      "Read every setting of the modems.\n" ZBCTL_COMMON_OPTIONS},
-    {"apply", Command::Apply, nullptr,
+    {"apply", Command::Apply, nullptr, PathKind::None,
      "Usage: zbctl apply [--verify] --set FIELD=VALUE [--set ...] COMa [COMb ...]\n"
      "\n"
      "Read the modems, change the fields, write them back and restart the modems. With\n"
      "--verify, read them again and fail a port that reports other values. A value may\n"
      "hold {com} and {n}: --set devname=LINE-{com}.\n" ZBCTL_COMMON_OPTIONS},
     {"upgrade", Command::Upgrade, "upgrade needs an image file and at least one port",
+     PathKind::File,
      "Usage: zbctl upgrade IMAGE COMa [COMb ...]\n"
      "\n"
      "Load a firmware image into the modems, then read them again. The image is checked\n"
      "once before any port is touched; its type is checked against each modem's.\n"
      "An image for the virtual modems: zbsim --make-image fw.rom\n" ZBCTL_COMMON_OPTIONS},
-    {"export", Command::Export, "export needs a folder and at least one port",
+    {"export", Command::Export, "export needs a folder and at least one port", PathKind::Folder,
      "Usage: zbctl export DIR COMa [COMb ...]\n"
      "\n"
      "Read the modems and write one configuration file per port into DIR\n"
      "(KRB7310_Config<n>.txt); none unless every port was read.\n" ZBCTL_COMMON_OPTIONS},
     {"import", Command::Import, "import needs a configuration file and at least one port",
+     PathKind::File,
      "Usage: zbctl import [--verify] FILE COMa [COMb ...]\n"
      "\n"
      "Write the settings of a configuration file to the modems; each keeps its local node\n"
      "ID. With --verify, read them again and fail a port that reports other "
      "values.\n" ZBCTL_COMMON_OPTIONS},
-    {"help", Command::Help, nullptr, kUsage},
+    {"help", Command::Help, nullptr, PathKind::None, kUsage},
 };
 
 #undef ZBCTL_COMMON_OPTIONS
@@ -364,9 +367,9 @@ const char* CommandUsage(Command command) {
     return kUsage;
 }
 
-std::vector<std::string> CommandWords() {
-    std::vector<std::string> words;
-    for (const CommandRule& rule : kCommands) words.emplace_back(rule.word);
+std::vector<CommandWord> CommandWords() {
+    std::vector<CommandWord> words;
+    for (const CommandRule& rule : kCommands) words.push_back({std::string(rule.word), rule.path});
     return words;
 }
 

@@ -49,7 +49,12 @@ struct OptionWord {
     std::string name;
     bool takes_value;
 };
-std::vector<std::string> CommandWords();
+enum class PathKind { None, File, Folder };  // what a command takes before its ports
+struct CommandWord {
+    std::string name;
+    PathKind path;
+};
+std::vector<CommandWord> CommandWords();
 std::vector<OptionWord> OptionWords();
 
 }  // namespace zbctl

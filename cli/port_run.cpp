@@ -116,6 +116,7 @@ bool CliReporter::PrintResults(const std::vector<std::int32_t>& coms,
     std::lock_guard lock(mutex_);
     if (printed_) return false;
     printed_ = true;
+    progress.Close();
     std::vector<PortResult> results;
     bool all_ok = true;
     for (const std::int32_t com : coms) {
@@ -201,7 +202,7 @@ void PortRun::Finish(std::int32_t com, bool ok, bool settings, std::string messa
     result.com = com;
     result.ok = ok;
     result.message = zb::WithOpenNote(
-        *row.device, WithFirmwareTypes(message.empty() ? LastMessage(com) : message,
+        *row.device, WithFirmwareTypes(message.empty() ? LastMessage(com) : std::move(message),
                                        reporter_.image_type, &table_, com));
     result.error = std::string(zb::TextOf(row.device->open_error));
     result.holder_pid = row.device->holder_pid;

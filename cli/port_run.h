@@ -94,6 +94,8 @@ public:
     // The phase the progress line names while the next job runs.
     void Phase(std::string_view name) { reporter_.progress.Phase(name); }
     void SetImageType(std::optional<std::uint32_t> type) { reporter_.image_type = type; }
+    // A line on stderr that the progress line does not overwrite; any thread.
+    void Note(std::string_view line) { reporter_.progress.Note(line); }
 
     // One job over the ports still marked; none marked, none runs. After a stop none runs
     // either: the marked ports fail with "User abort", untouched.

@@ -150,9 +150,26 @@ bool Progress::JobFinished() {
     return ok;
 }
 
+void Progress::Note(std::string_view line) {
+    const std::lock_guard lock(mutex_);
+    const std::string blank(line_width_ > line.size() ? line_width_ - line.size() : 0, ' ');
+    std::fprintf(stderr, "%s%.*s%s\n", line_width_ != 0 ? "\r" : "", static_cast<int>(line.size()),
+                 line.data(), blank.c_str());
+    line_width_ = 0;
+    if (job_running_) (void)Draw(false);
+}
+
+void Progress::Close() {
+    const std::lock_guard lock(mutex_);
+    if (line_width_ != 0) std::fputc('\n', stderr);
+    line_width_ = 0;
+    closed_ = true;
+}
+
 bool Progress::Draw(bool end_line) {
+    if (closed_) return true;
     const Clock::time_point now = Clock::now();
-    if (!end_line && now - last_draw_ < kRedrawGap) return true;
+    if (!end_line && now - last_draw_ < kRedrawGap && line_width_ != 0) return true;
     last_draw_ = now;
     ProgressState state;
     state.phase = phase_;

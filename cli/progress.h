@@ -69,6 +69,12 @@ public:
     bool PortBar(std::int32_t com, const zb::ProgressBarState& bar);
     bool JobFinished();
 
+    // A line of its own on stderr, above the progress line, from any thread.
+    void Note(std::string_view line);
+    // Ends the progress line for good, before the results are printed; nothing is drawn
+    // after it. Any thread.
+    void Close();
+
 private:
     using Clock = std::chrono::steady_clock;
     bool Draw(bool end_line);  // under mutex_
@@ -79,6 +85,7 @@ private:
     std::mutex mutex_;
     std::condition_variable ticked_;
     bool job_running_ = false;
+    bool closed_ = false;
     std::thread ticker_;
     std::optional<Clock::time_point> run_start_;
     std::optional<Clock::time_point> sending_start_;

@@ -67,7 +67,7 @@ int RunJobs(const Invocation& inv, const zb::ConfigSettings& import,
         [&run] {
             run.Stopping().store(true);
             run.engine().RequestStop();
-            std::fputs("zbctl: stopping; upgrades stop at their next block\n", stderr);
+            run.Note("zbctl: stopping; upgrades stop at their next block");
         },
         [&run, &inv, files](int status) {
             run.engine().RequestStop();

@@ -10,7 +10,7 @@ namespace zbctl {
 
 const char kUsage[] =
     "Usage: zbctl [--ports-dir DIR] [--json] [--no-pauses] [--report FILE] [--retry N]\n"
-    "             COMMAND ...\n"
+    "             [-q] COMMAND ...\n"
     "\n"
     "Commands:\n"
     "  ports [--scan]                        list the COM numbers of the port map; with\n"
@@ -43,12 +43,15 @@ const char kUsage[] =
     "                    \"Verify fail\" and the fields that differ\n"
     "  --report FILE     append one row per port and try to FILE (CSV, or JSON when\n"
     "                    FILE ends in .json), written atomically; a shift's runs may\n"
-    "                    share one file\n"
+    "                    share one file. FILE.db: an SQLite database; a postgresql://\n"
+    "                    URI: a PostgreSQL database that a line's stations share\n"
     "  --retry N         run the command again, up to N more times (0..100), on the\n"
     "                    ports that failed; the ports still failing are listed on\n"
     "                    stderr\n"
-    "  --help            this text\n"
+    "  -q, --quiet       show no progress on stderr\n"
+    "  --help            this text; after a command, that command's usage\n"
     "  --version         print the version and exit\n"
+    "  --                the words that follow are no options (a file named -x.rom)\n"
     "\n"
     "Ports are written COM3, com3 or 3. Values take the form the window shows, in\n"
     "--set and in every output: baud 115200, parity even (list texts in any case),\n"
@@ -64,7 +67,11 @@ const char kUsage[] =
     "a port whose new settings break the configuration rules (node IDs, PAN ID, start\n"
     "byte, key). export writes no file unless every port was read.\n"
     "\n"
-    "Progress goes to stderr, one line per message. Exit status: 0 when every port\n"
+    "'zbctl upgrade --help' says where to find an image to try an upgrade with.\n"
+    "\n"
+    "Progress goes to stderr: on a terminal one line per phase, updated in place, with the\n"
+    "ports done, failed and in all, the time taken and, for upgrades, the bytes sent and\n"
+    "the time left; elsewhere one line per message. Exit status: 0 when every port\n"
     "succeeded, 1 when any port failed, 2 for bad usage or input (a refused\n"
     "configuration file included).\n";
 
@@ -150,6 +157,7 @@ const OptionRule kOptions[] = {
          inv->import = value;
          return true;
      }},
+    {"--quiet", &Invocation::quiet, nullptr},
     {"--set", nullptr,
      [](const std::string& value, Invocation* inv, std::string* error) {
          const std::size_t eq = value.find('=');
@@ -167,18 +175,64 @@ struct CommandRule {
     std::string_view word;
     Command command;
     const char* missing_path;  // what is said when the path and the ports are missing
+    PathKind path;
+    const char* usage;
 };
 
+#define ZBCTL_COMMON_OPTIONS                                                               \
+    "\nOptions of every command: --ports-dir DIR, --json, --no-pauses, -q; of those that " \
+    "run jobs:\n--report FILE, --retry N. See 'zbctl --help'.\n"
+
 const CommandRule kCommands[] = {
-    {"ports", Command::Ports, nullptr},
-    {"read", Command::Read, nullptr},
-    {"apply", Command::Apply, nullptr},
-    {"upgrade", Command::Upgrade, "upgrade needs an image file and at least one port"},
-    {"export", Command::Export, "export needs a folder and at least one port"},
-    {"import", Command::Import, "import needs a configuration file and at least one port"},
-    {"watch", Command::Watch, nullptr},
-    {"help", Command::Help, nullptr},
+    {"ports", Command::Ports, nullptr, PathKind::None,
+     "Usage: zbctl ports [--scan]\n"
+     "\n"
+     "List the COM numbers of the port map. With --scan, list the machine's serial ports\n"
+     "and give those the map lacks the lowest free numbers.\n" ZBCTL_COMMON_OPTIONS},
+    {"read", Command::Read, nullptr, PathKind::None,
+     "Usage: zbctl read COMa [COMb ...]\n"
+     "\n"
+     "Read every setting of the modems.\n" ZBCTL_COMMON_OPTIONS},
+    {"apply", Command::Apply, nullptr, PathKind::None,
+     "Usage: zbctl apply [--verify] --set FIELD=VALUE [--set ...] COMa [COMb ...]\n"
+     "\n"
+     "Read the modems, change the fields, write them back and restart the modems. With\n"
+     "--verify, read them again and fail a port that reports other values. A value may\n"
+     "hold {com} and {n}: --set devname=LINE-{com}.\n" ZBCTL_COMMON_OPTIONS},
+    {"upgrade", Command::Upgrade, "upgrade needs an image file and at least one port",
+     PathKind::File,
+     "Usage: zbctl upgrade IMAGE COMa [COMb ...]\n"
+     "\n"
+     "Load a firmware image into the modems, then read them again. The image is checked\n"
+     "once before any port is touched; its type is checked against each modem's.\n"
+     "An image for the virtual modems: zbsim --make-image fw.rom\n" ZBCTL_COMMON_OPTIONS},
+    {"export", Command::Export, "export needs a folder and at least one port", PathKind::Folder,
+     "Usage: zbctl export DIR COMa [COMb ...]\n"
+     "\n"
+     "Read the modems and write one configuration file per port into DIR\n"
+     "(KRB7310_Config<n>.txt); none unless every port was read.\n" ZBCTL_COMMON_OPTIONS},
+    {"import", Command::Import, "import needs a configuration file and at least one port",
+     PathKind::File,
+     "Usage: zbctl import [--verify] FILE COMa [COMb ...]\n"
+     "\n"
+     "Write the settings of a configuration file to the modems; each keeps its local node\n"
+     "ID. With --verify, read them again and fail a port that reports other "
+     "values.\n" ZBCTL_COMMON_OPTIONS},
+    {"watch", Command::Watch, nullptr, PathKind::None,
+     "Usage: zbctl watch [--upgrade IMAGE] [--set FIELD=VALUE ... | --import FILE] [--verify]\n"
+     "                   [--once]\n"
+     "\n"
+     "Wait for serial ports to appear and give each modem plugged in a job of its own at\n"
+     "once, beside the jobs still running: the upgrade, then the settings of --set or\n"
+     "--import, then with --verify the read-back. The ports present at the start are left\n"
+     "alone. With --once a modem that passed is skipped when plugged in again. The first\n"
+     "Ctrl-C stops taking new ports and waits for the running jobs, the second stops them.\n"
+     "--set values may hold {com} and {n} (the modem's place in the order they "
+     "appeared).\n" ZBCTL_COMMON_OPTIONS},
+    {"help", Command::Help, nullptr, PathKind::None, kUsage},
 };
+
+#undef ZBCTL_COMMON_OPTIONS
 
 bool RunsJobs(Command c) {
     return c != Command::Ports && c != Command::Help && c != Command::Version;
@@ -217,24 +271,37 @@ const BelongRule kBelongs[] = {
 // line. --help and --version end the reading wherever they stand; *help is then set.
 bool ReadOptions(const std::vector<std::string>& args, Invocation* inv, bool* help,
                  const CommandRule** command, std::vector<std::string>* words, std::string* error) {
+    bool options_ended = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
         std::string value;
         bool has_value = false;
-        if (arg.rfind("--", 0) == 0) {
+        if (arg == "--" && !options_ended) {
+            options_ended = true;
+            continue;
+        }
+        if (!options_ended && arg == "-q") arg = "--quiet";
+        if (options_ended) {
+            // A word, whatever it looks like.
+        } else if (arg.rfind("--", 0) == 0) {
             if (const std::size_t eq = arg.find('='); eq != std::string::npos) {
                 value = arg.substr(eq + 1);
                 arg.resize(eq);
                 has_value = true;
             }
         }
-        if (arg == "--help" || arg == "-h" || arg == "--version") {
+        if (options_ended) {
+            // Taken as a word below.
+        } else if (arg == "--help" || arg == "-h" || arg == "--version") {
+            if (*command != nullptr) inv->help_on = (*command)->command;
             inv->command = arg == "--version" ? Command::Version : Command::Help;
             *help = true;
             return true;
         }
-        const auto rule = std::find_if(std::begin(kOptions), std::end(kOptions),
-                                       [&](const OptionRule& r) { return r.name == arg; });
+        const auto rule = options_ended
+                              ? std::end(kOptions)
+                              : std::find_if(std::begin(kOptions), std::end(kOptions),
+                                             [&](const OptionRule& r) { return r.name == arg; });
         if (rule != std::end(kOptions) && rule->flag != nullptr && !has_value) {
             inv->*rule->flag = true;
         } else if (rule != std::end(kOptions) && rule->take != nullptr) {
@@ -243,7 +310,7 @@ bool ReadOptions(const std::vector<std::string>& args, Invocation* inv, bool* he
                 return false;
             }
             if (!rule->take(has_value ? value : args[++i], inv, error)) return false;
-        } else if (arg.size() > 1 && arg[0] == '-') {
+        } else if (!options_ended && arg.size() > 1 && arg[0] == '-') {
             *error = "unknown option " + args[i];
             return false;
         } else if (*command == nullptr) {
@@ -338,11 +405,37 @@ bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::strin
             return false;
         }
     }
-    // "help" ignores whatever follows it.
+    // "help" ignores whatever follows it but a command's name.
+    if (inv.command == Command::Help && !words.empty()) {
+        const auto named =
+            std::find_if(std::begin(kCommands), std::end(kCommands),
+                         [&](const CommandRule& r) { return r.word == words.front(); });
+        if (named != std::end(kCommands)) inv.help_on = named->command;
+    }
     if (inv.command != Command::Help && !ReadOperands(*command, std::move(words), &inv, error))
         return false;
     *out = inv;
     return true;
+}
+
+const char* CommandUsage(Command command) {
+    for (const CommandRule& rule : kCommands)
+        if (rule.command == command) return rule.usage;
+    return kUsage;
+}
+
+std::vector<CommandWord> CommandWords() {
+    std::vector<CommandWord> words;
+    for (const CommandRule& rule : kCommands) words.push_back({std::string(rule.word), rule.path});
+    return words;
+}
+
+std::vector<OptionWord> OptionWords() {
+    std::vector<OptionWord> words;
+    for (const OptionRule& rule : kOptions)
+        words.push_back({std::string(rule.name), rule.take != nullptr});
+    for (const char* name : {"-q", "--help", "--version"}) words.push_back({name, false});
+    return words;
 }
 
 }  // namespace zbctl

@@ -15,10 +15,12 @@ using Sets = std::vector<std::pair<std::string, std::string>>;
 
 struct Invocation {
     Command command = Command::Help;
-    std::string ports_dir;  // empty: leave the port map as the environment says
+    Command help_on = Command::Help;  // Help: the command whose usage is asked for
+    std::string ports_dir;            // empty: leave the port map as the environment says
     bool json = false;
     bool no_pauses = false;
-    bool scan = false;  // ports: also number the machine's serial devices the map lacks
+    bool quiet = false;  // no progress on stderr
+    bool scan = false;   // ports: also number the machine's serial devices the map lacks
     Sets sets;
     std::string path;                 // upgrade: the image; export: the folder; import: the file
     std::vector<std::int32_t> coms;   // ascending, no repeats
@@ -40,5 +42,22 @@ bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::strin
 std::int32_t ParseCom(const std::string& text);
 
 extern const char kUsage[];
+
+// The usage of one command (`zbctl COMMAND --help`); kUsage for Help and Version.
+const char* CommandUsage(Command command);
+
+// The words the line takes, for a shell's completion: the commands, and every option with
+// whether it takes a value.
+struct OptionWord {
+    std::string name;
+    bool takes_value;
+};
+enum class PathKind { None, File, Folder };  // what a command takes before its ports
+struct CommandWord {
+    std::string name;
+    PathKind path;
+};
+std::vector<CommandWord> CommandWords();
+std::vector<OptionWord> OptionWords();
 
 }  // namespace zbctl

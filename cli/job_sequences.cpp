@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "config/config_rules.h"
+#include "jobs/firmware_image.h"
 #include "jobs/record_fields.h"
 #include "jobs/text_escape.h"
 
@@ -13,6 +14,7 @@ namespace zbctl {
 namespace {
 
 void ReadPorts(PortRun& run) {
+    run.Phase("reading");
     run.RunJob();
     for (const std::int32_t com : run.coms()) {
         const bool ok = run.ReadOk(com);
@@ -25,6 +27,7 @@ void ReadPorts(PortRun& run) {
 // node ID of an import, all but the --set fields of an apply), so that the apply writes
 // them back unchanged. A port not read is finished here.
 void ReadBeforeChange(PortRun& run) {
+    run.Phase("reading");
     run.RunJob();
     for (const std::int32_t com : run.coms())
         if (!run.ReadOk(com)) run.Finish(com, false, false);
@@ -41,6 +44,7 @@ void VerifyChanges(PortRun& run, const std::vector<std::int32_t>& applied) {
         zb::UnmarkPort(run.Row(com));
         zb::MarkPort(run.Row(com));
     }
+    run.Phase("verifying");
     run.RunJob();
     for (const std::int32_t com : applied) {
         if (!run.ReadOk(com)) {
@@ -61,6 +65,7 @@ void VerifyChanges(PortRun& run, const std::vector<std::int32_t>& applied) {
 // The apply job over the links the read opened, for the ports still marked; with `verify`
 // the written fields are read back.
 void WriteChanges(PortRun& run, bool verify) {
+    run.Phase("writing");
     run.RunJob();
     std::vector<std::int32_t> applied;
     for (const std::int32_t com : run.coms()) {
@@ -106,7 +111,9 @@ void ImportSettings(PortRun& run, const zb::ConfigSettings& settings, bool verif
 }
 
 void Upgrade(PortRun& run, const std::string& image) {
+    run.SetImageType(zb::InspectImage(image).type);
     if (run.Reporting()) {
+        run.Phase("reading");
         // The report wants the version each modem had; the upgrade itself then starts on
         // freshly opened ports, as without a report.
         run.RunJob();
@@ -117,6 +124,7 @@ void Upgrade(PortRun& run, const std::string& image) {
         }
     }
     for (const std::int32_t com : run.coms()) zb::SetUpgradeMark(run.Row(com), true);
+    run.Phase("upgrading");
     run.RunJob(image);
     std::map<std::int32_t, std::string> upgraded;
     for (const std::int32_t com : run.coms()) {
@@ -133,6 +141,7 @@ void Upgrade(PortRun& run, const std::string& image) {
         zb::UnmarkPort(run.Row(com));
         zb::MarkPort(run.Row(com));
     }
+    run.Phase("reading again");
     run.RunJob();
     for (const std::int32_t com : run.coms()) {
         if (run.Finished(com)) continue;
@@ -143,6 +152,7 @@ void Upgrade(PortRun& run, const std::string& image) {
 
 void Export(PortRun& run, std::string folder) {
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    run.Phase("reading");
     run.RunJob();
     bool all_read = true;
     for (const std::int32_t com : run.coms()) all_read = all_read && run.ReadOk(com);

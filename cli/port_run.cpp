@@ -43,19 +43,33 @@ std::string MessageOf(const std::vector<zb::PortOutcome>& outcomes, std::int32_t
     return outcome != nullptr ? outcome->message : std::string();
 }
 
+// "Firmware type is invalid" says which types differ: the image's and the modem's, which the
+// image check leaves in the record (read on the worker that wrote it, or once the job ended).
+std::string WithFirmwareTypes(std::string_view message, std::optional<std::uint32_t> image,
+                              const zb::PortTable* table, std::int32_t com) {
+    if (message != "Firmware type is invalid" || table == nullptr) return std::string(message);
+    char note[64];
+    const std::uint32_t modem = (*table)[static_cast<std::size_t>(com - 1)].device->fw_type;
+    if (image)
+        std::snprintf(note, sizeof note, " (image 0x%x, modem 0x%x)", *image, modem);
+    else
+        std::snprintf(note, sizeof note, " (image none, modem 0x%x)", modem);
+    return std::string(message) + note;
+}
+
 }  // namespace
 
+void CliReporter::JobStarted(const std::vector<std::int32_t>& coms) {
+    if (!progress.JobStarted(coms.size())) CheckOutput();
+}
+
 void CliReporter::SetPortMessage(std::int32_t com, std::string_view text) {
+    const std::string shown = WithFirmwareTypes(text, image_type, table, com);
     if (echo != nullptr) {
-        echo->SetPortMessage(com, text);
+        echo->SetPortMessage(com, shown);
         return;
     }
-    int printed = 0;
-    {
-        std::lock_guard lock(mutex_);
-        printed = std::fprintf(stderr, "COM%d: %s\n", com, Printable(text).c_str());
-    }
-    if (printed < 0) CheckOutput();
+    if (!progress.PortMessage(com, shown)) CheckOutput();
 }
 
 void CliReporter::SetPortProgress(std::int32_t com, std::uint64_t done, std::uint64_t total) {
@@ -63,20 +77,19 @@ void CliReporter::SetPortProgress(std::int32_t com, std::uint64_t done, std::uin
         echo->SetPortProgress(com, done, total);
         return;
     }
-    if (total == 0) return;
-    int printed = 0;
-    {
-        std::lock_guard lock(mutex_);
-        const auto tenth = static_cast<int>(done * 10 / total);
-        int& shown = tenths_shown_[com];
-        if (done == 0) shown = 0;
-        if (tenth <= shown) return;
-        shown = tenth;
-        printed = std::fprintf(stderr, "COM%d: %d%% (%llu / %llu)\n", com, tenth * 10,
-                               static_cast<unsigned long long>(done),
-                               static_cast<unsigned long long>(total));
-    }
-    if (printed < 0) CheckOutput();
+    if (!progress.PortProgress(com, done, total)) CheckOutput();
+}
+
+void CliReporter::SetProgressBar(std::int32_t com, const zb::ProgressBarState& state) {
+    if (!progress.PortBar(com, state)) CheckOutput();
+}
+
+void CliReporter::SetPortFailed(std::int32_t com) {
+    progress.PortFailed(com);
+}
+
+void CliReporter::JobFinished() {
+    if (!progress.JobFinished()) CheckOutput();
 }
 
 void CliReporter::CheckOutput() {
@@ -118,6 +131,7 @@ bool CliReporter::PrintResults(const std::vector<std::int32_t>& coms,
     std::lock_guard lock(mutex_);
     if (printed_) return false;
     printed_ = true;
+    progress.Close();
     std::vector<PortResult> results;
     bool all_ok = true;
     for (const std::int32_t com : coms) {
@@ -150,6 +164,7 @@ void CliReporter::Seal() {
 PortRun::PortRun(const std::vector<std::int32_t>& coms, Command command,
                  std::shared_ptr<zb::ReportSink> report)
     : all_(coms), coms_(coms), command_(command), report_(std::move(report)), job_(reporter_) {
+    reporter_.table = &table_;
     for (const std::int32_t com : coms_) zb::AddPort(Row(com), static_cast<std::uint32_t>(com));
 }
 
@@ -198,8 +213,9 @@ void PortRun::Finish(std::int32_t com, bool ok, bool settings, std::string messa
     PortResult result;
     result.com = com;
     result.ok = ok;
-    result.message =
-        zb::WithOpenNote(*row.device, message.empty() ? LastMessage(com) : std::move(message));
+    result.message = zb::WithOpenNote(
+        *row.device, WithFirmwareTypes(message.empty() ? LastMessage(com) : std::move(message),
+                                       reporter_.image_type, &table_, com));
     result.error = std::string(zb::TextOf(row.device->open_error));
     result.holder_pid = row.device->holder_pid;
     result.holder_name = std::string(zb::TextOf(row.device->holder_name));

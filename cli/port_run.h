@@ -21,6 +21,7 @@
 
 #include "cli/cli_args.h"
 #include "cli/cli_output.h"
+#include "cli/progress.h"
 #include "jobs/job_engine.h"
 #include "jobs/port_outcome.h"
 #include "jobs/port_table.h"
@@ -29,14 +30,17 @@
 
 namespace zbctl {
 
-// Progress on stderr, one line per message change; upgrades also every tenth of the file.
-// It also keeps each port's result once its part is over, and prints the results once:
-// either at the end, or, when the program is interrupted, from the signal thread while
-// workers may still run.
+// Progress on stderr (progress.h). It also keeps each port's result once its part is over, and
+// prints the results once: either at the end, or, when the program is interrupted, from the signal
+// thread while workers may still run.
 class CliReporter : public zb::NullJobReporter {
 public:
+    void JobStarted(const std::vector<std::int32_t>& coms) override;
     void SetPortMessage(std::int32_t com, std::string_view text) override;
     void SetPortProgress(std::int32_t com, std::uint64_t done, std::uint64_t total) override;
+    void SetProgressBar(std::int32_t com, const zb::ProgressBarState& state) override;
+    void SetPortFailed(std::int32_t com) override;
+    void JobFinished() override;
 
     void KeepResult(PortResult result);
     bool HasResult(std::int32_t com);
@@ -63,9 +67,14 @@ public:
     // Calls on_output_lost when an earlier print of any thread failed.
     void CheckOutput();
 
+    Progress progress;
+    // Upgrades: the image's type, and the table whose records get each modem's type, for
+    // the note on "Firmware type is invalid".
+    std::optional<std::uint32_t> image_type;
+    const zb::PortTable* table = nullptr;
+
 private:
     std::mutex mutex_;
-    std::map<std::int32_t, int> tenths_shown_;
     std::map<std::int32_t, PortResult> results_;
     bool printed_ = false;
 };
@@ -93,6 +102,12 @@ public:
     void EchoTo(zb::JobReporter* observer) { reporter_.echo = observer; }
     // The port's latest result; none before its part is over.
     std::optional<PortResult> Result(std::int32_t com) { return reporter_.ResultOf(com); }
+    void ShowProgress(ProgressMode mode) { reporter_.progress.SetMode(mode); }
+    // The phase the progress line names while the next job runs.
+    void Phase(std::string_view name) { reporter_.progress.Phase(name); }
+    void SetImageType(std::optional<std::uint32_t> type) { reporter_.image_type = type; }
+    // A line on stderr that the progress line does not overwrite; any thread.
+    void Note(std::string_view line) { reporter_.progress.Note(line); }
 
     // One job over the ports still marked; none marked, none runs. After a stop none runs
     // either: the marked ports fail with "User abort", untouched.

@@ -21,6 +21,7 @@
 #include "cli/zbctl_system.h"
 #include "config/config_file.h"
 #include "jobs/file_storage.h"
+#include "jobs/firmware_image.h"
 #include "jobs/port_watch.h"
 #include "protocol/serial_link.h"
 
@@ -314,6 +315,7 @@ private:
                         const std::map<std::int32_t, Sets>& sets) {
         PortRun run({modem.com}, step.command, plan_.report);
         run.EchoTo(&observer);
+        run.ShowProgress(ProgressMode::Quiet);  // the station shows the modem itself
         runs_.Add(run);
         std::optional<PortResult> result;
         try {
@@ -407,8 +409,11 @@ int Watch(const Invocation& inv, std::shared_ptr<zb::ReportSink> report) {
     plan.json = inv.json;
     plan.once = inv.once;
     std::string error;
-    if (!plan.upgrade.empty() && !zb::CheckReadableFile(plan.upgrade, &error))
-        return InputError(error);
+    if (!plan.upgrade.empty()) {
+        if (!zb::CheckReadableFile(plan.upgrade, &error)) return InputError(error);
+        const std::string refusal = zb::ImageRefusal(zb::InspectImage(plan.upgrade));
+        if (!refusal.empty()) return InputError(plan.upgrade + ": " + refusal);
+    }
     if (plan.import) {
         zb::ConfigRefusal why;
         const std::optional<zb::ConfigSettings> settings = zb::LoadConfigFile(inv.import, &why);

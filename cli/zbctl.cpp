@@ -17,6 +17,7 @@
 #include "cli/zbctl_system.h"
 #include "config/config_file.h"
 #include "jobs/file_storage.h"
+#include "jobs/firmware_image.h"
 #include "jobs/pause.h"
 #include "jobs/report_sink.h"
 #include "protocol/serial_link.h"
@@ -54,6 +55,9 @@ int RunJobs(const Invocation& inv, const zb::ConfigSettings& import,
             const std::map<std::int32_t, Sets>& port_sets, std::unique_ptr<zb::ReportSink> report) {
     RaiseDescriptorLimit();
     PortRun run(inv.coms, inv.command, std::move(report));
+    run.ShowProgress(inv.quiet                ? ProgressMode::Quiet
+                     : StderrIsLiveTerminal() ? ProgressMode::Line
+                                              : ProgressMode::Lines);
     const bool files = inv.command == Command::Export;
     // The first stop ends the job where it safely can (an upgrade at its next block, leaving
     // the modem in its loader; a read between two reads; an apply before its first write or
@@ -64,7 +68,7 @@ int RunJobs(const Invocation& inv, const zb::ConfigSettings& import,
         [&run] {
             run.Stopping().store(true);
             run.engine().RequestStop();
-            std::fputs("zbctl: stopping; upgrades stop at their next block\n", stderr);
+            run.Note("zbctl: stopping; upgrades stop at their next block");
         },
         [&run, &inv, files](int status) {
             run.engine().RequestStop();
@@ -108,7 +112,7 @@ int main(int argc, char** argv) {
     if (!ParseArgs(std::vector<std::string>(argv + 1, argv + argc), &inv, &error))
         return UsageError(error);
     if (inv.command == Command::Help) {
-        std::fputs(kUsage, stdout);
+        std::fputs(CommandUsage(inv.help_on), stdout);
         return kExitOk;
     }
     if (inv.command == Command::Version) {
@@ -137,6 +141,12 @@ int main(int argc, char** argv) {
     zb::ConfigSettings import;
     if (inv.command == Command::Upgrade || inv.command == Command::Import) {
         if (!zb::CheckReadableFile(inv.path, &error)) return InputError(error);
+    }
+    // Once here rather than on every port: a file that is no image at all would otherwise
+    // be sent to each modem's loader check in turn.
+    if (inv.command == Command::Upgrade) {
+        const std::string refusal = zb::ImageRefusal(zb::InspectImage(inv.path));
+        if (!refusal.empty()) return InputError(inv.path + ": " + refusal);
     }
     if (inv.command == Command::Import) {
         zb::ConfigRefusal why;

@@ -2,12 +2,15 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "jobs/firmware_image.h"
 #include "sim/sim_args.h"
 #include "sim/simulator.h"
 #include "version.h"
@@ -35,6 +38,20 @@ int main(int argc, char** argv) {
     }
     if (args.action == zbsim::SimAction::Version) {
         std::printf("zbsim %s\n", ZB_VERSION);
+        return 0;
+    }
+    if (args.action == zbsim::SimAction::MakeImage) {
+        char type[8];
+        std::snprintf(type, sizeof type, "%04x", static_cast<unsigned>(args.image.type));
+        const std::vector<std::uint8_t> image = zb::MakeImage(
+            type, zb::PatternBody(static_cast<std::size_t>(args.image.size)), args.image.version);
+        std::FILE* file = std::fopen(args.image.path.c_str(), "wb");
+        const bool written =
+            file != nullptr && std::fwrite(image.data(), 1, image.size(), file) == image.size();
+        if ((file != nullptr && std::fclose(file) != 0) || !written) {
+            std::fprintf(stderr, "zbsim: %s: %s\n", args.image.path.c_str(), std::strerror(errno));
+            return 1;
+        }
         return 0;
     }
     if (args.action == zbsim::SimAction::Help) {

@@ -1,5 +1,7 @@
 #include "sim/sim_args.h"
 
+#include <algorithm>
+
 namespace zbsim {
 namespace {
 
@@ -22,6 +24,7 @@ bool parse_int(const std::string& text, int min, int max, int* value) {
 const char kUsage[] =
     "Usage: zbsim --count N [--first-com C] [--ports-dir DIR] [--no-pacing] [--log FILE]\n"
     "             [--fault KIND[:WHERE][:ARG]]...\n"
+    "       zbsim --make-image FILE [--version TEXT] [--type HEX] [--size BYTES]\n"
     "Runs N virtual ZigBee modems, COM C .. COM C+N-1, each on its own pseudo-terminal, and\n"
     "prints \"COM<n> <device path>\" per modem and then \"ready\". Runs until SIGINT or\n"
     "SIGTERM.\n"
@@ -35,6 +38,10 @@ const char kUsage[] =
     "  --log FILE        append one line per request and per XMODEM event, e.g.\n"
     "                    \"COM3 ?GSB00001\" or \"COM3 block 5 ack\"\n"
     "  --fault FAULT     inject a fault (see below); repeatable\n"
+    "  --make-image FILE write a firmware image the modems take to FILE and exit: type\n"
+    "                    --type (default 0101, the modems' own), version --version (up to\n"
+    "                    12 characters, default \"SIM 2.0.0\"), a body of --size bytes (1 to\n"
+    "                    16777216, default 16384)\n"
     "  --help            this text\n"
     "  --version         print the version and exit\n"
     "\n";
@@ -50,6 +57,11 @@ bool parse_args(const std::vector<std::string>& args, SimArgs* out, std::string*
         return false;
     };
 
+    // With --make-image, wherever it stands, --version names the image's version.
+    const bool making = std::any_of(args.begin(), args.end(), [](const std::string& arg) {
+        return arg.rfind("--make-image", 0) == 0;
+    });
+    bool image_option = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::string value;
@@ -70,7 +82,7 @@ bool parse_args(const std::vector<std::string>& args, SimArgs* out, std::string*
             return true;
         };
         std::string text;
-        if (name == "--version" && !has_value) {
+        if (name == "--version" && !has_value && !making) {
             parsed.action = SimAction::Version;
             *out = std::move(parsed);
             return true;
@@ -93,6 +105,28 @@ bool parse_args(const std::vector<std::string>& args, SimArgs* out, std::string*
         } else if (name == "--log") {
             if (!take(&options.log_path) || options.log_path.empty())
                 return refuse("--log needs a file name");
+        } else if (name == "--make-image") {
+            if (!take(&parsed.image.path) || parsed.image.path.empty())
+                return refuse("--make-image needs a file name");
+            parsed.action = SimAction::MakeImage;
+        } else if (name == "--version" && making) {
+            image_option = true;
+            if (!take(&text) || text.empty() || text.size() > 12 ||
+                text.find_first_not_of(" !\"#$%&'()*+,-./0123456789:;<=>?@"
+                                       "ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`"
+                                       "abcdefghijklmnopqrstuvwxyz{|}~") != std::string::npos)
+                return refuse("--version needs 1 to 12 printable characters");
+            parsed.image.version = text;
+        } else if (name == "--type") {
+            image_option = true;
+            if (!take(&text) || text.empty() || text.size() > 4 ||
+                text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+                return refuse("--type needs 1 to 4 hexadecimal digits");
+            parsed.image.type = std::stoi(text, nullptr, 16);
+        } else if (name == "--size") {
+            image_option = true;
+            if (!take(&text) || !parse_int(text, 1, 16 << 20, &parsed.image.size))
+                return refuse("--size needs a number from 1 to 16777216");
         } else if (name == "--fault") {
             if (!take(&text)) return refuse("--fault needs KIND[:WHERE][:ARG]");
             int com = 0;
@@ -104,6 +138,13 @@ bool parse_args(const std::vector<std::string>& args, SimArgs* out, std::string*
             return refuse("unknown argument \"" + args[i] + "\"");
         }
     }
+    if (parsed.action == SimAction::MakeImage) {
+        if (options.count != 0 || !parsed.faults.empty())
+            return refuse("--make-image runs no modems");
+        *out = std::move(parsed);
+        return true;
+    }
+    if (image_option) return refuse("--type and --size belong to --make-image");
     if (options.count == 0) return refuse("--count is required");
     const long last = static_cast<long>(options.first_com) + options.count - 1;
     for (const auto& [com, fault] : parsed.faults) {

@@ -2,6 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
+#include <thread>
+
 #include <utility>
 
 namespace zb {
@@ -74,13 +77,24 @@ std::unique_ptr<SqliteTable> SqliteTable::Open(const std::string& path, std::str
     // Naming every column in a query refuses a table of another shape before any row.
     const std::string check =
         "SELECT \"id\", " + QuotedColumns() + " FROM " + std::string(kReportTable) + " LIMIT 0";
-    if (sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) != SQLITE_OK ||
-        sqlite3_exec(db, CreateSql().c_str(), nullptr, nullptr, nullptr) != SQLITE_OK ||
-        sqlite3_exec(db, check.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-        (void)table->Fail(error);
-        return nullptr;
+    // Two processes that open a new file at once race to switch it to WAL and to create
+    // the table; the loser may get SQLITE_BUSY without the busy handler being asked (the
+    // journal mode change and WAL recovery take their locks without waiting), so the setup
+    // is tried again for as long as an insert would wait.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyWaitMs);
+    for (;;) {
+        if (sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) == SQLITE_OK &&
+            sqlite3_exec(db, CreateSql().c_str(), nullptr, nullptr, nullptr) == SQLITE_OK &&
+            sqlite3_exec(db, check.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK)
+            return table;
+        const int code = sqlite3_errcode(db) & 0xff;
+        if ((code != SQLITE_BUSY && code != SQLITE_LOCKED) ||
+            std::chrono::steady_clock::now() >= deadline) {
+            (void)table->Fail(error);
+            return nullptr;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return table;
 }
 
 SqliteTable::~SqliteTable() {

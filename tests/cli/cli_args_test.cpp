@@ -70,4 +70,34 @@ TEST(ZbctlArgs, EachLineGivesOneCommandOrSaysWhatIsWrong) {
     }
 }
 
+TEST(ZbctlArgs, HelpAfterACommandIsItsUsageAndDoubleDashEndsTheOptions) {
+    const struct {
+        std::vector<std::string> args;
+        Command command;
+        Command help_on;
+        std::string path;
+        std::string error;
+    } cases[] = {
+        {{"upgrade", "--help"}, Command::Help, Command::Upgrade, "", ""},
+        {{"help", "export"}, Command::Help, Command::Export, "", ""},
+        {{"--help", "read"}, Command::Help, Command::Help, "", ""},
+        {{"upgrade", "-q", "--", "-x.rom", "COM3"}, Command::Upgrade, Command::Help, "-x.rom", ""},
+        {{"read", "--", "--json"},
+         Command::Read,
+         Command::Help,
+         "",
+         "\"--json\" is not a port: write COM1 to COM1024"},
+    };
+    for (const auto& c : cases) {
+        zbctl::Invocation inv;
+        std::string error;
+        EXPECT_EQ(zbctl::ParseArgs(c.args, &inv, &error), c.error.empty());
+        EXPECT_EQ(error, c.error);
+        if (!c.error.empty()) continue;
+        EXPECT_EQ(inv.command, c.command) << ::testing::PrintToString(c.args);
+        EXPECT_EQ(inv.help_on, c.help_on) << ::testing::PrintToString(c.args);
+        EXPECT_EQ(inv.path, c.path) << ::testing::PrintToString(c.args);
+    }
+}
+
 }  // namespace

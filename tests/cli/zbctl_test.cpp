@@ -232,6 +232,8 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
         {{"read", "COM8"}, "COM8: " + dir_ + "/refused.txt is not a serial port"},
         {{"frobnicate", "COM3"}, "unknown command"},
         {{"upgrade", "/nonexistent.rom", "COM3"}, "/nonexistent.rom: No such file"},
+        {{"upgrade", dir_ + "/text.rom", "COM3"},
+         "text.rom: not a firmware image: its first 4 bytes hold no firmware type"},
         {{"export", dir_ + "/refused.txt", "COM3"}, "refused.txt: not a directory"},
         {{"import", dir_ + "/refused.txt", "COM3"},
          "refused.txt: [ZigBee] PAN ID = 0xFFFE refused (check 9): must be"},
@@ -253,6 +255,7 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
     std::ofstream(dir_ + "/refused.txt") << ConfigText("0xFFFE");
     std::ofstream(dir_ + "/missing.txt") << ConfigText("");
     std::ofstream(dir_ + "/huge.txt") << std::string(2 << 20, ';');
+    std::ofstream(dir_ + "/text.rom") << "not an image\n";
     std::ofstream(dir_ +
                   "/b\xc2\x9b"
                   "2J.txt")
@@ -475,6 +478,15 @@ TEST_F(Zbctl, PortsListsThePortMapAndUpgradeLoadsAnImage) {
     EXPECT_NE(r.err.find("COM4: 100% (332 / 332)"), std::string::npos) << r.err;
     EXPECT_EQ(sim.snapshot(4).settings.fw_version, "CLI 9");
     EXPECT_EQ(sim.snapshot(3).commands, 0u);
+
+    const std::string other = dir_ + "/other.rom";
+    ASSERT_TRUE(zbtest::WriteFile(other, zbtest::MakeImage("0102", zbtest::PatternBody(300))));
+    const Result refused = Run({"--json", "--no-pauses", "upgrade", other, "COM4"});
+    EXPECT_EQ(refused.status, 1);
+    for (const std::string* said : {&refused.out, &refused.err})
+        EXPECT_NE(said->find("Firmware type is invalid (image 0x102, modem 0x101)"),
+                  std::string::npos)
+            << *said;
 
     // One port failing: the other is still read afresh, and its row has the new version.
     sim.add_fault(3, zbsim::Fault::Refusing("XF"));

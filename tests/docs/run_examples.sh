@@ -177,13 +177,14 @@ __zb_stop() {  # stops every zbsim started here, each must exit with 0
 __zb_watch() {  # where, command: a station runs until Ctrl-C; it must start, then stop with 0
     local where=$1 command=$2 out
     out=$(mktemp "$__zb_tmp/watch.XXXXXX")
-    eval "$command" >"$out" 2>&1 &
+    eval "exec $command" >"$out" 2>&1 &
     local pid=$!
     until grep -q 'watching for ports' "$out"; do
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.1
     done
-    kill -INT "$pid" 2>/dev/null
+    # A job started with & in a script ignores SIGINT; zbctl stops on SIGTERM the same way.
+    kill -TERM "$pid" 2>/dev/null
     wait "$pid" || __zb_failed "$where" $? "$command"
 }
 trap __zb_stop EXIT

@@ -1,40 +1,20 @@
 #include "firmware_image.h"
 
-#include <algorithm>
-#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <utility>
 
-#include "jobs/steps.h"
+#include "jobs/firmware_image.h"
 
 namespace zbtest {
 
 std::vector<std::uint8_t> PatternBody(std::size_t size) {
-    std::vector<std::uint8_t> body(size);
-    std::uint32_t x = 0x12345678;
-    for (auto& b : body) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<std::uint8_t>(x >> 16);
-    }
-    return body;
+    return zb::PatternBody(size);
 }
 
 std::vector<std::uint8_t> MakeImage(const std::string& type, const std::vector<std::uint8_t>& body,
                                     const std::string& version) {
-    std::vector<std::uint8_t> image(zb::kImageHeaderSize, 0);
-    std::memcpy(image.data(), type.data(), std::min<std::size_t>(type.size(), 4));
-    const auto put32 = [&](std::size_t at, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            image[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-    };
-    put32(8, static_cast<std::uint32_t>(body.size()));
-    zb::WordSum sum;
-    sum.Add(body);
-    put32(16, sum.Finish());
-    std::memcpy(image.data() + 20, version.data(), std::min<std::size_t>(version.size(), 12));
-    image.insert(image.end(), body.begin(), body.end());
-    return image;
+    return zb::MakeImage(type, body, version);
 }
 
 bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {

@@ -11,8 +11,8 @@
 
 namespace zbtest {
 
-// A firmware image: 32-byte header (type text at 0..3, body length at 8, word sum of the
-// body at 16, both little-endian, version text at 20..31) and the body.
+// A firmware image (zb::MakeImage, jobs/firmware_image.h), with the version the tests expect
+// by default.
 std::vector<std::uint8_t> MakeImage(const std::string& type, const std::vector<std::uint8_t>& body,
                                     const std::string& version = "SIM 2.0.0");
 // A body of `size` pseudo-random bytes, the same every time.

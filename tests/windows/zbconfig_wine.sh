@@ -94,6 +94,14 @@ keys() {
   xdotool windowfocus "$root" 2>/dev/null || true
   xdotool windowfocus --sync "$win" 2>/dev/null && xdotool key --delay 50 "$@"
 }
+# Wine does not always make the main window active again when it gets the X focus back after
+# a job window. A click on its status bar does; moving the X focus after it would undo that.
+main_keys() {
+  local HEIGHT
+  eval "$(xdotool getwindowgeometry --shell "$main" | grep '^HEIGHT=')"
+  xdotool mousemove --window "$main" 40 $((HEIGHT - 5)) click 1 && sleep 0.2 &&
+    xdotool key --delay 50 "$@"
+}
 # The read requests in the simulator's log for COM n ("COM3 ?GSB00001").
 reads() {
   grep -cE "^COM$1 .{2}(SB|SD|SS|SP|SI|DS|BN|ZC|ZE|ZP|ZO|ZT|ZM|ZA|ZU|ZN|ZF|ZS|@V)" \
@@ -133,7 +141,7 @@ fi
 config=
 end=$((SECONDS + 60))
 while [ -z "$config" ] && [ "$SECONDS" -lt "$end" ]; do
-  keys "$main" ctrl+Home Down Up ctrl+f || true
+  main_keys ctrl+Home Down Up ctrl+f || true
   config=$(timeout 5 xdotool search --sync --onlyvisible --name '^Configurations$' 2>/dev/null |
     head -1 || true)
 done
@@ -146,7 +154,7 @@ keys "$summary" Return || fail "the summary took no key"
 # Alt+F4 reaches the main window once the job window has closed; until then it is sent again.
 end=$((SECONDS + 60))
 while kill -0 "$app" 2>/dev/null && [ "$SECONDS" -lt "$end" ]; do
-  keys "$main" alt+F4 || true
+  main_keys alt+F4 || true
   wait_for 2 sh -c "! kill -0 $app 2>/dev/null" || true
 done
 kill -0 "$app" 2>/dev/null && fail "Alt+F4 did not close the window"

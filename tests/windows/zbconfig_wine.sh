@@ -5,8 +5,8 @@
 # both, the simulator's log shows each one's connection check and its twenty reads; Ctrl+F
 # and the configuration dialog rename COM3, and the Linux zbctl reads the new name back.
 #   tests/windows/zbconfig_wine.sh ZBSIM ZBCONFIG_EXE ZBCTL [SCREENSHOT.png]
-# Needs WINEPREFIX (a private prefix whose Wine server runs already); with SCREENSHOT it also
-# saves a picture of the window with both modems read.
+# Needs WINEPREFIX (a private prefix); with SCREENSHOT it also saves a picture of the window
+# with both modems read.
 set -euo pipefail
 zbsim=$1
 zbconfig=$2
@@ -44,6 +44,18 @@ wait_for() {
   done
 }
 
+# The display first, so that any Wine program started from here on, the services that the
+# first one may start included, draws on it.
+# -displayfd picks a free display and writes its number once the server accepts clients;
+# -fbdir keeps the screen in a file, for the screenshot.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -fbdir "$work" 3>"$work/display" \
+  2>/dev/null &
+pids+=($!)
+wait_for 10 grep -qs . "$work/display" || fail "Xvfb did not start"
+display=$(cat "$work/display")
+export DISPLAY=:$display
+root=$(xwininfo -root | awk '/Window id:/{print $4}')
+
 "$zbsim" --count 2 --first-com 3 --ports-dir "$work/ports" --log "$work/zbsim.log" \
   >"$work/zbsim.out" &
 pids+=($!)
@@ -65,16 +77,6 @@ for face in Tahoma 'MS Shell Dlg' 'MS Shell Dlg 2'; do
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ \
     /d 'DejaVu Sans' /f >/dev/null 2>&1 || fail "the registry took no font replacement"
 done
-
-# -displayfd picks a free display and writes its number once the server accepts clients;
-# -fbdir keeps the screen in a file, for the screenshot.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -fbdir "$work" 3>"$work/display" \
-  2>/dev/null &
-pids+=($!)
-wait_for 10 grep -qs . "$work/display" || fail "Xvfb did not start"
-export DISPLAY=:$(cat "$work/display")
-root=$(xdotool search --maxdepth 0 --name '' 2>/dev/null | head -1 || true)
-[ -n "$root" ] || root=$(xwininfo -root | awk '/Window id:/{print $4}')
 
 # Runs from its own folder, as from the zip: the Qt DLLs and plug-ins lie beside it.
 (cd "$(dirname "$zbconfig")" && exec wine "$(basename "$zbconfig")") \
@@ -111,7 +113,10 @@ alone() { [ "$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | wc 
 both_read() { [ "$(reads 3)" -ge 20 ] && [ "$(reads 4)" -ge 20 ]; }
 
 main=$(window "^$title\$")
-[ -n "$main" ] || fail "the main window did not open"
+if [ -z "$main" ]; then
+  kill -0 "$app" 2>/dev/null || fail "zbconfig.exe ended before its window opened on $DISPLAY"
+  fail "the main window did not open on $DISPLAY"
+fi
 keys "$main" Insert || fail "Ins did not reach the window"
 dialog=$(window '^Add Connection Port')
 [ -n "$dialog" ] || fail "Ins opened no Add Connection Port dialog"

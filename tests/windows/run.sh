@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The Windows stage of scripts/test. Cross-builds the protocol layer, the job engine and
-# zbctl for Windows and runs their tests and zbctl.exe under Wine, in a private prefix,
-# against virtual modems that the modem host (a Linux program from the ci build) links into
-# the prefix as COM ports. Then checks the Windows zip.
+# The Windows stage of scripts/test. Cross-builds the protocol layer, the job engine, zbctl
+# and the window for Windows and runs their tests, zbctl.exe and zbconfig.exe under Wine, in
+# a private prefix, against virtual modems that the modem host (a Linux program from the ci
+# build) links into the prefix as COM ports. Then checks the Windows zip.
 #   tests/windows/run.sh [JOBS]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -14,7 +14,7 @@ ZB_QT_JOBS=$jobs scripts/qt-windows >/dev/null
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 cmake --preset ci >/dev/null
-cmake --build --preset ci -j "$jobs" --target zbtest_modem_host zbsim
+cmake --build --preset ci -j "$jobs" --target zbtest_modem_host zbsim zbctl
 
 host=
 host_out=$(mktemp)
@@ -46,4 +46,6 @@ grep -q '^port ' "$host_out" || { echo "the modem host did not start" >&2; exit 
 ZBTEST_MODEM_HOST=127.0.0.1:$(awk '/^port /{print $2}' "$host_out") \
   ctest --preset windows -j "$jobs"
 tests/windows/zbctl_wine.sh build/ci/sim/zbsim build/windows/cli/zbctl.exe
+tests/windows/zbconfig_wine.sh build/ci/sim/zbsim build/windows/src/app/zbconfig.exe \
+  build/ci/cli/zbctl
 scripts/package --windows --check

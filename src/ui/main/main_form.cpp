@@ -558,7 +558,7 @@ bool TForm1::WriteConfigFiles() {
             : QStringLiteral("%1 configuration files could not be written:").arg(failures.size());
     for (std::size_t i = 0; i < failures.size() && i < kFailuresNamed; ++i)
         text += QStringLiteral("\n%1: %2")
-                    .arg(QFile::decodeName(failures[i].path.c_str()),
+                    .arg(QDir::toNativeSeparators(QFile::decodeName(failures[i].path.c_str())),
                          QString::fromLocal8Bit(failures[i].reason));
     if (failures.size() > kFailuresNamed)
         text += QStringLiteral("\nand %1 more.").arg(failures.size() - kFailuresNamed);

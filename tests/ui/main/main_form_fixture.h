@@ -21,14 +21,11 @@
 
 namespace zbtest {
 
-inline std::vector<zb::ui::SystemPort> NoSystemPorts() {
-    return {};
-}
-
 class MainFormTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        form_ = std::make_unique<zb::ui::TForm1>(dialogs_, &NoSystemPorts);
+        form_ =
+            std::make_unique<zb::ui::TForm1>(dialogs_, [this] { return ListedModemPorts(sims_); });
         form_->show();
         form_->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));

@@ -1,8 +1,9 @@
 #include "ui_test_support.h"
 
-#include <stdlib.h>
+#include <QtGlobal>
 
 #include <array>
+#include <cstdlib>
 #include <filesystem>
 #include <string_view>
 
@@ -13,14 +14,14 @@ ScopedPortMap::ScopedPortMap() {
         previous_ = old;
         had_previous_ = true;
     }
-    ::setenv("ZBCONFIG_PORTS", dir_.path().c_str(), 1);
+    qputenv("ZBCONFIG_PORTS", QByteArray::fromStdString(dir_.path()));
 }
 
 ScopedPortMap::~ScopedPortMap() {
     if (had_previous_) {
-        ::setenv("ZBCONFIG_PORTS", previous_.c_str(), 1);
+        qputenv("ZBCONFIG_PORTS", QByteArray::fromStdString(previous_));
     } else {
-        ::unsetenv("ZBCONFIG_PORTS");
+        qunsetenv("ZBCONFIG_PORTS");
     }
 }
 

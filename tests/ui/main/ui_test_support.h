@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "modem_bank.h"
+#include "protocol/port_discovery.h"
 #include "scratch_dir.h"
 #include "sim/simulator.h"
 
@@ -30,7 +31,7 @@ namespace zbtest {
 // A directory of its own, removed with the object.
 using TempDir = ScratchDir;
 
-// Points ZBCONFIG_PORTS at a fresh directory for the object's life.
+// Points ZBCONFIG_PORTS at a fresh directory for the object's life (Linux's port map).
 class ScopedPortMap {
 public:
     ScopedPortMap();
@@ -42,6 +43,11 @@ private:
     std::string previous_;
     bool had_previous_ = false;
 };
+
+// The serial ports the system lists for the modems of `sims`: none on Linux, where their
+// port-map entries name them; on Windows their COMn names, as the registry would list them.
+std::vector<zb::SystemPort> ListedModemPorts(
+    const std::vector<std::unique_ptr<zbsim::Simulator>>& sims);
 
 // The twenty read commands of a read-settings job that `sim` received for `com`.
 int CountReads(const zbsim::Simulator& sim, int com);

@@ -18,7 +18,7 @@ namespace worktest {
 
 // Virtual modems COM first .. first+count-1 on the private port map.
 std::unique_ptr<zbsim::Simulator> StartModems(int count, int first_com, bool pacing = false);
-// Maps COM `com` to a device that does not exist.
+// Maps COM `com` to a device that does not exist (on Windows: leaves it unserved).
 void MapMissingPort(int com);
 
 using zbtest::Rec;

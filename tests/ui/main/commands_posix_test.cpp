@@ -18,23 +18,9 @@ namespace {
 using zbtest::MainFormTest;
 using zbtest::ModalDriver;
 
-template <class T>
-T* Child(QWidget* parent, const char* name) {
-    auto* child = parent->findChild<T*>(QLatin1String(name));
-    EXPECT_NE(child, nullptr) << name;
-    return child;
-}
-
-void Click(QWidget* parent, const char* name) {
-    QTest::mouseClick(Child<QAbstractButton>(parent, name), Qt::LeftButton);
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using zbtest::Child;
+using zbtest::Click;
+using zbtest::ReadText;
 
 using CommandsTest = MainFormTest;
 

@@ -34,22 +34,11 @@ int CountWrites(const zbsim::Simulator& sim, int com) {
     return n;
 }
 
-template <class T>
-T* Child(QWidget* parent, const char* name) {
-    auto* child = parent->findChild<T*>(QLatin1String(name));
-    EXPECT_NE(child, nullptr) << name;
-    return child;
-}
-
-void Click(QWidget* parent, const char* name) {
-    QTest::mouseClick(Child<QAbstractButton>(parent, name), Qt::LeftButton);
-}
+using zbtest::Child;
+using zbtest::Click;
 
 std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return zbtest::ReadText(path.string());
 }
 
 using CommandsTest = MainFormTest;

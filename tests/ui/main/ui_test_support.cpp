@@ -1,10 +1,14 @@
 #include "ui_test_support.h"
 
+#include <QAbstractButton>
+#include <QTest>
 #include <QtGlobal>
 
 #include <array>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string_view>
 
 namespace zbtest {
@@ -36,6 +40,17 @@ int CountReads(const zbsim::Simulator& sim, int com) {
             if (std::string_view(r).substr(2, 2) == code) ++n;
     }
     return n;
+}
+
+void Click(QWidget* parent, const char* name) {
+    QTest::mouseClick(Child<QAbstractButton>(parent, name), Qt::LeftButton);
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 }  // namespace zbtest

@@ -84,4 +84,18 @@ private:
     bool ran_ = false;
 };
 
+// A named child of `parent`, a test failure when there is none.
+template <class T>
+T* Child(QWidget* parent, const char* name) {
+    auto* child = parent->findChild<T*>(QLatin1String(name));
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+}
+
+// Clicks the named button of `parent`.
+void Click(QWidget* parent, const char* name);
+
+// The whole file, empty when it cannot be read.
+std::string ReadText(const std::string& path);
+
 }  // namespace zbtest

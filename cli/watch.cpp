@@ -4,8 +4,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <list>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -158,9 +160,10 @@ private:
 // The runs of the modems' jobs, so that an interrupt reaches every one.
 class Runs {
 public:
-    void Add(PortRun& run) {
+    // `cut_short` writes the run's modem's row when the program ends in the middle of it.
+    void Add(PortRun& run, std::function<void()> cut_short) {
         const std::lock_guard lock(mutex_);
-        runs_.insert(&run);
+        runs_[&run] = std::move(cut_short);
         if (stopped_) Stop(run);
     }
     void Remove(PortRun& run) {
@@ -175,16 +178,19 @@ public:
     void StopAll() {
         const std::lock_guard lock(mutex_);
         stopped_ = true;
-        for (PortRun* run : runs_) Stop(*run);
+        for (const auto& [run, cut_short] : runs_) Stop(*run);
     }
     // Before the program ends at once: no modem is left in the middle of its writes, and
     // the report gets the rows of the jobs cut short. The runs stay locked.
     void EndAll() {
         mutex_.lock();
         stopped_ = true;
-        for (PortRun* run : runs_) Stop(*run);
-        for (PortRun* run : runs_) run->engine().WaitForWrites();
-        for (PortRun* run : runs_) run->WriteRowsSoFar();
+        for (const auto& [run, cut_short] : runs_) Stop(*run);
+        for (const auto& [run, cut_short] : runs_) run->engine().WaitForWrites();
+        for (const auto& [run, cut_short] : runs_) {
+            run->WriteRowsSoFar();
+            if (cut_short) cut_short();
+        }
     }
 
 private:
@@ -194,7 +200,7 @@ private:
     }
 
     std::mutex mutex_;
-    std::set<PortRun*> runs_;
+    std::map<PortRun*, std::function<void()>> runs_;
     bool stopped_ = false;
 };
 
@@ -242,6 +248,47 @@ private:
     std::atomic<StationState> stage_{StationState::Waiting};
     std::atomic<bool> applied_{false};
 };
+
+// A modem's rows from each of its jobs, kept until the modem is done: the report gets one
+// row per modem.
+class ModemRows final : public zb::ReportSink {
+public:
+    std::vector<zb::ReportRow> Rows() {
+        const std::lock_guard lock(mutex_);
+        return rows_;
+    }
+
+private:
+    bool AppendRows(const std::vector<zb::ReportRow>& more, std::string* /*error*/) override {
+        const std::lock_guard lock(mutex_);
+        rows_.insert(rows_.end(), more.begin(), more.end());
+        return true;
+    }
+
+    std::mutex mutex_;
+    std::vector<zb::ReportRow> rows_;
+};
+
+// The modem's one row: its last job's, with the firmware before and after of an upgrade
+// that came first, and the modem's own end (a removed port, a stop). A modem whose values
+// were refused before any job gets a row of that refusal.
+zb::ReportRow ModemRow(const std::vector<zb::ReportRow>& rows, const PortResult& result,
+                       std::string_view command) {
+    if (rows.empty()) {
+        zb::RowContext context;
+        context.command = command;
+        context.time = zb::ReportTime(std::chrono::system_clock::now());
+        return zb::PortReportRow({result.com, false, result.message, {}}, zb::DeviceRecord{},
+                                 context);
+    }
+    zb::ReportRow row = rows.back();
+    if (rows.size() > 1 && rows.front().command == "upgrade") {
+        row.fw_before = rows.front().fw_before;
+        row.fw_after = rows.front().fw_after;
+    }
+    if (!result.ok) row.message = result.message;
+    return row;
+}
 
 class Station {
 public:
@@ -312,11 +359,18 @@ private:
 
     // One of the modem's jobs as its own zbctl command would run it, over its port alone.
     PortResult RunStage(Modem& modem, ModemObserver& observer, const Invocation& step,
-                        const std::map<std::int32_t, Sets>& sets) {
-        PortRun run({modem.com}, step.command, plan_.report);
+                        const std::map<std::int32_t, Sets>& sets,
+                        const std::shared_ptr<ModemRows>& rows) {
+        PortRun run({modem.com}, step.command, rows);
         run.EchoTo(&observer);
         run.ShowProgress(ProgressMode::Quiet);  // the station shows the modem itself
-        runs_.Add(run);
+        runs_.Add(run, [this, rows, com = modem.com] {
+            if (!rows) return;
+            PortResult cut;  // the cut row's own message stands
+            cut.com = com;
+            cut.ok = true;
+            WriteRow(rows->Rows(), cut);
+        });
         std::optional<PortResult> result;
         try {
             RunSequence(run, step, plan_.settings, sets);
@@ -335,6 +389,7 @@ private:
 
     void Run(Modem& modem) {
         ModemObserver observer(display_, plan_.verify);
+        const auto rows = plan_.report ? std::make_shared<ModemRows>() : nullptr;
         PortResult result;
         result.com = modem.com;
         result.ok = true;
@@ -343,7 +398,7 @@ private:
             Invocation step;
             step.command = Command::Upgrade;
             step.path = plan_.upgrade;
-            result = RunStage(modem, observer, step, {});
+            result = RunStage(modem, observer, step, {}, rows);
         }
         if (result.ok && (plan_.apply || plan_.import)) {
             Invocation step;
@@ -356,7 +411,7 @@ private:
                 result.message = error;
             } else {
                 observer.Stage(modem.com, StationState::Writing);
-                result = RunStage(modem, observer, step, sets);
+                result = RunStage(modem, observer, step, sets, rows);
             }
         }
         // The job's own message says what failed; that the port went says why.
@@ -364,12 +419,22 @@ private:
             result.message += " (port removed)";
         else if (!result.ok && runs_.Stopped())
             result.message += " (stopped)";
+        if (rows) WriteRow(rows->Rows(), result);
         if (result.ok && plan_.once) {
             const std::lock_guard lock(passed_mutex_);
             passed_.insert(modem.path);
         }
         display_.Finished(result, modem.n, modem.path, plan_.verify, plan_.json);
         modem.done.store(true);
+    }
+
+    void WriteRow(const std::vector<zb::ReportRow>& rows, const PortResult& result) {
+        const std::string_view command = plan_.apply    ? "apply"
+                                         : plan_.import ? "import"
+                                                        : "upgrade";
+        std::string why;
+        if (!plan_.report->Append({ModemRow(rows, result, command)}, &why))
+            display_.Say("report not written: " + Printable(why));
     }
 
     // The --set values with this modem's {com} and {n}, checked.

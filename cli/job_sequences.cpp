@@ -1,7 +1,6 @@
 #include "cli/job_sequences.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -55,8 +54,7 @@ void VerifyChanges(PortRun& run, const std::vector<std::int32_t>& applied) {
         std::vector<zb::ReportDiff> diffs = zb::WrittenDiffs(sent[com], run.Record(com));
         const bool same = diffs.empty();
         for (const zb::ReportDiff& d : diffs)
-            std::fprintf(stderr, "COM%d: Verify fail: %s\n", com,
-                         Printable(zb::DiffText(d)).c_str());
+            run.Note("COM" + std::to_string(com) + ": Verify fail: " + Printable(zb::DiffText(d)));
         run.SetVerified(com, same, std::move(diffs), sent[com]);
         run.Finish(com, same, true, same ? message[com] : "Verify fail");
     }
@@ -166,8 +164,7 @@ void Export(PortRun& run, std::string folder) {
     }
     std::map<std::int32_t, std::string> failed;
     for (const zb::ConfigWriteFailure& f : zb::WriteConfigFiles(run.table(), folder)) {
-        std::fprintf(stderr, "zbctl: %s: %s\n", Printable(f.path).c_str(),
-                     Printable(f.reason).c_str());
+        run.Note("zbctl: " + Printable(f.path) + ": " + Printable(f.reason));
         failed[static_cast<std::int32_t>(f.com)] = f.reason;
     }
     for (const std::int32_t com : run.coms()) {

@@ -107,7 +107,14 @@ public:
     void Phase(std::string_view name) { reporter_.progress.Phase(name); }
     void SetImageType(std::optional<std::uint32_t> type) { reporter_.image_type = type; }
     // A line on stderr that the progress line does not overwrite; any thread.
-    void Note(std::string_view line) { reporter_.progress.Note(line); }
+    void Note(std::string_view line) {
+        if (notes_)
+            notes_(line);
+        else
+            reporter_.progress.Note(line);
+    }
+    // The notes go to `notes` instead (a display of its own). Before any job.
+    void NotesTo(std::function<void(std::string_view)> notes) { notes_ = std::move(notes); }
 
     // One job over the ports still marked; none marked, none runs. After a stop none runs
     // either: the marked ports fail with "User abort", untouched.
@@ -167,6 +174,7 @@ private:
     std::vector<std::int32_t> coms_;
     Command command_;
     std::shared_ptr<zb::ReportSink> report_;
+    std::function<void(std::string_view)> notes_;
     int attempt_ = 1;
     std::map<std::int32_t, std::string> fw_before_;
     std::map<std::int32_t, zb::ReadBack> verified_;

@@ -364,6 +364,7 @@ private:
         PortRun run({modem.com}, step.command, rows);
         run.EchoTo(&observer);
         run.ShowProgress(ProgressMode::Quiet);  // the station shows the modem itself
+        run.NotesTo([this](std::string_view line) { display_.Say(std::string(line)); });
         runs_.Add(run, [this, rows, com = modem.com] {
             if (!rows) return;
             PortResult cut;  // the cut row's own message stands

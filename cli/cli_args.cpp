@@ -228,7 +228,9 @@ const CommandRule kCommands[] = {
      "alone. With --once a modem that passed is skipped when plugged in again. The first\n"
      "Ctrl-C stops taking new ports and waits for the running jobs, the second stops them.\n"
      "--set values may hold {com} and {n} (the modem's place in the order they "
-     "appeared).\n" ZBCTL_COMMON_OPTIONS},
+     "appeared).\n"
+     "\nOptions: --ports-dir DIR, --json (one line per modem), --no-pauses, -q,\n"
+     "--report FILE (one row per modem). See 'zbctl --help'.\n"},
     {"help", Command::Help, nullptr, PathKind::None, kUsage},
 };
 

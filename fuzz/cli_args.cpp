@@ -53,6 +53,8 @@ const char* CommandWord(zbctl::Command c) {
             return "export";
         case zbctl::Command::Import:
             return "import";
+        case zbctl::Command::Watch:
+            return "watch";
     }
     return "";
 }
@@ -69,11 +71,17 @@ std::vector<std::string> Render(const zbctl::Invocation& inv) {
     if (inv.json) args.emplace_back("--json");
     if (inv.no_pauses) args.emplace_back("--no-pauses");
     if (inv.verify) args.emplace_back("--verify");
+    if (inv.quiet) args.emplace_back("--quiet");
     if (inv.scan) args.emplace_back("--scan");
+    if (inv.once) args.emplace_back("--once");
+    if (!inv.upgrade.empty()) args.push_back("--upgrade=" + inv.upgrade);
+    if (!inv.import.empty()) args.push_back("--import=" + inv.import);
     if (!inv.report.empty()) args.push_back("--report=" + inv.report);
     if (inv.retries != 0) args.push_back("--retry=" + std::to_string(inv.retries));
     args.emplace_back(CommandWord(inv.command));
     for (const auto& [field, value] : inv.sets) args.push_back("--set=" + field + "=" + value);
+    // A path or a port may look like an option ("--x.rom"): the words after "--" are none.
+    args.emplace_back("--");
     if (TakesPath(inv.command)) args.push_back(inv.path);
     for (std::int32_t com : inv.coms) args.push_back("COM" + std::to_string(com));
     return args;
@@ -83,7 +91,8 @@ bool Same(const zbctl::Invocation& a, const zbctl::Invocation& b) {
     return a.command == b.command && a.ports_dir == b.ports_dir && a.json == b.json &&
            a.no_pauses == b.no_pauses && a.sets == b.sets && a.path == b.path && a.coms == b.coms &&
            a.verify == b.verify && a.report == b.report && a.retries == b.retries &&
-           a.scan == b.scan;
+           a.scan == b.scan && a.quiet == b.quiet && a.once == b.once && a.upgrade == b.upgrade &&
+           a.import == b.import;
 }
 
 }  // namespace
@@ -109,7 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // --help and --version end the parsing wherever they stand; nothing else of the line
     // matters then.
     if (inv.command == zbctl::Command::Help || inv.command == zbctl::Command::Version) return 0;
-    const bool needs_ports = inv.command != zbctl::Command::Ports;
+    const bool needs_ports =
+        inv.command != zbctl::Command::Ports && inv.command != zbctl::Command::Watch;
     if (needs_ports == inv.coms.empty()) Fail("a command has ports it does not take, or none");
     if (inv.given.size() != inv.coms.size()) Fail("the ports as given and as sorted differ");
     if (inv.retries < 0 || inv.retries > 100) Fail("--retry outside 0..100");
@@ -117,8 +127,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (inv.coms[i] < 1 || inv.coms[i] > 1024) Fail("a port lies outside COM1..COM1024");
         if (i > 0 && inv.coms[i - 1] >= inv.coms[i]) Fail("ports are not ascending and distinct");
     }
-    if ((inv.command == zbctl::Command::Apply) == inv.sets.empty())
-        Fail("--set given without apply, or apply without --set");
+    if (inv.command == zbctl::Command::Apply && inv.sets.empty()) Fail("apply without --set");
+    if (!inv.sets.empty() && inv.command != zbctl::Command::Apply &&
+        inv.command != zbctl::Command::Watch)
+        Fail("--set given to a command that takes none");
     for (const auto& [field, value] : inv.sets)
         if (field.empty() || field.find('=') != std::string::npos)
             Fail("a --set field is malformed");

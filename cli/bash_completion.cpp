@@ -69,7 +69,7 @@ std::string BashCompletionScript() {
            "\n"
            "    case $prev in\n"
            "        --ports-dir) _filedir -d; return ;;\n"
-           "        --report) _filedir; return ;;\n"
+           "        --report|--upgrade|--import) _filedir; return ;;\n"
            "        --set)\n"
            "            if [[ $cur == *=* ]]; then\n"
            "                local field=${cur%%=*} value=${cur#*=} v prefix=\n"
@@ -121,7 +121,7 @@ std::string BashCompletionScript() {
            "        help) ((operands == 0)) && COMPREPLY=($(compgen -W '" +
            commands +
            "' -- \"$cur\")); return ;;\n"
-           "        ports) return ;;\n"
+           "        ports|watch) return ;;\n"
            "        " +
            file_commands +
            ") ((operands == 0)) && { _filedir; return; } ;;\n"

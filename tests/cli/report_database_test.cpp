@@ -1,14 +1,10 @@
 // Reports into databases: a real PostgreSQL server, started by the test on a Unix socket in
 // a private folder, and SQLite files; zbctl runs as scripts run it.
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
@@ -17,6 +13,7 @@
 #include "jobs/report_sink.h"
 #include "modem_bank.h"
 #include "scratch_dir.h"
+#include "spawned_program.h"
 
 namespace {
 
@@ -24,12 +21,7 @@ namespace fs = std::filesystem;
 
 const std::string kServerBin = "/usr/lib/postgresql/15/bin/";
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using zbtest::ReadAll;
 
 // The rows of a query, each as its cells joined by '|', NULL as "NULL".
 std::vector<std::string> PostgresRows(const std::string& uri, const std::string& sql) {
@@ -107,21 +99,9 @@ protected:
     // zbctl on the test's port map; its stdout and stderr go to NAME.out and NAME.err.
     pid_t Spawn(std::vector<std::string> args, const std::string& name) {
         args.insert(args.begin(), {ZBCTL_PATH, "--ports-dir", dir_, "--no-pauses"});
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        const std::string out = dir_ + "/" + name + ".out";
-        const std::string err = dir_ + "/" + name + ".err";
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        std::vector<char*> argv;
-        argv.reserve(args.size() + 1);
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_t pid = -1;
-        EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
+        const pid_t pid = zbtest::SpawnProgram(std::move(args), dir_ + "/" + name + ".out",
+                                               dir_ + "/" + name + ".err");
+        EXPECT_NE(pid, -1);
         return pid;
     }
     int Wait(pid_t pid) {

@@ -1,29 +1,20 @@
 // zbctl watch as a station runs it: the built binary on a private port map, with virtual
 // modems plugged in and out while it watches.
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "firmware_image.h"
 #include "scratch_dir.h"
 #include "sim/simulator.h"
+#include "spawned_program.h"
 #include "wait_until.h"
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using zbtest::ReadAll;
 
 class Watch : public ::testing::Test {
 protected:
@@ -43,18 +34,8 @@ protected:
 
         args.insert(args.begin(), {ZBCTL_PATH, "--ports-dir", dir_, "watch"});
         if (!pauses) args.insert(args.begin() + 1, "--no-pauses");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, Out().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, 2, Err().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        std::vector<char*> argv;
-        argv.reserve(args.size() + 1);
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ASSERT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
+        pid_ = zbtest::SpawnProgram(std::move(args), Out(), Err());
+        ASSERT_NE(pid_, -1);
         ASSERT_TRUE(Said(Err(), "watching for ports")) << ReadAll(Err());
     }
     void TearDown() override {

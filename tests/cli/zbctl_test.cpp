@@ -1,7 +1,6 @@
 // zbctl as scripts use it: the built binary against virtual modems on a private port map.
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,6 +24,7 @@
 #include "modem_bank.h"
 #include "scratch_dir.h"
 #include "sim/simulator.h"
+#include "spawned_program.h"
 #include "wait_until.h"
 
 namespace {
@@ -37,12 +37,7 @@ struct Result {
     std::string err;
 };
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using zbtest::ReadAll;
 
 class Zbctl : public ::testing::Test {
 protected:
@@ -66,26 +61,9 @@ protected:
     pid_t Start(std::vector<std::string> args, bool with_dir = true, int output = -1) {
         if (with_dir) args.insert(args.begin(), {"--ports-dir", dir_});
         args.insert(args.begin(), ZBCTL_PATH);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        if (output >= 0) {
-            posix_spawn_file_actions_adddup2(&actions, output, 1);
-            posix_spawn_file_actions_adddup2(&actions, output, 2);
-        } else {
-            posix_spawn_file_actions_addopen(&actions, 1, OutPath().c_str(),
-                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            posix_spawn_file_actions_addopen(&actions, 2, ErrPath().c_str(),
-                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        }
-        std::vector<char*> argv;
-        argv.reserve(args.size() + 1);
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        EXPECT_EQ(spawned, 0);
-        return spawned == 0 ? pid : -1;
+        const pid_t pid = zbtest::SpawnProgram(std::move(args), OutPath(), ErrPath(), output);
+        EXPECT_NE(pid, -1);
+        return pid;
     }
     Result Finish(pid_t pid) {
         Result r;

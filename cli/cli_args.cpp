@@ -101,74 +101,62 @@ using TakeValue = bool (*)(const std::string& value, Invocation* inv, std::strin
 
 struct OptionRule {
     std::string_view name;
-    bool Invocation::*flag;  // an option without a value sets this
-    TakeValue take;          // an option with a value hands it here
+    bool Invocation::*flag = nullptr;         // an option without a value sets this
+    std::string Invocation::*text = nullptr;  // an option taking any text but the empty one
+    const char* needs = nullptr;              // what is said when that text is empty
+    TakeValue take = nullptr;                 // another option with a value hands it here
 };
 
 const OptionRule kOptions[] = {
-    {"--ports-dir", nullptr,
-     [](const std::string& value, Invocation* inv, std::string* error) {
-         if (value.empty()) {
-             *error = "--ports-dir needs a directory";
-             return false;
-         }
-         inv->ports_dir = value;
-         return true;
-     }},
-    {"--json", &Invocation::json, nullptr},
-    {"--no-pauses", &Invocation::no_pauses, nullptr},
-    {"--verify", &Invocation::verify, nullptr},
-    {"--report", nullptr,
-     [](const std::string& value, Invocation* inv, std::string* error) {
-         if (value.empty()) {
-             *error = "--report needs a file";
-             return false;
-         }
-         inv->report = value;
-         return true;
-     }},
-    {"--retry", nullptr,
-     [](const std::string& value, Invocation* inv, std::string* error) {
-         if (value.empty() || value.size() > 3 ||
-             value.find_first_not_of("0123456789") != std::string::npos || std::stoi(value) > 100) {
-             *error = "--retry takes a number from 0 to 100, not \"" + value + "\"";
-             return false;
-         }
-         inv->retries = std::stoi(value);
-         return true;
-     }},
-    {"--scan", &Invocation::scan, nullptr},
-    {"--once", &Invocation::once, nullptr},
-    {"--upgrade", nullptr,
-     [](const std::string& value, Invocation* inv, std::string* error) {
-         if (value.empty()) {
-             *error = "--upgrade needs an image file";
-             return false;
-         }
-         inv->upgrade = value;
-         return true;
-     }},
-    {"--import", nullptr,
-     [](const std::string& value, Invocation* inv, std::string* error) {
-         if (value.empty()) {
-             *error = "--import needs a configuration file";
-             return false;
-         }
-         inv->import = value;
-         return true;
-     }},
-    {"--quiet", &Invocation::quiet, nullptr},
-    {"--set", nullptr,
-     [](const std::string& value, Invocation* inv, std::string* error) {
-         const std::size_t eq = value.find('=');
-         if (eq == std::string::npos || eq == 0) {
-             *error = "--set takes FIELD=VALUE, not \"" + value + "\"";
-             return false;
-         }
-         inv->sets.emplace_back(value.substr(0, eq), value.substr(eq + 1));
-         return true;
-     }},
+    {.name = "--ports-dir",
+     .text = &Invocation::ports_dir,
+     .needs = "--ports-dir needs a directory"},
+    {.name = "--json", .flag = &Invocation::json},
+    {.name = "--no-pauses", .flag = &Invocation::no_pauses},
+    {.name = "--verify", .flag = &Invocation::verify},
+    {.name = "--report", .text = &Invocation::report, .needs = "--report needs a file"},
+    {.name = "--retry",
+     .take =
+         [](const std::string& value, Invocation* inv, std::string* error) {
+             if (value.empty() || value.size() > 3 ||
+                 value.find_first_not_of("0123456789") != std::string::npos ||
+                 std::stoi(value) > 100) {
+                 *error = "--retry takes a number from 0 to 100, not \"" + value + "\"";
+                 return false;
+             }
+             inv->retries = std::stoi(value);
+             return true;
+         }},
+    {.name = "--scan", .flag = &Invocation::scan},
+    {.name = "--once", .flag = &Invocation::once},
+    {.name = "--upgrade", .text = &Invocation::upgrade, .needs = "--upgrade needs an image file"},
+    {.name = "--import",
+     .text = &Invocation::import,
+     .needs = "--import needs a configuration file"},
+    {.name = "--quiet", .flag = &Invocation::quiet},
+    {.name = "--set",
+     .take =
+         [](const std::string& value, Invocation* inv, std::string* error) {
+             const std::size_t eq = value.find('=');
+             if (eq == std::string::npos || eq == 0) {
+                 *error = "--set takes FIELD=VALUE, not \"" + value + "\"";
+                 return false;
+             }
+             inv->sets.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+             return true;
+         }},
 };
+
+bool TakeOptionValue(const OptionRule& rule, const std::string& value, Invocation* inv,
+                     std::string* error) {
+    if (rule.take != nullptr) return rule.take(value, inv, error);
+    if (value.empty()) {
+        *error = rule.needs;
+        return false;
+    }
+    inv->*rule.text = value;
+    return true;
+}
 
 // Upgrade, export and import take a file or folder before their ports.
 struct CommandRule {
@@ -306,12 +294,12 @@ bool ReadOptions(const std::vector<std::string>& args, Invocation* inv, bool* he
                                              [&](const OptionRule& r) { return r.name == arg; });
         if (rule != std::end(kOptions) && rule->flag != nullptr && !has_value) {
             inv->*rule->flag = true;
-        } else if (rule != std::end(kOptions) && rule->take != nullptr) {
+        } else if (rule != std::end(kOptions) && rule->flag == nullptr) {
             if (!has_value && i + 1 >= args.size()) {
                 *error = arg + " needs a value";
                 return false;
             }
-            if (!rule->take(has_value ? value : args[++i], inv, error)) return false;
+            if (!TakeOptionValue(*rule, has_value ? value : args[++i], inv, error)) return false;
         } else if (!options_ended && arg.size() > 1 && arg[0] == '-') {
             *error = "unknown option " + args[i];
             return false;
@@ -435,7 +423,7 @@ std::vector<CommandWord> CommandWords() {
 std::vector<OptionWord> OptionWords() {
     std::vector<OptionWord> words;
     for (const OptionRule& rule : kOptions)
-        words.push_back({std::string(rule.name), rule.take != nullptr});
+        words.push_back({std::string(rule.name), rule.flag == nullptr});
     for (const char* name : {"-q", "--help", "--version"}) words.push_back({name, false});
     return words;
 }

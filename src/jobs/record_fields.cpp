@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <type_traits>
 
+#include "jobs/text_escape.h"
+
 namespace zb {
 namespace {
 
@@ -149,15 +151,6 @@ std::string HexDigits(std::uint64_t value, std::size_t width) {
         if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
     if (text.size() < width) text.insert(0, width - text.size(), '0');
     return text;
-}
-
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 // "-1.5", "115200": an optional minus, digits, and a fraction after a point.
@@ -321,8 +314,7 @@ std::optional<std::int64_t> ParseDisplayText(const RecordField& field, std::stri
             break;
         case DisplayForm::List:
             for (std::size_t i = 0; i < shown.texts.size(); ++i)
-                if (SameTextIgnoringCase(shown.texts[i], text))
-                    value = static_cast<std::int64_t>(i);
+                if (SameIgnoringCase(shown.texts[i], text)) value = static_cast<std::int64_t>(i);
             break;
         case DisplayForm::Hex16:
         case DisplayForm::Hex:

@@ -78,4 +78,8 @@ std::string QuotedColumns() {
     return list;
 }
 
+std::string SelectRowsSql() {
+    return "SELECT \"id\", " + QuotedColumns() + " FROM " + std::string(kReportTable);
+}
+
 }  // namespace zb

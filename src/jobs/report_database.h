@@ -45,6 +45,8 @@ std::string StationName();
 
 // The column names joined by ", ", each in double quotes.
 std::string QuotedColumns();
+// Every column of the table, "id" first: naming each one refuses a table of another shape.
+std::string SelectRowsSql();
 
 std::unique_ptr<ReportSink> OpenSqliteReport(const std::string& path, std::string* error);
 std::unique_ptr<ReportSink> OpenPostgresReport(const std::string& uri, ReportNotice notice,

@@ -12,18 +12,6 @@ namespace {
 constexpr std::string_view kCsvColumns[] = {"time",   "com",     "device",    "command", "try",
                                             "result", "message", "fw_before", "fw_after"};
 
-bool EndsInJson(std::string_view path) {
-    constexpr std::string_view kJson = ".json";
-    if (path.size() < kJson.size()) return false;
-    const std::string_view end = path.substr(path.size() - kJson.size());
-    for (std::size_t i = 0; i < kJson.size(); ++i) {
-        const char c =
-            end[i] >= 'A' && end[i] <= 'Z' ? static_cast<char>(end[i] - 'A' + 'a') : end[i];
-        if (c != kJson[i]) return false;
-    }
-    return true;
-}
-
 std::string CsvCell(std::string_view text, bool number = false) {
     std::string cell;
     if (!number && !text.empty() &&
@@ -48,7 +36,7 @@ std::string DiffsText(const std::vector<ReportDiff>& diffs) {
 }  // namespace
 
 ReportFormat ReportFormatOf(std::string_view path) {
-    return EndsInJson(path) ? ReportFormat::Json : ReportFormat::Csv;
+    return EndsIgnoringCase(path, ".json") ? ReportFormat::Json : ReportFormat::Csv;
 }
 
 std::string CsvHeader() {

@@ -75,12 +75,16 @@ std::string CreateSql() {
     return sql + "); COMMIT";
 }
 
-std::string InsertSql() {
-    std::string sql =
-        "INSERT INTO " + std::string(kReportTable) + " (" + QuotedColumns() + ") VALUES (";
-    for (std::size_t i = 0; i < DbColumns().size(); ++i)
-        sql += (i == 0 ? "$" : ", $") + std::to_string(i + 1);
-    return sql + ") ON CONFLICT (\"row_id\") DO NOTHING";
+// Built once: every row, and every row sent from the spool, is inserted with it.
+const std::string& InsertSql() {
+    static const std::string sql = [] {
+        std::string text =
+            "INSERT INTO " + std::string(kReportTable) + " (" + QuotedColumns() + ") VALUES (";
+        for (std::size_t i = 0; i < DbColumns().size(); ++i)
+            text += (i == 0 ? "$" : ", $") + std::to_string(i + 1);
+        return text + ") ON CONFLICT (\"row_id\") DO NOTHING";
+    }();
+    return sql;
 }
 
 void Quiet(void*, const char*) {}
@@ -256,11 +260,7 @@ std::unique_ptr<ReportSink> OpenPostgresReport(const std::string& uri, ReportNot
     }
     std::string why;
     // Naming every column in a query refuses a table of another shape before any row.
-    if (!Command(conn, CreateSql(), &why) ||
-        !Command(
-            conn,
-            "SELECT \"id\", " + QuotedColumns() + " FROM " + std::string(kReportTable) + " LIMIT 0",
-            &why)) {
+    if (!Command(conn, CreateSql(), &why) || !Command(conn, SelectRowsSql() + " LIMIT 0", &why)) {
         *error =
             "the PostgreSQL database has no usable table " + std::string(kReportTable) + ": " + why;
         PQfinish(conn);

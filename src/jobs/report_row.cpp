@@ -4,6 +4,7 @@
 #include <string>
 
 #include "jobs/record_fields.h"
+#include "jobs/text_escape.h"
 #include "protocol/serial_link.h"
 
 namespace zb {
@@ -14,17 +15,6 @@ constexpr std::string_view kWrittenFields[] = {
     "baud",    "databit", "stopbit", "parity",   "interface", "devname", "channel",   "devtype",
     "lnodeid", "rnodeid", "panid",   "outpower", "topology",  "txmode",  "startbyte",
 };
-
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
 
 }  // namespace
 

@@ -2,20 +2,10 @@
 
 #include "jobs/report_append.h"
 #include "jobs/report_database.h"
+#include "jobs/text_escape.h"
 
 namespace zb {
 namespace {
-
-bool EndsInNoCase(std::string_view text, std::string_view end) {
-    if (text.size() < end.size()) return false;
-    text.remove_prefix(text.size() - end.size());
-    for (std::size_t i = 0; i < end.size(); ++i) {
-        const char c =
-            text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
-        if (c != end[i]) return false;
-    }
-    return true;
-}
 
 class FileReport final : public ReportSink {
 public:
@@ -35,7 +25,7 @@ private:
 ReportKind ReportKindOf(std::string_view target) {
     if (target.starts_with("postgresql://") || target.starts_with("postgres://"))
         return ReportKind::Postgres;
-    return EndsInNoCase(target, ".db") ? ReportKind::Sqlite : ReportKind::File;
+    return EndsIgnoringCase(target, ".db") ? ReportKind::Sqlite : ReportKind::File;
 }
 
 std::unique_ptr<ReportSink> OpenReportSink(const std::string& target, std::string* error,

@@ -37,11 +37,15 @@ std::string CreateSql() {
     return sql + ")";
 }
 
-std::string InsertSql() {
-    std::string sql = "INSERT OR IGNORE INTO " + std::string(kReportTable) + " (" +
-                      QuotedColumns() + ") VALUES (";
-    for (std::size_t i = 0; i < DbColumns().size(); ++i) sql += i == 0 ? "?" : ", ?";
-    return sql + ")";
+// Built once: every row of a report and of a spool is inserted with it.
+const std::string& InsertSql() {
+    static const std::string sql = [] {
+        std::string text = "INSERT OR IGNORE INTO " + std::string(kReportTable) + " (" +
+                           QuotedColumns() + ") VALUES (";
+        for (std::size_t i = 0; i < DbColumns().size(); ++i) text += i == 0 ? "?" : ", ?";
+        return text + ")";
+    }();
+    return sql;
 }
 
 class SqliteReport final : public ReportSink {
@@ -75,8 +79,7 @@ std::unique_ptr<SqliteTable> SqliteTable::Open(const std::string& path, std::str
     sqlite3_busy_timeout(db, kBusyWaitMs);
     // The first statement reads the file, and finds out whether it is a database at all.
     // Naming every column in a query refuses a table of another shape before any row.
-    const std::string check =
-        "SELECT \"id\", " + QuotedColumns() + " FROM " + std::string(kReportTable) + " LIMIT 0";
+    const std::string check = SelectRowsSql() + " LIMIT 0";
     // Two processes that open a new file at once race to switch it to WAL and to create
     // the table; the loser may get SQLITE_BUSY without the busy handler being asked (the
     // journal mode change and WAL recovery take their locks without waiting), so the setup
@@ -121,9 +124,8 @@ bool SqliteTable::Insert(const DbCells& cells, std::string* error) {
 }
 
 bool SqliteTable::Oldest(std::size_t limit, std::vector<Kept>* rows, std::string* error) {
-    const Statement select(db_, "SELECT \"id\", " + QuotedColumns() + " FROM " +
-                                    std::string(kReportTable) + " ORDER BY \"id\" LIMIT " +
-                                    std::to_string(limit));
+    const Statement select(db_,
+                           SelectRowsSql() + " ORDER BY \"id\" LIMIT " + std::to_string(limit));
     if (!select.get()) return Fail(error);
     rows->clear();
     int step = SQLITE_ROW;

@@ -70,4 +70,24 @@ std::string Utf8Text(std::string_view text) {
     return out;
 }
 
+namespace {
+
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (Lower(a[i]) != Lower(b[i])) return false;
+    return true;
+}
+
+bool EndsIgnoringCase(std::string_view text, std::string_view end) {
+    return text.size() >= end.size() &&
+           SameIgnoringCase(text.substr(text.size() - end.size()), end);
+}
+
 }  // namespace zb

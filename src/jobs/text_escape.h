@@ -1,5 +1,6 @@
 // Texts that come from devices or the system, made safe to show or to store: on a terminal
-// or in a CSV cell, and as UTF-8 for JSON. Pure functions; any thread.
+// or in a CSV cell, and as UTF-8 for JSON; and names compared without case. Pure functions;
+// any thread.
 #pragma once
 
 #include <string>
@@ -15,5 +16,10 @@ std::string Printable(std::string_view text);
 // included), and every other byte becomes the four characters \xHH, lower-case hex, as
 // Printable writes it ("\xfc" for a Latin-1 'u' with umlaut). What JSON output carries.
 std::string Utf8Text(std::string_view text);
+
+// Whether the texts are equal, ASCII letters compared without case.
+bool SameIgnoringCase(std::string_view a, std::string_view b);
+// Whether `text` ends in `end`, ASCII letters compared without case (".JSON", ".Db").
+bool EndsIgnoringCase(std::string_view text, std::string_view end);
 
 }  // namespace zb

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <random>
 
@@ -49,6 +50,36 @@ DbCells DbCellsOf(const ReportRow& row, std::string_view station, std::string ro
     cells.push_back(row.verified ? std::optional<std::string>(Printable(VerifyText(row)))
                                  : std::nullopt);
     return cells;
+}
+
+std::string RowName(const DbCells& cells) {
+    std::string parts[3];
+    const char* names[3] = {"com", "command", "try"};
+    for (std::size_t i = 0; i < DbColumns().size() && i < cells.size(); ++i)
+        for (int p = 0; p < 3; ++p)
+            if (DbColumns()[i].name == names[p] && cells[i]) parts[p] = *cells[i];
+    return "COM" + parts[0] + " " + parts[1] + " try " + parts[2];
+}
+
+std::vector<DbCells> ProbeRows(std::string_view station) {
+    ReportRow done;
+    done.time = ReportTime(std::chrono::system_clock::now());
+    done.com = 1;
+    done.device = "/dev/ttyUSB0";
+    done.command = "upgrade";
+    done.ok = true;
+    done.message = "Upgrade OK";
+    done.fw_before = "1.0.0";
+    done.fw_after = "1.0.1";
+    done.settings = ReportSettings(DeviceRecord{});
+    done.verified = true;
+    done.verify_ok = true;
+    ReportRow failed;
+    failed.time = done.time;
+    failed.com = 1;
+    failed.command = "read";
+    failed.message = "Open port fail";
+    return {DbCellsOf(done, station, NewRowId()), DbCellsOf(failed, station, NewRowId())};
 }
 
 std::string NewRowId() {

@@ -37,6 +37,16 @@ const std::vector<DbColumn>& DbColumns();
 using DbCells = std::vector<std::optional<std::string>>;
 DbCells DbCellsOf(const ReportRow& row, std::string_view station, std::string row_id);
 
+// Which row a message is about: "COM3 upgrade try 1".
+std::string RowName(const DbCells& cells);
+
+// Rows a table must take, tried when a database is opened (in a transaction that is rolled
+// back): a port read, upgraded and checked, with every cell filled; and a port that could
+// not be opened, whose settings, firmware versions and verification are NULL. A NOT NULL
+// or CHECK column, a type or a trigger that refuses either is found before any port is
+// touched.
+std::vector<DbCells> ProbeRows(std::string_view station);
+
 // 32 random hex digits.
 std::string NewRowId();
 
@@ -45,7 +55,7 @@ std::string StationName();
 
 // The column names joined by ", ", each in double quotes.
 std::string QuotedColumns();
-// Every column of the table, "id" first: naming each one refuses a table of another shape.
+// Every column of the table, "id" first.
 std::string SelectRowsSql();
 
 std::unique_ptr<ReportSink> OpenSqliteReport(const std::string& path, std::string* error);

@@ -5,10 +5,14 @@
 // connection) is added once, by its row_id.
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <iterator>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -116,20 +120,67 @@ bool Command(PGconn* conn, const std::string& sql, std::string* error) {
     return false;
 }
 
+// Whether the server's answer refuses the row itself, so that sending it again cannot help:
+// a value it does not take, a constraint, a column or right it lacks, a trigger that raised
+// an error. Any other failure, and one without an answer (the connection broke, and libpq
+// may say so only on the next call), is taken for a lost connection: the row is sent again
+// or kept.
+bool RefusesRow(const PGresult* result) {
+    const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    if (!state || std::strlen(state) != 5) return false;
+    const std::string_view refusing[] = {"09", "22", "23", "27", "42", "44", "P0"};
+    return std::find(std::begin(refusing), std::end(refusing), std::string_view(state, 2)) !=
+           std::end(refusing);
+}
+
+PGresult* Execute(PGconn* conn, const DbCells& cells) {
+    std::vector<const char*> values;
+    values.reserve(cells.size());
+    for (const std::optional<std::string>& cell : cells)
+        values.push_back(cell ? cell->c_str() : nullptr);
+    return PQexecParams(conn, InsertSql().c_str(), static_cast<int>(values.size()), nullptr,
+                        values.data(), nullptr, nullptr, 0);
+}
+
+// Tries the ProbeRows in a transaction that is rolled back.
+bool TakesRows(PGconn* conn, std::string* error) {
+    if (!Command(conn, "BEGIN", error)) return false;
+    bool ok = true;
+    for (const DbCells& cells : ProbeRows(StationName())) {
+        const PgResult result(Execute(conn, cells));
+        if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+            *error = FirstLine(PQerrorMessage(conn));
+            ok = false;
+            break;
+        }
+        // A trigger that returns no row leaves it out, unsaid.
+        if (std::string_view(PQcmdTuples(result.get())) != "1") {
+            *error = "a report row is left out";
+            ok = false;
+            break;
+        }
+    }
+    std::string why;
+    return Command(conn, "ROLLBACK", ok ? error : &why) && ok;
+}
+
+enum class Sent { Added, Refused, Offline };
+
 class PostgresReport final : public ReportSink {
 public:
-    PostgresReport(PGconn* conn, ReportNotice notice, std::string spool_path)
+    PostgresReport(PGconn* conn, ReportNotice notice, std::unique_ptr<SqliteTable> spool)
         : conn_(conn),
           notice_(std::move(notice)),
-          spool_path_(std::move(spool_path)),
+          spool_(std::move(spool)),
           station_(StationName()) {}
 
     ~PostgresReport() override {
         std::string error;
-        if (spool_ && spool_->Count() > 0) {
+        if (spool_->Count() > 0) {
+            (void)Online();
             (void)SendSpool(&error);
             if (const std::int64_t left = spool_->Count(); left > 0)
-                Tell(RowCount(left) + " wait in " + spool_path_ +
+                Tell(RowCount(left) + " wait in " + spool_->path() +
                      "; the next run that reports into this database sends them");
         }
         PQfinish(conn_);
@@ -137,63 +188,58 @@ public:
     PostgresReport(const PostgresReport&) = delete;
     PostgresReport& operator=(const PostgresReport&) = delete;
 
-    // Sends what an earlier run left in the spool file, if there is one.
-    bool SendEarlierRows(std::string* error) {
-        std::error_code ec;
-        if (!std::filesystem::exists(spool_path_, ec)) return true;
-        return Spool(error) && SendSpool(error);
-    }
+    // Sends what an earlier run left in the spool file.
+    bool SendEarlierRows(std::string* error) { return SendSpool(error); }
 
 protected:
     bool AppendRows(const std::vector<ReportRow>& rows, std::string* error) override {
-        if (!SendSpool(error)) return false;
-        std::size_t kept = 0;
+        if (!online_) (void)Online();
+        // A row refused, or one the spool could not keep, does not stop the others.
+        std::string first_error;
+        bool ok = SendSpool(&first_error);
+        std::int64_t kept = 0;
         for (const ReportRow& row : rows) {
             const DbCells cells = DbCellsOf(row, station_, NewRowId());
-            if (online_) {
-                if (Insert(cells)) continue;
-                if (online_) return Refused(error);
-            }
-            if (!Spool(error) || !spool_->Insert(cells, error)) return false;
-            ++kept;
+            const Sent sent = online_ ? Send(cells) : Sent::Offline;
+            std::string why;
+            if (sent == Sent::Added) continue;
+            if (sent == Sent::Refused)
+                why = RefusedText(cells);
+            else if (spool_->Insert(cells, &why))
+                ++kept;
+            else
+                why = RowName(cells) + " not kept: " + why;
+            if (!why.empty() && ok) first_error = why;
+            ok = ok && why.empty();
         }
-        if (kept > 0)
+        if (kept > 0 && !keeping_) {
+            keeping_ = true;
             Tell("the PostgreSQL database is unreachable (" + lost_reason_ + "); " +
-                 RowCount(static_cast<std::int64_t>(kept)) + " kept in " + spool_path_ +
-                 " until it is back");
-        return true;
+                 RowCount(kept) + " kept in " + spool_->path() + " until it is back");
+        }
+        if (!ok) *error = first_error;
+        return ok;
     }
 
 private:
-    // Whether the row went in. A connection that broke leaves online_ false.
-    bool Insert(const DbCells& cells) {
-        std::vector<const char*> values;
-        values.reserve(cells.size());
-        for (const std::optional<std::string>& cell : cells)
-            values.push_back(cell ? cell->c_str() : nullptr);
-        const PgResult result(PQexecParams(conn_, InsertSql().c_str(),
-                                           static_cast<int>(values.size()), nullptr, values.data(),
-                                           nullptr, nullptr, 0));
-        if (PQresultStatus(result.get()) == PGRES_COMMAND_OK) return true;
-        if (PQstatus(conn_) != CONNECTION_OK) {
-            online_ = false;
+    // Sends one row; a failure that is no refusal reconnects once and sends it again (its
+    // row_id adds it once should the first try have gone in after all).
+    Sent Send(const DbCells& cells) {
+        for (int attempt = 0;; ++attempt) {
+            const PgResult result(Execute(conn_, cells));
+            if (PQresultStatus(result.get()) == PGRES_COMMAND_OK) return Sent::Added;
+            if (RefusesRow(result.get())) {
+                refusal_ = FirstLine(PQerrorMessage(conn_));
+                return Sent::Refused;
+            }
             lost_reason_ = FirstLine(PQerrorMessage(conn_));
+            online_ = false;
+            if (attempt > 0 || !Online()) return Sent::Offline;
         }
-        return false;
     }
 
-    bool Refused(std::string* error) const {
-        *error = "the PostgreSQL database refused a row: " + FirstLine(PQerrorMessage(conn_));
-        return false;
-    }
-
-    // The spool file, opened (and created) on first need.
-    bool Spool(std::string* error) {
-        if (spool_) return true;
-        std::error_code ec;
-        std::filesystem::create_directories(std::filesystem::path(spool_path_).parent_path(), ec);
-        spool_ = SqliteTable::Open(spool_path_, error);
-        return spool_ != nullptr;
+    std::string RefusedText(const DbCells& cells) const {
+        return "the PostgreSQL database refused a row (" + RowName(cells) + "): " + refusal_;
     }
 
     // Whether the connection is up, reconnecting once if it was lost.
@@ -201,34 +247,44 @@ private:
         if (online_) return true;
         PQreset(conn_);
         online_ = PQstatus(conn_) == CONNECTION_OK;
-        if (!online_) lost_reason_ = FirstLine(PQerrorMessage(conn_));
+        if (online_)
+            keeping_ = false;
+        else
+            lost_reason_ = FirstLine(PQerrorMessage(conn_));
         return online_;
     }
 
-    // Sends the spooled rows, oldest first. A server still unreachable is no failure: the
-    // rows stay.
+    // Sends the spooled rows, oldest first, while the connection holds; a row the server
+    // refuses leaves the spool with the error naming it, so that it does not hold back the
+    // rows after it. Counts the rows this process took out of the spool: another one that
+    // shares it may be sending the same rows.
     bool SendSpool(std::string* error) {
-        if (!spool_) return true;
         std::int64_t sent = 0;
+        std::string refused;
+        std::string why;
         bool ok = true;
         std::vector<SqliteTable::Kept> rows;
-        while (ok) {
-            ok = spool_->Oldest(kSpoolBatch, &rows, error);
-            if (!ok || rows.empty() || !Online()) break;
+        while (ok && online_) {
+            ok = spool_->Oldest(kSpoolBatch, &rows, &why);
+            if (!ok || rows.empty()) break;
             for (const SqliteTable::Kept& row : rows) {
-                if (!Insert(row.cells)) {
-                    if (online_) ok = Refused(error);
-                    break;
-                }
-                ok = spool_->Remove(row.id, error);
+                const Sent result = Send(row.cells);
+                if (result == Sent::Offline) break;
+                bool removed = false;
+                ok = spool_->Remove(row.id, &removed, &why);
                 if (!ok) break;
-                ++sent;
+                if (result == Sent::Refused && refused.empty()) refused = RefusedText(row.cells);
+                if (removed && result == Sent::Added) ++sent;
             }
-            if (!online_) break;
         }
         if (sent > 0)
-            Tell(RowCount(sent) + " kept in " + spool_path_ + " sent to the PostgreSQL database");
-        return ok;
+            Tell(RowCount(sent) + " kept in " + spool_->path() +
+                 " sent to the PostgreSQL database");
+        if (!ok)
+            *error = why;
+        else if (!refused.empty())
+            *error = refused;
+        return ok && refused.empty();
     }
 
     void Tell(const std::string& text) const {
@@ -237,17 +293,34 @@ private:
 
     PGconn* conn_;
     ReportNotice notice_;
-    std::string spool_path_;
-    std::string station_;
     std::unique_ptr<SqliteTable> spool_;
+    std::string station_;
     bool online_ = true;
+    bool keeping_ = false;  // rows went to the spool since the connection was last up
     std::string lost_reason_;
+    std::string refusal_;
 };
 
 }  // namespace
 
 std::unique_ptr<ReportSink> OpenPostgresReport(const std::string& uri, ReportNotice notice,
                                                std::string* error) {
+    const std::string shown = MaskedUri(uri);
+    if (notice && shown != uri)
+        notice(
+            "the PostgreSQL URI holds a password, which other users can see in the process "
+            "list; keep it in ~/.pgpass or a PGPASSFILE instead");
+    // libpq's complaint about a URI quotes the part it stumbled on, which may be the
+    // password: with one in the URI, only the masked URI is shown.
+    char* parse_error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(uri.c_str(), &parse_error);
+    if (!options) {
+        *error = "the PostgreSQL URI is malformed: " + shown;
+        if (shown == uri && parse_error) *error += " (" + FirstLine(parse_error) + ")";
+        PQfreemem(parse_error);
+        return nullptr;
+    }
+    PQconninfoFree(options);
     PGconn* conn = Connect(uri);
     if (!conn) {
         *error = "cannot reach the PostgreSQL database: out of memory";
@@ -260,13 +333,24 @@ std::unique_ptr<ReportSink> OpenPostgresReport(const std::string& uri, ReportNot
     }
     std::string why;
     // Naming every column in a query refuses a table of another shape before any row.
-    if (!Command(conn, CreateSql(), &why) || !Command(conn, SelectRowsSql() + " LIMIT 0", &why)) {
+    if (!Command(conn, CreateSql(), &why) || !Command(conn, SelectRowsSql() + " LIMIT 0", &why) ||
+        !TakesRows(conn, &why)) {
         *error =
             "the PostgreSQL database has no usable table " + std::string(kReportTable) + ": " + why;
         PQfinish(conn);
         return nullptr;
     }
-    auto report = std::make_unique<PostgresReport>(conn, std::move(notice), SpoolPath(uri));
+    // The spool is opened now, so that a station whose spool cannot be written learns it
+    // before its rows depend on it.
+    const std::string spool_path = SpoolPath(uri);
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(spool_path).parent_path(), ec);
+    std::unique_ptr<SqliteTable> spool = SqliteTable::Open(spool_path, error);
+    if (!spool) {
+        PQfinish(conn);
+        return nullptr;
+    }
+    auto report = std::make_unique<PostgresReport>(conn, std::move(notice), std::move(spool));
     if (!report->SendEarlierRows(error)) return nullptr;
     return report;
 }

@@ -18,9 +18,10 @@
 
 namespace zb {
 
-// What a sink has to tell beside its rows: a database connection lost and the rows kept in a
-// spool file until it is back, or those rows sent. Called on the thread that opens, appends
-// or closes.
+// What a sink has to tell beside its rows, one line each: a PostgreSQL URI that holds a
+// password (when opened); the connection lost and rows kept in the spool file (once as
+// rows start being kept, not for every append); rows of the spool sent; the rows still
+// kept when the sink closes. Called on the thread that opens, appends or closes.
 using ReportNotice = std::function<void(const std::string&)>;
 
 class ReportSink {
@@ -32,9 +33,11 @@ public:
 
     // Adds the rows in order; a database gets each in a transaction of its own. A row that a
     // PostgreSQL database cannot take because its connection is lost is kept in the spool
-    // file, which counts as added. False with the reason in *error when a row is lost; the
-    // rows before it are kept. While a PostgreSQL database is unreachable, each call tries
-    // to reconnect once, which may take its connect timeout.
+    // file, which counts as added. False with the reason, naming the row ("COM3 upgrade try
+    // 1"), in *error when a row is lost: for SQLite, the rows before it are kept; a
+    // PostgreSQL server that refuses a row still gets the others. While a PostgreSQL
+    // database is unreachable, each call tries to reconnect once, which may take its
+    // connect timeout.
     bool Append(const std::vector<ReportRow>& rows, std::string* error) {
         const std::lock_guard lock(mutex_);
         return AppendRows(rows, error);
@@ -53,12 +56,20 @@ enum class ReportKind { File, Sqlite, Postgres };
 // in ".db" (any case), File otherwise.
 ReportKind ReportKindOf(std::string_view target);
 
+// `target` with "***" in place of a PostgreSQL URI's password, in its user information
+// (postgresql://op:***@db/line) or a password= parameter; any other target as it is. Every
+// message that shows a report target shows it masked.
+std::string MaskedUri(std::string_view target);
+
 // Whether this build writes database reports; without them, opening one is refused.
 bool DatabaseReportsBuilt();
 
 // Opens the report `target` names: for a file, checks that rows can be appended to it
 // (CheckReportFile); for a database, opens it and creates its table when missing, and
-// sends the rows an earlier run kept in the spool file. Null with the reason in *error.
+// sends the rows an earlier run kept in the spool file. A database table must take a
+// sample of rows (tried in a transaction that is rolled back) and its spool file must be
+// writable, so that rows are not refused only once ports are done. Null with the reason in
+// *error.
 std::unique_ptr<ReportSink> OpenReportSink(const std::string& target, std::string* error,
                                            ReportNotice notice = {});
 

@@ -2,10 +2,12 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
-
 #include <utility>
+
+#include "jobs/text_escape.h"
 
 namespace zb {
 namespace {
@@ -40,10 +42,12 @@ std::string CreateSql() {
 // Built once: every row of a report and of a spool is inserted with it.
 const std::string& InsertSql() {
     static const std::string sql = [] {
-        std::string text = "INSERT OR IGNORE INTO " + std::string(kReportTable) + " (" +
-                           QuotedColumns() + ") VALUES (";
+        // Not INSERT OR IGNORE, which would also leave out, unsaid, a row that a NOT NULL or
+        // CHECK column refuses.
+        std::string text =
+            "INSERT INTO " + std::string(kReportTable) + " (" + QuotedColumns() + ") VALUES (";
         for (std::size_t i = 0; i < DbColumns().size(); ++i) text += i == 0 ? "?" : ", ?";
-        return text + ")";
+        return text + ") ON CONFLICT (\"row_id\") DO NOTHING";
     }();
     return sql;
 }
@@ -55,8 +59,16 @@ public:
 
 protected:
     bool AppendRows(const std::vector<ReportRow>& rows, std::string* error) override {
-        for (const ReportRow& row : rows)
-            if (!table_->Insert(DbCellsOf(row, station_, NewRowId()), error)) return false;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const DbCells cells = DbCellsOf(rows[i], station_, NewRowId());
+            if (table_->Insert(cells, error)) continue;
+            const std::size_t after = rows.size() - i - 1;
+            *error =
+                RowName(cells) + " not added" +
+                (after == 0 ? std::string() : " (nor the " + std::to_string(after) + " after it)") +
+                ": " + *error;
+            return false;
+        }
         return true;
     }
 
@@ -77,25 +89,15 @@ std::unique_ptr<SqliteTable> SqliteTable::Open(const std::string& path, std::str
         return nullptr;
     }
     sqlite3_busy_timeout(db, kBusyWaitMs);
-    // The first statement reads the file, and finds out whether it is a database at all.
-    // Naming every column in a query refuses a table of another shape before any row.
-    const std::string check = SelectRowsSql() + " LIMIT 0";
     // Two processes that open a new file at once race to switch it to WAL and to create
     // the table; the loser may get SQLITE_BUSY without the busy handler being asked (the
     // journal mode change and WAL recovery take their locks without waiting), so the setup
     // is tried again for as long as an insert would wait.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyWaitMs);
     for (;;) {
-        if (sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) == SQLITE_OK &&
-            sqlite3_exec(db, CreateSql().c_str(), nullptr, nullptr, nullptr) == SQLITE_OK &&
-            sqlite3_exec(db, check.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK)
-            return table;
-        const int code = sqlite3_errcode(db) & 0xff;
-        if ((code != SQLITE_BUSY && code != SQLITE_LOCKED) ||
-            std::chrono::steady_clock::now() >= deadline) {
-            (void)table->Fail(error);
-            return nullptr;
-        }
+        bool retry = false;
+        if (table->Ready(error, &retry)) return table;
+        if (!retry || std::chrono::steady_clock::now() >= deadline) return nullptr;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
@@ -109,18 +111,88 @@ bool SqliteTable::Fail(std::string* error) const {
     return false;
 }
 
-bool SqliteTable::Insert(const DbCells& cells, std::string* error) {
-    const Statement insert(db_, InsertSql());
-    if (!insert.get()) return Fail(error);
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-        const int index = static_cast<int>(i + 1);
-        const int bound =
-            cells[i] ? sqlite3_bind_text(insert.get(), index, cells[i]->c_str(),
-                                         static_cast<int>(cells[i]->size()), SQLITE_TRANSIENT)
-                     : sqlite3_bind_null(insert.get(), index);
-        if (bound != SQLITE_OK) return Fail(error);
+bool SqliteTable::Failed(std::string* error, bool* retry) {
+    const int code = sqlite3_errcode(db_) & 0xff;
+    *retry = code == SQLITE_BUSY || code == SQLITE_LOCKED;
+    (void)Fail(error);
+    if (sqlite3_get_autocommit(db_) == 0) (void)Exec("ROLLBACK");
+    return false;
+}
+
+bool SqliteTable::Exec(const std::string& sql) {
+    return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool SqliteTable::Ready(std::string* error, bool* retry) {
+    // The first statement reads the file, and finds out whether it is a database at all.
+    if (!Exec("PRAGMA journal_mode=WAL") || !Exec(CreateSql())) return Failed(error, retry);
+    const std::string unusable = "no usable table " + std::string(kReportTable) + ": ";
+    // The table's own list of columns: SQLite reads an unknown name in double quotes as a
+    // text, so a query naming every column passes a table that lacks one.
+    std::vector<std::string> have;
+    {
+        const Statement info(
+            db_, "SELECT \"name\" FROM pragma_table_info('" + std::string(kReportTable) + "')");
+        int step = info.get() ? SQLITE_ROW : SQLITE_ERROR;
+        while (info.get() && (step = sqlite3_step(info.get())) == SQLITE_ROW)
+            have.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0)));
+        if (step != SQLITE_DONE) return Failed(error, retry);
     }
-    return sqlite3_step(insert.get()) == SQLITE_DONE || Fail(error);
+    std::string missing;
+    std::vector<std::string> wanted = {"id"};
+    for (const DbColumn& column : DbColumns()) wanted.push_back(column.name);
+    for (const std::string& name : wanted)
+        if (std::none_of(have.begin(), have.end(),
+                         [&name](const std::string& h) { return SameIgnoringCase(h, name); }))
+            missing += (missing.empty() ? "" : ", ") + name;
+    if (!missing.empty()) {
+        *error = path_ + ": " + unusable + "it lacks the columns " + missing;
+        return false;
+    }
+    // Rows are tried, and rolled back: a file that cannot be written passes BEGIN
+    // IMMEDIATE in WAL mode, and only an insert finds a column that refuses rows.
+    if (!Exec("BEGIN IMMEDIATE")) return Failed(error, retry);
+    for (const DbCells& cells : ProbeRows(StationName())) {
+        std::string message;
+        const int step = Step(cells, &message);
+        const int code = step & 0xff;
+        if (step != SQLITE_DONE) {
+            const bool refused =
+                code == SQLITE_CONSTRAINT || code == SQLITE_MISMATCH || code == SQLITE_ERROR;
+            *retry = code == SQLITE_BUSY || code == SQLITE_LOCKED;
+            *error = path_ + ": " + (refused ? unusable : std::string()) + message;
+            (void)Exec("ROLLBACK");
+            return false;
+        }
+        // Only a row_id that is there already may leave a row out, and a new one is not.
+        if (sqlite3_changes(db_) != 1) {
+            (void)Exec("ROLLBACK");
+            *error = path_ + ": " + unusable + "a report row is left out";
+            return false;
+        }
+    }
+    return Exec("ROLLBACK") || Failed(error, retry);
+}
+
+bool SqliteTable::Insert(const DbCells& cells, std::string* error) {
+    std::string message;
+    if (Step(cells, &message) == SQLITE_DONE) return true;
+    *error = path_ + ": " + message;
+    return false;
+}
+
+int SqliteTable::Step(const DbCells& cells, std::string* message) {
+    const Statement insert(db_, InsertSql());
+    int code = insert.get() ? SQLITE_OK : sqlite3_errcode(db_);
+    for (std::size_t i = 0; code == SQLITE_OK && i < cells.size(); ++i) {
+        const int index = static_cast<int>(i + 1);
+        code = cells[i] ? sqlite3_bind_text(insert.get(), index, cells[i]->c_str(),
+                                            static_cast<int>(cells[i]->size()), SQLITE_TRANSIENT)
+                        : sqlite3_bind_null(insert.get(), index);
+    }
+    if (code == SQLITE_OK) code = sqlite3_step(insert.get());
+    if (code != SQLITE_DONE) *message = sqlite3_errmsg(db_);
+    return code;
 }
 
 bool SqliteTable::Oldest(std::size_t limit, std::vector<Kept>* rows, std::string* error) {
@@ -146,10 +218,12 @@ bool SqliteTable::Oldest(std::size_t limit, std::vector<Kept>* rows, std::string
     return step == SQLITE_DONE || Fail(error);
 }
 
-bool SqliteTable::Remove(std::int64_t id, std::string* error) {
+bool SqliteTable::Remove(std::int64_t id, bool* removed, std::string* error) {
     const Statement remove(db_, "DELETE FROM " + std::string(kReportTable) + " WHERE \"id\" = ?");
     if (!remove.get() || sqlite3_bind_int64(remove.get(), 1, id) != SQLITE_OK) return Fail(error);
-    return sqlite3_step(remove.get()) == SQLITE_DONE || Fail(error);
+    if (sqlite3_step(remove.get()) != SQLITE_DONE) return Fail(error);
+    *removed = sqlite3_changes(db_) == 1;
+    return true;
 }
 
 std::int64_t SqliteTable::Count() {

@@ -178,7 +178,9 @@ public:
         std::string error;
         if (spool_->Count() > 0) {
             (void)Online();
-            (void)SendSpool(&error);
+            // Nobody hears of an error now: a row the server refuses stays for the next run,
+            // which says so.
+            (void)SendSpool(&error, false);
             if (const std::int64_t left = spool_->Count(); left > 0)
                 Tell(RowCount(left) + " wait in " + spool_->path() +
                      "; the next run that reports into this database sends them");
@@ -254,26 +256,26 @@ private:
         return online_;
     }
 
-    // Sends the spooled rows, oldest first, while the connection holds; a row the server
+    // Sends the spooled rows, oldest first, while the connection holds. A row the server
     // refuses leaves the spool with the error naming it, so that it does not hold back the
-    // rows after it. Counts the rows this process took out of the spool: another one that
-    // shares it may be sending the same rows.
-    bool SendSpool(std::string* error) {
+    // rows after it; or, not `drop_refused`, stops the sending. Counts the rows this process
+    // took out of the spool: another one that shares it may be sending the same rows.
+    bool SendSpool(std::string* error, bool drop_refused = true) {
         std::int64_t sent = 0;
         std::string refused;
         std::string why;
         bool ok = true;
         std::vector<SqliteTable::Kept> rows;
-        while (ok && online_) {
+        while (ok && online_ && (drop_refused || refused.empty())) {
             ok = spool_->Oldest(kSpoolBatch, &rows, &why);
             if (!ok || rows.empty()) break;
             for (const SqliteTable::Kept& row : rows) {
                 const Sent result = Send(row.cells);
-                if (result == Sent::Offline) break;
+                if (result == Sent::Refused && refused.empty()) refused = RefusedText(row.cells);
+                if (result == Sent::Offline || (result == Sent::Refused && !drop_refused)) break;
                 bool removed = false;
                 ok = spool_->Remove(row.id, &removed, &why);
                 if (!ok) break;
-                if (result == Sent::Refused && refused.empty()) refused = RefusedText(row.cells);
                 if (removed && result == Sent::Added) ++sent;
             }
         }

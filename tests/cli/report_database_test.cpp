@@ -273,4 +273,21 @@ TEST_F(DatabaseReport, ATableThatCannotTakeRowsIsRefusedOnOpen) {
     EXPECT_EQ(Wait(child), 0);
 }
 
+// A row the server refuses, unlike one the connection lost, is not kept: the error names
+// it, and the rows after it still go in.
+TEST_F(DatabaseReport, ARowRefusedIsNamedAndTheOthersGoIn) {
+    std::string error;
+    std::vector<std::string> notices;
+    auto sink = zb::OpenReportSink(
+        Uri(), &error, [&notices](const std::string& text) { notices.push_back(text); });
+    ASSERT_TRUE(sink) << error;
+    PostgresRows(Uri(), "ALTER TABLE job_report ADD CHECK (message <> 'refused')");
+    EXPECT_FALSE(sink->Append({Row(3, "refused"), Row(4, "taken")}, &error));
+    EXPECT_NE(error.find("refused a row (COM3 read try 1): ERROR:  new row"), std::string::npos)
+        << error;
+    sink.reset();
+    EXPECT_EQ(PostgresRows(Uri(), "SELECT com FROM job_report"), std::vector<std::string>{"4"});
+    EXPECT_EQ(notices, std::vector<std::string>{});  // nothing kept in the spool
+}
+
 }  // namespace

@@ -18,10 +18,11 @@ constexpr std::uint32_t kRound[64] = {
 
 void Compress(std::array<std::uint32_t, 8>& state, const std::uint8_t* block) {
     std::uint32_t w[64];
-    for (int i = 0; i < 16; ++i)
-        w[i] = static_cast<std::uint32_t>(block[4 * i]) << 24 |
-               static_cast<std::uint32_t>(block[4 * i + 1]) << 16 |
-               static_cast<std::uint32_t>(block[4 * i + 2]) << 8 | block[4 * i + 3];
+    for (std::size_t i = 0; i < 16; ++i) {
+        const std::uint8_t* b = block + 4 * i;
+        w[i] = static_cast<std::uint32_t>(b[0]) << 24 | static_cast<std::uint32_t>(b[1]) << 16 |
+               static_cast<std::uint32_t>(b[2]) << 8 | b[3];
+    }
     for (int i = 16; i < 64; ++i) {
         const std::uint32_t s0 =
             std::rotr(w[i - 15], 7) ^ std::rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);

@@ -12,11 +12,12 @@ namespace {
 
 constexpr char kKeyField[] = "aeskey";
 
-// A --set as a refusal quotes it. The network's key is left out: messages end up in logs
-// and on screens that more people read than the command line's owner.
+// A --set as a refusal quotes it. The network's key is left out, also under a field name
+// in the wrong case: messages end up in logs and on screens that more people read than the
+// command line's owner.
 std::string SetWords(const std::string& name, const std::string& value) {
-    return "--set " + Printable(name) + "=" +
-           (name == kKeyField ? "(not shown)" : Printable(value));
+    const bool key = zb::SameIgnoringCase(name, kKeyField);
+    return "--set " + Printable(name) + "=" + (key ? "(not shown)" : Printable(value));
 }
 
 }  // namespace

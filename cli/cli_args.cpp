@@ -9,8 +9,8 @@
 namespace zbctl {
 
 const char kUsage[] =
-    "Usage: zbctl [--ports-dir DIR] [--json] [--no-pauses] [--report FILE] [--retry N]\n"
-    "             [-q] COMMAND ...\n"
+    "Usage: zbctl [--ports-dir DIR] [--json [--show-keys]] [--no-pauses] [--report FILE]\n"
+    "             [--retry N] [-q] COMMAND ...\n"
     "\n"
     "Commands:\n"
     "  ports [--scan]                        list the COM numbers of the port map; with\n"
@@ -37,6 +37,8 @@ const char kUsage[] =
     "  --ports-dir DIR   the port-map directory (default $ZBCONFIG_PORTS, then\n"
     "                    ~/.config/zbconfig/ports): COMn is its entry \"comN\"\n"
     "  --json            print one JSON array, one object per port, instead of a table\n"
+    "  --show-keys       --json: print the AES key itself; without it the key is shown\n"
+    "                    as its fingerprint, as in reports (sha256:1a2b3c4d)\n"
     "  --no-pauses       skip the fixed 500 ms pauses between the phases of a job\n"
     "  --verify          apply, import: read the modems again after writing; a port\n"
     "                    that reports other values than were written fails with\n"
@@ -56,7 +58,8 @@ const char kUsage[] =
     "Ports are written COM3, com3 or 3. Values take the form the window shows, in\n"
     "--set and in every output: baud 115200, parity even (list texts in any case),\n"
     "channel 11..26, panid and startbyte in hexadecimal, devname up to 20 characters,\n"
-    "aeskey 32 hexadecimal digits (needed with security=enable). Settable fields:\n"
+    "aeskey 32 hexadecimal digits (needed with security=enable), or aeskey=@FILE to read\n"
+    "them from FILE, out of sight of other users' ps. Settable fields:\n"
     "baud parity databit stopbit interface devtype topology channel outpower txmode\n"
     "panid lnodeid rnodeid security startbyte aeskey devname. devname takes printable\n"
     "ASCII only.\n"
@@ -112,6 +115,7 @@ const OptionRule kOptions[] = {
      .text = &Invocation::ports_dir,
      .needs = "--ports-dir needs a directory"},
     {.name = "--json", .flag = &Invocation::json},
+    {.name = "--show-keys", .flag = &Invocation::show_keys},
     {.name = "--no-pauses", .flag = &Invocation::no_pauses},
     {.name = "--verify", .flag = &Invocation::verify},
     {.name = "--report", .text = &Invocation::report, .needs = "--report needs a file"},
@@ -167,9 +171,9 @@ struct CommandRule {
     const char* usage;
 };
 
-#define ZBCTL_COMMON_OPTIONS                                                               \
-    "\nOptions of every command: --ports-dir DIR, --json, --no-pauses, -q; of those that " \
-    "run jobs:\n--report FILE, --retry N. See 'zbctl --help'.\n"
+#define ZBCTL_COMMON_OPTIONS                                                                 \
+    "\nOptions of every command: --ports-dir DIR, --json, --show-keys, --no-pauses, -q; of " \
+    "those\nthat run jobs: --report FILE, --retry N. See 'zbctl --help'.\n"
 
 const CommandRule kCommands[] = {
     {"ports", Command::Ports, nullptr, PathKind::None,
@@ -186,7 +190,8 @@ const CommandRule kCommands[] = {
      "\n"
      "Read the modems, change the fields, write them back and restart the modems. With\n"
      "--verify, read them again and fail a port that reports other values. A value may\n"
-     "hold {com} and {n}: --set devname=LINE-{com}.\n" ZBCTL_COMMON_OPTIONS},
+     "hold {com} and {n}: --set devname=LINE-{com}. --set aeskey=@FILE reads the key from\n"
+     "FILE.\n" ZBCTL_COMMON_OPTIONS},
     {"upgrade", Command::Upgrade, "upgrade needs an image file and at least one port",
      PathKind::File,
      "Usage: zbctl upgrade IMAGE COMa [COMb ...]\n"
@@ -217,7 +222,8 @@ const CommandRule kCommands[] = {
      "Ctrl-C stops taking new ports and waits for the running jobs, the second stops them.\n"
      "--set values may hold {com} and {n} (the modem's place in the order they "
      "appeared).\n"
-     "\nOptions: --ports-dir DIR, --json (one line per modem), --no-pauses, -q,\n"
+     "--set aeskey=@FILE reads the key from FILE.\n"
+     "\nOptions: --ports-dir DIR, --json (one line per modem), --show-keys, --no-pauses, -q,\n"
      "--report FILE (one row per modem). See 'zbctl --help'.\n"},
     {"help", Command::Help, nullptr, PathKind::None, kUsage},
 };

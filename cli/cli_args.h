@@ -18,6 +18,7 @@ struct Invocation {
     Command help_on = Command::Help;  // Help: the command whose usage is asked for
     std::string ports_dir;            // empty: leave the port map as the environment says
     bool json = false;
+    bool show_keys = false;  // --json shows the AES key itself, not its fingerprint
     bool no_pauses = false;
     bool quiet = false;  // no progress on stderr
     bool scan = false;   // ports: also number the machine's serial devices the map lacks

@@ -1,11 +1,26 @@
 #include "cli/cli_input.h"
 
+#include "jobs/file_storage.h"
 #include "jobs/record_fields.h"
 #include "jobs/text_escape.h"
 
 namespace zbctl {
 
 using zb::Printable;
+
+namespace {
+
+constexpr char kKeyField[] = "aeskey";
+
+// A --set as a refusal quotes it. The network's key is left out, also under a field name
+// in the wrong case: messages end up in logs and on screens that more people read than the
+// command line's owner.
+std::string SetWords(const std::string& name, const std::string& value) {
+    const bool key = zb::SameIgnoringCase(name, kKeyField);
+    return "--set " + Printable(name) + "=" + (key ? "(not shown)" : Printable(value));
+}
+
+}  // namespace
 
 bool ExpandValue(const std::string& value, std::int32_t com, std::int32_t n, std::string* out,
                  std::string* error) {
@@ -53,6 +68,42 @@ bool ExpandValue(const std::string& value, std::int32_t com, std::int32_t n, std
     return true;
 }
 
+bool ReadKeyFiles(Sets* sets, std::string* error,
+                  const std::function<void(const std::string&)>& warn) {
+    // A key file holds 32 digits and a line end; anything much longer is no key file.
+    constexpr std::size_t kMostBytes = 4096;
+    for (auto& [name, value] : *sets) {
+        if (name != kKeyField || value.empty() || value[0] != '@') continue;
+        const std::string path = value.substr(1);
+        if (path.empty()) {
+            *error = "--set aeskey=@FILE needs a file name";
+            return false;
+        }
+        std::string text;
+        std::string why;
+        if (!zb::CheckReadableFile(path, &why)) {
+            *error = "cannot read the key file " + why;
+            return false;
+        }
+        if (const zb::FileStatus read = zb::ReadWholeFile(path, kMostBytes, &text); !read.ok()) {
+            *error = "cannot read the key file " + path + ": " + read.reason;
+            return false;
+        }
+        const std::size_t first = text.find_first_not_of(" \t\r\n\v\f");
+        const std::size_t last = text.find_last_not_of(" \t\r\n\v\f");
+        text = first == std::string::npos ? "" : text.substr(first, last - first + 1);
+        zb::DeviceRecord scratch;
+        if (!zb::SetDisplayText(scratch, zb::FieldOf(zb::FieldId::Aeskey), text, &why)) {
+            *error = path + ": not a key file: it must hold 32 hexadecimal digits and nothing else";
+            return false;
+        }
+        if (KeyFileIsShared(path))
+            warn("warning: other users may read the key file " + path + " (chmod 600 it)");
+        value = std::move(text);
+    }
+    return true;
+}
+
 bool CheckSets(const Sets& sets, std::string* error) {
     zb::DeviceRecord scratch;
     bool security_on = false;
@@ -63,18 +114,17 @@ bool CheckSets(const Sets& sets, std::string* error) {
             std::string names;
             for (const zb::RecordField& f : zb::RecordFields())
                 if (f.writable) names += " " + std::string(f.name);
-            *error = "--set " + Printable(name) + "=" + Printable(value) +
-                     ": unknown field; settable fields:" + names;
+            *error = SetWords(name, value) + ": unknown field; settable fields:" + names;
             return false;
         }
         // The record's refusals may quote the value as given.
         std::string why;
         if (!zb::SetDisplayText(scratch, *field, value, &why)) {
-            *error = "--set " + name + "=" + Printable(value) + ": " + Printable(why);
+            *error = SetWords(name, value) + ": " + Printable(why);
             return false;
         }
         if (name == "security") security_on = scratch.security;
-        if (name == "aeskey") key_given = true;
+        if (name == kKeyField) key_given = true;
     }
     // Without a key the modem refuses the last write, after the other fifteen have taken
     // effect and without the restart: a half-configured modem.
@@ -91,7 +141,7 @@ bool ExpandSets(const Invocation& inv, std::map<std::int32_t, Sets>* out, std::s
     for (const auto& [name, value] : inv.sets) {
         std::string once;
         if (!ExpandValue(value, 1, 1, &once, error)) {
-            *error = "--set " + Printable(name) + "=" + Printable(value) + ": " + Printable(*error);
+            *error = SetWords(name, value) + ": " + Printable(*error);
             return false;
         }
         templated = templated || once != value;

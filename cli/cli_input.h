@@ -1,9 +1,11 @@
 // zbctl's checks of its input beyond the command line's words, made before any port is
-// touched: the --set values of every port, placeholders filled in, and the words of a
-// refused configuration file. Pure functions; any thread.
+// touched: the key files of --set aeskey=@FILE, the --set values of every port, placeholders
+// filled in, and the words of a refused configuration file. Any thread; only ReadKeyFiles
+// and KeyFileIsShared look at files.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -19,9 +21,22 @@ namespace zbctl {
 bool ExpandValue(const std::string& value, std::int32_t com, std::int32_t n, std::string* out,
                  std::string* error);
 
+// --set aeskey=@FILE: the key comes from FILE, so that it is not on the command line, where
+// every user's ps shows it. Replaces each such value with the file's content less the white
+// space around it; read once, here, before any port is touched. A file that cannot be read
+// or holds anything but 32 hexadecimal digits is refused, its content never quoted. A file
+// that other users may read (KeyFileIsShared) is taken, and `warn` told.
+bool ReadKeyFiles(Sets* sets, std::string* error,
+                  const std::function<void(const std::string&)>& warn);
+
+// Whether users other than the file's owner may read it: the group or others read bits.
+// Never on Windows, where a user's files are kept from other users by the folder they are
+// in, not by bits of their own (cli_input_posix.cpp, cli_input_win32.cpp).
+bool KeyFileIsShared(const std::string& path);
+
 // Checks every --set on a scratch record, so that nothing is refused after a port has been
 // touched. The values are those the window shows (SetDisplayText): channel 20, baud 115200,
-// parity even, PAN ID 1A2B.
+// parity even, PAN ID 1A2B. A refusal never repeats an aeskey value.
 bool CheckSets(const Sets& sets, std::string* error);
 
 // Each port's --set values with {com} and {n} filled in, every one checked, so that one bad

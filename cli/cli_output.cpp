@@ -1,6 +1,7 @@
 #include "cli/cli_output.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "cli/zbctl_system.h"
 #include "jobs/json_line.h"
@@ -9,6 +10,9 @@
 namespace zbctl {
 namespace {
 
+// Set by main before any job; read by the threads that print what a job found.
+std::atomic<bool> show_keys{false};
+
 std::string Shown(const zb::DeviceRecord& record, zb::FieldId id) {
     return zb::ShownText(record, zb::FieldOf(id));
 }
@@ -16,7 +20,7 @@ std::string Shown(const zb::DeviceRecord& record, zb::FieldId id) {
 nlohmann::ordered_json SettingsJson(const zb::DeviceRecord& record) {
     nlohmann::ordered_json settings = nlohmann::ordered_json::object();
     // As the report writes them.
-    for (const zb::ReportValue& v : zb::ReportSettings(record))
+    for (const zb::ReportValue& v : zb::ReportSettings(record, show_keys.load()))
         settings[v.name] = zb::ShownJson(v.value, v.number);
     return settings;
 }
@@ -30,6 +34,10 @@ std::string JsonArray(const std::vector<nlohmann::ordered_json>& items) {
 }
 
 }  // namespace
+
+void ShowKeysInJson(bool show) {
+    show_keys.store(show);
+}
 
 std::string RenderJson(const std::vector<PortResult>& results, bool files, bool verify) {
     std::vector<nlohmann::ordered_json> items;

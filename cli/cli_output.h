@@ -30,10 +30,15 @@ struct PortResult {
 
 using zb::Printable;
 
+// --show-keys: RenderJson shows the AES key itself rather than its fingerprint
+// (zb::KeyFingerprint). Set once, before any job runs.
+void ShowKeysInJson(bool show);
+
 // One array, one object per result in the given order, one object per line, valid UTF-8
 // (json_line.h):
 // {"com", "ok", "message", "connected", "upgrade_wait", "settings": {every field as the
-// window shows it; numbers where the field shows numbers} or null},
+// window shows it, the key as the reports show it unless ShowKeysInJson; numbers where the
+// field shows numbers} or null},
 // with `files` "file": the path or null, with `verify` "verify": {"ok", "diffs": [{"field",
 // "sent", "read"}]} or null when the port was not read back, "holder": {"pid", "name"} of
 // the process that held the port or null, and last "error": the open failure's reason or "".

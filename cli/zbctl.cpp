@@ -121,11 +121,16 @@ int main(int argc, char** argv) {
     }
     if (!inv.ports_dir.empty() && !UsePortsDir(inv.ports_dir, &error)) return InputError(error);
     if (inv.no_pauses) zb::SetPauseScale(0);
+    ShowKeysInJson(inv.show_keys);
     if (inv.command == Command::Ports) {
         std::fputs(RenderPortList(MachinePorts(inv.scan), inv.json, inv.scan).c_str(), stdout);
         return kExitOk;
     }
 
+    if (!ReadKeyFiles(&inv.sets, &error, [](const std::string& warning) {
+            std::fprintf(stderr, "zbctl: %s\n", Printable(warning).c_str());
+        }))
+        return InputError(error);
     std::map<std::int32_t, Sets> port_sets;
     if (inv.command == Command::Apply && !ExpandSets(inv, &port_sets, &error))
         return InputError(error);

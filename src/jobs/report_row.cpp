@@ -4,6 +4,7 @@
 #include <string>
 
 #include "jobs/record_fields.h"
+#include "jobs/sha256.h"
 #include "jobs/text_escape.h"
 #include "protocol/serial_link.h"
 
@@ -33,29 +34,47 @@ std::string ReportTime(std::chrono::system_clock::time_point when) {
     return buf;
 }
 
-std::vector<ReportValue> ReportSettings(const DeviceRecord& record) {
+std::string KeyFingerprint(std::string_view key) {
+    if (key.empty()) return "";
+    std::string upper(key);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return "sha256:" + Sha256Hex(upper).substr(0, 8);
+}
+
+std::vector<ReportValue> ReportSettings(const DeviceRecord& record, bool show_key) {
     std::vector<ReportValue> values;
-    for (const RecordField& field : RecordFields())
-        values.push_back({std::string(field.name), ShownText(record, field), ShowsNumber(field)});
+    for (const RecordField& field : RecordFields()) {
+        std::string text = ShownText(record, field);
+        if (field.id == FieldId::Aeskey && !show_key) text = KeyFingerprint(text);
+        values.push_back({std::string(field.name), std::move(text), ShowsNumber(field)});
+    }
     return values;
 }
 
 std::vector<ReportDiff> WrittenDiffs(const DeviceRecord& sent, const DeviceRecord& read) {
     std::vector<ReportDiff> diffs;
-    const auto compare = [&](std::string_view name, bool ignore_case) {
+    const auto compare = [&](std::string_view name) {
         const RecordField& field = *FindRecordField(name);
         std::string a = ShownText(sent, field);
         std::string b = ShownText(read, field);
-        if (ignore_case ? !SameIgnoringCase(a, b) : a != b)
-            diffs.push_back({std::string(name), std::move(a), std::move(b)});
+        if (a != b) diffs.push_back({std::string(name), std::move(a), std::move(b)});
     };
-    for (const std::string_view name : kWrittenFields) compare(name, false);
-    compare("security", false);
-    if (sent.security && read.security) compare("aeskey", true);
+    for (const std::string_view name : kWrittenFields) compare(name);
+    compare("security");
+    // The key's digits in either case; the diff keeps its fingerprints, never the key.
+    const RecordField& key = FieldOf(FieldId::Aeskey);
+    const std::string sent_key = ShownText(sent, key);
+    const std::string read_key = ShownText(read, key);
+    if (sent.security && read.security && !SameIgnoringCase(sent_key, read_key))
+        diffs.push_back(
+            {std::string(key.name), KeyFingerprint(sent_key), KeyFingerprint(read_key)});
     return diffs;
 }
 
 std::string DiffText(const ReportDiff& diff) {
+    if (diff.field == FieldOf(FieldId::Aeskey).name)
+        return diff.field + ": differs from the key sent";
     return diff.field + ": sent " + diff.sent + ", read " + diff.read;
 }
 

@@ -36,7 +36,7 @@ struct ReportDiff {
     std::string read;
 };
 
-// "channel: sent 20, read 11".
+// "channel: sent 20, read 11"; for the key, "aeskey: differs from the key sent".
 std::string DiffText(const ReportDiff& diff);
 
 // A read-back of the written fields: whether it read the device and found what was
@@ -78,13 +78,22 @@ struct RowContext {
 // "2025-03-04T05:06:07Z".
 std::string ReportTime(std::chrono::system_clock::time_point when);
 
-// Every settings field of the record (RecordFields order).
-std::vector<ReportValue> ReportSettings(const DeviceRecord& record);
+// What reports show of the network's AES key, which a line's shared database must not hold:
+// "sha256:" and the first 8 hexadecimal digits (lower case) of the SHA-256 of the key's
+// digits in upper case, as ASCII; "" for no key. A line checks that every modem got the
+// key it expects without reading it:
+//   printf %s 00112233445566778899aabbccddeeff | tr a-f A-F | sha256sum | cut -c1-8
+std::string KeyFingerprint(std::string_view key);
+
+// Every settings field of the record (RecordFields order), the key as its KeyFingerprint
+// unless `show_key`.
+std::vector<ReportValue> ReportSettings(const DeviceRecord& record, bool show_key = false);
 
 // The fields an apply job writes, compared between the record it wrote (`sent`) and the
 // record a read job filled afterwards: the serial and radio settings, the device name,
 // both node IDs, the start byte, and security with, when on, the key (hex digits compared
-// without regard to case). Empty when the device holds what was sent.
+// without regard to case; a diff holds the keys' fingerprints). Empty when the device holds
+// what was sent.
 std::vector<ReportDiff> WrittenDiffs(const DeviceRecord& sent, const DeviceRecord& read);
 
 // A port's last message as the operator reads it: an open failure gets the note that the

@@ -224,6 +224,11 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
           "COM3"},
          "b\\xc2\\x9b2J.txt: [ZigBee] PAN ID"},
         {{"read", "--report", dir_ + "/", "COM3"}, "zbctl: --report needs a file name, not"},
+        {{"apply", "--set", "aeskey=C0FFEE", "COM3"}, "--set aeskey=(not shown): aeskey must be"},
+        {{"apply", "--set", "AESKEY=C0FFEE", "COM3"}, "--set AESKEY=(not shown): unknown field"},
+        {{"apply", "--set", "aeskey=@" + dir_ + "/absent.key", "COM3"},
+         "cannot read the key file " + dir_ + "/absent.key: No such file"},
+        {{"watch", "--set", "aeskey=@" + dir_ + "/bad.key"}, "bad.key: not a key file"},
         {{}, "no command given"},
     };
     fs::create_symlink("/nonexistent/tty9", dir_ + "/com9");
@@ -234,6 +239,7 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
     std::ofstream(dir_ + "/missing.txt") << ConfigText("");
     std::ofstream(dir_ + "/huge.txt") << std::string(2 << 20, ';');
     std::ofstream(dir_ + "/text.rom") << "not an image\n";
+    std::ofstream(dir_ + "/bad.key") << "C0FFEE\n";
     std::ofstream(dir_ +
                   "/b\xc2\x9b"
                   "2J.txt")
@@ -244,6 +250,7 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
         EXPECT_EQ(r.err.find("\xc2\x9b"), std::string::npos);
+        EXPECT_EQ(r.err.find("C0FFEE"), std::string::npos);  // no key is repeated
         EXPECT_TRUE(r.out.empty());
     }
     EXPECT_EQ(sim.snapshot(3).commands, 0u);
@@ -538,6 +545,38 @@ TEST_F(Zbctl, ImportGivesEveryModemTheFileButKeepsItsLocalNodeId) {
                                   "00112233445566778899AABBCCDDEEFF"));
         EXPECT_EQ(snap.restarts, 1u);
     }
+}
+
+// The key comes from a file, out of sight of ps, and goes out as its fingerprint, to stdout
+// unless --show-keys and to reports always. A file that others may read is taken, with a
+// warning.
+TEST_F(Zbctl, TheKeyComesFromAFileAndGoesOutAsItsFingerprint) {
+    zbsim::Simulator& sim = StartModems(1, 3);
+    const std::string key = "00112233445566778899aabbccddeeff";
+    const std::string file = dir_ + "/line7.key";
+    std::ofstream(file) << " " << key << "\r\n";
+    for (const bool show : {false, true}) {
+        fs::permissions(
+            file, show ? fs::perms::owner_read : fs::perms::owner_read | fs::perms::group_read);
+        std::vector<std::string> args = {
+            "--json", "--no-pauses",     "--report", dir_ + "/r.csv",   "apply",
+            "--set",  "security=enable", "--set",    "aeskey=@" + file, "COM3"};
+        if (show) args.insert(args.begin(), "--show-keys");
+        const Result r = Run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(sim.snapshot(3).settings.aeskey, key);
+        EXPECT_EQ(
+            r.err.find("zbctl: warning: other users may read the key file") == std::string::npos,
+            show)
+            << r.err;
+        EXPECT_NE(r.out.find("\"aeskey\": \"" + (show ? key : "sha256:20aff5a3") + "\""),
+                  std::string::npos)
+            << r.out;
+        EXPECT_EQ(r.out.find(key) != std::string::npos, show);
+    }
+    const std::string report = ReadAll(dir_ + "/r.csv");
+    EXPECT_NE(report.find(",Enable,7E,sha256:20aff5a3,"), std::string::npos) << report;
+    EXPECT_EQ(report.find(key), std::string::npos);
 }
 
 TEST_F(Zbctl, ApplyRefusedByTheConfigurationRulesWritesNothing) {

@@ -12,6 +12,7 @@
 #include "jobs/json_line.h"
 #include "jobs/report_append.h"
 #include "jobs/report_format.h"
+#include "jobs/sha256.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -118,6 +119,8 @@ TEST(PortReportRow, CarriesTheSettingsWrittenAndTheVersionAfter) {
     record.channel = 9;
     record.parity = 2;
     record.panid = 0x1A2B;
+    record.security = true;
+    zb::SetText(record.aeskey, "00112233445566778899aabbccddeeff");
     zb::SetText(record.fw_version, "2.0");
     zb::RowContext context;
     context.command = "apply";
@@ -129,11 +132,44 @@ TEST(PortReportRow, CarriesTheSettingsWrittenAndTheVersionAfter) {
         << apply;
     EXPECT_NE(apply.find("\"channel\": 20, \"outpower\": -20, "), std::string::npos) << apply;
     EXPECT_NE(apply.find("\"panid\": \"1A2B\", "), std::string::npos) << apply;
+    EXPECT_NE(apply.find("\"aeskey\": \"sha256:20aff5a3\", "), std::string::npos) << apply;
     context.command = "upgrade";
     context.fw_before = "1.0";
     const zb::ReportRow upgrade = zb::PortReportRow(ok, record, context);
     EXPECT_EQ(std::tie(upgrade.fw_before, upgrade.fw_after), std::make_tuple("1.0", "2.0"));
     EXPECT_TRUE(upgrade.settings.empty());
+}
+
+// Published digests (one final block, two, many blocks), and the key's fingerprint: its
+// digits in upper case, as `tr a-f A-F | sha256sum` hashes them.
+TEST(KeyFingerprint, IsTheStartOfTheShaOfTheUpperCaseDigits) {
+    const std::pair<std::string, std::string> digests[] = {
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& [data, digest] : digests) EXPECT_EQ(zb::Sha256Hex(data), digest);
+    EXPECT_EQ(zb::KeyFingerprint("00112233445566778899aabbccddeeFF"), "sha256:20aff5a3");
+    EXPECT_EQ(zb::KeyFingerprint(""), "");
+}
+
+// A key read back otherwise is named, never shown: the diff keeps fingerprints, and its text
+// neither.
+TEST(WrittenDiffs, AKeyReadBackOtherwiseIsNamedNotShown) {
+    zb::DeviceRecord sent;
+    sent.security = true;
+    zb::SetText(sent.aeskey, "00112233445566778899aabbccddeeff");
+    zb::DeviceRecord read = sent;
+    zb::SetText(read.aeskey, "00112233445566778899AABBCCDDEEFF");
+    EXPECT_TRUE(zb::WrittenDiffs(sent, read).empty());
+    zb::SetText(read.aeskey, "FF112233445566778899AABBCCDDEEFF");
+    const std::vector<zb::ReportDiff> diffs = zb::WrittenDiffs(sent, read);
+    ASSERT_EQ(diffs.size(), 1u);
+    EXPECT_EQ(std::tie(diffs[0].field, diffs[0].sent, diffs[0].read),
+              std::make_tuple("aeskey", "sha256:20aff5a3", "sha256:da5e2065"));
+    EXPECT_EQ(zb::DiffText(diffs[0]), "aeskey: differs from the key sent");
 }
 
 // JSON output keeps valid UTF-8 as it is and writes every other byte as the text \xHH.

@@ -26,6 +26,10 @@ using CommandsTest = MainFormTest;
 
 TEST_F(CommandsTest, LastJobReportShowsEveryPortAndAddsItsRowsToAFile) {
     zbsim::Simulator& sim = Modems(2, 11);  // COM11, COM12
+    zbsim::ModemSettings secure = sim.snapshot(11).settings;
+    secure.security = true;
+    secure.aeskey = "00112233445566778899AABBCCDDEEFF";
+    sim.set_settings(11, secure);
     auto* report = form_->findChild<QAction*>(QStringLiteral("mu_report"));
     ASSERT_NE(report, nullptr);
     EXPECT_FALSE(report->isEnabled());
@@ -56,7 +60,8 @@ TEST_F(CommandsTest, LastJobReportShowsEveryPortAndAddsItsRowsToAFile) {
         report->trigger();
         EXPECT_TRUE(driver.ran());
     }
-    // One header, then both saves' rows; the settings of the port that was read.
+    // One header, then both saves' rows; the settings of the port that was read, its key as
+    // the fingerprint.
     std::istringstream lines(ReadText(csv));
     std::vector<std::string> rows;
     for (std::string line; std::getline(lines, line);) rows.push_back(line);
@@ -65,6 +70,7 @@ TEST_F(CommandsTest, LastJobReportShowsEveryPortAndAddsItsRowsToAFile) {
     EXPECT_NE(rows[1].find(",COM11,"), std::string::npos);
     EXPECT_NE(rows[1].find(",read,1,ok,Get device's settings,"), std::string::npos) << rows[1];
     EXPECT_NE(rows[1].find(",SIM-11,"), std::string::npos) << rows[1];
+    EXPECT_NE(rows[1].find(",Enable,7E,sha256:20aff5a3,"), std::string::npos) << rows[1];
     // The message holds a comma, so it is quoted.
     EXPECT_NE(rows[2].find(",failed,\"" + held.toStdString() + "\","), std::string::npos)
         << rows[2];

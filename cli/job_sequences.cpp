@@ -12,6 +12,13 @@
 namespace zbctl {
 namespace {
 
+// The port's message from its earlier job, then what came after it. A later job that said
+// nothing new adds nothing.
+std::string Joined(const std::string& first, const std::string& then) {
+    if (then.empty() || then == first) return first;
+    return first + "; " + then;
+}
+
 void ReadPorts(PortRun& run) {
     run.Phase("reading");
     run.RunJob();
@@ -143,8 +150,18 @@ void Upgrade(PortRun& run, const std::string& image) {
     run.RunJob();
     for (const std::int32_t com : run.coms()) {
         if (run.Finished(com)) continue;
-        const bool ok = run.ReadOk(com);
-        run.Finish(com, ok, ok, ok ? upgraded[com] : upgraded[com] + "; " + run.LastMessage(com));
+        if (run.ReadOk(com)) {
+            run.Finish(com, true, true, upgraded[com]);
+            continue;
+        }
+        // The modem runs the new image whether or not a stop let it be read again; a stop
+        // is not its failure. A port that does not answer after its restart is.
+        const std::string then = run.LastMessage(com);
+        if (run.Stopping().load() && then == "User abort")
+            run.Finish(com, true, false,
+                       Joined(upgraded[com], "stopped before the firmware was read again"));
+        else
+            run.Finish(com, false, false, Joined(upgraded[com], then));
     }
 }
 

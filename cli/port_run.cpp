@@ -180,13 +180,17 @@ void PortRun::RunJob(const std::string& firmware_file) {
     if (marked == 0) return;
     if (stopping_.load()) {
         // The job that would run now is not started: its ports say so, as the engine's
-        // workers would.
+        // workers would, and their last message is this job's, not the one before.
+        std::vector<zb::PortOutcome> skipped;
+        const auto now = std::chrono::system_clock::now();
         for (const std::int32_t com : coms_) {
             zb::DeviceRecord& record = Record(com);
             if (!record.selected || Finished(com)) continue;
             record.job_failed = true;
+            skipped.push_back({com, false, "User abort", now});
             reporter_.SetPortMessage(com, "User abort");
         }
+        outcomes_ = std::move(skipped);
         return;
     }
     job_.LoadPorts(table_);

@@ -122,6 +122,15 @@ public:
         if (live_) Draw();
     }
 
+    // A modem's row the report lost; the totals count it.
+    void RowLost(const std::string& why) {
+        const std::lock_guard lock(mutex_);
+        ++totals_.rows_lost;
+        Erase();
+        std::fprintf(stderr, "zbctl: report not written: %s\n", Printable(why).c_str());
+        if (live_) Draw();
+    }
+
 private:
     // Under mutex_.
     void Show(const StationLine& line) {
@@ -434,8 +443,7 @@ private:
                                          : plan_.import ? "import"
                                                         : "upgrade";
         std::string why;
-        if (!plan_.report->Append({ModemRow(rows, result, command)}, &why))
-            display_.Say("report not written: " + Printable(why));
+        if (!plan_.report->Append({ModemRow(rows, result, command)}, &why)) display_.RowLost(why);
     }
 
     // The --set values with this modem's {com} and {n}, checked.
@@ -564,7 +572,7 @@ int Watch(const Invocation& inv, std::shared_ptr<zb::ReportSink> report) {
     const WatchTotals totals = display.Totals();
     std::fprintf(inv.json ? stderr : stdout, "%s\n", RenderTotals(totals).c_str());
     if (request.Status() == kExitOutputLost) return kExitOutputLost;
-    return totals.failed == 0 ? kExitOk : kExitFailed;
+    return totals.failed == 0 && totals.rows_lost == 0 ? kExitOk : kExitFailed;
 }
 
 }  // namespace zbctl

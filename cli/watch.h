@@ -16,8 +16,8 @@ namespace zbctl {
 
 // Checks the input first (the image, the configuration file, the --set values): bad input
 // is said on stderr and gives 2, before any port is touched. Then watches until stopped:
-// 0 when no modem failed, 1 otherwise. `report`, opened by the caller (null: none), takes
-// each modem's rows as it ends.
+// 0 when no modem failed and the report took every row, 1 otherwise. `report`, opened by
+// the caller (null: none), takes each modem's rows as it ends.
 int Watch(const Invocation& inv, std::shared_ptr<zb::ReportSink> report);
 
 }  // namespace zbctl

@@ -49,6 +49,9 @@ std::string RenderTotals(const WatchTotals& totals) {
         text += ")";
     }
     if (totals.running > 0) text += ", running " + std::to_string(totals.running);
+    if (totals.rows_lost > 0)
+        text += ", " + std::to_string(totals.rows_lost) +
+                (totals.rows_lost == 1 ? " report row not stored" : " report rows not stored");
     return text;
 }
 

@@ -27,11 +27,12 @@ struct WatchTotals {
     int failed = 0;
     int running = 0;
     std::vector<std::int32_t> failed_coms;  // in the order the modems failed, repeats kept
+    int rows_lost = 0;                      // report rows neither stored nor spooled
 };
 
 // "COM5   #3   upgrading 42%", "COM6   #4   FAIL Apply settings fail.". One line, no end.
 std::string RenderStationLine(const StationLine& line);
-// "passed 3, failed 1 (COM7), running 2". One line, no end.
+// "passed 3, failed 1 (COM7), running 2, 3 report rows not stored". One line, no end.
 std::string RenderTotals(const WatchTotals& totals);
 // The live table: a line per station port in COM order, then the totals, each line ended.
 std::string RenderStationTable(const std::vector<StationLine>& lines, const WatchTotals& totals);

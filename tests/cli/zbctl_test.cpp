@@ -491,6 +491,15 @@ TEST_F(Zbctl, PortsListsThePortMapAndUpgradeLoadsAnImage) {
                                    "9\", \"fw_after\": \"CLI 9\""),
               std::string::npos)
         << ReadAll(report);
+    // A stop once the image is in: with the real pauses it comes before the read-back.
+    const pid_t pid = Start({"--report", report, "upgrade", path, "COM4"});
+    EXPECT_TRUE(SaidOnStderr("COM4: Upgrade successfully\n"));
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(Finish(pid).status, 130);
+    const std::string stopped =
+        "ok\", \"message\": \"Upgrade successfully; stopped before the firmware was read again\", "
+        "\"fw_before\": \"CLI 9\", \"fw_after\": \"\"";
+    EXPECT_NE(ReadAll(report).find(stopped), std::string::npos) << ReadAll(report);
 }
 
 TEST_F(Zbctl, ExportWritesOneFilePerPortOrNoneAtAll) {

@@ -1,11 +1,8 @@
 #include "cli/cli_input.h"
 
 #include "jobs/record_fields.h"
-#include "jobs/text_escape.h"
 
 namespace zbctl {
-
-using zb::Printable;
 
 bool ExpandValue(const std::string& value, std::int32_t com, std::int32_t n, std::string* out,
                  std::string* error) {
@@ -63,14 +60,13 @@ bool CheckSets(const Sets& sets, std::string* error) {
             std::string names;
             for (const zb::RecordField& f : zb::RecordFields())
                 if (f.writable) names += " " + std::string(f.name);
-            *error = "--set " + Printable(name) + "=" + Printable(value) +
-                     ": unknown field; settable fields:" + names;
+            *error = "--set " + name + "=" + value + ": unknown field; settable fields:" + names;
             return false;
         }
         // The record's refusals may quote the value as given.
         std::string why;
         if (!zb::SetDisplayText(scratch, *field, value, &why)) {
-            *error = "--set " + name + "=" + Printable(value) + ": " + Printable(why);
+            *error = "--set " + name + "=" + value + ": " + why;
             return false;
         }
         if (name == "security") security_on = scratch.security;
@@ -91,7 +87,7 @@ bool ExpandSets(const Invocation& inv, std::map<std::int32_t, Sets>* out, std::s
     for (const auto& [name, value] : inv.sets) {
         std::string once;
         if (!ExpandValue(value, 1, 1, &once, error)) {
-            *error = "--set " + Printable(name) + "=" + Printable(value) + ": " + Printable(*error);
+            *error = "--set " + name + "=" + value + ": " + *error;
             return false;
         }
         templated = templated || once != value;
@@ -119,7 +115,7 @@ bool ExpandSets(const Invocation& inv, std::map<std::int32_t, Sets>* out, std::s
 std::string RefusalText(const zb::ConfigRefusal& why) {
     std::string text = "[" + why.section + "] " + why.key;
     if (why.value)
-        text += " = " + Printable(*why.value) + " refused";
+        text += " = " + *why.value + " refused";
     else
         text += " is missing";
     return text + " (check " + std::to_string(why.step) + "): " + why.reason;

@@ -137,8 +137,7 @@ TEST(PortReportRow, CarriesTheSettingsWrittenAndTheVersionAfter) {
     EXPECT_TRUE(upgrade.settings.empty());
 }
 
-// The table's form writes every byte outside printable ASCII as the text \xHH and a
-// backslash as \\; JSON keeps valid UTF-8 and writes the other bytes and backslashes so.
+// \xHH for a byte outside printable ASCII, \\ for a backslash; JSON keeps valid UTF-8.
 TEST(TextForms, BytesAndBackslashesReadBackAsTheyWere) {
     const struct {
         std::string text;
@@ -157,10 +156,9 @@ TEST(TextForms, BytesAndBackslashesReadBackAsTheyWere) {
         {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80",
          "\"\\\\xf4\\\\x90\\\\x80\\\\x80\""},  // above U+10FFFF
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(zb::Printable(c.text), c.printable) << c.printable;
-        EXPECT_EQ(zb::JsonLine(c.text), c.json) << c.json;
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(std::tie(c.printable, c.json),
+                  std::make_tuple(zb::Printable(c.text), zb::JsonLine(c.text)));
     EXPECT_EQ(zb::JsonLine({{"k\xff", {1, "x"}}}), "{\"k\\\\xff\": [1, \"x\"]}");
 }
 

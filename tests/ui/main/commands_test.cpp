@@ -225,12 +225,10 @@ TEST_F(CommandsTest, ExportTwoModemsThenImportOneFileIntoThree) {
         EXPECT_EQ(s.lnodeid, lnodeid) << com;  // each keeps its own
     }
 
-    // COM4, a coordinator again, would become a router with local node ID 0: it is refused
-    // before any write, and the last job report says why.
+    // COM4, a coordinator again, would be a router with local node ID 0: refused, not written.
     low.set_settings(4, zbsim::ModemSettings{});
     form_->act_refresh();
-    const int writes_4 = CountWrites(low, 4);
-    const int writes_12 = CountWrites(high, 12);
+    const int writes_4 = CountWrites(low, 4), writes_12 = CountWrites(high, 12);
     import(file);
     EXPECT_EQ(Messages(), (QStringList{"Apply configurations fail."}));
     EXPECT_EQ(CountWrites(low, 4), writes_4);

@@ -2,11 +2,8 @@
 
 #include "jobs/file_storage.h"
 #include "jobs/record_fields.h"
-#include "jobs/text_escape.h"
 
 namespace zbctl {
-
-using zb::Printable;
 
 namespace {
 
@@ -17,7 +14,7 @@ constexpr char kKeyField[] = "aeskey";
 // command line's owner.
 std::string SetWords(const std::string& name, const std::string& value) {
     const bool key = zb::SameIgnoringCase(name, kKeyField);
-    return "--set " + Printable(name) + "=" + (key ? "(not shown)" : Printable(value));
+    return "--set " + name + "=" + (key ? "(not shown)" : value);
 }
 
 }  // namespace
@@ -120,7 +117,7 @@ bool CheckSets(const Sets& sets, std::string* error) {
         // The record's refusals may quote the value as given.
         std::string why;
         if (!zb::SetDisplayText(scratch, *field, value, &why)) {
-            *error = SetWords(name, value) + ": " + Printable(why);
+            *error = SetWords(name, value) + ": " + why;
             return false;
         }
         if (name == "security") security_on = scratch.security;
@@ -141,7 +138,7 @@ bool ExpandSets(const Invocation& inv, std::map<std::int32_t, Sets>* out, std::s
     for (const auto& [name, value] : inv.sets) {
         std::string once;
         if (!ExpandValue(value, 1, 1, &once, error)) {
-            *error = SetWords(name, value) + ": " + Printable(*error);
+            *error = SetWords(name, value) + ": " + *error;
             return false;
         }
         templated = templated || once != value;
@@ -169,7 +166,7 @@ bool ExpandSets(const Invocation& inv, std::map<std::int32_t, Sets>* out, std::s
 std::string RefusalText(const zb::ConfigRefusal& why) {
     std::string text = "[" + why.section + "] " + why.key;
     if (why.value)
-        text += " = " + Printable(*why.value) + " refused";
+        text += " = " + *why.value + " refused";
     else
         text += " is missing";
     return text + " (check " + std::to_string(why.step) + "): " + why.reason;

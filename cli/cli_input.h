@@ -44,8 +44,8 @@ bool CheckSets(const Sets& sets, std::string* error);
 // checked once, and refused without naming a port.
 bool ExpandSets(const Invocation& inv, std::map<std::int32_t, Sets>* out, std::string* error);
 
-// "[ZigBee] PAN ID = 0xFFFE refused (check 9): must be ...". The value comes from a file:
-// it is shown Printable, so it cannot drive the terminal.
+// "[ZigBee] PAN ID = 0xFFFE refused (check 9): must be ...". The value comes from a file,
+// as it is: whoever shows the text makes it Printable, so that it cannot drive the terminal.
 std::string RefusalText(const zb::ConfigRefusal& why);
 
 }  // namespace zbctl

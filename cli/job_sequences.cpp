@@ -94,11 +94,8 @@ void ApplySets(PortRun& run, const std::map<std::int32_t, Sets>& port_sets, bool
         for (const auto& [name, value] : sets)
             (void)zb::SetDisplayText(would_be, *zb::FindRecordField(name), value, nullptr);
         // The configuration dialog's rules, on the record as it would be written.
-        if (const auto failure = zb::CheckSettings(zb::BoxesOf(would_be))) {
-            // Our own two-line messages read as one sentence in a table row.
-            std::string message = failure->message;
-            std::replace(message.begin(), message.end(), '\n', ' ');
-            run.Finish(com, false, true, message);
+        if (std::optional<std::string> refusal = zb::RecordRefusal(would_be)) {
+            run.Finish(com, false, true, std::move(*refusal));
             continue;
         }
         for (const auto& [name, value] : sets)
@@ -110,8 +107,10 @@ void ApplySets(PortRun& run, const std::map<std::int32_t, Sets>& port_sets, bool
 
 void ImportSettings(PortRun& run, const zb::ConfigSettings& settings, bool verify) {
     ReadBeforeChange(run);
-    // The ports still marked are those read; the settings go to them alone.
-    (void)zb::ApplyConfigSettings(run.table(), settings);
+    // The ports still marked are those read; the settings go to them alone, but not to a
+    // port whose own local node ID the dialog's rules refuse with them: it is not written.
+    for (zb::ConfigImportRefusal& refused : zb::ApplyConfigSettings(run.table(), settings))
+        run.Finish(static_cast<std::int32_t>(refused.com), false, true, std::move(refused.message));
     WriteChanges(run, verify);
 }
 

@@ -30,8 +30,8 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-// The messages quote words of the command line, paths and the content of files: all are
-// shown Printable, which leaves a text already made printable as it is.
+// The messages quote words of the command line, paths and the content of files as they
+// are: they are made Printable here, once.
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "zbctl: %s\nTry 'zbctl --help'.\n", Printable(message).c_str());
     return kExitUsage;
@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
         report = zb::OpenReportSink(inv.report, &error, [](const std::string& notice) {
             std::fprintf(stderr, "zbctl: %s\n", Printable(notice).c_str());
         });
-        if (!report) return InputError("--report " + Printable(error));
+        if (!report) return InputError("--report " + error);
     }
     if (inv.command == Command::Watch) return Watch(inv, std::move(report));
     zb::ConfigSettings import;

@@ -81,27 +81,27 @@ bool CheckPorts(const std::vector<std::int32_t>& coms, std::string* error) {
         struct stat st {};
         const bool mapped = ::lstat(entry.c_str(), &st) == 0;
         if (!mapped && errno != ENOENT && errno != ENOTDIR) {
-            *error = name + Printable(entry) + ": " + zb::system_error_text(errno);
+            *error = name + entry + ": " + zb::system_error_text(errno);
             return false;
         }
         if (mapped && !S_ISLNK(st.st_mode)) {
-            *error = name + Printable(entry) + " is not a link to a device";
+            *error = name + entry + " is not a link to a device";
             return false;
         }
         const std::string path = zb::com_device_path(com);
         if (::stat(path.c_str(), &st) != 0) {
             const int err = errno;
-            *error = name + Printable(path) +
+            *error = name + path +
                      (err == ENOENT ? " does not exist" : ": " + zb::system_error_text(err));
-            if (err == ENOENT) *error += " (port map: " + Printable(zb::com_port_map_dir()) + ")";
+            if (err == ENOENT) *error += " (port map: " + zb::com_port_map_dir() + ")";
             return false;
         }
         if (mapped && !S_ISCHR(st.st_mode)) {
-            *error = name + Printable(path) + " is not a serial port";
+            *error = name + path + " is not a serial port";
             return false;
         }
         if (::access(path.c_str(), R_OK | W_OK) != 0) {
-            *error = name + Printable(path) + ": " + zb::system_error_text(errno);
+            *error = name + path + ": " + zb::system_error_text(errno);
             return false;
         }
     }

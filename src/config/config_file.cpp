@@ -411,37 +411,52 @@ std::optional<ConfigSettings> LoadConfigFile(const std::string& path, ConfigRefu
     return settings;
 }
 
-std::uint32_t ApplyConfigSettings(PortTable& rows, const ConfigSettings& s) {
-    std::uint32_t changed = 0;
+namespace {
+
+void GiveSettings(DeviceRecord& r, const ConfigSettings& s) {
+    r.baud = s.baud;
+    r.parity = s.parity;
+    r.databit = s.databit;
+    r.stopbit = s.stopbit;
+    r.interface = s.interface;
+    SetText(r.devname, s.devname);
+    r.devtype = s.devtype;
+    r.rnodeid = s.rnodeid;
+    r.panid = s.panid;
+    r.channel = s.channel;
+    r.outpower = s.outpower;
+    r.topology = s.topology;
+    r.txmode = s.txmode;
+    r.startbyte = s.startbyte;
+    r.security = s.security;
+    SetText(r.aeskey, s.aeskey);
+}
+
+}  // namespace
+
+std::vector<ConfigImportRefusal> ApplyConfigSettings(PortTable& rows, const ConfigSettings& s) {
+    std::vector<ConfigImportRefusal> refused;
     for (PortRow& row : rows) {
         DeviceRecord* r = row.device.get();
         if (r == nullptr || !r->selected) continue;
-        r->baud = s.baud;
-        r->parity = s.parity;
-        r->databit = s.databit;
-        r->stopbit = s.stopbit;
-        r->interface = s.interface;
-        SetText(r->devname, s.devname);
-        r->devtype = s.devtype;
-        r->rnodeid = s.rnodeid;
-        r->panid = s.panid;
-        r->channel = s.channel;
-        r->outpower = s.outpower;
-        r->topology = s.topology;
-        r->txmode = s.txmode;
-        r->startbyte = s.startbyte;
-        r->security = s.security;
-        SetText(r->aeskey, s.aeskey);
+        DeviceRecord would_be = *r;
+        GiveSettings(would_be, s);
+        if (std::optional<std::string> why = RecordRefusal(would_be)) {
+            refused.push_back({r->com_no, std::move(*why)});
+            continue;
+        }
+        GiveSettings(*r, s);
         r->apply_pending = true;
-        ++changed;
     }
-    return changed;
+    return refused;
 }
 
-bool ReadConfigFile(const std::string& path, PortTable& rows, ConfigRefusal* why) {
+bool ReadConfigFile(const std::string& path, PortTable& rows, ConfigRefusal* why,
+                    std::vector<ConfigImportRefusal>* refused) {
     const auto settings = LoadConfigFile(path, why);
     if (!settings) return false;
-    ApplyConfigSettings(rows, *settings);
+    std::vector<ConfigImportRefusal> left = ApplyConfigSettings(rows, *settings);
+    if (refused != nullptr) *refused = std::move(left);
     return true;
 }
 

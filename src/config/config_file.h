@@ -99,11 +99,24 @@ std::optional<ConfigSettings> ParseConfigSettings(std::string_view text, ConfigR
 // first check, and `why` is marked unreadable.
 std::optional<ConfigSettings> LoadConfigFile(const std::string& path, ConfigRefusal* why);
 
-// Gives `settings` to every selected record, rows 0..1023, and sets apply_pending. Each
-// record keeps its own local node ID. Returns how many records changed.
-std::uint32_t ApplyConfigSettings(PortTable& rows, const ConfigSettings& settings);
+// A selected record that an import leaves as it was, and why: the dialog's rule that its
+// record, given the file's settings, would break (RecordRefusal), e.g. a router file on a
+// coordinator, whose local node ID 0 it keeps.
+struct ConfigImportRefusal {
+    std::uint32_t com = 0;
+    std::string message;  // one line
+};
 
-// LoadConfigFile, then ApplyConfigSettings on success: all or nothing.
-bool ReadConfigFile(const std::string& path, PortTable& rows, ConfigRefusal* why);
+// Gives `settings` to every selected record, rows 0..1023, and sets apply_pending. Each
+// record keeps its own local node ID, which the file's checks cannot see; so a record the
+// dialog's rules would then refuse is left unchanged, and still selected, and is named in
+// the result, in row order.
+std::vector<ConfigImportRefusal> ApplyConfigSettings(PortTable& rows,
+                                                     const ConfigSettings& settings);
+
+// LoadConfigFile, then ApplyConfigSettings on success: a refused file changes nothing. The
+// records left unchanged go to *refused when it is given.
+bool ReadConfigFile(const std::string& path, PortTable& rows, ConfigRefusal* why,
+                    std::vector<ConfigImportRefusal>* refused = nullptr);
 
 }  // namespace zb

@@ -168,6 +168,14 @@ std::optional<CheckFailure> CheckSettings(const SettingsBoxes& b) {
     return std::nullopt;
 }
 
+std::optional<std::string> RecordRefusal(const DeviceRecord& record) {
+    const std::optional<CheckFailure> failure = CheckSettings(BoxesOf(record));
+    if (!failure) return std::nullopt;
+    std::string message = failure->message;
+    std::replace(message.begin(), message.end(), '\n', ' ');
+    return message;
+}
+
 SettingsValues ValuesOf(std::string_view devname, const ListPositions& lists,
                         const SettingsBoxes& boxes) {
     const auto position = [](int p) {

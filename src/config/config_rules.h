@@ -88,6 +88,11 @@ struct CheckFailure {
 // selected belongs to the dialog.
 std::optional<CheckFailure> CheckSettings(const SettingsBoxes& boxes);
 
+// The checks on `record` as the dialog would load it, for a record that reaches its modem
+// without the dialog (zbctl's apply, an import): the first failure's message on one line,
+// a two-line message joined with a space as a table row shows it, or std::nullopt.
+std::optional<std::string> RecordRefusal(const DeviceRecord& record);
+
 // --- Saving ------------------------------------------------------------------------------
 
 // The edited values. A field left empty keeps each record's own value: a drop-down list that

@@ -14,10 +14,10 @@ enum class ReportFormat { Csv, Json };
 // JSON for a path ending in ".json" (any case), CSV otherwise.
 ReportFormat ReportFormatOf(std::string_view path);
 
-// The CSV header line and one row's line, each ending in a newline. Every byte outside
-// printable ASCII is written as \xHH, so a row stays one line; a text cell that begins
-// with = + - or @ gets a leading ' so that a spreadsheet takes it as text, never as a
-// formula.
+// The CSV header line and one row's line, each ending in a newline. The texts are
+// Printable: every byte outside printable ASCII is written as \xHH, so a row stays one line,
+// and a backslash as \\; a text cell that begins with = + - or @ gets a leading ' so that a
+// spreadsheet takes it as text, never as a formula.
 std::string CsvHeader();
 std::string CsvLine(const ReportRow& row);
 // The CSV report's verify cell before quoting: empty when not verified; "ok"; the fields

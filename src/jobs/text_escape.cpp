@@ -13,6 +13,8 @@ std::string Printable(std::string_view text) {
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\x%02x", u);
             out += buf;
+        } else if (c == '\\') {
+            out += "\\\\";
         } else {
             out += c;
         }
@@ -61,6 +63,9 @@ std::string Utf8Text(std::string_view text) {
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned char>(text[0]));
             out += buf;
+            text.remove_prefix(1);
+        } else if (text[0] == '\\') {
+            out += "\\\\";
             text.remove_prefix(1);
         } else {
             out.append(text.substr(0, length));

@@ -9,12 +9,16 @@
 namespace zb {
 
 // The text with every byte outside printable ASCII (0x20..0x7E) written as \xHH, line
-// breaks included, so that nothing a device or the system hands us can drive a terminal.
+// breaks included, so that nothing a device or the system hands us can drive a terminal;
+// a backslash is written as \\, so that a name holding the four characters \xfc does not
+// read as the byte 0xFC. Apply it once, where the text is shown or stored: a text made
+// printable already would get its backslashes doubled again.
 std::string Printable(std::string_view text);
 
 // The text as valid UTF-8: every valid UTF-8 sequence stays as it is (control characters
-// included), and every other byte becomes the four characters \xHH, lower-case hex, as
-// Printable writes it ("\xfc" for a Latin-1 'u' with umlaut). What JSON output carries.
+// included), a backslash becomes \\, and every other byte becomes the four characters
+// \xHH, lower-case hex, as Printable writes them ("\xfc" for a Latin-1 'u' with umlaut).
+// What JSON output carries.
 std::string Utf8Text(std::string_view text);
 
 // Whether the texts are equal, ASCII letters compared without case.

@@ -532,9 +532,10 @@ TEST_F(Zbctl, ExportWritesOneFilePerPortOrNoneAtAll) {
     EXPECT_TRUE(fs::is_empty(none));
 }
 
+// COM5, a coordinator, would become a router with its local node ID 0: it is refused.
 TEST_F(Zbctl, ImportGivesEveryModemTheFileButKeepsItsLocalNodeId) {
     zbsim::Simulator& sim = StartModems(3, 3);
-    for (int com = 3; com <= 5; ++com) {
+    for (int com = 3; com <= 4; ++com) {
         zbsim::ModemSettings s = sim.snapshot(com).settings;
         s.devtype = 1;
         s.lnodeid = com + 10;
@@ -543,8 +544,13 @@ TEST_F(Zbctl, ImportGivesEveryModemTheFileButKeepsItsLocalNodeId) {
     const std::string file = dir_ + "/line7.txt";
     std::ofstream(file) << ConfigText("0x0bee");
     const Result r = Run({"--no-pauses", "import", file, "COM3", "COM4", "COM5"});
-    EXPECT_EQ(r.status, 0) << r.err << r.out;
-    for (int com = 3; com <= 5; ++com) {
+    EXPECT_EQ(r.status, 1) << r.err << r.out;
+    EXPECT_NE(r.out.find("COM5  FAILED  The local node ID is invalid. Only coordinator can "
+                         "set it to 0."),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(RequestsOfClass(sim, 5, 'S'), 0);
+    for (int com = 3; com <= 4; ++com) {
         const zbsim::ModemSnapshot snap = sim.snapshot(com);
         const zbsim::ModemSettings& m = snap.settings;
         EXPECT_EQ(m.lnodeid, com + 10);

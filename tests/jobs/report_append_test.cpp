@@ -13,6 +13,7 @@
 #include "jobs/report_append.h"
 #include "jobs/report_format.h"
 #include "jobs/sha256.h"
+#include "jobs/text_escape.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -172,22 +173,28 @@ TEST(WrittenDiffs, AKeyReadBackOtherwiseIsNamedNotShown) {
     EXPECT_EQ(zb::DiffText(diffs[0]), "aeskey: differs from the key sent");
 }
 
-// JSON output keeps valid UTF-8 as it is and writes every other byte as the text \xHH.
-TEST(JsonLine, KeepsUtf8AndWritesOtherBytesAsHex) {
+// \xHH for a byte outside printable ASCII, \\ for a backslash; JSON keeps valid UTF-8.
+TEST(TextForms, BytesAndBackslashesReadBackAsTheyWere) {
     const struct {
         std::string text;
+        std::string printable;
         std::string json;
     } cases[] = {
-        {"/dev/ttyUSB\xc3\xbc", "\"/dev/ttyUSB\xc3\xbc\""},  // u with umlaut in UTF-8
-        {"\xf0\x9f\x93\xa1 a\"b\\c", "\"\xf0\x9f\x93\xa1 a\\\"b\\\\c\""},
-        {"\n\t\x01\x7f", "\"\\n\\t\\u0001\x7f\""},
-        {"\xfc", "\"\\\\xfc\""},                                   // the same in Latin-1
-        {"a\xc3", "\"a\\\\xc3\""},                                 // cut short
-        {"\xc0\xaf", "\"\\\\xc0\\\\xaf\""},                        // overlong
-        {"\xed\xa0\x80", "\"\\\\xed\\\\xa0\\\\x80\""},             // a surrogate
-        {"\xf4\x90\x80\x80", "\"\\\\xf4\\\\x90\\\\x80\\\\x80\""},  // above U+10FFFF
+        {"/dev/ttyUSB\xc3\xbc", "/dev/ttyUSB\\xc3\\xbc", "\"/dev/ttyUSB\xc3\xbc\""},
+        {"\xf0\x9f\x93\xa1 a\"b\\c", "\\xf0\\x9f\\x93\\xa1 a\"b\\\\c",
+         "\"\xf0\x9f\x93\xa1 a\\\"b\\\\\\\\c\""},
+        {"\n\t\x01\x7f", "\\x0a\\x09\\x01\\x7f", "\"\\n\\t\\u0001\x7f\""},
+        {"\xfc", "\\xfc", "\"\\\\xfc\""},                  // a Latin-1 u with umlaut
+        {"\\xfc", "\\\\xfc", "\"\\\\\\\\xfc\""},           // the four characters
+        {"a\xc3", "a\\xc3", "\"a\\\\xc3\""},               // cut short
+        {"\xc0\xaf", "\\xc0\\xaf", "\"\\\\xc0\\\\xaf\""},  // overlong
+        {"\xed\xa0\x80", "\\xed\\xa0\\x80", "\"\\\\xed\\\\xa0\\\\x80\""},  // a surrogate
+        {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80",
+         "\"\\\\xf4\\\\x90\\\\x80\\\\x80\""},  // above U+10FFFF
     };
-    for (const auto& c : cases) EXPECT_EQ(zb::JsonLine(c.text), c.json) << c.json;
+    for (const auto& c : cases)
+        EXPECT_EQ(std::tie(c.printable, c.json),
+                  std::make_tuple(zb::Printable(c.text), zb::JsonLine(c.text)));
     EXPECT_EQ(zb::JsonLine({{"k\xff", {1, "x"}}}), "{\"k\\\\xff\": [1, \"x\"]}");
 }
 

@@ -493,15 +493,28 @@ void TForm1::act_import() {
         FillDeviceList();
         return;
     }
-    if (!ReadConfigFile()) {
+    std::vector<zb::PortOutcome> refused;
+    if (!ReadConfigFile(&refused)) {
         Warn(IDS_IMPORT_INVALID);
         MarkPorts(false, false);
         return;
     }
     {
         Twork_form work(dialogs_, this);
-        RunJob(work, count, "import");
-        if (work.ApplyFailCount() == 0) {
+        const auto to_write = count - static_cast<std::uint32_t>(refused.size());
+        if (to_write != 0) RunJob(work, to_write, "import");
+        // The refused ports join the job's report, which says why they were not written.
+        zb::RowContext context;
+        context.command = "import";
+        context.time = zb::ReportTime(std::chrono::system_clock::now());
+        if (to_write == 0) last_report_.clear();
+        for (const zb::PortOutcome& port : refused)
+            if (const auto k = zb::RowOfCom(port.com))
+                last_report_.push_back(zb::PortReportRow(port, *rows_[*k].device, context));
+        std::sort(last_report_.begin(), last_report_.end(),
+                  [](const zb::ReportRow& a, const zb::ReportRow& b) { return a.com < b.com; });
+        mu_report->setEnabled(true);
+        if (work.ApplyFailCount() == 0 && refused.empty()) {
             Inform(IDS_IMPORT_OK);
         } else if (!ReportUpgradeAgain()) {
             Warn(IDS_APPLY_FAIL);
@@ -566,8 +579,16 @@ bool TForm1::WriteConfigFiles() {
     return false;
 }
 
-bool TForm1::ReadConfigFile() {
-    return zb::ReadConfigFile(LocalPath(import_file_), rows_, nullptr);
+bool TForm1::ReadConfigFile(std::vector<zb::PortOutcome>* refused) {
+    std::vector<zb::ConfigImportRefusal> left;
+    if (!zb::ReadConfigFile(LocalPath(import_file_), rows_, nullptr, &left)) return false;
+    const auto now = std::chrono::system_clock::now();
+    for (zb::ConfigImportRefusal& r : left) {
+        const auto com = static_cast<std::int32_t>(r.com);
+        if (const auto k = zb::RowOfCom(com)) zb::UnmarkPort(rows_[*k]);
+        refused->push_back({com, false, std::move(r.message), now});
+    }
+    return true;
 }
 
 void TForm1::act_upgrade() {

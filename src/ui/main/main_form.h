@@ -73,8 +73,11 @@ public:
     // Export: one configuration file per selected record into the remembered export folder.
     // A file that could not be written is reported in one warning; true when all were.
     bool WriteConfigFiles();
-    // Import: the remembered import file into every selected record, all or nothing.
-    bool ReadConfigFile();
+    // Import: the remembered import file into every selected record; false, changing
+    // nothing, for a refused file. A record the configuration dialog's rules would refuse
+    // with the file's settings is left as it was and unmarked, and its port goes to
+    // *refused, failed with the rule's message.
+    bool ReadConfigFile(std::vector<zb::PortOutcome>* refused);
     // The port numbers of the selected list rows, read from their captions, in list order.
     std::vector<std::int32_t> SelectedPorts() const;
     int ListRowCount() const;

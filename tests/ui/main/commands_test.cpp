@@ -224,6 +224,24 @@ TEST_F(CommandsTest, ExportTwoModemsThenImportOneFileIntoThree) {
         EXPECT_EQ(s.panid, 0x01A2) << com;
         EXPECT_EQ(s.lnodeid, lnodeid) << com;  // each keeps its own
     }
+
+    // COM4, a coordinator again, would be a router with local node ID 0: refused, not written.
+    low.set_settings(4, zbsim::ModemSettings{});
+    form_->act_refresh();
+    const int writes_4 = CountWrites(low, 4), writes_12 = CountWrites(high, 12);
+    import(file);
+    EXPECT_EQ(Messages(), (QStringList{"Apply configurations fail."}));
+    EXPECT_EQ(CountWrites(low, 4), writes_4);
+    EXPECT_GT(CountWrites(high, 12), writes_12);
+    ModalDriver<zb::ui::Treport_form> report([](zb::ui::Treport_form* dialog) {
+        auto* rows = Child<QTableWidget>(dialog, "m_rows");
+        ASSERT_EQ(rows->rowCount(), 3);
+        EXPECT_EQ(rows->item(1, 2)->text(),
+                  "The local node ID is invalid. Only coordinator can set it to 0.");
+        Click(dialog, "bt_close");
+    });
+    form_->act_report();
+    EXPECT_TRUE(report.ran());
 }
 
 TEST_F(CommandsTest, UpgradeRefreshesOnlyAfterEveryPortSucceeded) {

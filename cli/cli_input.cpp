@@ -2,6 +2,7 @@
 
 #include "jobs/file_storage.h"
 #include "jobs/record_fields.h"
+#include "jobs/text_escape.h"
 
 namespace zbctl {
 

@@ -112,7 +112,8 @@ bool CheckSets(const Sets& sets, std::string* error) {
             std::string names;
             for (const zb::RecordField& f : zb::RecordFields())
                 if (f.writable) names += " " + std::string(f.name);
-            *error = SetWords(name, value) + ": unknown field; settable fields:" + names;
+            // A misspelt field's value may well be the key: it is not repeated.
+            *error = "--set " + name + ": unknown field; settable fields:" + names;
             return false;
         }
         // The record's refusals may quote the value as given.

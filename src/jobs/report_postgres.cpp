@@ -45,7 +45,9 @@ std::string RowCount(std::int64_t n) {
     return std::to_string(n) + (n == 1 ? " report row" : " report rows");
 }
 
-// FNV-1a: the spool's name stays the same from run to run and build to build.
+// FNV-1a: the spool's name stays the same from run to run and build to build. It is made
+// from the URI with its password masked (MaskedUri), so that the name gives nothing away
+// about the password and a changed password keeps the same spool.
 std::string SpoolPath(const std::string& uri) {
     std::uint64_t hash = 14695981039346656037ULL;
     for (const char c : uri) {
@@ -165,6 +167,27 @@ bool TakesRows(PGconn* conn, std::string* error) {
 }
 
 enum class Sent { Added, Refused, Offline };
+
+// Earlier releases named the spool after the whole URI, password included: rows such a
+// spool still holds move into today's, oldest first, and the old file goes.
+bool AdoptOldSpool(const std::string& old_path, SqliteTable& spool, std::string* error) {
+    std::error_code ec;
+    if (old_path == spool.path() || !std::filesystem::exists(old_path, ec)) return true;
+    std::unique_ptr<SqliteTable> old = SqliteTable::Open(old_path, error);
+    if (!old) return false;
+    std::vector<SqliteTable::Kept> rows;
+    do {
+        if (!old->Oldest(kSpoolBatch, &rows, error)) return false;
+        for (const SqliteTable::Kept& row : rows) {
+            bool removed = false;
+            if (!spool.Insert(row.cells, error) || !old->Remove(row.id, &removed, error))
+                return false;
+        }
+    } while (!rows.empty());
+    old.reset();
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(old_path + suffix, ec);
+    return true;
+}
 
 class PostgresReport final : public ReportSink {
 public:
@@ -348,11 +371,15 @@ std::unique_ptr<ReportSink> OpenPostgresReport(const std::string& uri, ReportNot
     }
     // The spool is opened now, so that a station whose spool cannot be written learns it
     // before its rows depend on it.
-    const std::string spool_path = SpoolPath(uri);
+    const std::string spool_path = SpoolPath(shown);
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(spool_path).parent_path(), ec);
     std::unique_ptr<SqliteTable> spool = SqliteTable::Open(spool_path, error);
     if (!spool) {
+        PQfinish(conn);
+        return nullptr;
+    }
+    if (!AdoptOldSpool(SpoolPath(uri), *spool, error)) {
         PQfinish(conn);
         return nullptr;
     }

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdio>
 #include <system_error>
+#include <utility>
 
 #include "config/config_rules.h"
 #include "jobs/file_storage.h"
@@ -445,7 +446,7 @@ std::vector<ConfigImportRefusal> ApplyConfigSettings(PortTable& rows, const Conf
             refused.push_back({r->com_no, std::move(*why)});
             continue;
         }
-        GiveSettings(*r, s);
+        *r = std::move(would_be);
         r->apply_pending = true;
     }
     return refused;

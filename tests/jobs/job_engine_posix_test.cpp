@@ -27,8 +27,8 @@ namespace {
 using Strings = std::vector<std::string>;
 
 TEST(JobEngine, PortHeldElsewhereFailsToOpenAndDropsItsRequests) {
-    Modems modems(2);
-    const int fd = ::open(modems.sim().device_path(1).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const auto modems = Ports().StartModems(2);
+    const int fd = ::open(modems->device_path(1).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
     zb::PortTable table = TableWith({1, 2});
@@ -100,7 +100,7 @@ public:
         : modem_(com, 0, nullptr), answer_(std::move(answer)) {
         std::string error;
         EXPECT_TRUE(zbsim::open_pty(&pty_, &error)) << error;
-        link_ = PortsDir() + "/com" + std::to_string(com);
+        link_ = Ports().path() + "/com" + std::to_string(com);
         EXPECT_TRUE(zbsim::write_link(link_, pty_.path, &error)) << error;
         thread_ = std::thread([this] { Serve(); });
     }

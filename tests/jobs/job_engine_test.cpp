@@ -18,7 +18,7 @@ namespace {
 using Strings = std::vector<std::string>;
 
 TEST(JobEngine, MixedJobReadsAppliesAndUpgradesAtOnce) {
-    Modems modems(3);
+    const auto modems = Ports().StartModems(3);
     TempFile image(MakeImage("0101", PatternBody(1000)));
     zb::PortTable table = TableWith({1, 2, 3});
     zb::DeviceRecord& to_apply = Rec(table, 2);
@@ -54,7 +54,7 @@ TEST(JobEngine, MixedJobReadsAppliesAndUpgradesAtOnce) {
     EXPECT_EQ(zb::TextOf(read.fw_version), "SIM 1.0.0");
     EXPECT_EQ(read.progress_bar->State().position, 20u);
 
-    const zbsim::ModemSnapshot applied = modems.sim().snapshot(2);
+    const zbsim::ModemSnapshot applied = modems->snapshot(2);
     EXPECT_EQ(applied.settings.channel, 15);
     EXPECT_EQ(applied.settings.panid, 0x2222);
     EXPECT_EQ(applied.settings.devname, "LINE-2");
@@ -62,16 +62,16 @@ TEST(JobEngine, MixedJobReadsAppliesAndUpgradesAtOnce) {
     EXPECT_FALSE(to_apply.apply_pending);
     EXPECT_EQ(to_apply.progress_bar->State().position, 16u);
 
-    const zbsim::ModemSnapshot upgraded = modems.sim().snapshot(3);
+    const zbsim::ModemSnapshot upgraded = modems->snapshot(3);
     EXPECT_EQ(upgraded.upgrades, 1u);
     EXPECT_EQ(upgraded.settings.fw_version, "SIM 2.0.0");
     EXPECT_FALSE(Rec(table, 3).upgrade_wait);
 }
 
 TEST(JobEngine, OneFailingModemLeavesTheOthersIntact) {
-    Modems modems(4);
-    modems.sim().add_fault(2, zbsim::Fault::Of(zbsim::FaultKind::Silent));
-    modems.sim().add_fault(3, zbsim::Fault::Refusing("ZP"));
+    const auto modems = Ports().StartModems(4);
+    modems->add_fault(2, zbsim::Fault::Of(zbsim::FaultKind::Silent));
+    modems->add_fault(3, zbsim::Fault::Refusing("ZP"));
     zb::PortTable table = TableWith({1, 2, 3, 4});
     zb::SetText(Rec(table, 3).devname, "OLD");
     Rec(table, 4).apply_pending = true;
@@ -87,7 +87,7 @@ TEST(JobEngine, OneFailingModemLeavesTheOthersIntact) {
     EXPECT_EQ(reporter.Messages(1), (Strings{"Inital serial port", "Get device's settings"}));
     EXPECT_EQ(zb::TextOf(Rec(table, 1).devname), "SIM-1");
     EXPECT_FALSE(Rec(table, 1).job_failed);
-    EXPECT_EQ(modems.sim().snapshot(4).settings.devname, "NEW-4");
+    EXPECT_EQ(modems->snapshot(4).settings.devname, "NEW-4");
     EXPECT_FALSE(Rec(table, 4).job_failed);
 
     // Silent: the connection check fails, the port stays open.
@@ -112,8 +112,8 @@ TEST(JobEngine, OneFailingModemLeavesTheOthersIntact) {
 // The engine keeps each port's result and last message, and a report row words an open
 // failure with the note its record keeps.
 TEST(JobEngine, OutcomesGiveEachPortsReportRow) {
-    Modems modems(3);
-    modems.sim().add_fault(2, zbsim::Fault::Refusing("ZP"));
+    const auto modems = Ports().StartModems(3);
+    modems->add_fault(2, zbsim::Fault::Refusing("ZP"));
     zb::ComHandle held;
     ASSERT_EQ(zb::com_open(3, &held), zb::ST_OK);
     zb::PortTable table = TableWith({1, 2, 3});
@@ -159,8 +159,8 @@ TEST(JobEngine, OutcomesGiveEachPortsReportRow) {
 }
 
 TEST(JobEngine, LoaderAnswerDuringAReadJob) {
-    Modems modems(2);
-    modems.sim().set_mode(1, zbsim::ModemMode::Loader);
+    const auto modems = Ports().StartModems(2);
+    modems->set_mode(1, zbsim::ModemMode::Loader);
     zb::PortTable table = TableWith({1, 2});
     Rec(table, 1).apply_pending = true;
 
@@ -173,14 +173,14 @@ TEST(JobEngine, LoaderAnswerDuringAReadJob) {
     EXPECT_TRUE(waiting.job_failed && waiting.upgrade_wait && !waiting.connected);
     // Not applied, and the request is kept for a later job.
     EXPECT_TRUE(waiting.apply_pending);
-    EXPECT_EQ(modems.CountRequests(1, "SB"), 0);
+    EXPECT_EQ(CountRequests(*modems, 1, {"SB"}), 0);
     EXPECT_EQ(job.FailCount(), 1u);
     EXPECT_EQ(job.ApplyFailCount(), 1u);
     EXPECT_EQ(reporter.Messages(2), (Strings{"Inital serial port", "Get device's settings"}));
 
     // Back in its application and checked afresh: upgrade_wait clears, the kept request
     // is applied, and job_failed starts clear again.
-    modems.sim().set_mode(1, zbsim::ModemMode::Application);
+    modems->set_mode(1, zbsim::ModemMode::Application);
     zb::UnmarkPort(table[0]);
     zb::MarkPort(table[0]);
     zb::UnmarkPort(table[1]);
@@ -194,7 +194,7 @@ TEST(JobEngine, LoaderAnswerDuringAReadJob) {
 }
 
 TEST(JobEngine, ConfigurationFlowAppliesOverTheLinksTheReadOpened) {
-    Modems modems(1);
+    const auto modems = Ports().StartModems(1);
     zb::PortTable table = TableWith({1});
     RecordingReporter reporter;
     zb::JobEngine job(reporter);
@@ -213,8 +213,8 @@ TEST(JobEngine, ConfigurationFlowAppliesOverTheLinksTheReadOpened) {
     EXPECT_EQ(job.ApplyFailCount(), 0u);
     EXPECT_EQ(reporter.Messages(1), (Strings{"Apply device's settings"}));
     EXPECT_EQ(r.link, link);
-    EXPECT_EQ(modems.CountRequests(1, "XT"), 1);
-    const zbsim::ModemSnapshot snap = modems.sim().snapshot(1);
+    EXPECT_EQ(CountRequests(*modems, 1, {"XT"}), 1);
+    const zbsim::ModemSnapshot snap = modems->snapshot(1);
     EXPECT_EQ(snap.settings.channel, 26);
     EXPECT_TRUE(snap.settings.security);
     EXPECT_EQ(snap.settings.aeskey, "00112233445566778899AABBCCDDEEFF");
@@ -229,8 +229,8 @@ TEST(JobEngine, ConfigurationFlowAppliesOverTheLinksTheReadOpened) {
 }
 
 TEST(JobEngine, ApplyFailureStopsBeforeTheReset) {
-    Modems modems(2);
-    modems.sim().add_fault(1, zbsim::Fault::Refusing("ZP"));
+    const auto modems = Ports().StartModems(2);
+    modems->add_fault(1, zbsim::Fault::Refusing("ZP"));
     zb::PortTable table = TableWith({1, 2});
     for (std::int32_t com : {1, 2}) Rec(table, com).apply_pending = true;
     // A key shorter than 32 characters is refused before it is sent: write 16 fails.
@@ -248,15 +248,15 @@ TEST(JobEngine, ApplyFailureStopsBeforeTheReset) {
                                                    "Apply settings fail."}));
         EXPECT_TRUE(Rec(table, com).job_failed);
         EXPECT_FALSE(Rec(table, com).apply_pending);
-        EXPECT_EQ(modems.sim().snapshot(com).restarts, 0u);
-        EXPECT_EQ(modems.CountRequests(com, "SR"), 0);
+        EXPECT_EQ(modems->snapshot(com).restarts, 0u);
+        EXPECT_EQ(CountRequests(*modems, com, {"SR"}), 0);
     }
     const auto bars = reporter.EventsOf(1, Event::Bar);
     ASSERT_GE(bars.size(), 2u);
     EXPECT_EQ(bars[bars.size() - 2].bar.position, 10u);
     EXPECT_EQ(bars.back().bar.position, 16u);
     // The short key is found before the first write: nothing reaches the modem.
-    EXPECT_EQ(modems.CountClass(2, 'S'), 0);
+    EXPECT_EQ(CountClass(*modems, 2, 'S'), 0);
     EXPECT_EQ(reporter.EventsOf(2, Event::Bar).back().bar.position, 16u);
 }
 
@@ -265,7 +265,7 @@ TEST(JobEngine, ApplyFailureStopsBeforeTheReset) {
 // job: the next one touches no modem.
 TEST(JobEngine, StopNeverCutsAModemsWritesAndOutlastsTheJob) {
     for (const std::uint32_t stop_at : {0u, 1u}) {
-        Modems modems(1);
+        const auto modems = Ports().StartModems(1);
         zb::PortTable table = TableWith({1});
         zb::DeviceRecord& r = Rec(table, 1);
         r.channel = 15;
@@ -278,8 +278,8 @@ TEST(JobEngine, StopNeverCutsAModemsWritesAndOutlastsTheJob) {
         RunJob(job, table, 1);
 
         const bool written = stop_at == 1;
-        const zbsim::ModemSnapshot snap = modems.sim().snapshot(1);
-        EXPECT_EQ(modems.CountClass(1, 'S'), written ? 16 : 0) << stop_at;
+        const zbsim::ModemSnapshot snap = modems->snapshot(1);
+        EXPECT_EQ(CountClass(*modems, 1, 'S'), written ? 16 : 0) << stop_at;
         EXPECT_EQ(snap.restarts, written ? 1u : 0u);
         EXPECT_EQ(snap.settings.channel, written ? 26 : 11);
         EXPECT_EQ(r.job_failed, !written);
@@ -291,7 +291,7 @@ TEST(JobEngine, StopNeverCutsAModemsWritesAndOutlastsTheJob) {
         zb::MarkPort(table[0]);
         RunJob(job, table, 1);
         EXPECT_EQ(reporter.Messages(1), (Strings{"User abort"}));
-        EXPECT_EQ(modems.sim().snapshot(1).commands, snap.commands);
+        EXPECT_EQ(modems->snapshot(1).commands, snap.commands);
         EXPECT_EQ(job.FailCount(), 1u);
     }
 }
@@ -313,10 +313,10 @@ TEST(JobEngine, ApplyWritesNothingWhenARecordReadFromTheDeviceCannotBeWritten) {
          }},
     };
     for (const auto& c : cases) {
-        Modems modems(1);
-        zbsim::ModemSettings settings = modems.sim().snapshot(1).settings;
+        const auto modems = Ports().StartModems(1);
+        zbsim::ModemSettings settings = modems->snapshot(1).settings;
         c.change(settings);
-        modems.sim().set_settings(1, settings);
+        modems->set_settings(1, settings);
         zb::PortTable table = TableWith({1});
         RecordingReporter reporter;
         zb::JobEngine job(reporter);
@@ -332,14 +332,14 @@ TEST(JobEngine, ApplyWritesNothingWhenARecordReadFromTheDeviceCannotBeWritten) {
         EXPECT_EQ(job.ApplyFailCount(), 1u) << c.what;
         EXPECT_TRUE(Rec(table, 1).job_failed) << c.what;
         EXPECT_FALSE(Rec(table, 1).apply_pending) << c.what;
-        EXPECT_EQ(modems.CountClass(1, 'S'), 0) << c.what;
-        EXPECT_EQ(modems.sim().snapshot(1).restarts, 0u) << c.what;
+        EXPECT_EQ(CountClass(*modems, 1, 'S'), 0) << c.what;
+        EXPECT_EQ(modems->snapshot(1).restarts, 0u) << c.what;
         zb::UnmarkPort(table[0]);
     }
 }
 
 TEST(JobEngine, SecurityOffSendsTheFlagAlone) {
-    Modems modems(1);
+    const auto modems = Ports().StartModems(1);
     zb::PortTable table = TableWith({1});
     Rec(table, 1).apply_pending = true;
     zb::SetText(Rec(table, 1).aeskey, "00112233445566778899AABBCCDDEEFF");
@@ -348,13 +348,13 @@ TEST(JobEngine, SecurityOffSendsTheFlagAlone) {
     RunJob(job, table, 1);
     ASSERT_EQ(job.ApplyFailCount(), 0u);
     Strings zs;
-    for (const std::string& r : modems.sim().requests(1))
+    for (const std::string& r : modems->requests(1))
         if (r.substr(2, 2) == "ZS") zs.push_back(r);
     EXPECT_EQ(zs, (Strings{"?SZS00000"}));
 }
 
 TEST(JobEngine, UnselectedRecordsAndAWrongPortCountAreHandled) {
-    Modems modems(2);
+    const auto modems = Ports().StartModems(2);
     zb::PortTable table = TableWith({1, 2});
     zb::UnmarkPort(table[1]);
     RecordingReporter reporter;
@@ -363,7 +363,7 @@ TEST(JobEngine, UnselectedRecordsAndAWrongPortCountAreHandled) {
     RunJob(job, table, 5);
     EXPECT_EQ(reporter.StartedComs(), (std::vector<std::int32_t>{1}));
     EXPECT_TRUE(reporter.Messages(2).empty());
-    EXPECT_EQ(modems.sim().snapshot(2).commands, 0u);
+    EXPECT_EQ(modems->snapshot(2).commands, 0u);
     EXPECT_EQ(job.PortCount(), 5u);
     EXPECT_EQ(reporter.Events().back().kind, Event::Finished);
 
@@ -373,7 +373,7 @@ TEST(JobEngine, UnselectedRecordsAndAWrongPortCountAreHandled) {
 
 TEST(JobEngine, ReportsOfEachPortKeepTheirOrderAcrossManyPorts) {
     constexpr int kPorts = 24;
-    Modems modems(kPorts);
+    const auto modems = Ports().StartModems(kPorts);
     std::vector<std::int32_t> coms;
     for (int i = 1; i <= kPorts; ++i) coms.push_back(i);
     zb::PortTable table = TableWith(coms);

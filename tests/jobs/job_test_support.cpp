@@ -1,7 +1,6 @@
 #include "job_test_support.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -92,23 +91,6 @@ void RecordingReporter::Clear() {
     events_.clear();
 }
 
-Modems::Modems(int count, int first_com, bool pacing)
-    : sim_(StartModems(PortsDir(), count, first_com, pacing)) {}
-
-int Modems::CountRequests(int com, const std::string& code) const {
-    int n = 0;
-    for (const std::string& r : sim_->requests(com))
-        if (r.size() >= 4 && r.substr(2, 2) == code) ++n;
-    return n;
-}
-
-int Modems::CountClass(int com, char cls) const {
-    int n = 0;
-    for (const std::string& r : sim_->requests(com))
-        if (r.size() >= 2 && r[1] == cls) ++n;
-    return n;
-}
-
 void RunJob(zb::JobEngine& job, const zb::PortTable& table, std::uint32_t count,
             const std::string& fw_file) {
     job.LoadPorts(table);
@@ -150,7 +132,7 @@ void TempFile::Truncate(std::size_t size) const {
 
 namespace {
 
-std::string ports_dir;
+const PortMap* ports = nullptr;
 
 // Jobs leave a port open for the next job. The link goes when its test ends, so that the next
 // test can open the same COM number: on Windows a port is one program's at a time.
@@ -162,8 +144,8 @@ class LinkCloser : public ::testing::EmptyTestEventListener {
 
 }  // namespace
 
-const std::string& PortsDir() {
-    return ports_dir;
+const PortMap& Ports() {
+    return *ports;
 }
 
 }  // namespace zbtest
@@ -171,12 +153,9 @@ const std::string& PortsDir() {
 // The port map and the pause scale are set before any test starts a thread.
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    const zbtest::ScratchDir dir("zbjobs");
-    if (dir.path().empty()) return 1;
-    zbtest::ports_dir = dir.path();
-#if !defined(_WIN32)  // Windows opens the system's own COM ports; there is no port map
-    ::setenv("ZBCONFIG_PORTS", dir.path().c_str(), 1);
-#endif
+    const zbtest::PortMap ports;
+    if (ports.path().empty()) return 1;
+    zbtest::ports = &ports;
     zb::SetPauseScale(0.01);
     zbtest::KeepRowsMade();
     ::testing::UnitTest::GetInstance()->listeners().Append(new zbtest::LinkCloser);

@@ -18,13 +18,13 @@
 #include "firmware_image.h"
 #include "jobs/job_engine.h"
 #include "jobs/port_table.h"
-#include "modem_bank.h"
+#include "port_map.h"
 #include "sim/simulator.h"
 
 namespace zbtest {
 
-// The port-map directory that main() created and ZBCONFIG_PORTS names.
-const std::string& PortsDir();
+// The program's port map, made by main() before any test starts.
+const PortMap& Ports();
 
 // Every report, in the order received.
 struct Event {
@@ -69,20 +69,6 @@ private:
     void Add(Event e);
     mutable std::mutex mutex_;
     std::vector<Event> events_;
-};
-
-// N virtual modems COM first .. first+N-1 on the private port map, unpaced.
-class Modems {
-public:
-    explicit Modems(int count, int first_com = 1, bool pacing = false);
-    zbsim::Simulator& sim() { return *sim_; }
-    // Requests of a modem whose two-letter code (at 2..3 of "?GSB0000...") is `code`.
-    int CountRequests(int com, const std::string& code) const;
-    // Requests of a modem in class `cls` (at 1 of "?GSB0000..."), 'S' for the writes.
-    int CountClass(int com, char cls) const;
-
-private:
-    std::unique_ptr<zbsim::Simulator> sim_;
 };
 
 // Runs one job to its end with the engine.

@@ -43,7 +43,7 @@ struct UpgradeRun {
 };
 
 TEST(Upgrade, HeaderAndFourKilobytesGoAsThirtyThreeBlocks) {
-    Modems modems(1);
+    const auto modems = Ports().StartModems(1);
     const std::vector<std::uint8_t> bytes = MakeImage("0101", PatternBody(4096), "SIM 3.1.4");
     TempFile image(bytes);
     UpgradeRun run(image.path());
@@ -63,7 +63,7 @@ TEST(Upgrade, HeaderAndFourKilobytesGoAsThirtyThreeBlocks) {
     EXPECT_EQ(bars.back().bar.position, 32u);
     EXPECT_EQ(bars.size(), 34u);  // the maximum, then a step per block
 
-    const zbsim::ModemSnapshot snap = modems.sim().snapshot(1);
+    const zbsim::ModemSnapshot snap = modems->snapshot(1);
     EXPECT_EQ(snap.blocks_acked, 33u);
     EXPECT_EQ(snap.upgrades, 1u);
     EXPECT_EQ(snap.settings.fw_version, "SIM 3.1.4");
@@ -75,10 +75,10 @@ TEST(Upgrade, HeaderAndFourKilobytesGoAsThirtyThreeBlocks) {
 }
 
 TEST(Upgrade, NakMakesTheSameBlockGoAgain) {
-    Modems modems(1);
+    const auto modems = Ports().StartModems(1);
     // Twice: a loader may ask for a block as often as it likes.
-    modems.sim().add_fault(1, zbsim::Fault::Counted(zbsim::FaultKind::NakBlock, 5));
-    modems.sim().add_fault(1, zbsim::Fault::Counted(zbsim::FaultKind::NakBlock, 5));
+    modems->add_fault(1, zbsim::Fault::Counted(zbsim::FaultKind::NakBlock, 5));
+    modems->add_fault(1, zbsim::Fault::Counted(zbsim::FaultKind::NakBlock, 5));
     TempFile image(MakeImage("0101", PatternBody(1000)));
     UpgradeRun run(image.path());
     EXPECT_EQ(run.reporter.Messages(1).back(), "Upgrade successfully");
@@ -86,11 +86,11 @@ TEST(Upgrade, NakMakesTheSameBlockGoAgain) {
     const std::vector<std::uint64_t> acked = run.Acked();
     EXPECT_EQ(acked,
               (std::vector<std::uint64_t>{0, 128, 256, 384, 512, 640, 768, 896, 1024, 1032}));
-    EXPECT_EQ(modems.sim().snapshot(1).upgrades, 1u);
+    EXPECT_EQ(modems->snapshot(1).upgrades, 1u);
 }
 
 TEST(Upgrade, StopRequestEndsAtTheNextBlockBoundary) {
-    Modems modems(1);
+    const auto modems = Ports().StartModems(1);
     TempFile image(MakeImage("0101", PatternBody(4096)));
     UpgradeRun run;
     run.reporter.on_progress = [&](std::int32_t, std::uint64_t done) {
@@ -105,7 +105,7 @@ TEST(Upgrade, StopRequestEndsAtTheNextBlockBoundary) {
     EXPECT_TRUE(r.job_failed && r.upgrade_wait && !r.connected);
     EXPECT_EQ(run.job->FailCount(), 1u);
     EXPECT_EQ(r.progress_bar->State().position, 32u);
-    const zbsim::ModemSnapshot snap = modems.sim().snapshot(1);
+    const zbsim::ModemSnapshot snap = modems->snapshot(1);
     EXPECT_EQ(snap.blocks_acked, 5u);
     EXPECT_EQ(snap.mode, zbsim::ModemMode::Loader);
     EXPECT_EQ(snap.upgrades, 0u);
@@ -118,7 +118,7 @@ TEST(Upgrade, StopRequestEndsAtTheNextBlockBoundary) {
     run.Run(image.path());
     EXPECT_EQ(run.reporter.Messages(1).back(), "Upgrade successfully");
     EXPECT_FALSE(r.upgrade_wait || r.job_failed);
-    EXPECT_EQ(modems.sim().snapshot(1).upgrades, 1u);
+    EXPECT_EQ(modems->snapshot(1).upgrades, 1u);
 }
 
 // The window's X while a loader holds the transfer: one NAKs every block, the
@@ -133,8 +133,8 @@ TEST(Upgrade, StopRequestEndsATransferThatTheLoaderHolds) {
         SCOPED_TRACE(c.holding);
         // Paced: ten resends take over 100 ms on the wire, so the stop comes before their
         // limit ends the transfer.
-        Modems modems(1, 1, true);
-        modems.sim().add_fault(1, zbsim::Fault::Paused(c.kind, 10));
+        const auto modems = Ports().StartModems(1, 1, true);
+        modems->add_fault(1, zbsim::Fault::Paused(c.kind, 10));
         TempFile image(MakeImage("0101", PatternBody(1000)));
         UpgradeRun run;
         run.record().upgrade_pending = true;
@@ -151,7 +151,7 @@ TEST(Upgrade, StopRequestEndsATransferThatTheLoaderHolds) {
         run.job->RequestAbort();
         if (!zbtest::WaitUntil([&] { return !run.job->IsRunning(); }, std::chrono::seconds(10))) {
             ADD_FAILURE() << "the job did not stop";
-            modems.sim().stop();  // the worker's reads then fail, and it ends
+            modems->stop();  // the worker's reads then fail, and it ends
         }
         run.job->Wait();
 
@@ -160,15 +160,15 @@ TEST(Upgrade, StopRequestEndsATransferThatTheLoaderHolds) {
         EXPECT_TRUE(r.job_failed && r.upgrade_wait && !r.connected);
         EXPECT_EQ(run.job->FailCount(), 1u);
         EXPECT_EQ(r.progress_bar->State().position, r.progress_bar->State().max);
-        const zbsim::ModemSnapshot snap = modems.sim().snapshot(1);
+        const zbsim::ModemSnapshot snap = modems->snapshot(1);
         EXPECT_EQ(snap.blocks_acked, 0u);
         EXPECT_EQ(snap.mode, zbsim::ModemMode::Loader);
     }
 }
 
 TEST(Upgrade, LoaderCancelGivesDeviceResponseFail) {
-    Modems modems(1);
-    modems.sim().add_fault(1, zbsim::Fault::Counted(zbsim::FaultKind::CanBlock, 3));
+    const auto modems = Ports().StartModems(1);
+    modems->add_fault(1, zbsim::Fault::Counted(zbsim::FaultKind::CanBlock, 3));
     TempFile image(MakeImage("0101", PatternBody(1000)));
     UpgradeRun run(image.path());
     EXPECT_EQ(run.reporter.Messages(1).back(), "Device response fail");
@@ -177,7 +177,7 @@ TEST(Upgrade, LoaderCancelGivesDeviceResponseFail) {
 }
 
 TEST(Upgrade, FileThatShrinksDuringTheTransferEndsWithReadFileFail) {
-    Modems modems(1);
+    const auto modems = Ports().StartModems(1);
     // Larger than the stdio buffer, so the cut is seen by a later read.
     TempFile image(MakeImage("0101", PatternBody(std::size_t{64} * 1024)));
     UpgradeRun run;
@@ -190,23 +190,23 @@ TEST(Upgrade, FileThatShrinksDuringTheTransferEndsWithReadFileFail) {
 }
 
 TEST(Upgrade, BodyNotAMultipleOfFourIsPaddedForItsChecksum) {
-    Modems modems(1);
+    const auto modems = Ports().StartModems(1);
     TempFile image(MakeImage("0101", PatternBody(4097)));
     UpgradeRun run(image.path());
     EXPECT_EQ(run.reporter.Messages(1).back(), "Upgrade successfully");
-    EXPECT_EQ(modems.sim().snapshot(1).upgrades, 1u);
+    EXPECT_EQ(modems->snapshot(1).upgrades, 1u);
 }
 
 TEST(Upgrade, RefusedUpgradeRequestOrReset) {
     for (const char* code : {"XF", "SR"}) {
-        Modems modems(1);
-        modems.sim().add_fault(1, zbsim::Fault::Refusing(code));
+        const auto modems = Ports().StartModems(1);
+        modems->add_fault(1, zbsim::Fault::Refusing(code));
         TempFile image(MakeImage("0101", PatternBody(256)));
         UpgradeRun run(image.path());
         EXPECT_EQ(run.reporter.Messages(1).back(),
                   std::string(code) == "XF" ? "Request upgrade fail" : "System reset fail");
         EXPECT_EQ(run.job->FailCount(), 1u);
-        EXPECT_EQ(modems.sim().snapshot(1).mode, zbsim::ModemMode::Application);
+        EXPECT_EQ(modems->snapshot(1).mode, zbsim::ModemMode::Application);
     }
 }
 
@@ -246,8 +246,8 @@ TEST(Upgrade, EveryImageCheckFailureSendsNothing) {
 
     for (const ImageCase& c : cases) {
         SCOPED_TRACE(c.name);
-        Modems modems(1);
-        if (c.refuse_type_request) modems.sim().add_fault(1, zbsim::Fault::Refusing("DS"));
+        const auto modems = Ports().StartModems(1);
+        if (c.refuse_type_request) modems->add_fault(1, zbsim::Fault::Refusing("DS"));
         TempFile file(c.bytes);
         UpgradeRun run(c.missing ? file.path() + ".none" : file.path());
         EXPECT_EQ(run.reporter.Messages(1).back(), c.message);
@@ -255,14 +255,14 @@ TEST(Upgrade, EveryImageCheckFailureSendsNothing) {
         EXPECT_TRUE(run.record().job_failed);
         EXPECT_EQ(run.record().progress_bar->State().position,
                   run.record().progress_bar->State().max);
-        EXPECT_EQ(modems.CountRequests(1, "XF"), 0);
-        EXPECT_EQ(modems.sim().snapshot(1).mode, zbsim::ModemMode::Application);
+        EXPECT_EQ(CountRequests(*modems, 1, {"XF"}), 0);
+        EXPECT_EQ(modems->snapshot(1).mode, zbsim::ModemMode::Application);
     }
 }
 
 TEST(Upgrade, DirectoryIsNotAnImage) {
-    Modems modems(1);
-    const std::string dir = PortsDir() + "/image-dir";
+    const auto modems = Ports().StartModems(1);
+    const std::string dir = Ports().path() + "/image-dir";
     std::filesystem::create_directory(dir);
     UpgradeRun run(dir);
     EXPECT_EQ(run.reporter.Messages(1).back(), "Open file fail");

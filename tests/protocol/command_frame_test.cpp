@@ -10,7 +10,7 @@
 namespace {
 
 using namespace zb;
-using zbtest::PortMapDir;
+using zbtest::PortMap;
 using zbtest::PtyPeer;
 
 // Replies scripted byte by byte on a pseudo-terminal.

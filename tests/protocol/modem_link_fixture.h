@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include "modem_bank.h"
 #include "protocol/serial_link.h"
 #include "pty_peer.h"
 #include "sim/simulator.h"
@@ -18,7 +17,7 @@ protected:
     explicit SimFixture(int count = 1, bool pacing = false) : count_(count), pacing_(pacing) {}
 
     void SetUp() override {
-        sim = StartModems(map.path(), count_, 1, pacing_);
+        sim = map.StartModems(count_, 1, pacing_);
         ASSERT_FALSE(HasFailure());
         ASSERT_EQ(zb::com_open(1, &link), zb::ST_OK);
         ASSERT_EQ(zb::com_setup(link, 115200, 0, 8, 0, zb::FLOW_NONE), zb::ST_OK);
@@ -36,7 +35,7 @@ protected:
         return r;
     }
 
-    PortMapDir map;
+    PortMap map;
     std::unique_ptr<zbsim::Simulator> sim;
     zb::ComHandle link;
 

@@ -11,7 +11,7 @@
 namespace {
 
 using namespace zb;
-using zbtest::PortMapDir;
+using zbtest::PortMap;
 using zbtest::PtyPeer;
 
 bool sent(const std::vector<std::string>& requests, const std::string& text) {

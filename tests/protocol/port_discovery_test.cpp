@@ -155,7 +155,7 @@ TEST(AssignTest, NoNumberLeft) {
 }
 
 TEST(ScanTest, PresentEntriesAndNewLinks) {
-    zbtest::PortMapDir ports;
+    zbtest::PortMap ports;
     TempDir devs;
     const fs::path map = fs::path(ports.path()) / "not-yet";
     ::setenv("ZBCONFIG_PORTS", map.c_str(), 1);
@@ -199,7 +199,7 @@ TEST(ScanTest, PresentEntriesAndNewLinks) {
 
 // A stray file holding the lowest free number must not keep every new device out.
 TEST(ScanTest, NumberHeldByAFileIsPassedOver) {
-    zbtest::PortMapDir ports;
+    zbtest::PortMap ports;
     TempDir devs;
     const fs::path map = ports.path();
     Touch(devs.path() / "ttyUSB0");

@@ -1,6 +1,6 @@
 // A scripted peer on a pseudo-terminal: the test owns the master side and the code under
 // test opens the slave as COM n. On Linux the terminal is this process's own, reached through
-// a private port-map directory; the Windows test programs ask the modem host outside Wine for
+// a private port map; the Windows test programs ask the modem host outside Wine for
 // it (pty_peer_posix.cpp, pty_peer_remote.cpp).
 #pragma once
 
@@ -9,33 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include "port_map.h"
 #include "protocol/serial_link.h"
-#include "scratch_dir.h"
 
 namespace zbtest {
 
-// A temporary port-map directory that ZBCONFIG_PORTS points at while the object lives, and
-// beside it a lock folder for ZBCONFIG_LOCK_DIR, so that tests leave /var/lock alone. On
-// Windows, where COM numbers are the system's own, it is an empty scratch folder.
-class PortMapDir {
-public:
-    PortMapDir();
-    ~PortMapDir();
-    PortMapDir(const PortMapDir&) = delete;
-    PortMapDir& operator=(const PortMapDir&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::string lock_dir() const { return path_ + "-locks"; }
-    void link(int com, const std::string& target) const;
-
-private:
-    ScratchDir scratch_{"zbports"};
-    std::string path_;
-};
-
 class PtyPeer {
 public:
-    PtyPeer(const PortMapDir& map, int com);
+    PtyPeer(const PortMap& map, int com);
     ~PtyPeer();
     PtyPeer(const PtyPeer&) = delete;
     PtyPeer& operator=(const PtyPeer&) = delete;
@@ -94,7 +75,7 @@ protected:
         }
     }
 
-    PortMapDir map;
+    PortMap map;
     PtyPeer peer;
     zb::ComHandle link;
 

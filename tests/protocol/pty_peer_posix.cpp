@@ -1,10 +1,8 @@
 #include <poll.h>
-#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 
 #include "pty_peer.h"
 #include "sim/pty.h"
@@ -12,33 +10,11 @@
 
 namespace zbtest {
 
-PortMapDir::PortMapDir() {
-    EXPECT_FALSE(scratch_.path().empty());
-    path_ = scratch_.path();
-    ::setenv("ZBCONFIG_PORTS", path_.c_str(), 1);
-    std::error_code ec;
-    std::filesystem::create_directory(lock_dir(), ec);
-    ::setenv("ZBCONFIG_LOCK_DIR", lock_dir().c_str(), 1);
-}
-
-PortMapDir::~PortMapDir() {
-    ::unsetenv("ZBCONFIG_PORTS");
-    ::unsetenv("ZBCONFIG_LOCK_DIR");
-    std::error_code ec;
-    std::filesystem::remove_all(lock_dir(), ec);
-}
-
-void PortMapDir::link(int com, const std::string& target) const {
-    std::error_code ec;
-    std::filesystem::create_symlink(target, path_ + "/com" + std::to_string(com), ec);
-    EXPECT_FALSE(ec) << ec.message();
-}
-
 struct PtyPeer::Side {
     zbsim::Pty pty;  // the slave stays open, or master reads fail with EIO between opens
 };
 
-PtyPeer::PtyPeer(const PortMapDir& map, int com) : side_(std::make_unique<Side>()) {
+PtyPeer::PtyPeer(const PortMap& map, int com) : side_(std::make_unique<Side>()) {
     std::string error;
     EXPECT_TRUE(zbsim::open_pty(&side_->pty, &error)) << error;
     path_ = side_->pty.path;

@@ -4,14 +4,6 @@
 
 namespace zbtest {
 
-PortMapDir::PortMapDir() : path_(scratch_.path()) {}
-
-PortMapDir::~PortMapDir() = default;
-
-void PortMapDir::link(int com, const std::string&) const {
-    ADD_FAILURE() << "COM" << com << ": Windows has no port map to link into";
-}
-
 struct PtyPeer::Side {
     HostChannel host;
 
@@ -22,7 +14,7 @@ struct PtyPeer::Side {
     }
 };
 
-PtyPeer::PtyPeer(const PortMapDir&, int com) : side_(std::make_unique<Side>()) {
+PtyPeer::PtyPeer(const PortMap&, int com) : side_(std::make_unique<Side>()) {
     EXPECT_TRUE(side_->host.connected()) << side_->host.error();
     std::string device;
     EXPECT_TRUE(wire::Unhex(side_->Do("peer " + std::to_string(com)), &device));

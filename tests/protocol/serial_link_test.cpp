@@ -29,7 +29,7 @@
 namespace {
 
 using namespace zb;
-using zbtest::PortMapDir;
+using zbtest::PortMap;
 using zbtest::PtyPeer;
 using Clock = std::chrono::steady_clock;
 
@@ -107,7 +107,7 @@ std::string pid_line(pid_t pid) {
 }
 
 TEST(PortMap, LooksUpEveryOpenAndFallsBackOnlyWithoutAnEntry) {
-    PortMapDir map;
+    PortMap map;
     EXPECT_EQ(com_device_path(15), "/dev/ttyS14");
     map.link(15, "/dev/null");
     map.link(3, "../relative");
@@ -123,7 +123,7 @@ TEST(PortMap, LooksUpEveryOpenAndFallsBackOnlyWithoutAnEntry) {
 
 struct BadEntry {
     const char* name;
-    void (*make)(const PortMapDir&);
+    void (*make)(const PortMap&);
     const char* reason;
     int error;
 };
@@ -132,7 +132,7 @@ class BadMapEntries : public ::testing::TestWithParam<BadEntry> {};
 
 // COM 1 would fall back to /dev/ttyS0: an entry that exists must never get there.
 TEST_P(BadMapEntries, FailToOpenWithTheirReason) {
-    PortMapDir map;
+    PortMap map;
     GetParam().make(map);
     ComHandle link;
     EXPECT_EQ(com_open(1, &link), ST_NO_PORT);
@@ -144,19 +144,18 @@ TEST_P(BadMapEntries, FailToOpenWithTheirReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Entries, BadMapEntries,
-    ::testing::Values(BadEntry{"dangling",
-                               [](const PortMapDir& m) { m.link(1, m.path() + "/gone"); },
+    ::testing::Values(BadEntry{"dangling", [](const PortMap& m) { m.link_missing(1); },
                                "/com1 leads to ", ENOENT},
                       BadEntry{"plainFile",
-                               [](const PortMapDir& m) { write_file(m.path() + "/com1", "x"); },
+                               [](const PortMap& m) { write_file(m.path() + "/com1", "x"); },
                                "/com1 is not a symbolic link to a device", 0},
                       BadEntry{"linkToAFile",
-                               [](const PortMapDir& m) {
+                               [](const PortMap& m) {
                                    write_file(m.path() + "/file", "x");
                                    m.link(1, m.path() + "/file");
                                },
                                "/file, which is not a serial port", 0},
-                      BadEntry{"linkToNull", [](const PortMapDir& m) { m.link(1, "/dev/null"); },
+                      BadEntry{"linkToNull", [](const PortMap& m) { m.link(1, "/dev/null"); },
                                "/dev/null is not a serial port", ENOTTY}),
     [](const auto& p) { return std::string(p.param.name); });
 
@@ -299,7 +298,7 @@ protected:
         EXPECT_EQ(com_last_error(), reason);
     }
 
-    PortMapDir map;
+    PortMap map;
     PtyPeer peer;
     std::string lock_file;
 };
@@ -469,7 +468,7 @@ TEST_F(HeldPort, WhatIsNoStaleLockFileRefusesThePortAndStays) {
 struct ClosedFolder {
     const char* name;
     // Makes the case in the child; returns why it cannot be made here, or "".
-    std::string (*prepare)(const PortMapDir& map, const PtyPeer& peer);
+    std::string (*prepare)(const PortMap& map, const PtyPeer& peer);
 };
 
 std::string mount_tmpfs(const std::string& dir, const char* options, unsigned long flags = 0) {
@@ -526,7 +525,7 @@ INSTANTIATE_TEST_SUITE_P(
     ThatTakesNoFile, LockFolder,
     ::testing::Values(
         ClosedFolder{"unwritable",
-                     [](const PortMapDir& map, const PtyPeer& peer) -> std::string {
+                     [](const PortMap& map, const PtyPeer& peer) -> std::string {
                          if (::geteuid() != 0)
                              return ::chmod(map.lock_dir().c_str(), 0555) == 0 ? "" : "no chmod";
                          const passwd* nobody = ::getpwnam("nobody");
@@ -541,16 +540,16 @@ INSTANTIATE_TEST_SUITE_P(
                                     : "nobody cannot reach " + map.path();
                      }},
         ClosedFolder{"readOnly",
-                     [](const PortMapDir& map, const PtyPeer&) {
+                     [](const PortMap& map, const PtyPeer&) {
                          return mount_tmpfs(map.lock_dir(), "size=64k", MS_RDONLY);
                      }},
         // The folder's own inode is the only one.
         ClosedFolder{"noFreeInodes",
-                     [](const PortMapDir& map, const PtyPeer&) {
+                     [](const PortMap& map, const PtyPeer&) {
                          return mount_tmpfs(map.lock_dir(), "size=64k,nr_inodes=1");
                      }},
         ClosedFolder{"noFreeBlocks",
-                     [](const PortMapDir& map, const PtyPeer&) {
+                     [](const PortMap& map, const PtyPeer&) {
                          std::string why = mount_tmpfs(map.lock_dir(), "size=4k,nr_inodes=16");
                          const std::string fill = map.lock_dir() + "/fill";
                          const int fd =

@@ -13,7 +13,7 @@
 namespace {
 
 using namespace zb;
-using zbtest::PortMapDir;
+using zbtest::PortMap;
 using zbtest::PtyPeer;
 
 // A firmware image the virtual loader accepts, `total` bytes long with its header.

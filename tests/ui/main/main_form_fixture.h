@@ -38,7 +38,7 @@ protected:
     void TearDown() override { form_.reset(); }
 
     zbsim::Simulator& Modems(int count, int first_com) {
-        sims_.push_back(zbtest::StartModems(ports_.path(), count, first_com));
+        sims_.push_back(ports_.StartModems(count, first_com));
         return *sims_.back();
     }
 
@@ -103,7 +103,7 @@ protected:
         return texts;
     }
 
-    zbtest::ScopedPortMap ports_;
+    zbtest::PortMap ports_;
     std::vector<std::unique_ptr<zbsim::Simulator>> sims_;
     zb::ui::ScriptedDialogService dialogs_;
     std::unique_ptr<zb::ui::TForm1> form_;

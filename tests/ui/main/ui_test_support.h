@@ -1,5 +1,5 @@
-// Shared pieces of the main-window tests: private directories, virtual modems on the
-// port map, and a driver for the modal dialogs a command opens.
+// Shared pieces of the main-window tests: private directories, the ports the system lists for
+// virtual modems, and a driver for the modal dialogs a command opens.
 #pragma once
 
 #include <QApplication>
@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "modem_bank.h"
+#include "port_map.h"
 #include "protocol/port_discovery.h"
 #include "scratch_dir.h"
 #include "sim/simulator.h"
@@ -30,19 +30,6 @@ namespace zbtest {
 
 // A directory of its own, removed with the object.
 using TempDir = ScratchDir;
-
-// Points ZBCONFIG_PORTS at a fresh directory for the object's life (Linux's port map).
-class ScopedPortMap {
-public:
-    ScopedPortMap();
-    ~ScopedPortMap();
-    const std::string& path() const { return dir_.path(); }
-
-private:
-    TempDir dir_;
-    std::string previous_;
-    bool had_previous_ = false;
-};
 
 // The serial ports the system lists for the modems of `sims`: none on Linux, where their
 // port-map entries name them; on Windows their COMn names, as the registry would list them.

@@ -44,9 +44,9 @@ bool BarIsFull(const Twork_form& form, int row) {
 // failures dark red with full bars, and the window closes by itself, centred on its owner
 // while it was up.
 TEST(WorkForm, ReadJobShowsEachPortAndClosesByItself) {
-    auto sim = StartModems(3, 1);
+    auto sim = Ports().StartModems(3, 1);
     sim->add_fault(2, zbsim::Fault::Of(zbsim::FaultKind::Silent));
-    MapMissingPort(4);
+    Ports().link_missing(4);
     zb::PortTable table = TableWith({4, 3, 2, 1});
     zb::ui::ScriptedDialogService dialogs;
     QWidget owner;
@@ -89,7 +89,7 @@ TEST(WorkForm, ReadJobShowsEachPortAndClosesByItself) {
 // X, Esc and a close request during a read job leave the window up; the job runs to its
 // end and the window then closes by itself.
 TEST(WorkForm, XDuringAJobOnlyAsksTheJobToStop) {
-    auto sim = StartModems(1, 10);
+    auto sim = Ports().StartModems(1, 10);
     sim->add_fault(10, zbsim::Fault::Paused(zbsim::FaultKind::Gap, 20));  // a job of some 400 ms
     zb::PortTable table = TableWith({10});
     zb::ui::ScriptedDialogService dialogs;
@@ -116,7 +116,7 @@ TEST(WorkForm, XDuringAJobOnlyAsksTheJobToStop) {
 // The first port to synchronise turns the window red; X stops the transfer at the next
 // block, and the window is grey again when it closes.
 TEST(WorkForm, UpgradeTurnsTheWindowRedAndXStopsIt) {
-    auto sim = StartModems(1, 20, /*pacing=*/true);  // a 16 KiB image takes some 1.5 s
+    auto sim = Ports().StartModems(1, 20, /*pacing=*/true);  // a 16 KiB image takes some 1.5 s
     const std::string image = ScratchPath("image.rom");
     const std::size_t size = WriteImage(image, std::size_t{16} * 1024);
     zb::PortTable table = TableWith({20});
@@ -153,7 +153,7 @@ TEST(WorkForm, UpgradeTurnsTheWindowRedAndXStopsIt) {
 // The configuration flow: a read job, then an apply job in the same window over the links
 // the read left open. Each showing lists its rows afresh and counts from 0.
 TEST(WorkForm, ShowingTwiceRunsTwoIndependentJobs) {
-    auto sim = StartModems(2, 30);
+    auto sim = Ports().StartModems(2, 30);
     sim->add_fault(31, zbsim::Fault::Refusing("ZP"));
     zb::PortTable table = TableWith({30, 31});
     zb::ui::ScriptedDialogService dialogs;

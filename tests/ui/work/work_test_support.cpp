@@ -1,34 +1,26 @@
 #include "work_test_support.h"
 
-#include <stdlib.h>
-
 #include <QApplication>
 #include <QFont>
 #include <QTableView>
 #include <QTimer>
 
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-
 #include <gtest/gtest.h>
 
 #include "jobs/pause.h"
 #include "jobs/steps.h"
-#include "modem_bank.h"
-#include "scratch_dir.h"
 
 namespace worktest {
 namespace {
-std::string scratch_dir;  // also the port map
+const zbtest::PortMap* ports = nullptr;
+}
+
+const zbtest::PortMap& Ports() {
+    return *ports;
 }
 
 std::string ScratchPath(const std::string& name) {
-    return scratch_dir + "/" + name;
-}
-
-std::unique_ptr<zbsim::Simulator> StartModems(int count, int first_com, bool pacing) {
-    return zbtest::StartModems(scratch_dir, count, first_com, pacing);
+    return ports->path() + "/" + name;
 }
 
 std::size_t WriteImage(const std::string& path, std::size_t body_size) {
@@ -71,10 +63,9 @@ QString Cell(const zb::ui::Twork_form& form, int row, int column) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
-    const zbtest::ScratchDir dir("zbwork");
-    if (dir.path().empty()) return 1;
-    worktest::scratch_dir = dir.path();
-    qputenv("ZBCONFIG_PORTS", QByteArray::fromStdString(dir.path()));
+    const zbtest::PortMap ports;
+    if (ports.path().empty()) return 1;
+    worktest::ports = &ports;
     zb::SetPauseScale(0.01);
     QApplication app(argc, argv);
     // One font on every platform, so that the widths the tests measure do not follow the

@@ -11,15 +11,14 @@
 
 #include "firmware_image.h"
 #include "jobs/port_table.h"
+#include "port_map.h"
 #include "sim/simulator.h"
 #include "ui/work/work_form.h"
 
 namespace worktest {
 
-// Virtual modems COM first .. first+count-1 on the private port map.
-std::unique_ptr<zbsim::Simulator> StartModems(int count, int first_com, bool pacing = false);
-// Maps COM `com` to a device that does not exist (on Windows: leaves it unserved).
-void MapMissingPort(int com);
+// The program's port map, made by main() before any test starts; the tests' files go there too.
+const zbtest::PortMap& Ports();
 
 using zbtest::Rec;
 using zbtest::TableWith;

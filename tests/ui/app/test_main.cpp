@@ -4,10 +4,9 @@
 
 #include <QApplication>
 
-#include <filesystem>
-
 #include <gtest/gtest.h>
 
+#include "port_map.h"
 #include "scratch_dir.h"
 
 int main(int argc, char** argv) {
@@ -15,10 +14,9 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     const zbtest::ScratchDir tmp("zbui-app");
     if (tmp.path().empty()) return 1;
-    const std::string ports = tmp.path() + "/ports";
-    std::filesystem::create_directory(ports);
     ::setenv("TMPDIR", tmp.path().c_str(), 1);
-    ::setenv("ZBCONFIG_PORTS", ports.c_str(), 1);
+    const zbtest::PortMap ports;
+    if (ports.path().empty()) return 1;
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

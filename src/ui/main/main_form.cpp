@@ -26,7 +26,6 @@
 #include "config/config_file.h"
 #include "jobs/file_storage.h"
 #include "jobs/report_row.h"
-#include "protocol/serial_link.h"
 #include "ui/common/dialog_service.h"
 #include "ui/common/string_table.h"
 #include "ui/common/text_fit.h"

@@ -53,12 +53,12 @@ DbCells DbCellsOf(const ReportRow& row, std::string_view station, std::string ro
 }
 
 std::string RowName(const DbCells& cells) {
-    std::string parts[3];
-    const char* names[3] = {"com", "command", "try"};
-    for (std::size_t i = 0; i < DbColumns().size() && i < cells.size(); ++i)
-        for (int p = 0; p < 3; ++p)
-            if (DbColumns()[i].name == names[p] && cells[i]) parts[p] = *cells[i];
-    return "COM" + parts[0] + " " + parts[1] + " try " + parts[2];
+    const auto cell = [&cells](std::string_view name) {
+        for (std::size_t i = 0; i < DbColumns().size() && i < cells.size(); ++i)
+            if (DbColumns()[i].name == name) return cells[i].value_or("");
+        return std::string();
+    };
+    return "COM" + cell("com") + " " + cell("command") + " try " + cell("try");
 }
 
 std::vector<DbCells> ProbeRows(std::string_view station) {

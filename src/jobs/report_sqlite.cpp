@@ -153,21 +153,17 @@ bool SqliteTable::Ready(std::string* error, bool* retry) {
     // IMMEDIATE in WAL mode, and only an insert finds a column that refuses rows.
     if (!Exec("BEGIN IMMEDIATE")) return Failed(error, retry);
     for (const DbCells& cells : ProbeRows(StationName())) {
-        std::string message;
-        const int step = Step(cells, &message);
-        const int code = step & 0xff;
-        if (step != SQLITE_DONE) {
-            const bool refused =
-                code == SQLITE_CONSTRAINT || code == SQLITE_MISMATCH || code == SQLITE_ERROR;
-            *retry = code == SQLITE_BUSY || code == SQLITE_LOCKED;
-            *error = path_ + ": " + (refused ? unusable : std::string()) + message;
-            (void)Exec("ROLLBACK");
-            return false;
-        }
+        std::string refusal;
+        const int code = Step(cells, &refusal) & 0xff;
+        // What the table says of the row; a busy or read-only file is no fault of the table.
+        if (code != SQLITE_DONE && code != SQLITE_CONSTRAINT && code != SQLITE_MISMATCH &&
+            code != SQLITE_ERROR)
+            return Failed(error, retry);
         // Only a row_id that is there already may leave a row out, and a new one is not.
-        if (sqlite3_changes(db_) != 1) {
+        if (code == SQLITE_DONE && sqlite3_changes(db_) != 1) refusal = "a report row is left out";
+        if (!refusal.empty()) {
             (void)Exec("ROLLBACK");
-            *error = path_ + ": " + unusable + "a report row is left out";
+            *error = path_ + ": " + unusable + refusal;
             return false;
         }
     }

@@ -505,7 +505,6 @@ void TForm1::act_import() {
         // The refused ports join the job's report, which says why they were not written.
         zb::RowContext context;
         context.command = "import";
-        context.time = zb::ReportTime(std::chrono::system_clock::now());
         if (to_write == 0) last_report_.clear();
         for (const zb::PortOutcome& port : refused)
             if (const auto k = zb::RowOfCom(port.com))

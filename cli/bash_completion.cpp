@@ -1,7 +1,7 @@
 #include "cli/bash_completion.h"
 
 #include "cli/cli_args.h"
-#include "jobs/record_fields.h"
+#include "jobs/model/record_fields.h"
 
 namespace zbctl {
 namespace {

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <string_view>
 
-#include "jobs/port_table.h"
+#include "jobs/model/port_table.h"
 
 namespace zbctl {
 

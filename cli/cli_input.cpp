@@ -1,8 +1,8 @@
 #include "cli/cli_input.h"
 
-#include "jobs/file_storage.h"
-#include "jobs/record_fields.h"
-#include "jobs/text_escape.h"
+#include "jobs/model/record_fields.h"
+#include "jobs/model/text_escape.h"
+#include "jobs/platform/file_storage.h"
 
 namespace zbctl {
 

@@ -4,8 +4,8 @@
 #include <atomic>
 
 #include "cli/zbctl_system.h"
-#include "jobs/json_line.h"
-#include "jobs/record_fields.h"
+#include "jobs/model/json_line.h"
+#include "jobs/model/record_fields.h"
 
 namespace zbctl {
 namespace {

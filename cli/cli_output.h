@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "jobs/port_table.h"
-#include "jobs/report_row.h"
-#include "jobs/text_escape.h"
+#include "jobs/model/port_table.h"
+#include "jobs/model/text_escape.h"
+#include "jobs/report/report_row.h"
 
 namespace zbctl {
 

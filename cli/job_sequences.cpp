@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "config/config_rules.h"
-#include "jobs/firmware_image.h"
-#include "jobs/record_fields.h"
-#include "jobs/text_escape.h"
+#include "jobs/model/firmware_image.h"
+#include "jobs/model/record_fields.h"
+#include "jobs/model/text_escape.h"
 
 namespace zbctl {
 namespace {

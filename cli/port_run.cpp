@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "jobs/text_escape.h"
+#include "jobs/model/text_escape.h"
 #include "protocol/serial_link.h"
 
 namespace zbctl {

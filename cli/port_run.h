@@ -22,11 +22,11 @@
 #include "cli/cli_args.h"
 #include "cli/cli_output.h"
 #include "cli/progress.h"
-#include "jobs/job_engine.h"
-#include "jobs/port_outcome.h"
-#include "jobs/port_table.h"
-#include "jobs/report_row.h"
-#include "jobs/report_sink.h"
+#include "jobs/engine/job_engine.h"
+#include "jobs/engine/port_outcome.h"
+#include "jobs/model/port_table.h"
+#include "jobs/report/report_row.h"
+#include "jobs/report/report_sink.h"
 
 namespace zbctl {
 

@@ -21,7 +21,7 @@
 #include <string_view>
 #include <thread>
 
-#include "jobs/progress_bar.h"
+#include "jobs/model/progress_bar.h"
 
 namespace zbctl {
 

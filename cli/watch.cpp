@@ -22,9 +22,9 @@
 #include "cli/watch_display.h"
 #include "cli/zbctl_system.h"
 #include "config/config_file.h"
-#include "jobs/file_storage.h"
-#include "jobs/firmware_image.h"
-#include "jobs/port_watch.h"
+#include "jobs/model/firmware_image.h"
+#include "jobs/platform/file_storage.h"
+#include "jobs/platform/port_watch.h"
 #include "protocol/serial_link.h"
 
 namespace zbctl {

@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "cli/cli_args.h"
-#include "jobs/report_sink.h"
+#include "jobs/report/report_sink.h"
 
 namespace zbctl {
 

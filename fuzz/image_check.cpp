@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "jobs/job_context.h"
-#include "jobs/pause.h"
-#include "jobs/steps.h"
+#include "jobs/engine/job_context.h"
+#include "jobs/engine/pause.h"
+#include "jobs/engine/steps.h"
 #include "support/pty_link.h"
 #include "support/scratch_file.h"
 

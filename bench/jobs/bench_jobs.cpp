@@ -37,9 +37,9 @@
 #include <vector>
 
 #include "firmware_image.h"
-#include "jobs/job_engine.h"
-#include "jobs/pause.h"
-#include "jobs/steps.h"
+#include "jobs/engine/job_engine.h"
+#include "jobs/engine/pause.h"
+#include "jobs/engine/steps.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "config/config_rules.h"
-#include "jobs/file_storage.h"
-#include "jobs/record_fields.h"
+#include "jobs/model/record_fields.h"
+#include "jobs/platform/file_storage.h"
 
 namespace zb {
 namespace {

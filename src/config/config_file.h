@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "jobs/port_table.h"
+#include "jobs/model/port_table.h"
 
 namespace zb {
 

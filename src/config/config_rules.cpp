@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "jobs/record_fields.h"
+#include "jobs/model/record_fields.h"
 
 namespace zb {
 namespace {

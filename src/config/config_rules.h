@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "jobs/port_table.h"
+#include "jobs/model/port_table.h"
 
 namespace zb {
 

@@ -24,9 +24,9 @@
 #include <string>
 #include <vector>
 
-#include "protocol/line_settings.h"
+#include "protocol/line_settings_posix.h"
 #include "protocol/link_state.h"
-#include "protocol/port_holder.h"
+#include "protocol/port_holder_posix.h"
 #include "protocol/serial_link.h"
 #include "protocol/system_error.h"
 

@@ -15,7 +15,7 @@
 #include <set>
 #include <string>
 
-#include "protocol/dcb_settings.h"
+#include "protocol/dcb_settings_win32.h"
 #include "protocol/link_state.h"
 #include "protocol/system_error.h"
 

@@ -13,7 +13,7 @@
 #include <sqlite3.h>
 
 #include "firmware_image.h"
-#include "jobs/report_sink.h"
+#include "jobs/report/report_sink.h"
 #include "modem_bank.h"
 #include "scratch_dir.h"
 #include "spawned_program.h"

@@ -20,7 +20,7 @@
 #include "cli/cli_output.h"
 #include "firmware_image.h"
 #include "holding_process.h"
-#include "jobs/steps.h"
+#include "jobs/engine/steps.h"
 #include "modem_bank.h"
 #include "scratch_dir.h"
 #include "sim/simulator.h"

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "jobs/file_storage.h"
+#include "jobs/platform/file_storage.h"
 #include "scratch_dir.h"
 
 namespace {

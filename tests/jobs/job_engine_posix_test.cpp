@@ -16,7 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "job_test_support.h"
-#include "jobs/job_engine.h"
+#include "jobs/engine/job_engine.h"
 #include "sim/clock.h"
 #include "sim/modem.h"
 #include "sim/pty.h"

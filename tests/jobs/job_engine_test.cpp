@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 
 #include "job_test_support.h"
-#include "jobs/job_engine.h"
-#include "jobs/port_job.h"
-#include "jobs/report_row.h"
-#include "jobs/steps.h"
+#include "jobs/engine/job_engine.h"
+#include "jobs/engine/port_job.h"
+#include "jobs/engine/steps.h"
+#include "jobs/report/report_row.h"
 #include "protocol/serial_link.h"
 
 namespace zbtest {

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "jobs/pause.h"
-#include "jobs/steps.h"
+#include "jobs/engine/pause.h"
+#include "jobs/engine/steps.h"
 #include "scratch_dir.h"
 
 namespace zbtest {

@@ -16,8 +16,8 @@
 #include <gtest/gtest.h>
 
 #include "firmware_image.h"
-#include "jobs/job_engine.h"
-#include "jobs/port_table.h"
+#include "jobs/engine/job_engine.h"
+#include "jobs/model/port_table.h"
 #include "port_map.h"
 #include "sim/simulator.h"
 

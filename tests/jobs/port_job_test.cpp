@@ -1,7 +1,7 @@
 // The per-port job's choice of its next step: a table, no port needed.
 #include <gtest/gtest.h>
 
-#include "jobs/port_job.h"
+#include "jobs/engine/port_job.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // What a station's watcher makes of two looks at the machine's ports.
 #include <gtest/gtest.h>
 
-#include "jobs/port_watch.h"
+#include "jobs/platform/port_watch.h"
 
 namespace {
 

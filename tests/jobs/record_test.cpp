@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "jobs/port_table.h"
-#include "jobs/progress_bar.h"
-#include "jobs/record_fields.h"
-#include "jobs/steps.h"
+#include "jobs/engine/steps.h"
+#include "jobs/model/port_table.h"
+#include "jobs/model/progress_bar.h"
+#include "jobs/model/record_fields.h"
 
 namespace {
 

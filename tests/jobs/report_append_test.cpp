@@ -9,11 +9,11 @@
 
 #include <gtest/gtest.h>
 
-#include "jobs/json_line.h"
-#include "jobs/report_append.h"
-#include "jobs/report_format.h"
-#include "jobs/sha256.h"
-#include "jobs/text_escape.h"
+#include "jobs/model/json_line.h"
+#include "jobs/model/sha256.h"
+#include "jobs/model/text_escape.h"
+#include "jobs/report/report_append.h"
+#include "jobs/report/report_format.h"
 #include "scratch_dir.h"
 
 namespace {

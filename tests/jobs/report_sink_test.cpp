@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "jobs/report_sink.h"
+#include "jobs/report/report_sink.h"
 #include "scratch_dir.h"
 
 namespace {

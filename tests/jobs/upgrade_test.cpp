@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "job_test_support.h"
-#include "jobs/job_engine.h"
-#include "jobs/steps.h"
+#include "jobs/engine/job_engine.h"
+#include "jobs/engine/steps.h"
 #include "wait_until.h"
 
 namespace zbtest {

@@ -22,8 +22,8 @@
 
 #include "holding_process.h"
 #include "protocol/command_frame.h"
-#include "protocol/line_settings.h"
-#include "protocol/port_holder.h"
+#include "protocol/line_settings_posix.h"
+#include "protocol/port_holder_posix.h"
 #include "pty_peer.h"
 
 namespace {

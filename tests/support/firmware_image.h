@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "jobs/port_table.h"
+#include "jobs/model/port_table.h"
 
 namespace zbtest {
 

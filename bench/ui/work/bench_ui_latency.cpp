@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "jobs/port_table.h"
+#include "jobs/model/port_table.h"
 #include "scripted_dialogs.h"
 #include "sim/simulator.h"
 #include "ui/work/work_form.h"

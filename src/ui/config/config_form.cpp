@@ -20,7 +20,7 @@
 #include <utility>
 
 #include "config/config_rules.h"
-#include "jobs/record_fields.h"
+#include "jobs/model/record_fields.h"
 #include "ui/common/dialog_service.h"
 #include "ui/common/string_table.h"
 

@@ -10,7 +10,7 @@
 
 #include <QDialog>
 
-#include "jobs/port_table.h"
+#include "jobs/model/port_table.h"
 
 class QCheckBox;
 class QComboBox;

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "jobs/record_fields.h"
+#include "jobs/model/record_fields.h"
 #include "ui/common/string_table.h"
 
 namespace zb::ui {

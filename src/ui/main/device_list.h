@@ -14,7 +14,7 @@
 #include <span>
 #include <vector>
 
-#include "jobs/port_table.h"
+#include "jobs/model/port_table.h"
 #include "ui/common/column_catalogue.h"
 #include "ui/common/com_caption.h"
 

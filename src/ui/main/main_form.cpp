@@ -24,8 +24,8 @@
 #include <QUrl>
 
 #include "config/config_file.h"
-#include "jobs/file_storage.h"
-#include "jobs/report_row.h"
+#include "jobs/platform/file_storage.h"
+#include "jobs/report/report_row.h"
 #include "ui/common/dialog_service.h"
 #include "ui/common/string_table.h"
 #include "ui/common/text_fit.h"

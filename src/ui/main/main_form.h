@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "jobs/port_table.h"
-#include "jobs/report_row.h"
+#include "jobs/model/port_table.h"
+#include "jobs/report/report_row.h"
 #include "ui/main/device_list.h"
 #include "ui/main/port_scan.h"
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <map>
 
-#include "jobs/port_table.h"
+#include "jobs/model/port_table.h"
 #include "ui/main/port_scan.h"
 
 class QListWidget;

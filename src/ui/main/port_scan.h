@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "jobs/port_table.h"
+#include "jobs/model/port_table.h"
 #include "protocol/port_discovery.h"
 
 namespace zb::ui {

@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "jobs/report_sink.h"
+#include "jobs/report/report_sink.h"
 #include "ui/common/com_caption.h"
 #include "ui/common/dialog_service.h"
 

@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "jobs/report_row.h"
+#include "jobs/report/report_row.h"
 
 class QLabel;
 class QPushButton;

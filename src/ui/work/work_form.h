@@ -17,8 +17,8 @@
 #include <span>
 #include <vector>
 
-#include "jobs/job_engine.h"
-#include "jobs/port_table.h"
+#include "jobs/engine/job_engine.h"
+#include "jobs/model/port_table.h"
 #include "ui/common/dialog_service.h"
 #include "ui/work/work_reporter.h"
 #include "ui/work/work_status.h"

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "jobs/job_reporter.h"
+#include "jobs/engine/job_reporter.h"
 #include "ui/work/work_status.h"
 
 namespace zb::ui {

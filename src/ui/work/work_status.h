@@ -18,9 +18,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "jobs/job_reporter.h"
-#include "jobs/port_table.h"
-#include "jobs/progress_bar.h"
+#include "jobs/engine/job_reporter.h"
+#include "jobs/model/port_table.h"
+#include "jobs/model/progress_bar.h"
 #include "ui/common/com_caption.h"
 
 namespace zb::ui {

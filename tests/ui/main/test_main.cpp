@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "jobs/pause.h"
+#include "jobs/engine/pause.h"
 #include "scratch_dir.h"
 
 int main(int argc, char** argv) {

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "jobs/pause.h"
-#include "jobs/steps.h"
+#include "jobs/engine/pause.h"
+#include "jobs/engine/steps.h"
 
 namespace worktest {
 namespace {

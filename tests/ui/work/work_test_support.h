@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "firmware_image.h"
-#include "jobs/port_table.h"
+#include "jobs/model/port_table.h"
 #include "port_map.h"
 #include "sim/simulator.h"
 #include "ui/work/work_form.h"

@@ -1,0 +1,299 @@
+#include "jobs/platform/file_storage.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <ctime>
+#include <fstream>
+#include <limits>
+
+#include "protocol/system_error.h"
+
+namespace zb {
+namespace {
+
+FileStatus Failed(int err) {
+    return {err == ENOENT, system_error_text(err)};
+}
+
+// When this run began; a temporary file older than that is no write of this run's.
+const timespec kRunStart = [] {
+    timespec now{};
+    (void)::clock_gettime(CLOCK_REALTIME, &now);
+    return now;
+}();
+
+bool BeforeRunStart(const timespec& t) {
+    return t.tv_sec < kRunStart.tv_sec ||
+           (t.tv_sec == kRunStart.tv_sec && t.tv_nsec < kRunStart.tv_nsec);
+}
+
+// Whether the writer of a temporary file may still be at work. A pid of ours on a file older
+// than this run was another process's before ours (containers reuse pids).
+bool WriterMayLive(unsigned long owner) {
+    if (owner > static_cast<unsigned long>(INT_MAX)) return false;
+    const auto pid = static_cast<pid_t>(owner);
+    if (pid == ::getpid()) return false;
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+// Removes the temporary files that writers which are gone left in `folder` before this run
+// began. A folder that cannot be listed is left as it is.
+void RemoveStaleTempFiles(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    const int fd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const unsigned long owner = detail::TempFileOwner(entry->d_name);
+        if (owner == 0) continue;
+        struct stat st {};
+        if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (BeforeRunStart(st.st_mtim) && !WriterMayLive(owner))
+            (void)::unlinkat(fd, entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+std::string SystemError(const std::string& what, int err) {
+    return what + ": " + system_error_text(err);
+}
+
+// Refuses anything but a regular file at `path`, and with `follow_links` false a symbolic
+// link too. *missing tells that nothing is there.
+bool CheckRegular(const std::string& path, bool follow_links, bool* missing, std::string* error) {
+    struct stat st {};
+    if ((follow_links ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) {
+        *missing = errno == ENOENT;
+        *error = SystemError(path, errno);
+        return false;
+    }
+    *missing = false;
+    if (!S_ISREG(st.st_mode)) {
+        *error = path + ": not a regular file";
+        return false;
+    }
+    return true;
+}
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// The process's umask without changing it (umask() would, for a moment, for every thread).
+mode_t CurrentUmask() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) != 0) continue;
+        std::string_view digits = std::string_view(line).substr(6);
+        while (!digits.empty() && (digits.front() == ' ' || digits.front() == '\t'))
+            digits.remove_prefix(1);
+        unsigned value = 0;
+        const auto [end, ec] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), value, 8);
+        if (ec == std::errc()) return static_cast<mode_t>(value & 0777);
+    }
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+// The folder's descriptor that ReportFolderLock locks, or -1 with *error set.
+int OpenLockFolder(const std::string& folder, std::string* error) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) *error = SystemError(folder, errno);
+    return fd;
+}
+
+}  // namespace
+
+FileStatus ReadWholeFile(const std::string& path, std::size_t max_size, std::string* text) {
+    // O_NONBLOCK: a FIFO or a terminal chosen by mistake must not block the program.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return Failed(errno);
+    std::string data;
+    char buffer[4096];
+    int err = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            err = errno;
+            break;
+        }
+        if (n == 0) break;
+        if (data.size() + static_cast<std::size_t>(n) > max_size) {
+            err = EFBIG;
+            break;
+        }
+        data.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (err != 0) return Failed(err);
+    *text = std::move(data);
+    return {};
+}
+
+bool CheckReadableFile(const std::string& path, std::string* error) {
+    bool missing = false;
+    if (!CheckRegular(path, true, &missing, error)) return false;
+    if (::access(path.c_str(), R_OK) != 0) {
+        *error = SystemError(path, errno);
+        return false;
+    }
+    return true;
+}
+
+bool ReadReportFile(const std::string& path, std::string* content, bool* exists,
+                    std::string* error) {
+    content->clear();
+    *exists = false;
+    bool missing = false;
+    std::string refusal;
+    if (!CheckRegular(path, false, &missing, &refusal)) {
+        if (missing) return true;
+        *error = std::move(refusal);
+        return false;
+    }
+    const FileStatus read = ReadWholeFile(path, std::numeric_limits<std::size_t>::max(), content);
+    if (!read.ok()) {
+        *error = path + ": " + read.reason;
+        return false;
+    }
+    *exists = true;
+    return true;
+}
+
+bool CheckWritableFolder(const std::string& folder, std::string* error) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) {
+        *error = SystemError(folder, errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        *error = folder + ": not a directory";
+        return false;
+    }
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        *error = SystemError(folder, errno);
+        return false;
+    }
+    return true;
+}
+
+std::string ReportFolder(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool EndsInSeparator(const std::string& path) {
+    return !path.empty() && path.back() == '/';
+}
+
+std::uint32_t NewFileMode() {
+    return 0666 & ~CurrentUmask();
+}
+
+FileStatus ReplaceWholeFile(const std::string& path, std::string_view text, bool existing,
+                            std::uint32_t new_mode, bool refuse_protected) {
+    struct stat old_stat {};
+    if (existing) {
+        if (::stat(path.c_str(), &old_stat) != 0) return Failed(errno);
+        if (refuse_protected && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
+            return Failed(errno);
+    }
+    const std::string folder = ReportFolder(path);
+    if (detail::FirstWriteInto(folder)) RemoveStaleTempFiles(folder);
+    std::string temp = detail::TempFileName(path, static_cast<unsigned long>(::getpid()), "XXXXXX");
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return Failed(errno);
+    const mode_t mode = existing ? (old_stat.st_mode & 07777) : static_cast<mode_t>(new_mode);
+    bool done = WriteAll(fd, text) && ::fsync(fd) == 0 && ::fchmod(fd, mode) == 0;
+    if (done && existing && (old_stat.st_uid != ::geteuid() || old_stat.st_gid != ::getegid())) {
+        // Keeps the owner of a file replaced by a privileged run; others may not, and
+        // then the file simply becomes theirs.
+        (void)!::fchown(fd, old_stat.st_uid, old_stat.st_gid);
+    }
+    int err = done ? 0 : errno;
+    if (::close(fd) != 0 && done) {
+        done = false;
+        err = errno;
+    }
+    if (done && ::rename(temp.c_str(), path.c_str()) != 0) {
+        done = false;
+        err = errno;
+    }
+    if (!done) {
+        ::unlink(temp.c_str());
+        return Failed(err);
+    }
+    return {};
+}
+
+ReportFolderLock::~ReportFolderLock() {
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));  // also releases the lock
+}
+
+bool CheckReportFolder(const std::string& folder, std::string* error) {
+    if (!CheckWritableFolder(folder, error)) return false;
+    const int fd = OpenLockFolder(folder, error);
+    if (fd < 0) return false;
+    // Held by another writer is fine: the append waits for it.
+    const bool lockable = ::flock(fd, LOCK_SH | LOCK_NB) == 0 || errno == EWOULDBLOCK;
+    if (!lockable) *error = SystemError(folder, errno);
+    ::close(fd);
+    return lockable;
+}
+
+bool ReportFolderLock::Lock(const std::string& folder, std::string* error) {
+    const int fd = OpenLockFolder(folder, error);
+    if (fd < 0) return false;
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            *error = SystemError(folder, errno);
+            ::close(fd);
+            return false;
+        }
+    }
+    handle_ = fd;
+    return true;
+}
+
+bool ReportFolderLock::Replace(const std::string& path, const std::string& content,
+                               std::string* error) {
+    struct stat old {};
+    const bool exists = ::stat(path.c_str(), &old) == 0;
+    if (!exists && errno != ENOENT) {
+        *error = SystemError(path, errno);
+        return false;
+    }
+    // A report the user protected is replaced all the same: it only ever grows.
+    const FileStatus written = ReplaceWholeFile(path, content, exists, NewFileMode(), false);
+    if (!written.ok()) {
+        *error = path + ": " + written.reason;
+        return false;
+    }
+    // The rename itself must reach the disk, or a crash could bring the old report back.
+    (void)::fsync(static_cast<int>(handle_));
+    return true;
+}
+
+}  // namespace zb

@@ -1,0 +1,89 @@
+#include "jobs/report/report_format.h"
+
+#include <string>
+
+#include "jobs/model/json_line.h"
+#include "jobs/model/record_fields.h"
+#include "jobs/model/text_escape.h"
+
+namespace zb {
+namespace {
+
+constexpr std::string_view kCsvColumns[] = {"time",   "com",     "device",    "command", "try",
+                                            "result", "message", "fw_before", "fw_after"};
+
+std::string CsvCell(std::string_view text, bool number = false) {
+    std::string cell;
+    if (!number && !text.empty() &&
+        (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@'))
+        cell += '\'';
+    bool quote = false;
+    for (const char c : Printable(text)) {
+        if (c == '"' || c == ',') quote = true;
+        cell += c;
+        if (c == '"') cell += '"';
+    }
+    if (!cell.empty() && (cell.front() == ' ' || cell.back() == ' ')) quote = true;
+    return quote ? "\"" + cell + "\"" : cell;
+}
+
+std::string DiffsText(const std::vector<ReportDiff>& diffs) {
+    std::string text;
+    for (const ReportDiff& d : diffs) text += (text.empty() ? "" : "; ") + DiffText(d);
+    return text;
+}
+
+}  // namespace
+
+ReportFormat ReportFormatOf(std::string_view path) {
+    return EndsIgnoringCase(path, ".json") ? ReportFormat::Json : ReportFormat::Csv;
+}
+
+std::string CsvHeader() {
+    std::string line;
+    for (const std::string_view column : kCsvColumns) line += std::string(column) + ",";
+    for (const RecordField& field : RecordFields()) line += std::string(field.name) + ",";
+    return line + "verify\n";
+}
+
+std::string VerifyText(const ReportRow& row) {
+    if (!row.verified) return "";
+    return row.verify_ok ? "ok" : row.diffs.empty() ? "not read back" : DiffsText(row.diffs);
+}
+
+std::string CsvLine(const ReportRow& row) {
+    std::string line = CsvCell(row.time) + "," + "COM" + std::to_string(row.com) + "," +
+                       CsvCell(row.device) + "," + CsvCell(row.command) + "," +
+                       std::to_string(row.attempt) + "," + (row.ok ? "ok" : "failed") + "," +
+                       CsvCell(row.message) + "," + CsvCell(row.fw_before) + "," +
+                       CsvCell(row.fw_after) + ",";
+    for (const RecordField& field : RecordFields()) {
+        for (const ReportValue& v : row.settings)
+            if (v.name == field.name) line += CsvCell(v.value, v.number);
+        line += ",";
+    }
+    if (row.verified) line += CsvCell(VerifyText(row));
+    return line + "\n";
+}
+
+std::string JsonObject(const ReportRow& row) {
+    nlohmann::ordered_json out = {{"time", row.time},         {"com", row.com},
+                                  {"device", row.device},     {"command", row.command},
+                                  {"try", row.attempt},       {"result", row.ok ? "ok" : "failed"},
+                                  {"message", row.message},   {"fw_before", row.fw_before},
+                                  {"fw_after", row.fw_after}, {"settings", nullptr},
+                                  {"verify", nullptr}};
+    if (!row.settings.empty()) {
+        nlohmann::ordered_json& settings = out["settings"] = nlohmann::ordered_json::object();
+        for (const ReportValue& v : row.settings) settings[v.name] = ShownJson(v.value, v.number);
+    }
+    if (row.verified) {
+        nlohmann::ordered_json diffs = nlohmann::ordered_json::array();
+        for (const ReportDiff& d : row.diffs)
+            diffs.push_back({{"field", d.field}, {"sent", d.sent}, {"read", d.read}});
+        out["verify"] = {{"ok", row.verify_ok}, {"diffs", std::move(diffs)}};
+    }
+    return JsonLine(out);
+}
+
+}  // namespace zb

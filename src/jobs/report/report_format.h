@@ -1,0 +1,30 @@
+// A job report's file formats: the CSV header and lines, and the JSON objects, of the rows
+// that report_append.h adds to a file. Pure functions; any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "jobs/report/report_row.h"
+
+namespace zb {
+
+enum class ReportFormat { Csv, Json };
+
+// JSON for a path ending in ".json" (any case), CSV otherwise.
+ReportFormat ReportFormatOf(std::string_view path);
+
+// The CSV header line and one row's line, each ending in a newline. The texts are
+// Printable: every byte outside printable ASCII is written as \xHH, so a row stays one line,
+// and a backslash as \\; a text cell that begins with = + - or @ gets a leading ' so that a
+// spreadsheet takes it as text, never as a formula.
+std::string CsvHeader();
+std::string CsvLine(const ReportRow& row);
+// The CSV report's verify cell before quoting: empty when not verified; "ok"; the fields
+// that came back different; or "not read back".
+std::string VerifyText(const ReportRow& row);
+// One row as a JSON object on one line, no newline, valid UTF-8 (json_line.h); settings as
+// the window shows them, numbers where the field shows numbers.
+std::string JsonObject(const ReportRow& row);
+
+}  // namespace zb

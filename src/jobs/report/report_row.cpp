@@ -1,0 +1,119 @@
+#include "jobs/report/report_row.h"
+
+#include <cstdio>
+#include <string>
+
+#include "jobs/model/record_fields.h"
+#include "jobs/model/sha256.h"
+#include "jobs/model/text_escape.h"
+#include "protocol/serial_link.h"
+
+namespace zb {
+namespace {
+
+// The apply job's sixteen writes, by field; security and its key are compared apart.
+constexpr std::string_view kWrittenFields[] = {
+    "baud",    "databit", "stopbit", "parity",   "interface", "devname", "channel",   "devtype",
+    "lnodeid", "rnodeid", "panid",   "outpower", "topology",  "txmode",  "startbyte",
+};
+
+}  // namespace
+
+std::string ReportTime(std::chrono::system_clock::time_point when) {
+    // The civil calendar of <chrono>: thread-safe, and the same on every platform.
+    using namespace std::chrono;
+    const auto secs = floor<seconds>(when);
+    const auto day = floor<days>(secs);
+    const year_month_day date{day};
+    const hh_mm_ss time{secs - day};
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return buf;
+}
+
+std::string KeyFingerprint(std::string_view key) {
+    if (key.empty()) return "";
+    std::string upper(key);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return "sha256:" + Sha256Hex(upper).substr(0, 8);
+}
+
+std::vector<ReportValue> ReportSettings(const DeviceRecord& record, bool show_key) {
+    std::vector<ReportValue> values;
+    for (const RecordField& field : RecordFields()) {
+        std::string text = ShownText(record, field);
+        if (field.id == FieldId::Aeskey && !show_key) text = KeyFingerprint(text);
+        values.push_back({std::string(field.name), std::move(text), ShowsNumber(field)});
+    }
+    return values;
+}
+
+std::vector<ReportDiff> WrittenDiffs(const DeviceRecord& sent, const DeviceRecord& read) {
+    std::vector<ReportDiff> diffs;
+    const auto compare = [&](std::string_view name) {
+        const RecordField& field = *FindRecordField(name);
+        std::string a = ShownText(sent, field);
+        std::string b = ShownText(read, field);
+        if (a != b) diffs.push_back({std::string(name), std::move(a), std::move(b)});
+    };
+    for (const std::string_view name : kWrittenFields) compare(name);
+    compare("security");
+    // The key's digits in either case; the diff keeps its fingerprints, never the key.
+    const RecordField& key = FieldOf(FieldId::Aeskey);
+    const std::string sent_key = ShownText(sent, key);
+    const std::string read_key = ShownText(read, key);
+    if (sent.security && read.security && !SameIgnoringCase(sent_key, read_key))
+        diffs.push_back(
+            {std::string(key.name), KeyFingerprint(sent_key), KeyFingerprint(read_key)});
+    return diffs;
+}
+
+std::string DiffText(const ReportDiff& diff) {
+    if (diff.field == FieldOf(FieldId::Aeskey).name)
+        return diff.field + ": differs from the key sent";
+    return diff.field + ": sent " + diff.sent + ", read " + diff.read;
+}
+
+std::string WithOpenNote(const DeviceRecord& record, std::string message) {
+    const std::string_view note = TextOf(record.open_note);
+    if (message == "Open port fail" && !note.empty()) message += " (" + std::string(note) + ")";
+    return message;
+}
+
+ReportRow PortReportRow(const PortOutcome& outcome, const DeviceRecord& record,
+                        const RowContext& context) {
+    ReportRow row;
+    row.time = outcome.updated != std::chrono::system_clock::time_point{}
+                   ? ReportTime(outcome.updated)
+                   : context.time;
+    row.com = outcome.com;
+    row.device = com_device_path(outcome.com);
+    row.command = std::string(context.command);
+    row.attempt = context.attempt;
+    row.ok = outcome.ok;
+    row.message = WithOpenNote(record, outcome.message);
+    // A report is read long after the run: an open failure without an operator's note
+    // keeps the system's reason ("No such file or directory"), which the screen shows
+    // elsewhere.
+    if (outcome.message == "Open port fail" && TextOf(record.open_note).empty() &&
+        !TextOf(record.open_error).empty())
+        row.message += ": " + std::string(TextOf(record.open_error));
+    if (context.command == "upgrade") {
+        row.fw_before = context.fw_before;
+        if (context.device_read) row.fw_after = std::string(TextOf(record.fw_version));
+    } else if (context.device_read) {
+        row.settings = ReportSettings(record);
+    }
+    if (context.read_back) {
+        row.verified = true;
+        row.verify_ok = context.read_back->ok;
+        row.diffs = context.read_back->diffs;
+    }
+    return row;
+}
+
+}  // namespace zb

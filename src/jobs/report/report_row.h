@@ -1,0 +1,109 @@
+// A job report's row: what became of one port in one try of a job, built from the engine's
+// outcome for the port and its record. Also the read-back comparison of an apply job, whose
+// result a row carries. The window's report and zbctl --report both build their rows with
+// PortReportRow, so a port reads the same in either.
+//
+// Plain data, and functions that keep no state; any thread. PortReportRow reads the port map
+// for the device path; the rest are pure.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "jobs/engine/port_outcome.h"
+#include "jobs/model/port_table.h"
+
+namespace zb {
+
+// One settings field as the report shows it: as the window shows it (ShownText, "20" for
+// channel 20, "Even", "1A2B" for a PAN ID), texts as stored. `number`: the field shows
+// decimal numbers (ShowsNumber).
+struct ReportValue {
+    std::string name;
+    std::string value;
+    bool number = false;
+};
+
+// A written field that the device reports otherwise: the value sent and the one read back,
+// both as ReportValue shows them.
+struct ReportDiff {
+    std::string field;
+    std::string sent;
+    std::string read;
+};
+
+// "channel: sent 20, read 11"; for the key, "aeskey: differs from the key sent".
+std::string DiffText(const ReportDiff& diff);
+
+// A read-back of the written fields: whether it read the device and found what was
+// written, and the fields that came back different.
+struct ReadBack {
+    bool ok = false;
+    std::vector<ReportDiff> diffs;
+};
+
+struct ReportRow {
+    std::string time;  // when the port's part ended, ISO 8601 in UTC (ReportTime)
+    std::int32_t com = 0;
+    std::string device;   // the device path the port map gave for the COM number
+    std::string command;  // read, apply, upgrade, export, import
+    std::int32_t attempt = 1;
+    bool ok = false;
+    std::string message;
+    std::string fw_before;  // upgrade: the version before and after; otherwise empty
+    std::string fw_after;
+    std::vector<ReportValue> settings;  // empty: none were read
+    bool verified = false;              // a read-back of the written fields was made
+    bool verify_ok = false;             // it read the device and found what was written
+    std::vector<ReportDiff> diffs;      // the fields that came back different
+};
+
+// What a row says beyond the port's outcome and record.
+struct RowContext {
+    std::string_view command;  // read, apply, upgrade, export, import
+    std::string time;          // ReportTime; for a port whose outcome has no time
+    std::int32_t attempt = 1;
+    // The record holds the device's settings at the end of the port's part: those a read
+    // or export found, those an apply or import wrote; an upgrade gives the version it
+    // reads afterwards as fw_after.
+    bool device_read = false;
+    std::string fw_before;  // upgrade: the version the device had before
+    std::optional<ReadBack> read_back;
+};
+
+// "2025-03-04T05:06:07Z".
+std::string ReportTime(std::chrono::system_clock::time_point when);
+
+// What reports show of the network's AES key, which a line's shared database must not hold:
+// "sha256:" and the first 8 hexadecimal digits (lower case) of the SHA-256 of the key's
+// digits in upper case, as ASCII; "" for no key. A line checks that every modem got the
+// key it expects without reading it:
+//   printf %s 00112233445566778899aabbccddeeff | tr a-f A-F | sha256sum | cut -c1-8
+std::string KeyFingerprint(std::string_view key);
+
+// Every settings field of the record (RecordFields order), the key as its KeyFingerprint
+// unless `show_key`.
+std::vector<ReportValue> ReportSettings(const DeviceRecord& record, bool show_key = false);
+
+// The fields an apply job writes, compared between the record it wrote (`sent`) and the
+// record a read job filled afterwards: the serial and radio settings, the device name,
+// both node IDs, the start byte, and security with, when on, the key (hex digits compared
+// without regard to case; a diff holds the keys' fingerprints). Empty when the device holds
+// what was sent.
+std::vector<ReportDiff> WrittenDiffs(const DeviceRecord& sent, const DeviceRecord& read);
+
+// A port's last message as the operator reads it: an open failure gets the note that the
+// record keeps ("Open port fail (held by minicom, pid 4242)").
+std::string WithOpenNote(const DeviceRecord& record, std::string message);
+
+// The port's row: its outcome's result, time and message (WithOpenNote; an open failure without
+// a note gets the system's reason after a colon), the device path the port map gives for
+// its COM number, and what `context` adds.
+ReportRow PortReportRow(const PortOutcome& outcome, const DeviceRecord& record,
+                        const RowContext& context);
+
+}  // namespace zb

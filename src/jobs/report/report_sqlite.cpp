@@ -1,0 +1,237 @@
+#include "jobs/report/report_sqlite.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+#include <utility>
+
+#include "jobs/model/text_escape.h"
+
+namespace zb {
+namespace {
+
+constexpr int kBusyWaitMs = 10000;
+
+// A prepared statement, finalised on every path.
+class Statement {
+public:
+    Statement(sqlite3* db, const std::string& sql) {
+        (void)sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr);
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    sqlite3_stmt* get() const { return stmt_; }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+std::string CreateSql() {
+    std::string sql =
+        "CREATE TABLE IF NOT EXISTS " + std::string(kReportTable) + " (\"id\" INTEGER PRIMARY KEY";
+    for (const DbColumn& column : DbColumns()) {
+        sql += ", \"" + column.name + "\" " + (column.integer ? "INTEGER" : "TEXT");
+        if (column.name == "row_id") sql += " UNIQUE";
+    }
+    return sql + ")";
+}
+
+// Built once: every row of a report and of a spool is inserted with it.
+const std::string& InsertSql() {
+    static const std::string sql = [] {
+        // Not INSERT OR IGNORE, which would also leave out, unsaid, a row that a NOT NULL or
+        // CHECK column refuses.
+        std::string text =
+            "INSERT INTO " + std::string(kReportTable) + " (" + QuotedColumns() + ") VALUES (";
+        for (std::size_t i = 0; i < DbColumns().size(); ++i) text += i == 0 ? "?" : ", ?";
+        return text + ") ON CONFLICT (\"row_id\") DO NOTHING";
+    }();
+    return sql;
+}
+
+class SqliteReport final : public ReportSink {
+public:
+    explicit SqliteReport(std::unique_ptr<SqliteTable> table)
+        : table_(std::move(table)), station_(StationName()) {}
+
+protected:
+    bool AppendRows(const std::vector<ReportRow>& rows, std::string* error) override {
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const DbCells cells = DbCellsOf(rows[i], station_, NewRowId());
+            if (table_->Insert(cells, error)) continue;
+            const std::size_t after = rows.size() - i - 1;
+            *error =
+                RowName(cells) + " not added" +
+                (after == 0 ? std::string() : " (nor the " + std::to_string(after) + " after it)") +
+                ": " + *error;
+            return false;
+        }
+        return true;
+    }
+
+private:
+    std::unique_ptr<SqliteTable> table_;
+    std::string station_;
+};
+
+}  // namespace
+
+std::unique_ptr<SqliteTable> SqliteTable::Open(const std::string& path, std::string* error) {
+    sqlite3* db = nullptr;
+    const int opened =
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    std::unique_ptr<SqliteTable> table(new SqliteTable(db, path));
+    if (opened != SQLITE_OK) {
+        (void)table->Fail(error);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, kBusyWaitMs);
+    // Two processes that open a new file at once race to switch it to WAL and to create
+    // the table; the loser may get SQLITE_BUSY without the busy handler being asked (the
+    // journal mode change and WAL recovery take their locks without waiting), so the setup
+    // is tried again for as long as an insert would wait.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyWaitMs);
+    for (;;) {
+        bool retry = false;
+        if (table->Ready(error, &retry)) return table;
+        if (!retry || std::chrono::steady_clock::now() >= deadline) return nullptr;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+SqliteTable::~SqliteTable() {
+    sqlite3_close_v2(db_);
+}
+
+bool SqliteTable::Fail(std::string* error) const {
+    *error = path_ + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory");
+    return false;
+}
+
+bool SqliteTable::Failed(std::string* error, bool* retry) {
+    const int code = sqlite3_errcode(db_) & 0xff;
+    *retry = code == SQLITE_BUSY || code == SQLITE_LOCKED;
+    (void)Fail(error);
+    if (sqlite3_get_autocommit(db_) == 0) (void)Exec("ROLLBACK");
+    return false;
+}
+
+bool SqliteTable::Exec(const std::string& sql) {
+    return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool SqliteTable::Ready(std::string* error, bool* retry) {
+    // The first statement reads the file, and finds out whether it is a database at all.
+    if (!Exec("PRAGMA journal_mode=WAL") || !Exec(CreateSql())) return Failed(error, retry);
+    const std::string unusable = "no usable table " + std::string(kReportTable) + ": ";
+    // The table's own list of columns: SQLite reads an unknown name in double quotes as a
+    // text, so a query naming every column passes a table that lacks one.
+    std::vector<std::string> have;
+    {
+        const Statement info(
+            db_, "SELECT \"name\" FROM pragma_table_info('" + std::string(kReportTable) + "')");
+        int step = info.get() ? SQLITE_ROW : SQLITE_ERROR;
+        while (info.get() && (step = sqlite3_step(info.get())) == SQLITE_ROW)
+            have.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0)));
+        if (step != SQLITE_DONE) return Failed(error, retry);
+    }
+    std::string missing;
+    std::vector<std::string> wanted = {"id"};
+    for (const DbColumn& column : DbColumns()) wanted.push_back(column.name);
+    for (const std::string& name : wanted)
+        if (std::none_of(have.begin(), have.end(),
+                         [&name](const std::string& h) { return SameIgnoringCase(h, name); }))
+            missing += (missing.empty() ? "" : ", ") + name;
+    if (!missing.empty()) {
+        *error = path_ + ": " + unusable + "it lacks the columns " + missing;
+        return false;
+    }
+    // Rows are tried, and rolled back: a file that cannot be written passes BEGIN
+    // IMMEDIATE in WAL mode, and only an insert finds a column that refuses rows.
+    if (!Exec("BEGIN IMMEDIATE")) return Failed(error, retry);
+    for (const DbCells& cells : ProbeRows(StationName())) {
+        std::string refusal;
+        const int code = Step(cells, &refusal) & 0xff;
+        // What the table says of the row; a busy or read-only file is no fault of the table.
+        if (code != SQLITE_DONE && code != SQLITE_CONSTRAINT && code != SQLITE_MISMATCH &&
+            code != SQLITE_ERROR)
+            return Failed(error, retry);
+        // Only a row_id that is there already may leave a row out, and a new one is not.
+        if (code == SQLITE_DONE && sqlite3_changes(db_) != 1) refusal = "a report row is left out";
+        if (!refusal.empty()) {
+            (void)Exec("ROLLBACK");
+            *error = path_ + ": " + unusable + refusal;
+            return false;
+        }
+    }
+    return Exec("ROLLBACK") || Failed(error, retry);
+}
+
+bool SqliteTable::Insert(const DbCells& cells, std::string* error) {
+    std::string message;
+    if (Step(cells, &message) == SQLITE_DONE) return true;
+    *error = path_ + ": " + message;
+    return false;
+}
+
+int SqliteTable::Step(const DbCells& cells, std::string* message) {
+    const Statement insert(db_, InsertSql());
+    int code = insert.get() ? SQLITE_OK : sqlite3_errcode(db_);
+    for (std::size_t i = 0; code == SQLITE_OK && i < cells.size(); ++i) {
+        const int index = static_cast<int>(i + 1);
+        code = cells[i] ? sqlite3_bind_text(insert.get(), index, cells[i]->c_str(),
+                                            static_cast<int>(cells[i]->size()), SQLITE_TRANSIENT)
+                        : sqlite3_bind_null(insert.get(), index);
+    }
+    if (code == SQLITE_OK) code = sqlite3_step(insert.get());
+    if (code != SQLITE_DONE) *message = sqlite3_errmsg(db_);
+    return code;
+}
+
+bool SqliteTable::Oldest(std::size_t limit, std::vector<Kept>* rows, std::string* error) {
+    const Statement select(db_,
+                           SelectRowsSql() + " ORDER BY \"id\" LIMIT " + std::to_string(limit));
+    if (!select.get()) return Fail(error);
+    rows->clear();
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(select.get())) == SQLITE_ROW) {
+        Kept kept;
+        kept.id = sqlite3_column_int64(select.get(), 0);
+        for (int i = 1; i <= static_cast<int>(DbColumns().size()); ++i) {
+            const unsigned char* text = sqlite3_column_text(select.get(), i);
+            if (sqlite3_column_type(select.get(), i) == SQLITE_NULL || !text)
+                kept.cells.emplace_back();
+            else
+                kept.cells.emplace_back(
+                    std::in_place, reinterpret_cast<const char*>(text),
+                    static_cast<std::size_t>(sqlite3_column_bytes(select.get(), i)));
+        }
+        rows->push_back(std::move(kept));
+    }
+    return step == SQLITE_DONE || Fail(error);
+}
+
+bool SqliteTable::Remove(std::int64_t id, bool* removed, std::string* error) {
+    const Statement remove(db_, "DELETE FROM " + std::string(kReportTable) + " WHERE \"id\" = ?");
+    if (!remove.get() || sqlite3_bind_int64(remove.get(), 1, id) != SQLITE_OK) return Fail(error);
+    if (sqlite3_step(remove.get()) != SQLITE_DONE) return Fail(error);
+    *removed = sqlite3_changes(db_) == 1;
+    return true;
+}
+
+std::int64_t SqliteTable::Count() {
+    const Statement count(db_, "SELECT count(*) FROM " + std::string(kReportTable));
+    if (!count.get() || sqlite3_step(count.get()) != SQLITE_ROW) return 0;
+    return sqlite3_column_int64(count.get(), 0);
+}
+
+std::unique_ptr<ReportSink> OpenSqliteReport(const std::string& path, std::string* error) {
+    std::unique_ptr<SqliteTable> table = SqliteTable::Open(path, error);
+    if (!table) return nullptr;
+    return std::make_unique<SqliteReport>(std::move(table));
+}
+
+}  // namespace zb

@@ -2,21 +2,31 @@
 // virtual modems with the real pauses: a 1 ms timer measures how late the event loop
 // serves it. Target: maximum lateness under 100 ms.
 //
+// Then the same measure while the work that runs off the GUI thread runs: the export's
+// 1024 configuration files, each synced, and the job report saved to a PostgreSQL server
+// that takes the connection and never answers. Target: maximum lateness under 50 ms.
+//
 // Beside it, the longest single event the GUI thread handled, on the wall clock and in
 // the thread's own CPU time: an event that took long on the wall but little CPU was
 // waiting for a processor, not doing our work.
+#include <netinet/in.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPushButton>
+#include <QTableView>
 #include <QTimer>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,12 +34,16 @@
 #include "jobs/model/port_table.h"
 #include "scripted_dialogs.h"
 #include "sim/simulator.h"
+#include "ui/config/export_form.h"
+#include "ui/main/main_form.h"
+#include "ui/main/report_form.h"
 #include "ui/work/work_form.h"
 
 namespace {
 
 constexpr int kPorts = 1024;
 constexpr double kTargetMaxMs = 100.0;
+constexpr double kBackgroundTargetMaxMs = 50.0;
 
 void RaiseFileLimit() {
     rlimit limit{};
@@ -86,6 +100,142 @@ double Percentile(std::vector<double> v, double p) {
     return v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
 }
 
+// How late a 1 ms timer on the GUI thread fires, over the ticks for which `counts` holds at
+// this tick and the one before (every tick without it).
+class LatenessProbe {
+public:
+    explicit LatenessProbe(std::function<bool()> counts = {}) : counts_(std::move(counts)) {
+        late_ms.reserve(100000);
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(1);
+        QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { Tick(); });
+        clock_.start();
+        timer_.start();
+    }
+    void Stop() { timer_.stop(); }
+    double MaxMs() const {
+        return late_ms.empty() ? 0 : *std::max_element(late_ms.begin(), late_ms.end());
+    }
+    // The figures against `target_ms`; whether the target was met.
+    bool Print(double target_ms) const {
+        const double max_ms = MaxMs();
+        std::printf(
+            "event-loop lateness over %zu ticks: max %.1f ms, p99 %.1f ms, median %.2f ms "
+            "(target: max < %.0f ms): %s\n",
+            late_ms.size(), max_ms, Percentile(late_ms, 0.99), Percentile(late_ms, 0.5), target_ms,
+            max_ms < target_ms ? "met" : "MISSED");
+        return max_ms < target_ms;
+    }
+
+    std::vector<double> late_ms;
+
+private:
+    void Tick() {
+        const qint64 now = clock_.nsecsElapsed();
+        const bool counts = !counts_ || counts_();
+        if (last_ns_ != 0 && counts && counted_last_) {
+            late_ms.push_back(std::max(0.0, static_cast<double>(now - last_ns_) / 1e6 - 1.0));
+            if (late_ms.back() > 10)
+                std::fprintf(stderr, "late %.1f ms at %.3f s\n", late_ms.back(),
+                             static_cast<double>(now) / 1e9);
+        }
+        last_ns_ = now;
+        counted_last_ = counts;
+    }
+
+    std::function<bool()> counts_;
+    QElapsedTimer clock_;
+    QTimer timer_;
+    qint64 last_ns_ = 0;
+    bool counted_last_ = true;
+};
+
+// Runs `action` once on the first modal widget of type T, polled from the event loop.
+template <class T>
+void OnModal(QObject* context, std::function<void(T*)> action) {
+    auto* poll = new QTimer(context);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, action = std::move(action)] {
+        if (auto* widget = qobject_cast<T*>(QApplication::activeModalWidget());
+            widget != nullptr && widget->isVisible()) {
+            poll->deleteLater();
+            poll->stop();
+            action(widget);
+        }
+    });
+    poll->start(5);
+}
+
+bool BusyWindowShown() {
+    const QWidget* modal = QApplication::activeModalWidget();
+    return modal != nullptr && modal->objectName() == QLatin1String("BusyWindow");
+}
+
+// The main window's export over every modem, into a folder of `dir`; the lateness is that
+// of the files' writing alone, while its busy window shows.
+bool ExportCase(const std::string& dir) {
+    const QString folder = QString::fromStdString(dir + "/export");
+    std::filesystem::create_directories(folder.toStdString());
+    zb::ui::ScriptedDialogService dialogs;
+    zb::ui::TForm1 form(dialogs, [] { return std::vector<zb::SystemPort>{}; });
+    for (int com = 1; com <= kPorts; ++com)
+        zb::AddPort(form.Ports()[static_cast<std::size_t>(com - 1)],
+                    static_cast<std::uint32_t>(com));
+    form.FillDeviceList();
+    form.findChild<QTableView*>(QStringLiteral("m_listview"))->selectAll();
+    OnModal<zb::ui::Texport_form>(&form, [&](zb::ui::Texport_form* chooser) {
+        chooser->SetExportFolder(folder);
+        chooser->accept();
+    });
+    QElapsedTimer clock;
+    LatenessProbe probe(BusyWindowShown);
+    clock.start();
+    form.act_export();
+    probe.Stop();
+    const auto files = std::distance(std::filesystem::directory_iterator(folder.toStdString()),
+                                     std::filesystem::directory_iterator{});
+    std::printf(
+        "export of %d modems' files (read job included): %.2f s, %lld files, %s\n", kPorts,
+        static_cast<double>(clock.nsecsElapsed()) / 1e9, static_cast<long long>(files),
+        dialogs.shown.isEmpty() ? "no message" : dialogs.shown.back().text.toUtf8().constData());
+    return probe.Print(kBackgroundTargetMaxMs);
+}
+
+// The report window's Save to a PostgreSQL server that never answers: a socket that listens
+// and never accepts, whose backlog completes the connection for the client.
+bool SilentDatabaseCase() {
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        listen(listener, 8) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        std::perror("listener");
+        return false;
+    }
+    zb::ui::ScriptedDialogService dialogs;
+    dialogs.file_answers = {
+        QStringLiteral("postgresql://bench@127.0.0.1:%1/bench?connect_timeout=3")
+            .arg(ntohs(address.sin_port))};
+    zb::ReportRow row;
+    row.com = 1;
+    row.command = "read";
+    zb::ui::Treport_form form(dialogs, {row}, QString());
+    QElapsedTimer clock;
+    LatenessProbe probe;
+    clock.start();
+    form.findChild<QPushButton*>(QStringLiteral("bt_save"))->click();
+    probe.Stop();
+    close(listener);
+    const QString message =
+        dialogs.shown.isEmpty() ? QStringLiteral("no message") : dialogs.shown.back().text;
+    std::printf("report saved to a silent database: %.2f s, %s\n",
+                static_cast<double>(clock.nsecsElapsed()) / 1e9,
+                message.simplified().toUtf8().constData());
+    return probe.Print(kBackgroundTargetMaxMs);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -119,40 +269,19 @@ int main(int argc, char** argv) {
     form.LoadPorts(table);
     form.SetPortCount(kPorts);
 
-    std::vector<double> late_ms;
-    late_ms.reserve(100000);
     QElapsedTimer clock;
-    qint64 last_ns = 0;
-    QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    probe.setInterval(1);
-    QObject::connect(&probe, &QTimer::timeout, &form, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        if (last_ns != 0)
-            late_ms.push_back(std::max(0.0, static_cast<double>(now - last_ns) / 1e6 - 1.0));
-        if (!late_ms.empty() && late_ms.back() > 10)
-            std::fprintf(stderr, "late %.1f ms at %.3f s\n", late_ms.back(),
-                         static_cast<double>(now) / 1e9);
-        last_ns = now;
-    });
-
     clock.start();
-    probe.start();
+    LatenessProbe probe;
     app.stats = {};
     const double cpu0 = ThreadCpuMs();
     form.exec();
     const double gui_cpu_ms = ThreadCpuMs() - cpu0;
-    probe.stop();
+    probe.Stop();
     const double job_s = static_cast<double>(clock.nsecsElapsed()) / 1e9;
 
-    const double max_ms = late_ms.empty() ? 0 : *std::max_element(late_ms.begin(), late_ms.end());
     std::printf("read job over %d paced modems: %.2f s, failed ports %u, warnings %lld\n", kPorts,
                 job_s, form.FailCount(), static_cast<long long>(dialogs.shown.size()));
-    std::printf(
-        "event-loop lateness over %zu ticks: max %.1f ms, p99 %.1f ms, median %.2f ms "
-        "(target: max < %.0f ms): %s\n",
-        late_ms.size(), max_ms, Percentile(late_ms, 0.99), Percentile(late_ms, 0.5), kTargetMaxMs,
-        max_ms < kTargetMaxMs ? "met" : "MISSED");
+    bool met = probe.Print(kTargetMaxMs);
     std::printf("GUI thread: %.0f ms CPU, %d repaints\n", gui_cpu_ms, app.stats.repaints);
     std::printf(
         "longest event on the GUI thread: %.1f ms wall, %.1f ms CPU (type %d); "
@@ -160,8 +289,11 @@ int main(int argc, char** argv) {
         app.stats.longest_wall_ms, app.stats.its_cpu_ms, app.stats.its_type,
         app.stats.longest_cpu_ms, app.stats.cpu_type);
 
+    met = ExportCase(dir) && met;
+    met = SilentDatabaseCase() && met;
+
     sim.reset();
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
-    return max_ms < kTargetMaxMs ? 0 : 2;
+    return met ? 0 : 2;
 }

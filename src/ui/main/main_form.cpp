@@ -26,6 +26,7 @@
 #include "config/config_file.h"
 #include "jobs/platform/file_storage.h"
 #include "jobs/report/report_row.h"
+#include "ui/common/background_call.h"
 #include "ui/common/dialog_service.h"
 #include "ui/common/string_table.h"
 #include "ui/common/text_fit.h"
@@ -557,11 +558,18 @@ void TForm1::act_export() {
 }
 
 bool TForm1::WriteConfigFiles() {
-    // Every file is synced before it replaces the old one: about a second for 1024 ports.
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    // Every file is synced before it replaces the old one: about a second for 1024 ports,
+    // far longer on a slow or network disk, so the files are written off the GUI thread. The
+    // writer gets copies of the selected records: the window's own stay the window's.
+    zb::PortTable selected;
+    for (std::size_t i = 0; i < rows_.size(); ++i)
+        if (const zb::DeviceRecord* r = rows_[i].device.get(); r != nullptr && r->selected)
+            selected[i].device = std::make_shared<zb::DeviceRecord>(*r);
     const std::vector<zb::ConfigWriteFailure> failures =
-        zb::WriteConfigFiles(rows_, LocalPath(export_folder_));
-    QApplication::restoreOverrideCursor();
+        BackgroundCall(this, QStringLiteral("Writing the configuration files"),
+                       [selected = std::move(selected), folder = LocalPath(export_folder_)] {
+                           return zb::WriteConfigFiles(selected, folder);
+                       });
     if (failures.empty()) return true;
     QString text =
         failures.size() == 1

@@ -15,7 +15,9 @@
 #include <memory>
 #include <string>
 
+#include "jobs/model/result.h"
 #include "jobs/report/report_sink.h"
+#include "ui/common/background_call.h"
 #include "ui/common/com_caption.h"
 #include "ui/common/dialog_service.h"
 
@@ -106,13 +108,20 @@ void Treport_form::bt_saveClick() {
                   "CSV report (*.csv);;JSON report (*.json);;SQLite database (*.db);;All files (*)")
             : QStringLiteral("CSV report (*.csv);;JSON report (*.json);;All files (*)"));
     if (path.isEmpty()) return;
-    std::string error;
-    const std::unique_ptr<zb::ReportSink> report =
-        zb::OpenReportSink(QFile::encodeName(path).toStdString(), &error);
-    if (!report || !report->Append(rows_, &error)) {
+    // A database server that does not answer holds the open for its whole connect timeout,
+    // so the sink is opened, fed and closed off the GUI thread, with a copy of the rows.
+    const zb::Status saved = BackgroundCall(
+        this, QStringLiteral("Saving the job report"),
+        [target = QFile::encodeName(path).toStdString(), rows = rows_]() -> zb::Status {
+            std::string error;
+            const std::unique_ptr<zb::ReportSink> report = zb::OpenReportSink(target, &error);
+            if (!report || !report->Append(rows, &error)) return zb::Status::Fail(error);
+            return {};
+        });
+    if (!saved) {
         dialogs_.Message(this, MessageKind::Warning,
                          QStringLiteral("The report could not be saved:\n%1")
-                             .arg(QString::fromLocal8Bit(error.c_str())));
+                             .arg(QString::fromLocal8Bit(saved.reason().c_str())));
         return;
     }
     file_ = path;

@@ -1,7 +1,8 @@
 // The last job's report (View › Last job report...): one row per port with its COM number,
 // result and message, and Save, which adds the rows to a report file, CSV or (a name ending
-// in .json) JSON, the format zbctl --report writes. Lives for one run of the command. GUI
-// thread only.
+// in .json) JSON, the format zbctl --report writes; the report is opened and written on a
+// thread of its own under a busy window (ui/common/background_call.h). Lives for one run of
+// the command. GUI thread only.
 #pragma once
 
 #include <QDialog>

@@ -1,0 +1,34 @@
+// The job report window on its own, with scripted choosers and message boxes.
+#include <gtest/gtest.h>
+
+#include "jobs/report/report_sink.h"
+#include "scripted_dialogs.h"
+#include "ui/main/report_form.h"
+#include "ui_test_support.h"
+
+namespace {
+
+// A database in a folder that does not exist cannot be opened: the warning gives the
+// reason the sink gave, and the rows count as saved nowhere.
+TEST(ReportFormTest, SaveWarnsOfADatabaseItCannotOpen) {
+    const zbtest::TempDir dir;
+    const std::string target = dir.path() + "/missing/shift.db";
+    zb::ui::ScriptedDialogService dialogs;
+    dialogs.file_answers = {QString::fromStdString(target)};
+    zb::ReportRow row;
+    row.com = 3;
+    row.command = "read";
+    zb::ui::Treport_form form(dialogs, {row}, QString());
+    zbtest::Click(&form, "bt_save");
+
+    std::string error;
+    EXPECT_EQ(zb::OpenReportSink(target, &error), nullptr);
+    ASSERT_EQ(dialogs.shown.size(), 1);
+    EXPECT_EQ(dialogs.shown[0].kind, zb::ui::MessageKind::Warning);
+    EXPECT_EQ(
+        dialogs.shown[0].text,
+        QStringLiteral("The report could not be saved:\n%1").arg(QString::fromStdString(error)));
+    EXPECT_EQ(form.File(), QString());
+}
+
+}  // namespace

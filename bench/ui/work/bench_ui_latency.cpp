@@ -180,7 +180,7 @@ bool ExportCase(const std::string& dir) {
     for (int com = 1; com <= kPorts; ++com)
         zb::AddPort(form.Ports()[static_cast<std::size_t>(com - 1)],
                     static_cast<std::uint32_t>(com));
-    form.FillDeviceList();
+    form.RefreshView();
     form.findChild<QTableView*>(QStringLiteral("m_listview"))->selectAll();
     OnModal<zb::ui::Texport_form>(&form, [&](zb::ui::Texport_form* chooser) {
         chooser->SetExportFolder(folder);
@@ -289,6 +289,8 @@ int main(int argc, char** argv) {
         app.stats.longest_wall_ms, app.stats.its_cpu_ms, app.stats.its_type,
         app.stats.longest_cpu_ms, app.stats.cpu_type);
 
+    // The read job leaves its ports open; the export's job opens them again.
+    for (zb::PortRow& row : table) zb::UnmarkPort(row);
     met = ExportCase(dir) && met;
     met = SilentDatabaseCase() && met;
 

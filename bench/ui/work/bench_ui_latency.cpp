@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -100,25 +101,43 @@ double Percentile(std::vector<double> v, double p) {
     return v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
 }
 
-// How late a 1 ms timer on the GUI thread fires, over the ticks for which `counts` holds at
-// this tick and the one before (every tick without it).
-class LatenessProbe {
+// How late a 1 ms timer on the GUI thread fires, from the probe's start to its Stop: a GUI
+// thread blocked throughout shows as one gap as long as the block. With `during`, the object
+// name of a window, only the time that window was shown counts: the gaps cut to it.
+class LatenessProbe final : public QObject {
 public:
-    explicit LatenessProbe(std::function<bool()> counts = {}) : counts_(std::move(counts)) {
-        late_ms.reserve(100000);
+    explicit LatenessProbe(QString during = {}) : during_(std::move(during)) {
+        if (!during_.isEmpty()) {
+            shown_ns_ = std::numeric_limits<qint64>::max();
+            qApp->installEventFilter(this);
+        }
+        ticks_.reserve(100000);
         timer_.setTimerType(Qt::PreciseTimer);
         timer_.setInterval(1);
-        QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { Tick(); });
+        QObject::connect(&timer_, &QTimer::timeout, &timer_,
+                         [this] { ticks_.push_back(clock_.nsecsElapsed()); });
         clock_.start();
+        ticks_.push_back(0);
         timer_.start();
     }
-    void Stop() { timer_.stop(); }
-    double MaxMs() const {
-        return late_ms.empty() ? 0 : *std::max_element(late_ms.begin(), late_ms.end());
+    void Stop() {
+        timer_.stop();
+        ticks_.push_back(clock_.nsecsElapsed());
+        qApp->removeEventFilter(this);
+        for (std::size_t i = 1; i < ticks_.size(); ++i) {
+            const qint64 from = std::max(ticks_[i - 1], shown_ns_);
+            const qint64 to = std::min(ticks_[i], hidden_ns_);
+            if (from > to) continue;
+            late_ms.push_back(std::max(0.0, static_cast<double>(to - from) / 1e6 - 1.0));
+            if (late_ms.back() > 10)
+                std::fprintf(stderr, "late %.1f ms at %.3f s\n", late_ms.back(),
+                             static_cast<double>(ticks_[i]) / 1e9);
+        }
     }
     // The figures against `target_ms`; whether the target was met.
     bool Print(double target_ms) const {
-        const double max_ms = MaxMs();
+        const double max_ms =
+            late_ms.empty() ? 0 : *std::max_element(late_ms.begin(), late_ms.end());
         std::printf(
             "event-loop lateness over %zu ticks: max %.1f ms, p99 %.1f ms, median %.2f ms "
             "(target: max < %.0f ms): %s\n",
@@ -129,25 +148,22 @@ public:
 
     std::vector<double> late_ms;
 
-private:
-    void Tick() {
-        const qint64 now = clock_.nsecsElapsed();
-        const bool counts = !counts_ || counts_();
-        if (last_ns_ != 0 && counts && counted_last_) {
-            late_ms.push_back(std::max(0.0, static_cast<double>(now - last_ns_) / 1e6 - 1.0));
-            if (late_ms.back() > 10)
-                std::fprintf(stderr, "late %.1f ms at %.3f s\n", late_ms.back(),
-                             static_cast<double>(now) / 1e9);
-        }
-        last_ns_ = now;
-        counted_last_ = counts;
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if ((event->type() == QEvent::Show || event->type() == QEvent::Hide) &&
+            watched->objectName() == during_)
+            (event->type() == QEvent::Show ? shown_ns_ : hidden_ns_) = clock_.nsecsElapsed();
+        return false;
     }
 
-    std::function<bool()> counts_;
+private:
+    QString during_;
     QElapsedTimer clock_;
     QTimer timer_;
-    qint64 last_ns_ = 0;
-    bool counted_last_ = true;
+    std::vector<qint64> ticks_;
+    // Without `during`, the whole run.
+    qint64 shown_ns_ = 0;
+    qint64 hidden_ns_ = std::numeric_limits<qint64>::max();
 };
 
 // Runs `action` once on the first modal widget of type T, polled from the event loop.
@@ -163,11 +179,6 @@ void OnModal(QObject* context, std::function<void(T*)> action) {
         }
     });
     poll->start(5);
-}
-
-bool BusyWindowShown() {
-    const QWidget* modal = QApplication::activeModalWidget();
-    return modal != nullptr && modal->objectName() == QLatin1String("BusyWindow");
 }
 
 // The main window's export over every modem, into a folder of `dir`; the lateness is that
@@ -187,7 +198,7 @@ bool ExportCase(const std::string& dir) {
         chooser->accept();
     });
     QElapsedTimer clock;
-    LatenessProbe probe(BusyWindowShown);
+    LatenessProbe probe(QStringLiteral("BusyWindow"));
     clock.start();
     form.act_export();
     probe.Stop();

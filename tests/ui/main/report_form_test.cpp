@@ -15,12 +15,8 @@ TEST(ReportFormTest, SaveWarnsOfADatabaseItCannotOpen) {
     const std::string target = dir.path() + "/missing/shift.db";
     zb::ui::ScriptedDialogService dialogs;
     dialogs.file_answers = {QString::fromStdString(target)};
-    zb::ReportRow row;
-    row.com = 3;
-    row.command = "read";
-    zb::ui::Treport_form form(dialogs, {row}, QString());
+    zb::ui::Treport_form form(dialogs, {zb::ReportRow{}}, QString());
     zbtest::Click(&form, "bt_save");
-
     std::string error;
     EXPECT_EQ(zb::OpenReportSink(target, &error), nullptr);
     ASSERT_EQ(dialogs.shown.size(), 1);

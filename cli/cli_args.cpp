@@ -78,6 +78,14 @@ const char kUsage[] =
     "succeeded, 1 when any port failed, 2 for bad usage or input (a refused\n"
     "configuration file included).\n";
 
+Set ReadSet(std::string name, std::string text) {
+    const zb::RecordField* field = zb::FindRecordField(name);
+    zb::Result<zb::FieldValue> value = field != nullptr
+                                           ? zb::ReadDisplayText(*field, text)
+                                           : zb::Result<zb::FieldValue>(zb::Error{"unknown field"});
+    return {std::move(name), std::move(text), std::move(value)};
+}
+
 std::int32_t ParseCom(const std::string& text) {
     std::string digits = text;
     if (digits.size() > 3 && std::tolower(static_cast<unsigned char>(digits[0])) == 'c' &&
@@ -146,7 +154,7 @@ const OptionRule kOptions[] = {
                  *error = "--set takes FIELD=VALUE, not \"" + value + "\"";
                  return false;
              }
-             inv->sets.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+             inv->sets.push_back(ReadSet(value.substr(0, eq), value.substr(eq + 1)));
              return true;
          }},
 };

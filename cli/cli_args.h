@@ -6,12 +6,26 @@
 #include <utility>
 #include <vector>
 
+#include "jobs/model/record_fields.h"
+#include "jobs/model/result.h"
+
 namespace zbctl {
 
 enum class Command { Help, Version, Ports, Read, Apply, Upgrade, Export, Import, Watch };
 
-// --set FIELD=VALUE pairs, in the order given.
-using Sets = std::vector<std::pair<std::string, std::string>>;
+// One --set FIELD=VALUE: the words as given, and the field's value they stand for, read once
+// (ReadSet), or why they stand for none. A value with {com} or {n} in it is read again once
+// they are filled in (cli_input.h).
+struct Set {
+    std::string name;
+    std::string text;
+    zb::Result<zb::FieldValue> value;
+};
+// The --set values, in the order given.
+using Sets = std::vector<Set>;
+
+// Reads `text` as the value the window shows for field `name` (SetDisplayText's rules).
+Set ReadSet(std::string name, std::string text);
 
 struct Invocation {
     Command command = Command::Help;

@@ -70,9 +70,9 @@ bool ReadKeyFiles(Sets* sets, std::string* error,
                   const std::function<void(const std::string&)>& warn) {
     // A key file holds 32 digits and a line end; anything much longer is no key file.
     constexpr std::size_t kMostBytes = 4096;
-    for (auto& [name, value] : *sets) {
-        if (name != kKeyField || value.empty() || value[0] != '@') continue;
-        const std::string path = value.substr(1);
+    for (Set& set : *sets) {
+        if (set.name != kKeyField || set.text.empty() || set.text[0] != '@') continue;
+        const std::string path = set.text.substr(1);
         if (path.empty()) {
             *error = "--set aeskey=@FILE needs a file name";
             return false;
@@ -90,14 +90,14 @@ bool ReadKeyFiles(Sets* sets, std::string* error,
         const std::size_t first = text.find_first_not_of(" \t\r\n\v\f");
         const std::size_t last = text.find_last_not_of(" \t\r\n\v\f");
         text = first == std::string::npos ? "" : text.substr(first, last - first + 1);
-        zb::DeviceRecord scratch;
-        if (!zb::SetDisplayText(scratch, zb::FieldOf(zb::FieldId::Aeskey), text, &why)) {
+        Set key = ReadSet(set.name, text);
+        if (!key.value) {
             *error = path + ": not a key file: it must hold 32 hexadecimal digits and nothing else";
             return false;
         }
         if (KeyFileIsShared(path))
             warn("warning: other users may read the key file " + path + " (chmod 600 it)");
-        value = std::move(text);
+        set = std::move(key);
     }
     return true;
 }
@@ -106,24 +106,23 @@ bool CheckSets(const Sets& sets, std::string* error) {
     zb::DeviceRecord scratch;
     bool security_on = false;
     bool key_given = false;
-    for (const auto& [name, value] : sets) {
-        const zb::RecordField* field = zb::FindRecordField(name);
-        if (field == nullptr) {
+    for (const Set& set : sets) {
+        if (zb::FindRecordField(set.name) == nullptr) {
             std::string names;
             for (const zb::RecordField& f : zb::RecordFields())
                 if (f.writable) names += " " + std::string(f.name);
             // A misspelt field's value may well be the key: it is not repeated.
-            *error = "--set " + name + ": unknown field; settable fields:" + names;
+            *error = "--set " + set.name + ": unknown field; settable fields:" + names;
             return false;
         }
         // The record's refusals may quote the value as given.
-        std::string why;
-        if (!zb::SetDisplayText(scratch, *field, value, &why)) {
-            *error = SetWords(name, value) + ": " + why;
+        if (!set.value) {
+            *error = SetWords(set.name, set.text) + ": " + set.value.error().reason;
             return false;
         }
-        if (name == "security") security_on = scratch.security;
-        if (name == kKeyField) key_given = true;
+        zb::StoreValue(scratch, *set.value);
+        if (set.name == "security") security_on = scratch.security;
+        if (set.name == kKeyField) key_given = true;
     }
     // Without a key the modem refuses the last write, after the other fifteen have taken
     // effect and without the restart: a half-configured modem.
@@ -137,13 +136,13 @@ bool CheckSets(const Sets& sets, std::string* error) {
 
 bool ExpandSets(const Invocation& inv, std::map<std::int32_t, Sets>* out, std::string* error) {
     bool templated = false;
-    for (const auto& [name, value] : inv.sets) {
+    for (const Set& set : inv.sets) {
         std::string once;
-        if (!ExpandValue(value, 1, 1, &once, error)) {
-            *error = SetWords(name, value) + ": " + *error;
+        if (!ExpandValue(set.text, 1, 1, &once, error)) {
+            *error = SetWords(set.name, set.text) + ": " + *error;
             return false;
         }
-        templated = templated || once != value;
+        templated = templated || once != set.text;
     }
     if (!CheckSets(inv.sets, error) && !templated) return false;
     error->clear();
@@ -151,10 +150,11 @@ bool ExpandSets(const Invocation& inv, std::map<std::int32_t, Sets>* out, std::s
         const std::int32_t com = inv.given[place];
         const auto n = static_cast<std::int32_t>(place + 1);
         Sets sets;
-        for (const auto& [name, value] : inv.sets) {
+        for (const Set& set : inv.sets) {
             std::string expanded;
-            (void)ExpandValue(value, com, n, &expanded, error);
-            sets.emplace_back(name, std::move(expanded));
+            (void)ExpandValue(set.text, com, n, &expanded, error);
+            // A value without placeholders was read once already.
+            sets.push_back(expanded == set.text ? set : ReadSet(set.name, std::move(expanded)));
         }
         if (!CheckSets(sets, error)) {
             *error = "COM" + std::to_string(com) + " (n=" + std::to_string(n) + "): " + *error;

@@ -91,15 +91,13 @@ void ApplySets(PortRun& run, const std::map<std::int32_t, Sets>& port_sets, bool
         const Sets& sets = port_sets.at(com);
         zb::DeviceRecord& record = run.Record(com);
         zb::DeviceRecord would_be = record;
-        for (const auto& [name, value] : sets)
-            (void)zb::SetDisplayText(would_be, *zb::FindRecordField(name), value, nullptr);
+        for (const Set& set : sets) zb::StoreValue(would_be, *set.value);
         // The configuration dialog's rules, on the record as it would be written.
         if (std::optional<std::string> refusal = zb::RecordRefusal(would_be)) {
             run.Finish(com, false, true, std::move(*refusal));
             continue;
         }
-        for (const auto& [name, value] : sets)
-            (void)zb::SetDisplayText(record, *zb::FindRecordField(name), value, nullptr);
+        for (const Set& set : sets) zb::StoreValue(record, *set.value);
         record.apply_pending = true;
     }
     WriteChanges(run, verify);

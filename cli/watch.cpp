@@ -448,10 +448,10 @@ private:
 
     // The --set values with this modem's {com} and {n}, checked.
     bool ExpandModemSets(const Modem& modem, Sets* out, std::string* error) const {
-        for (const auto& [name, value] : plan_.sets) {
+        for (const Set& set : plan_.sets) {
             std::string filled;
-            if (!ExpandValue(value, modem.com, modem.n, &filled, error)) return false;
-            out->emplace_back(name, filled);
+            if (!ExpandValue(set.text, modem.com, modem.n, &filled, error)) return false;
+            out->push_back(ReadSet(set.name, filled));
         }
         return CheckSets(*out, error);
     }

@@ -14,8 +14,6 @@
 namespace zb {
 namespace {
 
-constexpr std::string_view kSerial = "Serial";
-constexpr std::string_view kZigBee = "ZigBee";
 // A configuration file is a few hundred bytes; the cap keeps a wrong choice such as a
 // device node or a huge file from hanging or exhausting the program.
 constexpr std::size_t kMaxFileSize = 1 << 20;
@@ -121,47 +119,98 @@ std::string RangeText(std::int64_t lo, std::int64_t hi) {
     return "must be " + std::to_string(lo) + ".." + std::to_string(hi);
 }
 
-// Runs the checks in reading order; the first refusal is kept and every later check is
-// skipped.
-class Checker {
-public:
-    Checker(const IniText& ini, ConfigRefusal* why) : ini_(ini), why_(why) {}
-
-    bool ok() const { return !refused_; }
-
-    std::optional<std::string> Get(std::string_view section, std::string_view key) const {
-        return ini_.Get(section, key);
+// What a file holds for the field.
+std::string FileText(const DeviceRecord& r, const RecordField& field) {
+    const FileKey& file = field.file;
+    switch (file.form) {
+        case FileForm::Index:
+            return std::to_string(NumberOf(r, field));
+        case FileForm::Count:
+            return std::to_string(WireValueOf(r, field));
+        case FileForm::Hex: {
+            const auto mask = (std::uint64_t{1} << (4 * file.digits)) - 1;
+            char text[24];
+            std::snprintf(text, sizeof text, "0x%0*llx", file.digits,
+                          static_cast<unsigned long long>(
+                              static_cast<std::uint64_t>(NumberOf(r, field)) & mask));
+            return text;
+        }
+        case FileForm::Text:
+        case FileForm::Key:
+            return TextFieldOf(r, field);
+        case FileForm::Flag:
+            return NumberOf(r, field) != 0 ? "1" : "0";
+        case FileForm::None:
+            break;
     }
+    return {};
+}
 
-    void Refuse(int step, std::string_view section, std::string_view key,
-                std::optional<std::string> value, std::string reason) {
-        refused_ = true;
-        if (why_ == nullptr) return;
-        *why_ = ConfigRefusal{step, std::string(section), std::string(key), std::move(value),
-                              std::move(reason)};
+std::string HexText(std::int64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+// Checks the value a file gives the field (std::nullopt: the key is missing) and stores it
+// in `s`. The fields before it in the file are in `s` already.
+Status TakeKey(ConfigSettings& s, const RecordField& field,
+               const std::optional<std::string>& text) {
+    const auto store = [&s, &field](std::int64_t number, std::string value = {}) {
+        StoreValue(s, FieldValue{field.id, number, std::move(value)});
+        return Status();
+    };
+    switch (field.file.form) {
+        case FileForm::Index:
+        case FileForm::Count: {
+            const std::int64_t offset = field.file.form == FileForm::Count ? field.wire_offset : 0;
+            std::int64_t hi = field.max + offset;
+            // A coordinator is node 0 and addresses nobody in particular.
+            if (field.id == FieldId::Rnodeid && s.devtype == 0) hi = 0;
+            // A missing key or one that is no number reads as -1.
+            const std::int64_t v = text ? ParseInteger(*text).value_or(-1) : -1;
+            if (v < field.min + offset || v > hi)
+                return Status::Fail(RangeText(field.min + offset, hi));
+            return store(v - offset);
+        }
+        case FileForm::Text: {
+            const std::string value = text.value_or("0");
+            // The modem takes printable ASCII only; anything else would be refused, or worse,
+            // after the writes before the name.
+            const bool printable = std::all_of(value.begin(), value.end(),
+                                               [](char ch) { return ch >= 0x20 && ch <= 0x7E; });
+            if (value == "0" || static_cast<std::int64_t>(value.size()) > field.max || !printable)
+                return Status::Fail("must be at most " + std::to_string(field.max) +
+                                    " printable ASCII characters and not \"0\"");
+            return store(0, value);
+        }
+        case FileForm::Hex: {
+            const auto v =
+                ParsePrefixedHex(text.value_or(""), static_cast<std::size_t>(field.file.digits));
+            if (!v || *v > field.max)
+                return Status::Fail("must be 0x and hexadecimal digits, 0.." + HexText(field.max));
+            return store(*v);
+        }
+        case FileForm::Flag: {
+            // Missing means off; a word such as "on" is refused rather than read as off, which
+            // would quietly drop the encryption.
+            const auto v = text ? ParseInteger(*text) : std::optional<std::int64_t>(0);
+            if (!v) return Status::Fail("must be a whole number");
+            return store(*v != 0);
+        }
+        case FileForm::Key: {
+            const std::string key = text.value_or("0");
+            const bool full_key =
+                static_cast<std::int64_t>(key.size()) == field.max && AllHexDigits(key);
+            if (key == "0" || !(full_key || (!s.security && key.empty())))
+                return Status::Fail(s.security ? "must be 32 hexadecimal digits"
+                                               : "must be empty or 32 hexadecimal digits");
+            return store(0, key);
+        }
+        case FileForm::None:
+            break;
     }
-
-    // An integer key within lo..hi; a missing key or one that is no number reads as -1.
-    std::int64_t Integer(int step, std::string_view section, std::string_view key, std::int64_t lo,
-                         std::int64_t hi) {
-        if (refused_) return 0;
-        const auto text = Get(section, key);
-        const std::int64_t v = text ? ParseInteger(*text).value_or(-1) : -1;
-        if (v < lo || v > hi) Refuse(step, section, key, text, RangeText(lo, hi));
-        return v;
-    }
-
-private:
-    const IniText& ini_;
-    ConfigRefusal* why_;
-    bool refused_ = false;
-};
-
-// A number field in the record's encoding, refused outside the range the dialog offers.
-std::int64_t Offered(Checker& c, int step, std::string_view section, std::string_view key,
-                     FieldId id) {
-    const RecordField& field = FieldOf(id);
-    return c.Integer(step, section, key, field.min, field.max);
+    return {};
 }
 
 }  // namespace
@@ -234,29 +283,8 @@ std::string ConfigFileName(std::uint32_t com) {
 }
 
 void PutSettings(IniText& ini, const DeviceRecord& r) {
-    char panid[8];
-    std::snprintf(panid, sizeof panid, "0x%04x", r.panid & 0xFFFFu);
-    char startbyte[8];
-    std::snprintf(startbyte, sizeof startbyte, "0x%02x", static_cast<unsigned>(r.startbyte));
-    const auto dec = [](auto v) { return std::to_string(v); };
-
-    ini.Set(kSerial, "Baud Rate", dec(r.baud));
-    ini.Set(kSerial, "Parity", dec(r.parity));
-    ini.Set(kSerial, "Data Bit", dec(WireValueOf(r, FieldOf(FieldId::Databit))));
-    ini.Set(kSerial, "Stop Bit", dec(r.stopbit));
-    ini.Set(kSerial, "Interface", dec(r.interface));
-    ini.Set(kZigBee, "Device Name", TextOf(r.devname));
-    ini.Set(kZigBee, "Device Type", dec(r.devtype));
-    ini.Set(kZigBee, "Local Node ID", dec(r.lnodeid));
-    ini.Set(kZigBee, "Destination Node ID", dec(r.rnodeid));
-    ini.Set(kZigBee, "PAN ID", panid);
-    ini.Set(kZigBee, "Channel", dec(r.channel));
-    ini.Set(kZigBee, "Output Power", dec(r.outpower));
-    ini.Set(kZigBee, "Topology", dec(r.topology));
-    ini.Set(kZigBee, "Mode", dec(r.txmode));
-    ini.Set(kZigBee, "Start Byte", startbyte);
-    ini.Set(kZigBee, "Security", r.security ? "1" : "0");
-    ini.Set(kZigBee, "AES Key", TextOf(r.aeskey));
+    for (const RecordField* field : FieldsInFile())
+        ini.Set(field->file.section, field->file.key, FileText(r, *field));
 }
 
 namespace {
@@ -269,8 +297,9 @@ bool WriteFileAs(const std::string& path, const DeviceRecord& record, std::uint3
         return false;
     };
     try {
-        for (std::string_view text : {TextOf(record.devname), TextOf(record.aeskey)})
-            if (text.find_first_of("\r\n") != std::string_view::npos)
+        for (const RecordField* field : FieldsInFile())
+            if (field->kind == FieldKind::Text &&
+                TextFieldOf(record, *field).find_first_of("\r\n") != std::string::npos)
                 return fail("a text holds a line break");
 
         std::string old_text;
@@ -311,86 +340,18 @@ std::vector<ConfigWriteFailure> WriteConfigFiles(const PortTable& rows, const st
     return failures;
 }
 
-std::optional<ConfigSettings> ParseConfigSettings(std::string_view text, ConfigRefusal* why) {
+Result<ConfigSettings, ConfigRefusal> ParseConfigSettings(std::string_view text) {
     const IniText ini = IniText::Parse(text);
-    Checker c(ini, why);
     ConfigSettings s;
-
-    s.baud = static_cast<std::uint32_t>(Offered(c, 1, kSerial, "Baud Rate", FieldId::Baud));
-    s.parity = static_cast<std::uint32_t>(Offered(c, 2, kSerial, "Parity", FieldId::Parity));
-    // The file counts data bits, as the modem does.
-    const RecordField& databit = FieldOf(FieldId::Databit);
-    s.databit = static_cast<std::int32_t>(c.Integer(3, kSerial, "Data Bit",
-                                                    databit.min + databit.wire_offset,
-                                                    databit.max + databit.wire_offset) -
-                                          databit.wire_offset);
-    s.stopbit = static_cast<std::uint32_t>(Offered(c, 4, kSerial, "Stop Bit", FieldId::Stopbit));
-    s.interface =
-        static_cast<std::uint32_t>(Offered(c, 5, kSerial, "Interface", FieldId::Interface));
-    if (!c.ok()) return std::nullopt;
-
-    const auto name = c.Get(kZigBee, "Device Name");
-    s.devname = name.value_or("0");
-    // The modem takes printable ASCII only; anything else would be refused, or worse, after
-    // the writes before the name.
-    const bool printable = std::all_of(s.devname.begin(), s.devname.end(),
-                                       [](char ch) { return ch >= 0x20 && ch <= 0x7E; });
-    if (s.devname == "0" || s.devname.size() > kDevnameSize - 1 || !printable) {
-        c.Refuse(6, kZigBee, "Device Name", name,
-                 "must be at most 20 printable ASCII characters and not \"0\"");
-        return std::nullopt;
-    }
-
-    s.devtype = static_cast<std::uint32_t>(Offered(c, 7, kZigBee, "Device Type", FieldId::Devtype));
-    // A coordinator is node 0 and addresses nobody in particular.
-    const std::int64_t dest_max = (c.ok() && s.devtype == 0) ? 0 : FieldOf(FieldId::Rnodeid).max;
-    s.rnodeid =
-        static_cast<std::uint32_t>(c.Integer(8, kZigBee, "Destination Node ID", 0, dest_max));
-    if (!c.ok()) return std::nullopt;
-
-    const auto panid_text = c.Get(kZigBee, "PAN ID");
-    const auto panid = ParsePrefixedHex(panid_text.value_or("0"), 4);
-    if (!panid || *panid > FieldOf(FieldId::Panid).max) {
-        c.Refuse(9, kZigBee, "PAN ID", panid_text, "must be 0x and hexadecimal digits, 0..0xfffd");
-        return std::nullopt;
-    }
-    s.panid = static_cast<std::uint32_t>(*panid);
-
-    s.channel = static_cast<std::int32_t>(Offered(c, 10, kZigBee, "Channel", FieldId::Channel));
-    s.outpower =
-        static_cast<std::uint32_t>(Offered(c, 11, kZigBee, "Output Power", FieldId::Outpower));
-    s.topology = static_cast<std::uint32_t>(Offered(c, 12, kZigBee, "Topology", FieldId::Topology));
-    s.txmode = static_cast<std::uint32_t>(Offered(c, 13, kZigBee, "Mode", FieldId::Txmode));
-    if (!c.ok()) return std::nullopt;
-
-    const auto start_text = c.Get(kZigBee, "Start Byte");
-    const auto start = ParsePrefixedHex(start_text.value_or("23"), 2);
-    if (!start) {
-        c.Refuse(14, kZigBee, "Start Byte", start_text,
-                 "must be 0x and hexadecimal digits, 0..0xff");
-        return std::nullopt;
-    }
-    s.startbyte = static_cast<std::uint8_t>(*start);
-
-    // Missing means off; a word such as "on" is refused rather than read as off, which
-    // would quietly drop the encryption.
-    const auto security_text = c.Get(kZigBee, "Security");
-    const auto security =
-        security_text ? ParseInteger(*security_text) : std::optional<std::int64_t>(0);
-    if (!security) {
-        c.Refuse(15, kZigBee, "Security", security_text, "must be a whole number");
-        return std::nullopt;
-    }
-    s.security = *security != 0;
-
-    const auto key = c.Get(kZigBee, "AES Key");
-    s.aeskey = key.value_or("0");
-    const bool full_key = s.aeskey.size() == kAesKeySize - 1 && AllHexDigits(s.aeskey);
-    if (s.aeskey == "0" || !(full_key || (!s.security && s.aeskey.empty()))) {
-        c.Refuse(16, kZigBee, "AES Key", key,
-                 s.security ? "must be 32 hexadecimal digits"
-                            : "must be empty or 32 hexadecimal digits");
-        return std::nullopt;
+    int step = 0;
+    for (const RecordField* field : FieldsInFile()) {
+        if (!field->file.read) continue;
+        ++step;
+        const FileKey& key = field->file;
+        std::optional<std::string> value = ini.Get(key.section, key.key);
+        if (const Status taken = TakeKey(s, *field, value); !taken)
+            return ConfigRefusal{step, std::string(key.section), std::string(key.key),
+                                 std::move(value), taken.reason()};
     }
     return s;
 }
@@ -403,34 +364,24 @@ std::optional<ConfigSettings> LoadConfigFile(const std::string& path, ConfigRefu
     } catch (const std::bad_alloc&) {
         read.reason = ErrorText(ENOMEM);
     }
-    auto settings =
-        ParseConfigSettings(read.ok() ? std::string_view(text) : std::string_view(), why);
-    if (!read.ok() && why != nullptr) {
-        why->reason = "cannot read " + path + ": " + read.reason;
-        why->unreadable = true;
+    auto settings = ParseConfigSettings(read.ok() ? std::string_view(text) : std::string_view());
+    if (settings) return *std::move(settings);
+    if (why != nullptr) {
+        *why = settings.error();
+        if (!read.ok()) {
+            why->reason = "cannot read " + path + ": " + read.reason;
+            why->unreadable = true;
+        }
     }
-    return settings;
+    return std::nullopt;
 }
 
 namespace {
 
+// The fields a file is read for; each record keeps the rest.
 void GiveSettings(DeviceRecord& r, const ConfigSettings& s) {
-    r.baud = s.baud;
-    r.parity = s.parity;
-    r.databit = s.databit;
-    r.stopbit = s.stopbit;
-    r.interface = s.interface;
-    SetText(r.devname, s.devname);
-    r.devtype = s.devtype;
-    r.rnodeid = s.rnodeid;
-    r.panid = s.panid;
-    r.channel = s.channel;
-    r.outpower = s.outpower;
-    r.topology = s.topology;
-    r.txmode = s.txmode;
-    r.startbyte = s.startbyte;
-    r.security = s.security;
-    SetText(r.aeskey, s.aeskey);
+    for (const RecordField* field : FieldsInFile())
+        if (field->file.read) CopyField(r, s, *field);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "jobs/model/port_table.h"
+#include "jobs/model/result.h"
 
 namespace zb {
 
@@ -61,25 +62,9 @@ struct ConfigWriteFailure {
 // order; empty when every file was written.
 std::vector<ConfigWriteFailure> WriteConfigFiles(const PortTable& rows, const std::string& folder);
 
-// The settings a file carries, once every check has passed, in the record's encodings.
-struct ConfigSettings {
-    std::uint32_t baud = 0;
-    std::uint32_t parity = 0;
-    std::int32_t databit = 0;  // "Data Bit" minus 8
-    std::uint32_t stopbit = 0;
-    std::uint32_t interface = 0;
-    std::string devname;
-    std::uint32_t devtype = 0;
-    std::uint32_t rnodeid = 0;
-    std::uint32_t panid = 0;
-    std::int32_t channel = 0;
-    std::uint32_t outpower = 0;
-    std::uint32_t topology = 0;
-    std::uint32_t txmode = 0;
-    std::uint8_t startbyte = 0;
-    bool security = false;
-    std::string aeskey;  // possibly empty
-};
+// The settings a file carries, once every check has passed, in a record: the fields a file
+// is read for (FieldsInFile); the rest as a value-initialised record has them.
+using ConfigSettings = DeviceRecord;
 
 // Why a file was refused: the first check (1..16, in reading order) that failed.
 struct ConfigRefusal {
@@ -93,8 +78,8 @@ struct ConfigRefusal {
     bool unreadable = false;
 };
 
-// Checks the keys of `text` in reading order (steps 1 to 16).
-std::optional<ConfigSettings> ParseConfigSettings(std::string_view text, ConfigRefusal* why);
+// Checks the keys of `text` in reading order (steps 1 to 16), or says which one failed.
+Result<ConfigSettings, ConfigRefusal> ParseConfigSettings(std::string_view text);
 // The same on a file. A file that cannot be read is a file with no keys: it fails at the
 // first check, and `why` is marked unreadable.
 std::optional<ConfigSettings> LoadConfigFile(const std::string& path, ConfigRefusal* why);

@@ -178,62 +178,42 @@ std::optional<std::string> RecordRefusal(const DeviceRecord& record) {
 
 SettingsValues ValuesOf(std::string_view devname, const ListPositions& lists,
                         const SettingsBoxes& boxes) {
-    const auto position = [](int p) {
-        return p < 0 ? std::nullopt : std::optional<std::uint32_t>(static_cast<std::uint32_t>(p));
-    };
-    const auto signed_position = [](int p) {
-        return p < 0 ? std::nullopt : std::optional<std::int32_t>(p);
-    };
     SettingsValues v;
-    v.devname = std::string(devname.substr(0, kDevnameSize - 1));
-    v.baud = position(lists.baud);
-    v.parity = position(lists.parity);
-    v.databit = signed_position(lists.databit);
-    v.stopbit = position(lists.stopbit);
-    v.interface = position(lists.interface);
-    v.devtype = position(lists.devtype);
-    v.channel = signed_position(lists.channel);
-    v.outpower = position(lists.outpower);
-    v.topology = position(lists.topology);
-    // A router's list holds only "N/A" at position 0, which stores Transparent.
-    v.txmode = position(lists.txmode);
+    const auto give = [&v](FieldId id, std::int64_t value) { v.push_back({id, value, {}}); };
+    v.push_back({FieldId::Devname, 0, std::string(devname.substr(0, kDevnameSize - 1))});
+    // A router's mode list holds only "N/A" at position 0, which stores Transparent.
+    const std::pair<FieldId, int> chosen[] = {
+        {FieldId::Baud, lists.baud},           {FieldId::Parity, lists.parity},
+        {FieldId::Databit, lists.databit},     {FieldId::Stopbit, lists.stopbit},
+        {FieldId::Interface, lists.interface}, {FieldId::Devtype, lists.devtype},
+        {FieldId::Channel, lists.channel},     {FieldId::Outpower, lists.outpower},
+        {FieldId::Topology, lists.topology},   {FieldId::Txmode, lists.txmode},
+    };
+    for (const auto& [id, position] : chosen)
+        if (position >= 0) give(id, position);
     // A coordinator's node boxes show "N/A", "0" or "-", none of them its own values: each
     // record keeps the node IDs it has.
     if (boxes.devtype != 0) {
-        v.lnodeid = position(static_cast<int>(LeadingDecimal(boxes.lnodeid).value_or(-1)));
-        v.rnodeid = position(static_cast<int>(LeadingDecimal(boxes.rnodeid).value_or(-1)));
+        for (const auto& [id, text] : {std::pair{FieldId::Lnodeid, &boxes.lnodeid},
+                                       std::pair{FieldId::Rnodeid, &boxes.rnodeid}})
+            if (const int node = static_cast<int>(LeadingDecimal(*text).value_or(-1)); node >= 0)
+                give(id, node);
     }
-    v.panid = static_cast<std::uint32_t>(LeadingHex(boxes.panid).value_or(0)) & 0xFFFFu;
+    give(FieldId::Panid, LeadingHex(boxes.panid).value_or(0) & 0xFFFF);
     if (lists.txmode > 0)
         if (const auto start = LeadingHex(boxes.startbyte); start && *start >= 0)
-            v.startbyte = static_cast<std::uint8_t>(*start & 0xFF);
-    v.security = boxes.security;
-    if (boxes.security) v.aeskey = boxes.aeskey.substr(0, kAesKeySize - 1);
+            give(FieldId::Startbyte, *start & 0xFF);
+    give(FieldId::Security, boxes.security ? 1 : 0);
+    if (boxes.security) v.push_back({FieldId::Aeskey, 0, boxes.aeskey.substr(0, kAesKeySize - 1)});
     return v;
 }
 
-std::uint32_t SaveSettings(PortTable& rows, const SettingsValues& v) {
+std::uint32_t SaveSettings(PortTable& rows, const SettingsValues& values) {
     std::uint32_t saved = 0;
     for (PortRow& row : rows) {
         DeviceRecord* r = row.device.get();
         if (r == nullptr || !r->selected) continue;
-        SetText(r->devname, v.devname);
-        if (v.baud) r->baud = *v.baud;
-        if (v.parity) r->parity = *v.parity;
-        if (v.databit) r->databit = *v.databit;
-        if (v.stopbit) r->stopbit = *v.stopbit;
-        if (v.interface) r->interface = *v.interface;
-        if (v.devtype) r->devtype = *v.devtype;
-        if (v.channel) r->channel = *v.channel;
-        if (v.outpower) r->outpower = *v.outpower;
-        if (v.topology) r->topology = *v.topology;
-        if (v.txmode) r->txmode = *v.txmode;
-        if (v.lnodeid) r->lnodeid = *v.lnodeid;
-        if (v.rnodeid) r->rnodeid = *v.rnodeid;
-        r->panid = v.panid;
-        if (v.startbyte) r->startbyte = *v.startbyte;
-        r->security = v.security;
-        if (v.aeskey) SetText(r->aeskey, *v.aeskey);
+        for (const FieldValue& value : values) StoreValue(*r, value);
         r->apply_pending = true;
         ++saved;
     }

@@ -13,7 +13,10 @@
 #include <string>
 #include <string_view>
 
+#include <vector>
+
 #include "jobs/model/port_table.h"
+#include "jobs/model/record_fields.h"
 
 namespace zb {
 
@@ -95,20 +98,10 @@ std::optional<std::string> RecordRefusal(const DeviceRecord& record);
 
 // --- Saving ------------------------------------------------------------------------------
 
-// The edited values. A field left empty keeps each record's own value: a drop-down list that
-// offered no choice for the record's value, the node IDs of a coordinator, the start byte
-// in Transparent mode, and the key while security is off.
-struct SettingsValues {
-    std::string devname;  // at most 20 characters are kept
-    std::optional<std::uint32_t> baud, parity, stopbit, interface, devtype, topology, outpower,
-        txmode;
-    std::optional<std::int32_t> databit, channel;  // record encodings: 0 = 8 bits, 0 = ch. 11
-    std::optional<std::uint32_t> lnodeid, rnodeid;
-    std::uint32_t panid = 0;
-    std::optional<std::uint8_t> startbyte;
-    bool security = false;
-    std::optional<std::string> aeskey;
-};
+// The edited values, field by field. A field left out keeps each record's own value: a
+// drop-down list that offered no choice for the record's value, the node IDs of a
+// coordinator, the start byte in Transparent mode, and the key while security is off.
+using SettingsValues = std::vector<FieldValue>;
 
 // The values that boxes which passed CheckSettings stand for, with the lists' positions
 // (-1: no choice) given apart. Node IDs are taken only for a router or end device, the start

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "jobs/model/record_fields.h"
+
 namespace zb {
 
 std::optional<std::size_t> RowOfCom(std::int64_t com) {
@@ -14,8 +16,7 @@ std::shared_ptr<DeviceRecord> AddPort(PortRow& row, std::uint32_t com_no) {
     auto record = std::make_shared<DeviceRecord>();
     record->com_no = com_no;
     record->selected = true;
-    record->baud = 16;     // "115200"
-    record->outpower = 6;  // "1" dBm
+    SetInitialValues(*record);
     std::lock_guard lock(*row.port_lock);
     row.device = record;
     row.port_state = 1;

@@ -132,7 +132,7 @@ inline constexpr std::array<std::string_view, 2> kSecurityTexts{"Disable", "Enab
 // --- Row operations of the main window ---------------------------------------------------
 
 // Adding a port: creates the lock if the row has none, gives the row a fresh record with
-// the defaults of a new port (selected, 115200 baud, output power "1", the rest zero) and
+// the defaults of a new port (selected, and the fields' initial values) and
 // sets port_state to 1. A record the row already had is replaced; it lives on only in
 // copies that still refer to it. Returns the new record.
 std::shared_ptr<DeviceRecord> AddPort(PortRow& row, std::uint32_t com_no);

@@ -11,11 +11,14 @@
 namespace zb {
 namespace {
 
-// The apply job's sixteen writes, by field; security and its key are compared apart.
-constexpr std::string_view kWrittenFields[] = {
-    "baud",    "databit", "stopbit", "parity",   "interface", "devname", "channel",   "devtype",
-    "lnodeid", "rnodeid", "panid",   "outpower", "topology",  "txmode",  "startbyte",
-};
+// The apply job's writes, by field; security and its key are compared apart.
+std::vector<std::string_view> WrittenFieldNames() {
+    std::vector<std::string_view> names;
+    for (const RecordField* field : FieldsWritten())
+        if (field->commands.form != WireForm::SecurityKey) names.push_back(field->name);
+    return names;
+}
+const std::vector<std::string_view> kWrittenFields = WrittenFieldNames();
 
 }  // namespace
 

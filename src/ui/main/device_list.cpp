@@ -20,11 +20,6 @@ QString Latin1OrUnknown(const std::optional<std::string>& text) {
     return QString::fromLatin1(text->data(), static_cast<qsizetype>(text->size()));
 }
 
-// The field as the window shows it; "?" for an index outside its value table.
-QString Shown(const zb::DeviceRecord& d, zb::FieldId id) {
-    return Latin1OrUnknown(zb::DisplayText(d, zb::FieldOf(id)));
-}
-
 // The list writes the hexadecimal fields with a 0x prefix.
 QString Hex(const QString& digits) {
     return QStringLiteral("0x") + digits;
@@ -36,46 +31,22 @@ QString CellText(const zb::DeviceRecord* device, int id) {
     if (device == nullptr) return kDash;
     const zb::DeviceRecord& d = *device;
     if (!d.connected || d.upgrade_wait || d.job_failed) return kDash;
+    const zb::RecordField* field = zb::FieldOfColumn(id);
+    if (field == nullptr) return kDash;
     const bool coordinator = d.devtype == 0;
-    switch (id) {
-        case kColBaud:
-            return Shown(d, zb::FieldId::Baud);
-        case kColParity:
-            return Shown(d, zb::FieldId::Parity);
-        case kColDatabit:
-            return Shown(d, zb::FieldId::Databit);
-        case kColStopbit:
-            return Shown(d, zb::FieldId::Stopbit);
-        case kColInterface:
-            return Shown(d, zb::FieldId::Interface);
-        case kColDevname:
-            return Shown(d, zb::FieldId::Devname);
-        case kColDevtype:
-            return Shown(d, zb::FieldId::Devtype);
-        case kColTopology:
-            return Shown(d, zb::FieldId::Topology);
-        case kColMode:
-            return coordinator ? Shown(d, zb::FieldId::Txmode) : kNotApplicable;
-        case kColPanid:
-            return Hex(Shown(d, zb::FieldId::Panid));
-        case kColParentAddr:
-            return Hex(Shown(d, zb::FieldId::ParentAddr));
-        case kColShortAddr:
-            return Hex(Shown(d, zb::FieldId::ShortAddr));
-        case kColLocalNode:
+    switch (field->display.shows) {
+        case zb::ListShows::Always:
+            break;
+        case zb::ListShows::Coordinator:
+            if (!coordinator) return kNotApplicable;
+            break;
+        case zb::ListShows::UnlessTransparentCoord:
             if (coordinator && d.txmode == 0) return kNotApplicable;
-            return Shown(d, zb::FieldId::Lnodeid);
-        case kColChannel:
-            return Shown(d, zb::FieldId::Channel);
-        case kColOutpower:
-            return Shown(d, zb::FieldId::Outpower);
-        case kColSecurity:
-            return Shown(d, zb::FieldId::Security);
-        case kColFwVersion:
-            return Shown(d, zb::FieldId::FwVersion);
-        default:
-            return kDash;
+            break;
     }
+    // "?" for an index outside its value table.
+    const QString shown = Latin1OrUnknown(zb::DisplayText(d, *field));
+    return field->display.hex_prefix ? Hex(shown) : shown;
 }
 
 QString StatusText(int selected_rows) {

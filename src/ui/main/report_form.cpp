@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "jobs/report/report_sink.h"
+#include "jobs/report/report_open.h"
 #include "ui/common/com_caption.h"
 #include "ui/common/dialog_service.h"
 
@@ -106,13 +106,12 @@ void Treport_form::bt_saveClick() {
                   "CSV report (*.csv);;JSON report (*.json);;SQLite database (*.db);;All files (*)")
             : QStringLiteral("CSV report (*.csv);;JSON report (*.json);;All files (*)"));
     if (path.isEmpty()) return;
-    std::string error;
-    const std::unique_ptr<zb::ReportSink> report =
-        zb::OpenReportSink(QFile::encodeName(path).toStdString(), &error);
-    if (!report || !report->Append(rows_, &error)) {
+    const auto report = zb::OpenReportSink(QFile::encodeName(path).toStdString());
+    const zb::Status saved = report ? (*report)->Append(rows_) : zb::Status(report.error());
+    if (!saved) {
         dialogs_.Message(this, MessageKind::Warning,
                          QStringLiteral("The report could not be saved:\n%1")
-                             .arg(QString::fromLocal8Bit(error.c_str())));
+                             .arg(QString::fromLocal8Bit(saved.reason().c_str())));
         return;
     }
     file_ = path;

@@ -186,14 +186,18 @@ public:
           station_(StationName()) {}
 
     ~PostgresReport() override {
-        if (spool_->Count() > 0) {
-            (void)Online();
-            // Nobody hears of an error now: a row the server refuses stays for the next run,
-            // which says so.
-            (void)SendSpool(false);
-            if (const std::int64_t left = spool_->Count(); left > 0)
-                Tell(RowCount(left) + " wait in " + spool_->path() +
-                     "; the next run that reports into this database sends them");
+        try {
+            if (spool_->Count() > 0) {
+                (void)Online();
+                // Nobody hears of an error now: a row the server refuses stays for the next
+                // run, which says so.
+                (void)SendSpool(false);
+                if (const std::int64_t left = spool_->Count(); left > 0)
+                    Tell(RowCount(left) + " wait in " + spool_->path() +
+                         "; the next run that reports into this database sends them");
+            }
+        } catch (...) {
+            // Out of memory, or a notice that failed: the rows stay in the spool all the same.
         }
         PQfinish(conn_);
     }

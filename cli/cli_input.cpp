@@ -77,16 +77,17 @@ bool ReadKeyFiles(Sets* sets, std::string* error,
             *error = "--set aeskey=@FILE needs a file name";
             return false;
         }
-        std::string text;
         std::string why;
-        if (!zb::CheckReadableFile(path, &why)) {
-            *error = "cannot read the key file " + why;
+        if (const zb::Status readable = zb::CheckReadableFile(path); !readable) {
+            *error = "cannot read the key file " + readable.reason();
             return false;
         }
-        if (const zb::FileStatus read = zb::ReadWholeFile(path, kMostBytes, &text); !read.ok()) {
-            *error = "cannot read the key file " + path + ": " + read.reason;
+        zb::Result<std::string> read = zb::ReadWholeFile(path, kMostBytes);
+        if (!read) {
+            *error = "cannot read the key file " + path + ": " + read.error().reason;
             return false;
         }
+        std::string& text = *read;
         const std::size_t first = text.find_first_not_of(" \t\r\n\v\f");
         const std::size_t last = text.find_last_not_of(" \t\r\n\v\f");
         text = first == std::string::npos ? "" : text.substr(first, last - first + 1);

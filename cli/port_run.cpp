@@ -248,9 +248,9 @@ std::vector<std::int32_t> PortRun::EndTry() {
     }
     const std::lock_guard lock(rows_mutex_);
     if (Reporting() && !rows_.empty() && !rows_closed_) {
-        std::string why;
-        if (!report_->Append(rows_, &why)) {
-            std::fprintf(stderr, "zbctl: report not written: %s\n", Printable(why).c_str());
+        if (const zb::Status added = report_->Append(rows_); !added) {
+            std::fprintf(stderr, "zbctl: report not written: %s\n",
+                         Printable(added.reason()).c_str());
             report_failed_ = true;
         }
         rows_.clear();
@@ -301,9 +301,8 @@ void PortRun::WriteRowsSoFar() {
             com, false, (message.empty() ? "Preparing..." : message) + "; Interrupted", {}};
         rows_.push_back(zb::PortReportRow(cut, zb::DeviceRecord{}, context));
     }
-    std::string why;
-    if (!rows_.empty() && !report_->Append(rows_, &why))
-        std::fprintf(stderr, "zbctl: report not written: %s\n", Printable(why).c_str());
+    if (const zb::Status added = rows_.empty() ? zb::Status() : report_->Append(rows_); !added)
+        std::fprintf(stderr, "zbctl: report not written: %s\n", Printable(added.reason()).c_str());
     rows_.clear();
 }
 

@@ -268,10 +268,10 @@ public:
     }
 
 private:
-    bool AppendRows(const std::vector<zb::ReportRow>& more, std::string* /*error*/) override {
+    zb::Status AppendRows(const std::vector<zb::ReportRow>& more) override {
         const std::lock_guard lock(mutex_);
         rows_.insert(rows_.end(), more.begin(), more.end());
-        return true;
+        return {};
     }
 
     std::mutex mutex_;
@@ -442,8 +442,8 @@ private:
         const std::string_view command = plan_.apply    ? "apply"
                                          : plan_.import ? "import"
                                                         : "upgrade";
-        std::string why;
-        if (!plan_.report->Append({ModemRow(rows, result, command)}, &why)) display_.RowLost(why);
+        const zb::Status added = plan_.report->Append({ModemRow(rows, result, command)});
+        if (!added) display_.RowLost(added.reason());
     }
 
     // The --set values with this modem's {com} and {n}, checked.
@@ -484,7 +484,8 @@ int Watch(const Invocation& inv, std::shared_ptr<zb::ReportSink> report) {
     plan.once = inv.once;
     std::string error;
     if (!plan.upgrade.empty()) {
-        if (!zb::CheckReadableFile(plan.upgrade, &error)) return InputError(error);
+        if (const zb::Status readable = zb::CheckReadableFile(plan.upgrade); !readable)
+            return InputError(readable.reason());
         const std::string refusal = zb::ImageRefusal(zb::InspectImage(plan.upgrade));
         if (!refusal.empty()) return InputError(plan.upgrade + ": " + refusal);
     }

@@ -19,7 +19,7 @@
 #include "jobs/engine/pause.h"
 #include "jobs/model/firmware_image.h"
 #include "jobs/platform/file_storage.h"
-#include "jobs/report/report_sink.h"
+#include "jobs/report/report_open.h"
 #include "protocol/serial_link.h"
 #include "version.h"
 
@@ -119,7 +119,9 @@ int main(int argc, char** argv) {
         std::printf("zbctl %s\n", ZB_VERSION);
         return kExitOk;
     }
-    if (!inv.ports_dir.empty() && !UsePortsDir(inv.ports_dir, &error)) return InputError(error);
+    if (!inv.ports_dir.empty())
+        if (const zb::Status used = UsePortsDir(inv.ports_dir); !used)
+            return InputError(used.reason());
     if (inv.no_pauses) zb::SetPauseScale(0);
     ShowKeysInJson(inv.show_keys);
     if (inv.command == Command::Ports) {
@@ -137,15 +139,17 @@ int main(int argc, char** argv) {
     // A database that cannot be reached stops the run here, before any port is touched.
     std::unique_ptr<zb::ReportSink> report;
     if (!inv.report.empty()) {
-        report = zb::OpenReportSink(inv.report, &error, [](const std::string& notice) {
+        auto opened = zb::OpenReportSink(inv.report, [](const std::string& notice) {
             std::fprintf(stderr, "zbctl: %s\n", Printable(notice).c_str());
         });
-        if (!report) return InputError("--report " + error);
+        if (!opened) return InputError("--report " + opened.error().reason);
+        report = std::move(*opened);
     }
     if (inv.command == Command::Watch) return Watch(inv, std::move(report));
     zb::ConfigSettings import;
     if (inv.command == Command::Upgrade || inv.command == Command::Import) {
-        if (!zb::CheckReadableFile(inv.path, &error)) return InputError(error);
+        if (const zb::Status readable = zb::CheckReadableFile(inv.path); !readable)
+            return InputError(readable.reason());
     }
     // Once here rather than on every port: a file that is no image at all would otherwise
     // be sent to each modem's loader check in turn.
@@ -161,8 +165,9 @@ int main(int argc, char** argv) {
         import = *settings;
     }
     // An export's folder must exist and take new files.
-    if (inv.command == Command::Export && !zb::CheckWritableFolder(inv.path, &error))
-        return InputError(error);
-    if (!CheckPorts(inv.coms, &error)) return InputError(error);
+    if (inv.command == Command::Export)
+        if (const zb::Status writable = zb::CheckWritableFolder(inv.path); !writable)
+            return InputError(writable.reason());
+    if (const zb::Status ports = CheckPorts(inv.coms); !ports) return InputError(ports.reason());
     return RunJobs(inv, import, port_sets, std::move(report));
 }

@@ -8,10 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 
 #include "cli/cli_output.h"
 #include "cli/zbctl_system.h"
-#include "protocol/port_discovery.h"
+#include "jobs/platform/port_list.h"
 #include "protocol/serial_link.h"
 #include "protocol/system_error.h"
 
@@ -63,49 +64,40 @@ void RaiseDescriptorLimit() {
     }
 }
 
-bool UsePortsDir(const std::string& dir, std::string* error) {
+zb::Status UsePortsDir(const std::string& dir) {
     struct stat st {};
-    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        *error = "--ports-dir " + dir + ": no such directory";
-        return false;
-    }
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return zb::Status::Fail("--ports-dir " + dir + ": no such directory");
     // The protocol layer reads the variable at every open; set before any thread runs.
     ::setenv("ZBCONFIG_PORTS", dir.c_str(), 1);
-    return true;
+    return {};
 }
 
-bool CheckPorts(const std::vector<std::int32_t>& coms, std::string* error) {
+zb::Status CheckPorts(const std::vector<std::int32_t>& coms) {
     for (const std::int32_t com : coms) {
         const std::string name = "COM" + std::to_string(com) + ": ";
         const std::string entry = zb::com_port_map_dir() + "/com" + std::to_string(com);
         struct stat st {};
         const bool mapped = ::lstat(entry.c_str(), &st) == 0;
-        if (!mapped && errno != ENOENT && errno != ENOTDIR) {
-            *error = name + entry + ": " + zb::system_error_text(errno);
-            return false;
-        }
-        if (mapped && !S_ISLNK(st.st_mode)) {
-            *error = name + entry + " is not a link to a device";
-            return false;
-        }
+        if (!mapped && errno != ENOENT && errno != ENOTDIR)
+            return zb::Status::Fail(name + entry + ": " + zb::system_error_text(errno));
+        if (mapped && !S_ISLNK(st.st_mode))
+            return zb::Status::Fail(name + entry + " is not a link to a device");
         const std::string path = zb::com_device_path(com);
         if (::stat(path.c_str(), &st) != 0) {
             const int err = errno;
-            *error = name + path +
-                     (err == ENOENT ? " does not exist" : ": " + zb::system_error_text(err));
-            if (err == ENOENT) *error += " (port map: " + zb::com_port_map_dir() + ")";
-            return false;
+            std::string missing =
+                name + path +
+                (err == ENOENT ? " does not exist" : ": " + zb::system_error_text(err));
+            if (err == ENOENT) missing += " (port map: " + zb::com_port_map_dir() + ")";
+            return zb::Status::Fail(std::move(missing), err == ENOENT);
         }
-        if (mapped && !S_ISCHR(st.st_mode)) {
-            *error = name + path + " is not a serial port";
-            return false;
-        }
-        if (::access(path.c_str(), R_OK | W_OK) != 0) {
-            *error = name + path + ": " + zb::system_error_text(errno);
-            return false;
-        }
+        if (mapped && !S_ISCHR(st.st_mode))
+            return zb::Status::Fail(name + path + " is not a serial port");
+        if (::access(path.c_str(), R_OK | W_OK) != 0)
+            return zb::Status::Fail(name + path + ": " + zb::system_error_text(errno));
     }
-    return true;
+    return {};
 }
 
 bool StderrIsLiveTerminal() {
@@ -115,7 +107,7 @@ bool StderrIsLiveTerminal() {
 std::vector<ListedPort> MachinePorts(bool scan) {
     std::vector<ListedPort> ports;
     if (scan) {
-        for (zb::MachinePort& port : zb::ScanMachinePorts(zb::ListSysfsSerialPorts()))
+        for (zb::MachinePort& port : zb::ScanPorts(zb::ListSystemSerialPorts))
             ports.push_back({port.com, std::move(port.path), std::move(port.description)});
     } else {
         for (auto& [com, path] : zb::com_mapped_ports())

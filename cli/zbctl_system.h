@@ -1,7 +1,7 @@
 // zbctl's dealings with the operating system, one source file per platform (zbctl_posix.cpp,
 // zbctl_win32.cpp): interrupts, the descriptor limit, the port map of --ports-dir, the check
 // of the ports before any is touched, and the list of the machine's ports. Files and folders
-// are checked by the jobs layer (jobs/file_storage.h).
+// are checked by the jobs layer (jobs/platform/file_storage.h).
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/stop_request.h"
+#include "jobs/model/result.h"
 
 namespace zbctl {
 
@@ -40,11 +41,11 @@ private:
 void RaiseDescriptorLimit();
 
 // --ports-dir: makes `dir` the port map of this run. Before any thread runs.
-bool UsePortsDir(const std::string& dir, std::string* error);
+zb::Status UsePortsDir(const std::string& dir);
 
 // Refuses a port whose device is missing or not accessible, or whose port-map entry leads
 // to something else than a device: it is bad input, refused before any port is touched.
-bool CheckPorts(const std::vector<std::int32_t>& coms, std::string* error);
+zb::Status CheckPorts(const std::vector<std::int32_t>& coms);
 
 // Whether stderr is a terminal that takes a table redrawn in place (ANSI cursor moves; a
 // Windows console is switched to take them).

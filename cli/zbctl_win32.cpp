@@ -68,9 +68,9 @@ void RaiseDescriptorLimit() {
     // Handles have no per-process limit a program could raise.
 }
 
-bool UsePortsDir(const std::string& dir, std::string* error) {
-    *error = "--ports-dir " + dir + ": Windows numbers its COM ports itself; there is no port map";
-    return false;
+zb::Status UsePortsDir(const std::string& dir) {
+    return zb::Status::Fail("--ports-dir " + dir +
+                            ": Windows numbers its COM ports itself; there is no port map");
 }
 
 namespace {
@@ -99,16 +99,15 @@ bool PortExists(std::int32_t com, const std::vector<std::pair<std::int32_t, std:
 
 }  // namespace
 
-bool CheckPorts(const std::vector<std::int32_t>& coms, std::string* error) {
+zb::Status CheckPorts(const std::vector<std::int32_t>& coms) {
     const std::vector<std::pair<std::int32_t, std::string>> listed = zb::com_mapped_ports();
     for (const std::int32_t com : coms) {
-        if (!PortExists(com, listed)) {
-            *error =
-                "COM" + std::to_string(com) + ": " + zb::com_device_path(com) + " does not exist";
-            return false;
-        }
+        if (!PortExists(com, listed))
+            return zb::Status::Fail(
+                "COM" + std::to_string(com) + ": " + zb::com_device_path(com) + " does not exist",
+                true);
     }
-    return true;
+    return {};
 }
 
 // The system numbers the ports itself, so a scan has nothing to add to its list.

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "sim/clock.h"
-#include "sim/simulator.h"
+#include "sim/modem_types.h"
 
 namespace zbsim {
 

@@ -85,7 +85,7 @@ std::string Written(std::string_view value) {
 }
 
 std::string ErrorText(int err) {
-    return std::generic_category().message(err);
+    return ErrnoText(err);
 }
 
 // Decimal, or hexadecimal after "0x"/"0X"; the whole text must be the number.
@@ -302,14 +302,13 @@ bool WriteFileAs(const std::string& path, const DeviceRecord& record, std::uint3
                 TextFieldOf(record, *field).find_first_of("\r\n") != std::string::npos)
                 return fail("a text holds a line break");
 
-        std::string old_text;
-        const FileStatus read = ReadWholeFile(path, kMaxFileSize, &old_text);
-        if (!read.ok() && !read.missing) return fail(read.reason);
+        const Result<std::string> read = ReadWholeFile(path, kMaxFileSize);
+        if (!read && !read.error().missing) return fail(read.error().reason);
 
-        IniText ini = IniText::Parse(old_text);
+        IniText ini = IniText::Parse(read ? *read : std::string());
         PutSettings(ini, record);
-        const FileStatus written = ReplaceWholeFile(path, ini.Text(), !read.missing, new_mode);
-        return written.ok() || fail(written.reason);
+        const Status written = ReplaceWholeFile(path, ini.Text(), read.ok(), new_mode);
+        return written.ok() || fail(written.reason());
     } catch (const std::bad_alloc&) {
         return fail(ErrorText(ENOMEM));
     }
@@ -357,19 +356,18 @@ Result<ConfigSettings, ConfigRefusal> ParseConfigSettings(std::string_view text)
 }
 
 std::optional<ConfigSettings> LoadConfigFile(const std::string& path, ConfigRefusal* why) {
-    std::string text;
-    FileStatus read;
+    Result<std::string> read = std::string();
     try {
-        read = ReadWholeFile(path, kMaxFileSize, &text);
+        read = ReadWholeFile(path, kMaxFileSize);
     } catch (const std::bad_alloc&) {
-        read.reason = ErrorText(ENOMEM);
+        read = Error{ErrorText(ENOMEM)};
     }
-    auto settings = ParseConfigSettings(read.ok() ? std::string_view(text) : std::string_view());
+    auto settings = ParseConfigSettings(read.ok() ? std::string_view(*read) : std::string_view());
     if (settings) return *std::move(settings);
     if (why != nullptr) {
         *why = settings.error();
         if (!read.ok()) {
-            why->reason = "cannot read " + path + ": " + read.reason;
+            why->reason = "cannot read " + path + ": " + read.error().reason;
             why->unreadable = true;
         }
     }

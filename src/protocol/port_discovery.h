@@ -10,8 +10,8 @@
 // On Windows the system numbers its ports itself: a scan reads the numbers from the names
 // the lister gives, and only ScanMachinePorts and ComNumberOfName are built there.
 //
-// The system's devices come from a lister, so that the window (which asks its toolkit) and
-// the command-line tool (which reads sysfs) number ports alike, and tests can feed their own.
+// The system's devices come from a lister, so that tests can feed their own; the window and
+// the command-line tool list them alike (ListSysfsSerialPorts on Linux).
 //
 // Plain functions without state of their own. The port-map directory is shared with other
 // processes: two scans running at once never give one device two numbers, though the one

@@ -13,7 +13,7 @@
 #include <sqlite3.h>
 
 #include "firmware_image.h"
-#include "jobs/report/report_sink.h"
+#include "jobs/report/report_open.h"
 #include "modem_bank.h"
 #include "scratch_dir.h"
 #include "spawned_program.h"
@@ -166,16 +166,15 @@ TEST_F(DatabaseReport, RowsWaitInTheSpoolWhileTheServerIsAway) {
     const auto tell = [&notices](const std::string& text) {
         if (!text.starts_with("the PostgreSQL URI holds a password")) notices.push_back(text);
     };
-    std::string error;
     // This server asks for no password; the spool is the same whatever the URI's password.
-    auto sink = zb::OpenReportSink(Uri() + "&password=old", &error, tell);
-    ASSERT_TRUE(sink) << error;
-    ASSERT_TRUE(sink->Append({Row(3, "before")}, &error)) << error;
+    auto sink = zb::OpenReportSink(Uri() + "&password=old", tell);
+    ASSERT_TRUE(sink) << sink.error().reason;
+    ASSERT_TRUE((*sink)->Append({Row(3, "before")}).ok());
 
     Stop();
     // One notice as rows start being kept, not one per append.
-    ASSERT_TRUE(sink->Append({Row(4, "away")}, &error)) << error;
-    ASSERT_TRUE(sink->Append({Row(5, "away")}, &error)) << error;
+    ASSERT_TRUE((*sink)->Append({Row(4, "away")}).ok());
+    ASSERT_TRUE((*sink)->Append({Row(5, "away")}).ok());
     ASSERT_EQ(notices.size(), 1u);
     const std::string spool = dir_ + "/zbctl/report-spool-";
     EXPECT_NE(notices[0].find("1 report row kept in " + spool), std::string::npos) << notices[0];
@@ -186,20 +185,20 @@ TEST_F(DatabaseReport, RowsWaitInTheSpoolWhileTheServerIsAway) {
         std::string::npos);
 
     Start();
-    ASSERT_TRUE(sink->Append({Row(6, "back")}, &error)) << error;
+    ASSERT_TRUE((*sink)->Append({Row(6, "back")}).ok());
     ASSERT_EQ(notices.size(), 2u);
     EXPECT_NE(notices[1].find("2 report rows kept in " + spool), std::string::npos) << notices[1];
     EXPECT_NE(notices[1].find("sent to the PostgreSQL database"), std::string::npos);
 
     Stop();
-    ASSERT_TRUE(sink->Append({Row(7, "left over")}, &error)) << error;
-    sink.reset();
+    ASSERT_TRUE((*sink)->Append({Row(7, "left over")}).ok());
+    sink->reset();
     ASSERT_EQ(notices.size(), 4u);
     EXPECT_NE(notices[3].find("1 report row wait in " + spool), std::string::npos) << notices[3];
     Start();
     const std::string kept = notices[3].substr(0, notices[3].find(';')).substr(21);
-    sink = zb::OpenReportSink(Uri() + "&password=new", &error, tell);
-    ASSERT_TRUE(sink) << error;
+    sink = zb::OpenReportSink(Uri() + "&password=new", tell);
+    ASSERT_TRUE(sink) << sink.error().reason;
     ASSERT_EQ(notices.size(), 5u);
     EXPECT_EQ(notices[4], "1 report row kept in " + kept + " sent to the PostgreSQL database");
 
@@ -242,16 +241,16 @@ TEST_F(DatabaseReport, ATableThatCannotTakeRowsIsRefusedOnOpen) {
         {"ALTER TABLE job_report ADD COLUMN line text CHECK (line IS NOT NULL)", "line"},
         {"ALTER TABLE job_report ADD COLUMN fw_known text CHECK (fw_after IS NOT NULL)", "fw_"},
     };
-    std::string error;
     int n = 0;
     for (const auto& row : rows) {
         for (const std::string& target : {Uri(), dir_ + "/" + std::to_string(++n) + ".db"}) {
             SCOPED_TRACE(target + ": " + row.change);
             const auto change = target == Uri() ? PostgresRows : SqliteRows;
             if (target == Uri()) change(target, "DROP TABLE IF EXISTS job_report");
-            ASSERT_TRUE(zb::OpenReportSink(target, &error)) << error;
+            ASSERT_TRUE(zb::OpenReportSink(target).ok());
             change(target, row.change);
-            EXPECT_EQ(zb::OpenReportSink(target, &error), nullptr);
+            const auto refused = zb::OpenReportSink(target);
+            const std::string error = refused ? std::string() : refused.error().reason;
             EXPECT_NE(error.find("usable table job_report"), std::string::npos) << error;
             EXPECT_NE(error.find(row.named), std::string::npos) << error;
         }
@@ -260,7 +259,7 @@ TEST_F(DatabaseReport, ATableThatCannotTakeRowsIsRefusedOnOpen) {
     const std::string shared = dir_ + "/shared";
     fs::create_directory(shared);
     fs::permissions(shared, fs::perms::all);
-    ASSERT_TRUE(zb::OpenReportSink(shared + "/station.db", &error)) << error;
+    ASSERT_TRUE(zb::OpenReportSink(shared + "/station.db").ok());
     fs::permissions(shared + "/station.db",
                     fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     const pid_t child = ::fork();
@@ -269,8 +268,8 @@ TEST_F(DatabaseReport, ATableThatCannotTakeRowsIsRefusedOnOpen) {
         if (::geteuid() == 0 && (!nobody || ::setgroups(0, nullptr) != 0 ||
                                  ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0))
             ::_exit(3);
-        const bool refused = !zb::OpenReportSink(shared + "/station.db", &error);
-        ::_exit(refused && error.find("readonly") != std::string::npos ? 0 : 1);
+        const auto opened = zb::OpenReportSink(shared + "/station.db");
+        ::_exit(!opened && opened.error().reason.find("readonly") != std::string::npos ? 0 : 1);
     }
     EXPECT_EQ(Wait(child), 0);
 }
@@ -278,14 +277,15 @@ TEST_F(DatabaseReport, ATableThatCannotTakeRowsIsRefusedOnOpen) {
 // A row the server refuses, unlike one the connection lost, is not kept (Append fails): the
 // error names it, and the rows after it still go in.
 TEST_F(DatabaseReport, ARowRefusedIsNamedAndTheOthersGoIn) {
-    std::string error;
-    auto sink = zb::OpenReportSink(Uri(), &error);
-    ASSERT_TRUE(sink) << error;
+    auto sink = zb::OpenReportSink(Uri());
+    ASSERT_TRUE(sink) << sink.error().reason;
     PostgresRows(Uri(), "ALTER TABLE job_report ADD CHECK (message <> 'refused')");
-    EXPECT_FALSE(sink->Append({Row(3, "refused"), Row(4, "taken")}, &error));
-    EXPECT_NE(error.find("refused a row (COM3 read try 1): ERROR:  new row"), std::string::npos)
-        << error;
-    sink.reset();
+    const zb::Status added = (*sink)->Append({Row(3, "refused"), Row(4, "taken")});
+    ASSERT_FALSE(added.ok());
+    EXPECT_NE(added.reason().find("refused a row (COM3 read try 1): ERROR:  new row"),
+              std::string::npos)
+        << added.reason();
+    sink->reset();
     EXPECT_EQ(PostgresRows(Uri(), "SELECT com FROM job_report"), std::vector<std::string>{"4"});
 }
 

@@ -47,9 +47,9 @@ TEST(ReplaceWholeFile, RemovesOnlyTheTemporaryFilesOfGoneWritersFromBeforeTheRun
         std::ofstream(dir / leftover.name) << "partial";
         fs::last_write_time(dir / leftover.name, leftover.written);
     }
-    const zb::FileStatus written =
+    const zb::Status written =
         zb::ReplaceWholeFile((dir / "new.txt").string(), "text", false, 0644);
-    ASSERT_TRUE(written.ok()) << written.reason;
+    ASSERT_TRUE(written.ok()) << written.reason();
     for (const Leftover& leftover : leftovers)
         EXPECT_EQ(fs::exists(dir / leftover.name), !leftover.removed) << leftover.name;
     EXPECT_TRUE(fs::exists(dir / "new.txt"));
@@ -69,12 +69,11 @@ TEST(CheckReportFolder, RefusesAFolderTheReportLockCannotOpen) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
-        std::string checked;
-        std::string locked;
         zb::ReportFolderLock lock;
-        const bool refused = !zb::CheckReportFolder(folder.string(), &checked);
-        const bool lock_refused = !lock.Lock(folder.string(), &locked);
-        ::_exit(refused && lock_refused && checked == expected && locked == expected ? 0 : 1);
+        const zb::Status checked = zb::CheckReportFolder(folder.string());
+        const zb::Status locked = lock.Lock(folder.string());
+        const bool refused = !checked && !locked;
+        ::_exit(refused && checked.reason() == expected && locked.reason() == expected ? 0 : 1);
     }
     int status = 0;
     const bool waited = ::waitpid(child, &status, 0) == child;

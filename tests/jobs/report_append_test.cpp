@@ -59,13 +59,12 @@ TEST(AppendReport, RowsGrowTheFileAndReplaceItWhole) {
     const zbtest::ScratchDir scratch("zbreport");
     ASSERT_FALSE(scratch.path().empty());
     const fs::path dir = scratch.path();
-    std::string error;
     for (const char* name : {"r.csv", "r.json"}) {
         const std::string path = (dir / name).string();
-        ASSERT_TRUE(zb::CheckReportFile(path, &error)) << error;
-        ASSERT_TRUE(zb::AppendReport(path, {Row(3, true)}, &error)) << error;
-        ASSERT_TRUE(zb::AppendReport(path, {Row(4, false), Row(5, true)}, &error)) << error;
-        ASSERT_TRUE(zb::CheckReportFile(path, &error)) << error;
+        ASSERT_TRUE(zb::CheckReportFile(path).ok()) << zb::CheckReportFile(path).reason();
+        ASSERT_TRUE(zb::AppendReport(path, {Row(3, true)}).ok());
+        ASSERT_TRUE(zb::AppendReport(path, {Row(4, false), Row(5, true)}).ok());
+        ASSERT_TRUE(zb::CheckReportFile(path).ok());
     }
     EXPECT_EQ(Slurp(dir / "r.csv"), zb::CsvHeader() + zb::CsvLine(Row(3, true)) +
                                         zb::CsvLine(Row(4, false)) + zb::CsvLine(Row(5, true)));
@@ -90,24 +89,23 @@ TEST(AppendReport, RefusesWhatIsNoReportAndChangesNothing) {
     std::string header = zb::CsvHeader();
     std::ofstream(dir / "wider.csv", std::ios::binary) << header.insert(header.size() - 1, ",x");
     fs::create_directory(dir / "folder.csv");
-    std::string error;
     for (const char* name : {"notes.csv", "notes.json", "garbage.json", "numbers.json", "two.json",
                              "text.json", "objects.json", "wider.csv", "folder.csv"}) {
         const std::string path = (dir / name).string();
-        error.clear();
-        EXPECT_FALSE(zb::CheckReportFile(path, &error)) << name;
-        EXPECT_FALSE(error.empty()) << name;
-        error.clear();
-        EXPECT_FALSE(zb::AppendReport(path, {Row(3, true)}, &error)) << name;
-        EXPECT_EQ(error.rfind(path, 0), 0u) << error;
+        const zb::Status checked = zb::CheckReportFile(path);
+        EXPECT_FALSE(checked.ok()) << name;
+        EXPECT_FALSE(checked.ok() || checked.reason().empty()) << name;
+        const zb::Status appended = zb::AppendReport(path, {Row(3, true)});
+        EXPECT_FALSE(appended.ok()) << name;
+        EXPECT_EQ(appended.reason().rfind(path, 0), 0u) << appended.reason();
     }
     EXPECT_EQ(Slurp(dir / "notes.csv"), "shopping,list\n");
     EXPECT_EQ(Slurp(dir / "notes.json"), "{\"a\": 1}\n");
     EXPECT_EQ(Slurp(dir / "garbage.json"), "[ }garbage{ ]\n");
     EXPECT_EQ(Slurp(dir / "text.json"), "[not json at all]");
     EXPECT_EQ(Slurp(dir / "wider.csv"), header);
-    EXPECT_FALSE(zb::CheckReportFile((dir / "absent" / "r.csv").string(), &error));
-    EXPECT_FALSE(zb::CheckReportFile((dir / "").string(), &error));
+    EXPECT_FALSE(zb::CheckReportFile((dir / "absent" / "r.csv").string()).ok());
+    EXPECT_FALSE(zb::CheckReportFile((dir / "").string()).ok());
     EXPECT_EQ(Names(dir), (std::vector<std::string>{"folder.csv", "garbage.json", "notes.csv",
                                                     "notes.json", "numbers.json", "objects.json",
                                                     "text.json", "two.json", "wider.csv"}));

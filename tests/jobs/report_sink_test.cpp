@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "jobs/report/report_sink.h"
+#include "jobs/report/report_open.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -38,8 +38,8 @@ TEST(ReportSink, ADatabaseThatCannotBeWrittenIsRefusedOnOpen) {
     const std::string path = dir.path() + "/shift.db";
     const std::string csv = "time,com\n";
     std::ofstream(path, std::ios::binary) << csv;
-    std::string error;
-    EXPECT_EQ(zb::OpenReportSink(path, &error), nullptr);
+    const auto opened = zb::OpenReportSink(path);
+    const std::string error = opened ? std::string() : opened.error().reason;
     EXPECT_NE(error.find(zb::DatabaseReportsBuilt() ? "file is not a database"
                                                     : "this build writes no database reports"),
               std::string::npos)
@@ -48,8 +48,8 @@ TEST(ReportSink, ADatabaseThatCannotBeWrittenIsRefusedOnOpen) {
     kept << std::ifstream(path, std::ios::binary).rdbuf();
     EXPECT_EQ(kept.str(), csv);
     if (!zb::DatabaseReportsBuilt()) {
-        EXPECT_EQ(zb::OpenReportSink("postgresql://op:secret@db/line", &error), nullptr);
-        EXPECT_EQ(error.find("secret"), std::string::npos) << error;
+        const auto refused = zb::OpenReportSink("postgresql://op:secret@db/line");
+        EXPECT_TRUE(!refused && refused.error().reason.find("secret") == std::string::npos);
     }
 }
 
@@ -68,11 +68,11 @@ TEST(ReportSink, APasswordIsShownMasked) {
     for (const auto& [target, shown] : rows) EXPECT_EQ(zb::MaskedUri(target), shown);
     if (!zb::DatabaseReportsBuilt()) return;
     std::vector<std::string> notices;
-    std::string error;
-    EXPECT_EQ(zb::OpenReportSink(rows[0].first, &error,
-                                 [&notices](const std::string& text) { notices.push_back(text); }),
-              nullptr);
-    EXPECT_EQ(error, std::string("the PostgreSQL URI is malformed: ") + rows[0].second);
+    const auto opened = zb::OpenReportSink(
+        rows[0].first, [&notices](const std::string& text) { notices.push_back(text); });
+    ASSERT_FALSE(opened.ok());
+    EXPECT_EQ(opened.error().reason,
+              std::string("the PostgreSQL URI is malformed: ") + rows[0].second);
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_NE(notices[0].find("holds a password"), std::string::npos) << notices[0];
 }

@@ -1,9 +1,9 @@
 #include "jobs/model/firmware_image.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <array>
+#include <cstdio>
+#include <utility>
 
 namespace zb {
 namespace {
@@ -63,12 +63,10 @@ std::uint32_t WordSum::Finish() const {
 
 FilePtr OpenImage(const std::string& path, std::uint64_t* size) {
     if (path.empty()) return nullptr;
-    FilePtr file(std::fopen(path.c_str(), "rb"));
-    if (!file) return nullptr;
-    struct stat st {};
-    if (::fstat(::fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-    *size = static_cast<std::uint64_t>(st.st_size);
-    return file;
+    Result<OpenedFile> opened = OpenFileForReading(path);
+    if (!opened) return nullptr;
+    *size = opened->size;
+    return std::move(opened->file);
 }
 
 ImageFile InspectImage(const std::string& path) {

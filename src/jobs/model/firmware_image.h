@@ -3,18 +3,19 @@
 //
 // An image is a 32-byte header (type as up to four hex characters at 0..3, body length LE
 // at 8..11, the body's word sum LE at 16..19, version text at 20..31), then the body.
-// Constant data, pure functions and whole-file reads only; any thread.
+// Constant data, pure functions and whole-file reads only (through file_storage.h); any
+// thread.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "jobs/platform/file_storage.h"
 
 namespace zb {
 
@@ -39,14 +40,9 @@ private:
     std::size_t partial_len_ = 0;
 };
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// Opens the image for reading (others may read it at the same time) and takes its size.
-// Anything but a regular file counts as not openable: a directory would open and then fail
-// every read. *size is unchanged on failure.
+// Opens the image for reading (others may read it at the same time) and takes its size
+// (OpenFileForReading). Anything but a regular file counts as not openable: a directory would
+// open and then fail every read. *size is unchanged on failure.
 FilePtr OpenImage(const std::string& path, std::uint64_t* size);
 
 // What a file holds, found by reading it once, with no device. A check that could not be

@@ -19,8 +19,8 @@
 namespace zb {
 namespace {
 
-FileStatus Failed(int err) {
-    return {err == ENOENT, system_error_text(err)};
+Error Failed(int err) {
+    return {system_error_text(err), err == ENOENT};
 }
 
 // When this run began; a temporary file older than that is no write of this run's.
@@ -62,25 +62,18 @@ void RemoveStaleTempFiles(const std::string& folder) {
     ::closedir(dir);
 }
 
-std::string SystemError(const std::string& what, int err) {
-    return what + ": " + system_error_text(err);
+Error SystemError(const std::string& what, int err) {
+    return {what + ": " + system_error_text(err), err == ENOENT};
 }
 
 // Refuses anything but a regular file at `path`, and with `follow_links` false a symbolic
-// link too. *missing tells that nothing is there.
-bool CheckRegular(const std::string& path, bool follow_links, bool* missing, std::string* error) {
+// link too; Error::missing tells that nothing is there.
+Status CheckRegular(const std::string& path, bool follow_links) {
     struct stat st {};
-    if ((follow_links ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) {
-        *missing = errno == ENOENT;
-        *error = SystemError(path, errno);
-        return false;
-    }
-    *missing = false;
-    if (!S_ISREG(st.st_mode)) {
-        *error = path + ": not a regular file";
-        return false;
-    }
-    return true;
+    if ((follow_links ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0)
+        return SystemError(path, errno);
+    if (!S_ISREG(st.st_mode)) return Status::Fail(path + ": not a regular file");
+    return {};
 }
 
 bool WriteAll(int fd, std::string_view data) {
@@ -115,16 +108,16 @@ mode_t CurrentUmask() {
     return mask;
 }
 
-// The folder's descriptor that ReportFolderLock locks, or -1 with *error set.
-int OpenLockFolder(const std::string& folder, std::string* error) {
+// The folder's descriptor that ReportFolderLock locks.
+Result<int> OpenLockFolder(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) *error = SystemError(folder, errno);
+    if (fd < 0) return SystemError(folder, errno);
     return fd;
 }
 
 }  // namespace
 
-FileStatus ReadWholeFile(const std::string& path, std::size_t max_size, std::string* text) {
+Result<std::string> ReadWholeFile(const std::string& path, std::size_t max_size) {
     // O_NONBLOCK: a FIFO or a terminal chosen by mistake must not block the program.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return Failed(errno);
@@ -147,55 +140,42 @@ FileStatus ReadWholeFile(const std::string& path, std::size_t max_size, std::str
     }
     ::close(fd);
     if (err != 0) return Failed(err);
-    *text = std::move(data);
+    return data;
+}
+
+Status CheckReadableFile(const std::string& path) {
+    if (Status regular = CheckRegular(path, true); !regular) return regular;
+    if (::access(path.c_str(), R_OK) != 0) return SystemError(path, errno);
     return {};
 }
 
-bool CheckReadableFile(const std::string& path, std::string* error) {
-    bool missing = false;
-    if (!CheckRegular(path, true, &missing, error)) return false;
-    if (::access(path.c_str(), R_OK) != 0) {
-        *error = SystemError(path, errno);
-        return false;
-    }
-    return true;
-}
-
-bool ReadReportFile(const std::string& path, std::string* content, bool* exists,
-                    std::string* error) {
-    content->clear();
-    *exists = false;
-    bool missing = false;
-    std::string refusal;
-    if (!CheckRegular(path, false, &missing, &refusal)) {
-        if (missing) return true;
-        *error = std::move(refusal);
-        return false;
-    }
-    const FileStatus read = ReadWholeFile(path, std::numeric_limits<std::size_t>::max(), content);
-    if (!read.ok()) {
-        *error = path + ": " + read.reason;
-        return false;
-    }
-    *exists = true;
-    return true;
-}
-
-bool CheckWritableFolder(const std::string& folder, std::string* error) {
+Result<OpenedFile> OpenFileForReading(const std::string& path) {
+    OpenedFile opened;
+    opened.file.reset(std::fopen(path.c_str(), "rb"));
+    if (!opened.file) return SystemError(path, errno);
     struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0) {
-        *error = SystemError(folder, errno);
-        return false;
+    if (::fstat(::fileno(opened.file.get()), &st) != 0) return SystemError(path, errno);
+    if (!S_ISREG(st.st_mode)) return Error{path + ": not a regular file"};
+    opened.size = static_cast<std::uint64_t>(st.st_size);
+    return opened;
+}
+
+Result<std::string> ReadReportFile(const std::string& path) {
+    if (Status regular = CheckRegular(path, false); !regular) {
+        if (regular.missing()) return std::string();
+        return regular.error();
     }
-    if (!S_ISDIR(st.st_mode)) {
-        *error = folder + ": not a directory";
-        return false;
-    }
-    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-        *error = SystemError(folder, errno);
-        return false;
-    }
-    return true;
+    Result<std::string> read = ReadWholeFile(path, std::numeric_limits<std::size_t>::max());
+    if (!read) return Error{path + ": " + read.error().reason};
+    return read;
+}
+
+Status CheckWritableFolder(const std::string& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) return SystemError(folder, errno);
+    if (!S_ISDIR(st.st_mode)) return Status::Fail(folder + ": not a directory");
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) return SystemError(folder, errno);
+    return {};
 }
 
 std::string ReportFolder(const std::string& path) {
@@ -212,8 +192,8 @@ std::uint32_t NewFileMode() {
     return 0666 & ~CurrentUmask();
 }
 
-FileStatus ReplaceWholeFile(const std::string& path, std::string_view text, bool existing,
-                            std::uint32_t new_mode, bool refuse_protected) {
+Status ReplaceWholeFile(const std::string& path, std::string_view text, bool existing,
+                        std::uint32_t new_mode, bool refuse_protected) {
     struct stat old_stat {};
     if (existing) {
         if (::stat(path.c_str(), &old_stat) != 0) return Failed(errno);
@@ -252,48 +232,46 @@ ReportFolderLock::~ReportFolderLock() {
     if (handle_ >= 0) ::close(static_cast<int>(handle_));  // also releases the lock
 }
 
-bool CheckReportFolder(const std::string& folder, std::string* error) {
-    if (!CheckWritableFolder(folder, error)) return false;
-    const int fd = OpenLockFolder(folder, error);
-    if (fd < 0) return false;
+Status CheckReportFolder(const std::string& folder) {
+    if (Status writable = CheckWritableFolder(folder); !writable) return writable;
+    const Result<int> fd = OpenLockFolder(folder);
+    if (!fd) return fd.error();
     // Held by another writer is fine: the append waits for it.
-    const bool lockable = ::flock(fd, LOCK_SH | LOCK_NB) == 0 || errno == EWOULDBLOCK;
-    if (!lockable) *error = SystemError(folder, errno);
-    ::close(fd);
+    Status lockable;
+    if (::flock(*fd, LOCK_SH | LOCK_NB) != 0 && errno != EWOULDBLOCK)
+        lockable = SystemError(folder, errno);
+    ::close(*fd);
     return lockable;
 }
 
-bool ReportFolderLock::Lock(const std::string& folder, std::string* error) {
-    const int fd = OpenLockFolder(folder, error);
-    if (fd < 0) return false;
-    while (::flock(fd, LOCK_EX) != 0) {
+Status ReportFolderLock::Lock(const std::string& folder) {
+    const Result<int> fd = OpenLockFolder(folder);
+    if (!fd) return fd.error();
+    while (::flock(*fd, LOCK_EX) != 0) {
         if (errno != EINTR) {
-            *error = SystemError(folder, errno);
-            ::close(fd);
-            return false;
+            const Error failed = SystemError(folder, errno);
+            ::close(*fd);
+            return failed;
         }
     }
-    handle_ = fd;
-    return true;
+    handle_ = *fd;
+    return {};
 }
 
-bool ReportFolderLock::Replace(const std::string& path, const std::string& content,
-                               std::string* error) {
+Status ReportFolderLock::Replace(const std::string& path, const std::string& content) {
     struct stat old {};
     const bool exists = ::stat(path.c_str(), &old) == 0;
-    if (!exists && errno != ENOENT) {
-        *error = SystemError(path, errno);
-        return false;
-    }
+    if (!exists && errno != ENOENT) return SystemError(path, errno);
     // A report the user protected is replaced all the same: it only ever grows.
-    const FileStatus written = ReplaceWholeFile(path, content, exists, NewFileMode(), false);
-    if (!written.ok()) {
-        *error = path + ": " + written.reason;
-        return false;
-    }
+    const Status written = ReplaceWholeFile(path, content, exists, NewFileMode(), false);
+    if (!written) return Status::Fail(path + ": " + written.reason());
     // The rename itself must reach the disk, or a crash could bring the old report back.
     (void)::fsync(static_cast<int>(handle_));
-    return true;
+    return {};
+}
+
+std::string ErrnoText(int err) {
+    return system_error_text(static_cast<unsigned long>(err));
 }
 
 }  // namespace zb

@@ -1,5 +1,6 @@
 #include "jobs/platform/file_storage.h"
 
+#include <sys/stat.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -29,13 +30,13 @@ bool IsMissing(DWORD err) {
     return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
 }
 
-FileStatus Failed(DWORD err) {
-    return {IsMissing(err), system_error_text(err)};
+Error Failed(DWORD err) {
+    return {system_error_text(err), IsMissing(err)};
 }
 
 // The same words as the other platforms for what Windows has no error code of its own.
-FileStatus Failed(std::errc err) {
-    return {false, std::make_error_code(err).message()};
+Error Failed(std::errc err) {
+    return {std::make_error_code(err).message()};
 }
 
 // When this run began; a temporary file older than that is no write of this run's.
@@ -79,8 +80,8 @@ void RemoveStaleTempFiles(const std::string& folder) {
     ::FindClose(search);
 }
 
-std::string SystemError(const std::string& what, DWORD err) {
-    return what + ": " + system_error_text(err);
+Error SystemError(const std::string& what, DWORD err) {
+    return {what + ": " + system_error_text(err), IsMissing(err)};
 }
 
 std::string LockFilePath(const std::string& folder) {
@@ -102,7 +103,7 @@ bool WriteAll(HANDLE file, std::string_view data) {
 }
 
 // The rest of `file`, at most `max_size` bytes.
-FileStatus ReadRest(HANDLE file, std::size_t max_size, std::string* text) {
+Result<std::string> ReadRest(HANDLE file, std::size_t max_size) {
     std::string data;
     char buffer[4096];  // workers have small stacks
     for (;;) {
@@ -112,56 +113,42 @@ FileStatus ReadRest(HANDLE file, std::size_t max_size, std::string* text) {
         if (data.size() + n > max_size) return Failed(std::errc::file_too_large);
         data.append(buffer, n);
     }
-    *text = std::move(data);
-    return {};
+    return data;
 }
 
 // Opens `path` for reading when it is a regular file on a disk: folders and devices are
-// refused, and with `follow_links` false reparse points (links) too. *missing tells that
-// nothing is there.
-HANDLE OpenRegular(const std::string& path, bool follow_links, bool* missing, std::string* error) {
-    *missing = false;
+// refused, and with `follow_links` false reparse points (links) too. Error::missing tells
+// that nothing is there.
+Result<HANDLE> OpenRegular(const std::string& path, bool follow_links) {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD err = ::GetLastError();
-        *missing = IsMissing(err);
-        *error = SystemError(path, err);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (attributes == INVALID_FILE_ATTRIBUTES) return SystemError(path, ::GetLastError());
     const DWORD not_a_file = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE |
                              (follow_links ? 0 : FILE_ATTRIBUTE_REPARSE_POINT);
-    if ((attributes & not_a_file) != 0) {
-        *error = path + ": not a regular file";
-        return INVALID_HANDLE_VALUE;
-    }
+    if ((attributes & not_a_file) != 0) return Error{path + ": not a regular file"};
     const HANDLE file =
         ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = SystemError(path, ::GetLastError());
-        return INVALID_HANDLE_VALUE;
-    }
+    if (file == INVALID_HANDLE_VALUE) return SystemError(path, ::GetLastError());
     // A device name ("NUL", "COM1") passes the attribute test; it could block or never end.
     if (::GetFileType(file) != FILE_TYPE_DISK) {
         ::CloseHandle(file);
-        *error = path + ": not a regular file";
-        return INVALID_HANDLE_VALUE;
+        return Error{path + ": not a regular file"};
     }
     return file;
 }
 
-// The lock file that ReportFolderLock locks, or INVALID_HANDLE_VALUE with *error set.
-HANDLE OpenLockFile(const std::string& folder, std::string* error) {
+// The lock file that ReportFolderLock locks.
+Result<HANDLE> OpenLockFile(const std::string& folder) {
     const HANDLE lock = ::CreateFileA(LockFilePath(folder).c_str(), GENERIC_READ | GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                       FILE_ATTRIBUTE_HIDDEN, nullptr);
-    if (lock == INVALID_HANDLE_VALUE) *error = SystemError(folder, ::GetLastError());
+    if (lock == INVALID_HANDLE_VALUE) return SystemError(folder, ::GetLastError());
     return lock;
 }
 
 }  // namespace
 
-FileStatus ReadWholeFile(const std::string& path, std::size_t max_size, std::string* text) {
+Result<std::string> ReadWholeFile(const std::string& path, std::size_t max_size) {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return Failed(::GetLastError());
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return Failed(std::errc::is_a_directory);
@@ -174,63 +161,56 @@ FileStatus ReadWholeFile(const std::string& path, std::size_t max_size, std::str
         ::CloseHandle(file);
         return Failed(std::errc::invalid_argument);
     }
-    const FileStatus status = ReadRest(file, max_size, text);
+    Result<std::string> read = ReadRest(file, max_size);
     ::CloseHandle(file);
-    return status;
+    return read;
 }
 
-bool CheckReadableFile(const std::string& path, std::string* error) {
-    bool missing = false;
-    const HANDLE file = OpenRegular(path, true, &missing, error);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    ::CloseHandle(file);
-    return true;
+Status CheckReadableFile(const std::string& path) {
+    const Result<HANDLE> file = OpenRegular(path, true);
+    if (!file) return file.error();
+    ::CloseHandle(*file);
+    return {};
 }
 
-bool ReadReportFile(const std::string& path, std::string* content, bool* exists,
-                    std::string* error) {
-    content->clear();
-    *exists = false;
-    bool missing = false;
-    std::string refusal;
-    const HANDLE file = OpenRegular(path, false, &missing, &refusal);
-    if (file == INVALID_HANDLE_VALUE) {
-        if (missing) return true;
-        *error = std::move(refusal);
-        return false;
+Result<OpenedFile> OpenFileForReading(const std::string& path) {
+    OpenedFile opened;
+    opened.file.reset(std::fopen(path.c_str(), "rb"));
+    if (!opened.file) return Error{path + ": " + std::generic_category().message(errno)};
+    struct _stat64 st {};
+    if (::_fstat64(::_fileno(opened.file.get()), &st) != 0)
+        return Error{path + ": " + std::generic_category().message(errno)};
+    if ((st.st_mode & _S_IFMT) != _S_IFREG) return Error{path + ": not a regular file"};
+    opened.size = static_cast<std::uint64_t>(st.st_size);
+    return opened;
+}
+
+Result<std::string> ReadReportFile(const std::string& path) {
+    const Result<HANDLE> file = OpenRegular(path, false);
+    if (!file) {
+        if (file.error().missing) return std::string();
+        return file.error();
     }
-    const FileStatus read = ReadRest(file, std::numeric_limits<std::size_t>::max(), content);
-    ::CloseHandle(file);
-    if (!read.ok()) {
-        *error = path + ": " + read.reason;
-        return false;
-    }
-    *exists = true;
-    return true;
+    Result<std::string> read = ReadRest(*file, std::numeric_limits<std::size_t>::max());
+    ::CloseHandle(*file);
+    if (!read) return Error{path + ": " + read.error().reason};
+    return read;
 }
 
-bool CheckWritableFolder(const std::string& folder, std::string* error) {
+Status CheckWritableFolder(const std::string& folder) {
     const DWORD attributes = ::GetFileAttributesA(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        *error = SystemError(folder, ::GetLastError());
-        return false;
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        *error = folder + ": not a directory";
-        return false;
-    }
+    if (attributes == INVALID_FILE_ATTRIBUTES) return SystemError(folder, ::GetLastError());
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return Status::Fail(folder + ": not a directory");
     // Whether files may be made there shows only by making one; it goes when it is closed.
     const std::string probe =
         folder + "\\.zbconfig-probe-" + std::to_string(::GetCurrentProcessId());
     const HANDLE file = ::CreateFileA(
         probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
         FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = SystemError(folder, ::GetLastError());
-        return false;
-    }
+    if (file == INVALID_HANDLE_VALUE) return SystemError(folder, ::GetLastError());
     ::CloseHandle(file);
-    return true;
+    return {};
 }
 
 std::string ReportFolder(const std::string& path) {
@@ -250,8 +230,8 @@ std::uint32_t NewFileMode() {
     return 0;
 }
 
-FileStatus ReplaceWholeFile(const std::string& path, std::string_view text, bool existing,
-                            std::uint32_t /*new_mode*/, bool /*refuse_protected*/) {
+Status ReplaceWholeFile(const std::string& path, std::string_view text, bool existing,
+                        std::uint32_t /*new_mode*/, bool /*refuse_protected*/) {
     DWORD old_attributes = 0;
     if (existing) {
         old_attributes = ::GetFileAttributesA(path.c_str());
@@ -299,44 +279,45 @@ ReportFolderLock::~ReportFolderLock() {
     if (handle_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
-bool CheckReportFolder(const std::string& folder, std::string* error) {
-    if (!CheckWritableFolder(folder, error)) return false;
-    const HANDLE lock = OpenLockFile(folder, error);
-    if (lock == INVALID_HANDLE_VALUE) return false;
+Status CheckReportFolder(const std::string& folder) {
+    if (Status writable = CheckWritableFolder(folder); !writable) return writable;
+    const Result<HANDLE> lock = OpenLockFile(folder);
+    if (!lock) return lock.error();
     // Held by another writer is fine: the append waits for it.
     OVERLAPPED whole{};
-    const bool lockable =
-        ::LockFileEx(lock, LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole) ||
-        ::GetLastError() == ERROR_LOCK_VIOLATION;
-    if (!lockable) *error = SystemError(LockFilePath(folder), ::GetLastError());
-    ::CloseHandle(lock);  // also releases the lock
+    Status lockable;
+    if (!::LockFileEx(*lock, LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole) &&
+        ::GetLastError() != ERROR_LOCK_VIOLATION)
+        lockable = SystemError(LockFilePath(folder), ::GetLastError());
+    ::CloseHandle(*lock);  // also releases the lock
     return lockable;
 }
 
-bool ReportFolderLock::Lock(const std::string& folder, std::string* error) {
-    const HANDLE lock = OpenLockFile(folder, error);
-    if (lock == INVALID_HANDLE_VALUE) return false;
+Status ReportFolderLock::Lock(const std::string& folder) {
+    const Result<HANDLE> lock = OpenLockFile(folder);
+    if (!lock) return lock.error();
     OVERLAPPED whole{};
-    if (!::LockFileEx(lock, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
-        *error = SystemError(LockFilePath(folder), ::GetLastError());
-        ::CloseHandle(lock);
-        return false;
+    if (!::LockFileEx(*lock, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+        const Error failed = SystemError(LockFilePath(folder), ::GetLastError());
+        ::CloseHandle(*lock);
+        return failed;
     }
-    handle_ = reinterpret_cast<std::intptr_t>(lock);
-    return true;
+    handle_ = reinterpret_cast<std::intptr_t>(*lock);
+    return {};
 }
 
-bool ReportFolderLock::Replace(const std::string& path, const std::string& content,
-                               std::string* error) {
+Status ReportFolderLock::Replace(const std::string& path, const std::string& content) {
     const bool exists = ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
     // The move is written through: it has reached the disk when the call returns, so a crash
     // cannot bring the old report back.
-    const FileStatus written = ReplaceWholeFile(path, content, exists, NewFileMode(), false);
-    if (!written.ok()) {
-        *error = path + ": " + written.reason;
-        return false;
-    }
-    return true;
+    const Status written = ReplaceWholeFile(path, content, exists, NewFileMode(), false);
+    if (!written) return Status::Fail(path + ": " + written.reason());
+    return {};
+}
+
+// errno values are the C runtime's, whose words are the standard library's.
+std::string ErrnoText(int err) {
+    return std::generic_category().message(err);
 }
 
 }  // namespace zb

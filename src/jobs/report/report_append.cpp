@@ -71,71 +71,62 @@ bool IsRowArray(const std::string& content) {
 }
 
 // Whether the content is a report of this format we may append to.
-bool Recognised(const std::string& path, const std::string& content, ReportFormat format,
-                std::string* error) {
-    if (Blank(content)) return true;
+Status Recognised(const std::string& path, const std::string& content, ReportFormat format) {
+    if (Blank(content)) return {};
     if (format == ReportFormat::Csv) {
         const std::string header = CsvHeader();
-        if (content.compare(0, header.size(), header) == 0) return true;
-        *error = path +
-                 ": not a report of this program (its first line is not the header "
-                 "this version writes)";
-        return false;
+        if (content.compare(0, header.size(), header) == 0) return {};
+        return Status::Fail(path +
+                            ": not a report of this program (its first line is not the header "
+                            "this version writes)");
     }
-    if (IsRowArray(content)) return true;
-    *error = path + ": not a JSON array of report rows";
-    return false;
+    if (IsRowArray(content)) return {};
+    return Status::Fail(path + ": not a JSON array of report rows");
 }
 
 }  // namespace
 
-bool CheckReportFile(const std::string& path, std::string* error) {
-    if (path.empty() || EndsInSeparator(path)) {
-        *error = "needs a file name, not \"" + path + "\"";
-        return false;
-    }
-    std::string content;
-    bool exists = false;
-    return CheckReportFolder(ReportFolder(path), error) &&
-           ReadReportFile(path, &content, &exists, error) &&
-           Recognised(path, content, ReportFormatOf(path), error);
+Status CheckReportFile(const std::string& path) {
+    if (path.empty() || EndsInSeparator(path))
+        return Status::Fail("needs a file name, not \"" + path + "\"");
+    if (Status folder = CheckReportFolder(ReportFolder(path)); !folder) return folder;
+    const Result<std::string> content = ReadReportFile(path);
+    if (!content) return content.error();
+    return Recognised(path, *content, ReportFormatOf(path));
 }
 
-bool AppendReport(const std::string& path, const std::vector<ReportRow>& rows, std::string* error) {
+Status AppendReport(const std::string& path, const std::vector<ReportRow>& rows) {
     // Two programs appending at once would each write the old rows plus their own, and one
     // set of rows would be lost; the folder's lock makes them take turns.
     ReportFolderLock lock;
-    if (!lock.Lock(ReportFolder(path), error)) return false;
-    std::string content;
-    bool exists = false;
+    if (Status locked = lock.Lock(ReportFolder(path)); !locked) return locked;
+    Result<std::string> read = ReadReportFile(path);
+    if (!read) return read.error();
+    std::string& content = *read;
     const ReportFormat format = ReportFormatOf(path);
-    bool ok =
-        ReadReportFile(path, &content, &exists, error) && Recognised(path, content, format, error);
-    if (ok) {
-        if (format == ReportFormat::Csv) {
-            if (Blank(content)) content = CsvHeader();
-            if (content.back() != '\n') content += '\n';
-            for (const ReportRow& row : rows) content += CsvLine(row);
+    if (Status recognised = Recognised(path, content, format); !recognised) return recognised;
+    if (format == ReportFormat::Csv) {
+        if (Blank(content)) content = CsvHeader();
+        if (content.back() != '\n') content += '\n';
+        for (const ReportRow& row : rows) content += CsvLine(row);
+    } else {
+        bool first = true;
+        if (Blank(content)) {
+            content.assign(1, '[');  // = "[" draws a false -Wrestrict from GCC 12
         } else {
-            bool first = true;
-            if (Blank(content)) {
-                content.assign(1, '[');  // = "[" draws a false -Wrestrict from GCC 12
-            } else {
-                content.resize(content.find_last_not_of(" \t\r\n"));  // drop the ']'
-                const std::size_t end = content.find_last_not_of(" \t\r\n");
-                first = content[end] == '[';
-                content.resize(end + 1);
-            }
-            for (const ReportRow& row : rows) {
-                content += first ? "\n  " : ",\n  ";
-                first = false;
-                content += JsonObject(row);
-            }
-            content += "\n]\n";
+            content.resize(content.find_last_not_of(" \t\r\n"));  // drop the ']'
+            const std::size_t end = content.find_last_not_of(" \t\r\n");
+            first = content[end] == '[';
+            content.resize(end + 1);
         }
-        ok = lock.Replace(path, content, error);
+        for (const ReportRow& row : rows) {
+            content += first ? "\n  " : ",\n  ";
+            first = false;
+            content += JsonObject(row);
+        }
+        content += "\n]\n";
     }
-    return ok;
+    return lock.Replace(path, content);
 }
 
 }  // namespace zb

@@ -1,14 +1,14 @@
 #include "jobs/report/report_database.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <random>
 
 #include "jobs/model/record_fields.h"
 #include "jobs/model/text_escape.h"
+#include "jobs/platform/host_name.h"
 #include "jobs/report/report_format.h"
+#include "jobs/report/report_open.h"
 
 namespace zb {
 namespace {
@@ -97,9 +97,8 @@ std::string NewRowId() {
 }
 
 std::string StationName() {
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "unknown";
-    return name;
+    std::string name = HostName();
+    return name.empty() ? "unknown" : name;
 }
 
 std::string QuotedColumns() {

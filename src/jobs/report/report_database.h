@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "jobs/model/result.h"
 #include "jobs/report/report_row.h"
 #include "jobs/report/report_sink.h"
 
@@ -58,8 +59,8 @@ std::string QuotedColumns();
 // Every column of the table, "id" first.
 std::string SelectRowsSql();
 
-std::unique_ptr<ReportSink> OpenSqliteReport(const std::string& path, std::string* error);
-std::unique_ptr<ReportSink> OpenPostgresReport(const std::string& uri, ReportNotice notice,
-                                               std::string* error);
+// The sinks OpenReportSink (report_open.h) opens for a database.
+Result<std::unique_ptr<ReportSink>> OpenSqliteReport(const std::string& path);
+Result<std::unique_ptr<ReportSink>> OpenPostgresReport(const std::string& uri, ReportNotice notice);
 
 }  // namespace zb

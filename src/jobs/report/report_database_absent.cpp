@@ -1,14 +1,14 @@
 // A build without SQLite and libpq (the Windows one): database reports are refused, and the
 // CSV and JSON files remain.
 #include "jobs/report/report_database.h"
+#include "jobs/report/report_open.h"
 
 namespace zb {
 namespace {
 
 // The target is not quoted: a PostgreSQL URI may hold a password.
-std::unique_ptr<ReportSink> Refuse(std::string* error) {
-    *error = "this build writes no database reports (SQLite, PostgreSQL); use a .csv or .json file";
-    return nullptr;
+Error Refuse() {
+    return {"this build writes no database reports (SQLite, PostgreSQL); use a .csv or .json file"};
 }
 
 }  // namespace
@@ -17,13 +17,12 @@ bool DatabaseReportsBuilt() {
     return false;
 }
 
-std::unique_ptr<ReportSink> OpenSqliteReport(const std::string&, std::string* error) {
-    return Refuse(error);
+Result<std::unique_ptr<ReportSink>> OpenSqliteReport(const std::string&) {
+    return Refuse();
 }
 
-std::unique_ptr<ReportSink> OpenPostgresReport(const std::string&, ReportNotice,
-                                               std::string* error) {
-    return Refuse(error);
+Result<std::unique_ptr<ReportSink>> OpenPostgresReport(const std::string&, ReportNotice) {
+    return Refuse();
 }
 
 }  // namespace zb

@@ -8,14 +8,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <iterator>
 #include <string_view>
-#include <system_error>
 #include <utility>
 
+#include "jobs/platform/file_storage.h"
 #include "jobs/report/report_database.h"
 #include "jobs/report/report_sqlite.h"
 
@@ -54,17 +52,10 @@ std::string SpoolPath(const std::string& uri) {
         hash ^= static_cast<unsigned char>(c);
         hash *= 1099511628211ULL;
     }
-    std::filesystem::path dir;
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state)
-        dir = state;
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        dir = std::filesystem::path(home) / ".local" / "state";
-    else
-        dir = std::filesystem::temp_directory_path();
     char name[48];
     std::snprintf(name, sizeof name, "report-spool-%016llx.db",
                   static_cast<unsigned long long>(hash));
-    return (dir / "zbctl" / name).string();
+    return StateFilePath("zbctl", name);
 }
 
 std::string CreateSql() {
@@ -114,12 +105,11 @@ PGconn* Connect(const std::string& uri) {
     return conn;
 }
 
-bool Command(PGconn* conn, const std::string& sql, std::string* error) {
+Status Command(PGconn* conn, const std::string& sql) {
     const PgResult result(PQexec(conn, sql.c_str()));
     const ExecStatusType status = PQresultStatus(result.get());
-    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return true;
-    *error = FirstLine(PQerrorMessage(conn));
-    return false;
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return {};
+    return Status::Fail(FirstLine(PQerrorMessage(conn)));
 }
 
 // Whether the server's answer refuses the row itself, so that sending it again cannot help:
@@ -145,48 +135,46 @@ PGresult* Execute(PGconn* conn, const DbCells& cells) {
 }
 
 // Tries the ProbeRows in a transaction that is rolled back.
-bool TakesRows(PGconn* conn, std::string* error) {
-    if (!Command(conn, "BEGIN", error)) return false;
-    bool ok = true;
+Status TakesRows(PGconn* conn) {
+    if (Status begun = Command(conn, "BEGIN"); !begun) return begun;
+    Status taken;
     for (const DbCells& cells : ProbeRows(StationName())) {
         const PgResult result(Execute(conn, cells));
         if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
-            *error = FirstLine(PQerrorMessage(conn));
-            ok = false;
+            taken = Status::Fail(FirstLine(PQerrorMessage(conn)));
             break;
         }
         // A trigger that returns no row leaves it out, unsaid.
         if (std::string_view(PQcmdTuples(result.get())) != "1") {
-            *error = "a report row is left out";
-            ok = false;
+            taken = Status::Fail("a report row is left out");
             break;
         }
     }
-    std::string why;
-    return Command(conn, "ROLLBACK", ok ? error : &why) && ok;
+    Status rolled_back = Command(conn, "ROLLBACK");
+    return taken ? rolled_back : taken;
 }
 
 enum class Sent { Added, Refused, Offline };
 
 // Earlier releases named the spool after the whole URI, password included: rows such a
 // spool still holds move into today's, oldest first, and the old file goes.
-bool AdoptOldSpool(const std::string& old_path, SqliteTable& spool, std::string* error) {
-    std::error_code ec;
-    if (old_path == spool.path() || !std::filesystem::exists(old_path, ec)) return true;
-    std::unique_ptr<SqliteTable> old = SqliteTable::Open(old_path, error);
-    if (!old) return false;
-    std::vector<SqliteTable::Kept> rows;
-    do {
-        if (!old->Oldest(kSpoolBatch, &rows, error)) return false;
-        for (const SqliteTable::Kept& row : rows) {
-            bool removed = false;
-            if (!spool.Insert(row.cells, error) || !old->Remove(row.id, &removed, error))
-                return false;
+Status AdoptOldSpool(const std::string& old_path, SqliteTable& spool) {
+    if (old_path == spool.path() || !PathExists(old_path)) return {};
+    Result<std::unique_ptr<SqliteTable>> old = SqliteTable::Open(old_path);
+    if (!old) return old.error();
+    for (;;) {
+        const Result<std::vector<SqliteTable::Kept>> rows = (*old)->Oldest(kSpoolBatch);
+        if (!rows) return rows.error();
+        if (rows->empty()) break;
+        for (const SqliteTable::Kept& row : *rows) {
+            if (Status inserted = spool.Insert(row.cells); !inserted) return inserted;
+            if (const Result<bool> removed = (*old)->Remove(row.id); !removed)
+                return removed.error();
         }
-    } while (!rows.empty());
-    old.reset();
-    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(old_path + suffix, ec);
-    return true;
+    }
+    old->reset();
+    for (const char* suffix : {"", "-wal", "-shm"}) RemoveFileIfPresent(old_path + suffix);
+    return {};
 }
 
 class PostgresReport final : public ReportSink {
@@ -198,15 +186,18 @@ public:
           station_(StationName()) {}
 
     ~PostgresReport() override {
-        std::string error;
-        if (spool_->Count() > 0) {
-            (void)Online();
-            // Nobody hears of an error now: a row the server refuses stays for the next run,
-            // which says so.
-            (void)SendSpool(&error, false);
-            if (const std::int64_t left = spool_->Count(); left > 0)
-                Tell(RowCount(left) + " wait in " + spool_->path() +
-                     "; the next run that reports into this database sends them");
+        try {
+            if (spool_->Count() > 0) {
+                (void)Online();
+                // Nobody hears of an error now: a row the server refuses stays for the next
+                // run, which says so.
+                (void)SendSpool(false);
+                if (const std::int64_t left = spool_->Count(); left > 0)
+                    Tell(RowCount(left) + " wait in " + spool_->path() +
+                         "; the next run that reports into this database sends them");
+            }
+        } catch (...) {
+            // Out of memory, or a notice that failed: the rows stay in the spool all the same.
         }
         PQfinish(conn_);
     }
@@ -214,36 +205,35 @@ public:
     PostgresReport& operator=(const PostgresReport&) = delete;
 
     // Sends what an earlier run left in the spool file.
-    bool SendEarlierRows(std::string* error) { return SendSpool(error); }
+    Status SendEarlierRows() { return SendSpool(); }
 
 protected:
-    bool AppendRows(const std::vector<ReportRow>& rows, std::string* error) override {
+    Status AppendRows(const std::vector<ReportRow>& rows) override {
         if (!online_) (void)Online();
-        // A row refused, or one the spool could not keep, does not stop the others.
-        std::string first_error;
-        bool ok = SendSpool(&first_error);
+        // A row refused, or one the spool could not keep, does not stop the others; the
+        // first failure is the one told.
+        Status appended = SendSpool();
         std::int64_t kept = 0;
         for (const ReportRow& row : rows) {
             const DbCells cells = DbCellsOf(row, station_, NewRowId());
             const Sent sent = online_ ? Send(cells) : Sent::Offline;
-            std::string why;
             if (sent == Sent::Added) continue;
-            if (sent == Sent::Refused)
-                why = RefusedText(cells);
-            else if (spool_->Insert(cells, &why))
+            Status lost;
+            if (sent == Sent::Refused) {
+                lost = Status::Fail(RefusedText(cells));
+            } else if (const Status inserted = spool_->Insert(cells); inserted) {
                 ++kept;
-            else
-                why = RowName(cells) + " not kept: " + why;
-            if (!why.empty() && ok) first_error = why;
-            ok = ok && why.empty();
+            } else {
+                lost = Status::Fail(RowName(cells) + " not kept: " + inserted.reason());
+            }
+            if (appended && !lost) appended = lost;
         }
         if (kept > 0 && !keeping_) {
             keeping_ = true;
             Tell("the PostgreSQL database is unreachable (" + lost_reason_ + "); " +
                  RowCount(kept) + " kept in " + spool_->path() + " until it is back");
         }
-        if (!ok) *error = first_error;
-        return ok;
+        return appended;
     }
 
 private:
@@ -283,33 +273,32 @@ private:
     // refuses leaves the spool with the error naming it, so that it does not hold back the
     // rows after it; or, not `drop_refused`, stops the sending. Counts the rows this process
     // took out of the spool: another one that shares it may be sending the same rows.
-    bool SendSpool(std::string* error, bool drop_refused = true) {
+    Status SendSpool(bool drop_refused = true) {
         std::int64_t sent = 0;
         std::string refused;
-        std::string why;
-        bool ok = true;
-        std::vector<SqliteTable::Kept> rows;
+        Status ok;
         while (ok && online_ && (drop_refused || refused.empty())) {
-            ok = spool_->Oldest(kSpoolBatch, &rows, &why);
-            if (!ok || rows.empty()) break;
-            for (const SqliteTable::Kept& row : rows) {
+            const Result<std::vector<SqliteTable::Kept>> rows = spool_->Oldest(kSpoolBatch);
+            if (!rows) ok = rows.error();
+            if (!ok || rows->empty()) break;
+            for (const SqliteTable::Kept& row : *rows) {
                 const Sent result = Send(row.cells);
                 if (result == Sent::Refused && refused.empty()) refused = RefusedText(row.cells);
                 if (result == Sent::Offline || (result == Sent::Refused && !drop_refused)) break;
-                bool removed = false;
-                ok = spool_->Remove(row.id, &removed, &why);
-                if (!ok) break;
-                if (removed && result == Sent::Added) ++sent;
+                const Result<bool> removed = spool_->Remove(row.id);
+                if (!removed) {
+                    ok = removed.error();
+                    break;
+                }
+                if (*removed && result == Sent::Added) ++sent;
             }
         }
         if (sent > 0)
             Tell(RowCount(sent) + " kept in " + spool_->path() +
                  " sent to the PostgreSQL database");
-        if (!ok)
-            *error = why;
-        else if (!refused.empty())
-            *error = refused;
-        return ok && refused.empty();
+        if (!ok) return ok;
+        if (!refused.empty()) return Status::Fail(refused);
+        return {};
     }
 
     void Tell(const std::string& text) const {
@@ -328,8 +317,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ReportSink> OpenPostgresReport(const std::string& uri, ReportNotice notice,
-                                               std::string* error) {
+Result<std::unique_ptr<ReportSink>> OpenPostgresReport(const std::string& uri,
+                                                       ReportNotice notice) {
     const std::string shown = MaskedUri(uri);
     // libpq's complaint about a URI quotes the part it stumbled on, which may be the
     // password: with one in the URI, only the masked URI is shown.
@@ -344,48 +333,45 @@ std::unique_ptr<ReportSink> OpenPostgresReport(const std::string& uri, ReportNot
             "the PostgreSQL URI holds a password, which other users can see in the process "
             "list; keep it in ~/.pgpass or a PGPASSFILE instead");
     if (!options) {
-        *error = "the PostgreSQL URI is malformed: " + shown;
-        if (shown == uri && parse_error) *error += " (" + FirstLine(parse_error) + ")";
+        std::string malformed = "the PostgreSQL URI is malformed: " + shown;
+        if (shown == uri && parse_error) malformed += " (" + FirstLine(parse_error) + ")";
         PQfreemem(parse_error);
-        return nullptr;
+        return Error{std::move(malformed)};
     }
     PQconninfoFree(options);
     PGconn* conn = Connect(uri);
-    if (!conn) {
-        *error = "cannot reach the PostgreSQL database: out of memory";
-        return nullptr;
-    }
+    if (!conn) return Error{"cannot reach the PostgreSQL database: out of memory"};
     if (PQstatus(conn) != CONNECTION_OK) {
-        *error = "cannot reach the PostgreSQL database: " + FirstLine(PQerrorMessage(conn));
+        Error unreachable{"cannot reach the PostgreSQL database: " +
+                          FirstLine(PQerrorMessage(conn))};
         PQfinish(conn);
-        return nullptr;
+        return unreachable;
     }
-    std::string why;
     // Naming every column in a query refuses a table of another shape before any row.
-    if (!Command(conn, CreateSql(), &why) || !Command(conn, SelectRowsSql() + " LIMIT 0", &why) ||
-        !TakesRows(conn, &why)) {
-        *error =
-            "the PostgreSQL database has no usable table " + std::string(kReportTable) + ": " + why;
+    Status usable = Command(conn, CreateSql());
+    if (usable) usable = Command(conn, SelectRowsSql() + " LIMIT 0");
+    if (usable) usable = TakesRows(conn);
+    if (!usable) {
         PQfinish(conn);
-        return nullptr;
+        return Error{"the PostgreSQL database has no usable table " + std::string(kReportTable) +
+                     ": " + usable.reason()};
     }
     // The spool is opened now, so that a station whose spool cannot be written learns it
     // before its rows depend on it.
     const std::string spool_path = SpoolPath(shown);
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(spool_path).parent_path(), ec);
-    std::unique_ptr<SqliteTable> spool = SqliteTable::Open(spool_path, error);
+    MakeParentFolders(spool_path);
+    Result<std::unique_ptr<SqliteTable>> spool = SqliteTable::Open(spool_path);
     if (!spool) {
         PQfinish(conn);
-        return nullptr;
+        return spool.error();
     }
-    if (!AdoptOldSpool(SpoolPath(uri), *spool, error)) {
+    if (Status adopted = AdoptOldSpool(SpoolPath(uri), **spool); !adopted) {
         PQfinish(conn);
-        return nullptr;
+        return adopted.error();
     }
-    auto report = std::make_unique<PostgresReport>(conn, std::move(notice), std::move(spool));
-    if (!report->SendEarlierRows(error)) return nullptr;
-    return report;
+    auto report = std::make_unique<PostgresReport>(conn, std::move(notice), std::move(*spool));
+    if (Status sent = report->SendEarlierRows(); !sent) return sent.error();
+    return std::unique_ptr<ReportSink>(std::move(report));
 }
 
 }  // namespace zb

@@ -58,18 +58,18 @@ public:
         : table_(std::move(table)), station_(StationName()) {}
 
 protected:
-    bool AppendRows(const std::vector<ReportRow>& rows, std::string* error) override {
+    Status AppendRows(const std::vector<ReportRow>& rows) override {
         for (std::size_t i = 0; i < rows.size(); ++i) {
             const DbCells cells = DbCellsOf(rows[i], station_, NewRowId());
-            if (table_->Insert(cells, error)) continue;
+            const Status inserted = table_->Insert(cells);
+            if (inserted) continue;
             const std::size_t after = rows.size() - i - 1;
-            *error =
+            return Status::Fail(
                 RowName(cells) + " not added" +
                 (after == 0 ? std::string() : " (nor the " + std::to_string(after) + " after it)") +
-                ": " + *error;
-            return false;
+                ": " + inserted.reason());
         }
-        return true;
+        return {};
     }
 
 private:
@@ -79,15 +79,12 @@ private:
 
 }  // namespace
 
-std::unique_ptr<SqliteTable> SqliteTable::Open(const std::string& path, std::string* error) {
+Result<std::unique_ptr<SqliteTable>> SqliteTable::Open(const std::string& path) {
     sqlite3* db = nullptr;
     const int opened =
         sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     std::unique_ptr<SqliteTable> table(new SqliteTable(db, path));
-    if (opened != SQLITE_OK) {
-        (void)table->Fail(error);
-        return nullptr;
-    }
+    if (opened != SQLITE_OK) return table->Fail();
     sqlite3_busy_timeout(db, kBusyWaitMs);
     // Two processes that open a new file at once race to switch it to WAL and to create
     // the table; the loser may get SQLITE_BUSY without the busy handler being asked (the
@@ -96,8 +93,9 @@ std::unique_ptr<SqliteTable> SqliteTable::Open(const std::string& path, std::str
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyWaitMs);
     for (;;) {
         bool retry = false;
-        if (table->Ready(error, &retry)) return table;
-        if (!retry || std::chrono::steady_clock::now() >= deadline) return nullptr;
+        const Status ready = table->Ready(&retry);
+        if (ready) return table;
+        if (!retry || std::chrono::steady_clock::now() >= deadline) return ready.error();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
@@ -106,26 +104,25 @@ SqliteTable::~SqliteTable() {
     sqlite3_close_v2(db_);
 }
 
-bool SqliteTable::Fail(std::string* error) const {
-    *error = path_ + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory");
-    return false;
+Error SqliteTable::Fail() const {
+    return {path_ + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory")};
 }
 
-bool SqliteTable::Failed(std::string* error, bool* retry) {
+Error SqliteTable::Failed(bool* retry) {
     const int code = sqlite3_errcode(db_) & 0xff;
     *retry = code == SQLITE_BUSY || code == SQLITE_LOCKED;
-    (void)Fail(error);
+    Error failed = Fail();
     if (sqlite3_get_autocommit(db_) == 0) (void)Exec("ROLLBACK");
-    return false;
+    return failed;
 }
 
 bool SqliteTable::Exec(const std::string& sql) {
     return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-bool SqliteTable::Ready(std::string* error, bool* retry) {
+Status SqliteTable::Ready(bool* retry) {
     // The first statement reads the file, and finds out whether it is a database at all.
-    if (!Exec("PRAGMA journal_mode=WAL") || !Exec(CreateSql())) return Failed(error, retry);
+    if (!Exec("PRAGMA journal_mode=WAL") || !Exec(CreateSql())) return Failed(retry);
     const std::string unusable = "no usable table " + std::string(kReportTable) + ": ";
     // The table's own list of columns: SQLite reads an unknown name in double quotes as a
     // text, so a query naming every column passes a table that lacks one.
@@ -136,7 +133,7 @@ bool SqliteTable::Ready(std::string* error, bool* retry) {
         int step = info.get() ? SQLITE_ROW : SQLITE_ERROR;
         while (info.get() && (step = sqlite3_step(info.get())) == SQLITE_ROW)
             have.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0)));
-        if (step != SQLITE_DONE) return Failed(error, retry);
+        if (step != SQLITE_DONE) return Failed(retry);
     }
     std::string missing;
     std::vector<std::string> wanted = {"id"};
@@ -145,36 +142,33 @@ bool SqliteTable::Ready(std::string* error, bool* retry) {
         if (std::none_of(have.begin(), have.end(),
                          [&name](const std::string& h) { return SameIgnoringCase(h, name); }))
             missing += (missing.empty() ? "" : ", ") + name;
-    if (!missing.empty()) {
-        *error = path_ + ": " + unusable + "it lacks the columns " + missing;
-        return false;
-    }
+    if (!missing.empty())
+        return Status::Fail(path_ + ": " + unusable + "it lacks the columns " + missing);
     // Rows are tried, and rolled back: a file that cannot be written passes BEGIN
     // IMMEDIATE in WAL mode, and only an insert finds a column that refuses rows.
-    if (!Exec("BEGIN IMMEDIATE")) return Failed(error, retry);
+    if (!Exec("BEGIN IMMEDIATE")) return Failed(retry);
     for (const DbCells& cells : ProbeRows(StationName())) {
         std::string refusal;
         const int code = Step(cells, &refusal) & 0xff;
         // What the table says of the row; a busy or read-only file is no fault of the table.
         if (code != SQLITE_DONE && code != SQLITE_CONSTRAINT && code != SQLITE_MISMATCH &&
             code != SQLITE_ERROR)
-            return Failed(error, retry);
+            return Failed(retry);
         // Only a row_id that is there already may leave a row out, and a new one is not.
         if (code == SQLITE_DONE && sqlite3_changes(db_) != 1) refusal = "a report row is left out";
         if (!refusal.empty()) {
             (void)Exec("ROLLBACK");
-            *error = path_ + ": " + unusable + refusal;
-            return false;
+            return Status::Fail(path_ + ": " + unusable + refusal);
         }
     }
-    return Exec("ROLLBACK") || Failed(error, retry);
+    if (!Exec("ROLLBACK")) return Failed(retry);
+    return {};
 }
 
-bool SqliteTable::Insert(const DbCells& cells, std::string* error) {
+Status SqliteTable::Insert(const DbCells& cells) {
     std::string message;
-    if (Step(cells, &message) == SQLITE_DONE) return true;
-    *error = path_ + ": " + message;
-    return false;
+    if (Step(cells, &message) == SQLITE_DONE) return {};
+    return Status::Fail(path_ + ": " + message);
 }
 
 int SqliteTable::Step(const DbCells& cells, std::string* message) {
@@ -191,11 +185,11 @@ int SqliteTable::Step(const DbCells& cells, std::string* message) {
     return code;
 }
 
-bool SqliteTable::Oldest(std::size_t limit, std::vector<Kept>* rows, std::string* error) {
+Result<std::vector<SqliteTable::Kept>> SqliteTable::Oldest(std::size_t limit) {
     const Statement select(db_,
                            SelectRowsSql() + " ORDER BY \"id\" LIMIT " + std::to_string(limit));
-    if (!select.get()) return Fail(error);
-    rows->clear();
+    if (!select.get()) return Fail();
+    std::vector<Kept> rows;
     int step = SQLITE_ROW;
     while ((step = sqlite3_step(select.get())) == SQLITE_ROW) {
         Kept kept;
@@ -209,17 +203,17 @@ bool SqliteTable::Oldest(std::size_t limit, std::vector<Kept>* rows, std::string
                     std::in_place, reinterpret_cast<const char*>(text),
                     static_cast<std::size_t>(sqlite3_column_bytes(select.get(), i)));
         }
-        rows->push_back(std::move(kept));
+        rows.push_back(std::move(kept));
     }
-    return step == SQLITE_DONE || Fail(error);
+    if (step != SQLITE_DONE) return Fail();
+    return rows;
 }
 
-bool SqliteTable::Remove(std::int64_t id, bool* removed, std::string* error) {
+Result<bool> SqliteTable::Remove(std::int64_t id) {
     const Statement remove(db_, "DELETE FROM " + std::string(kReportTable) + " WHERE \"id\" = ?");
-    if (!remove.get() || sqlite3_bind_int64(remove.get(), 1, id) != SQLITE_OK) return Fail(error);
-    if (sqlite3_step(remove.get()) != SQLITE_DONE) return Fail(error);
-    *removed = sqlite3_changes(db_) == 1;
-    return true;
+    if (!remove.get() || sqlite3_bind_int64(remove.get(), 1, id) != SQLITE_OK) return Fail();
+    if (sqlite3_step(remove.get()) != SQLITE_DONE) return Fail();
+    return sqlite3_changes(db_) == 1;
 }
 
 std::int64_t SqliteTable::Count() {
@@ -228,10 +222,10 @@ std::int64_t SqliteTable::Count() {
     return sqlite3_column_int64(count.get(), 0);
 }
 
-std::unique_ptr<ReportSink> OpenSqliteReport(const std::string& path, std::string* error) {
-    std::unique_ptr<SqliteTable> table = SqliteTable::Open(path, error);
-    if (!table) return nullptr;
-    return std::make_unique<SqliteReport>(std::move(table));
+Result<std::unique_ptr<ReportSink>> OpenSqliteReport(const std::string& path) {
+    Result<std::unique_ptr<SqliteTable>> table = SqliteTable::Open(path);
+    if (!table) return table.error();
+    return std::unique_ptr<ReportSink>(std::make_unique<SqliteReport>(std::move(*table)));
 }
 
 }  // namespace zb

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "jobs/model/result.h"
 #include "jobs/report/report_database.h"
 
 struct sqlite3;
@@ -21,26 +22,24 @@ class SqliteTable {
 public:
     // Opens the file, creating it and its table when missing. Refuses a file that is no
     // SQLite database or cannot be written, and a table that lacks a column or does not
-    // take the ProbeRows (tried in a transaction that is rolled back). Null with the reason
-    // in *error.
-    static std::unique_ptr<SqliteTable> Open(const std::string& path, std::string* error);
+    // take the ProbeRows (tried in a transaction that is rolled back).
+    static Result<std::unique_ptr<SqliteTable>> Open(const std::string& path);
     ~SqliteTable();
     SqliteTable(const SqliteTable&) = delete;
     SqliteTable& operator=(const SqliteTable&) = delete;
 
     // Adds one row in its own transaction; a row whose row_id is there already is left out.
     // Any other row the table does not take is a failure.
-    bool Insert(const DbCells& cells, std::string* error);
+    Status Insert(const DbCells& cells);
 
     struct Kept {
         std::int64_t id = 0;
         DbCells cells;
     };
     // The oldest rows, at most `limit`, in the order they were added.
-    bool Oldest(std::size_t limit, std::vector<Kept>* rows, std::string* error);
-    // *removed: whether this call took the row out, and not another process sharing the
-    // file.
-    bool Remove(std::int64_t id, bool* removed, std::string* error);
+    Result<std::vector<Kept>> Oldest(std::size_t limit);
+    // Whether this call took the row out, and not another process sharing the file.
+    Result<bool> Remove(std::int64_t id);
     // The rows in the table; 0 when it cannot be read.
     std::int64_t Count();
 
@@ -48,11 +47,11 @@ public:
 
 private:
     SqliteTable(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
-    bool Fail(std::string* error) const;
+    Error Fail() const;
     int Step(const DbCells& cells, std::string* message);
     bool Exec(const std::string& sql);
-    bool Ready(std::string* error, bool* retry);
-    bool Failed(std::string* error, bool* retry);
+    Status Ready(bool* retry);
+    Error Failed(bool* retry);
 
     sqlite3* db_;
     std::string path_;

@@ -535,11 +535,10 @@ void TForm1::act_export() {
     }
     if (export_folder_.isEmpty()) return;
     // A folder that cannot take the files is known before any device is read.
-    std::string error;
-    if (!zb::CheckWritableFolder(LocalPath(export_folder_), &error)) {
+    if (const zb::Status writable = zb::CheckWritableFolder(LocalPath(export_folder_)); !writable) {
         dialogs_.Message(this, MessageKind::Warning,
                          QStringLiteral("The export folder cannot be written:\n%1")
-                             .arg(QString::fromLocal8Bit(error)));
+                             .arg(QString::fromLocal8Bit(writable.reason())));
         return;
     }
     MarkPorts(false, true);

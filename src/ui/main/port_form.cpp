@@ -47,9 +47,8 @@ Tport_form::Tport_form(SystemPortLister list_ports, QWidget* parent)
 }
 
 void Tport_form::ScanSerialPorts() {
-    const std::vector<SystemPort> system = list_ports_ ? list_ports_() : std::vector<SystemPort>();
     descriptions_.clear();
-    for (const MachinePort& port : ScanMachinePorts(system)) {
+    for (const zb::MachinePort& port : zb::ScanPorts(list_ports_)) {
         MarkSeen(port_present_, port.com);
         if (!port.description.empty())
             descriptions_[port.com] = QString::fromStdString(port.description);

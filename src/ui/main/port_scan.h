@@ -1,6 +1,6 @@
-// The add-port dialog's scan: the window's lister of the system's serial devices, and how
-// what a scan saw merges into a port table, whose listed rows it never changes. Numbering
-// and the port map are port_discovery.h's.
+// The add-port dialog's scan: how what a scan saw merges into a port table, whose listed
+// rows it never changes. The system's serial devices, their numbering and the port map are
+// the jobs layer's (port_list.h), the same as zbctl's.
 //
 // Plain functions; run them from one thread at a time.
 #pragma once
@@ -10,16 +10,13 @@
 #include <vector>
 
 #include "jobs/model/port_table.h"
-#include "protocol/port_discovery.h"
+#include "jobs/platform/port_list.h"
 
 namespace zb::ui {
 
 using SystemPort = zb::SystemPort;
 using SystemPortLister = zb::SystemPortLister;
-
-// The system's serial ports: QSerialPortInfo's, ttyS slots without a UART left out; on
-// Windows the COMn ports of the registry's serial device map.
-std::vector<SystemPort> ListSystemSerialPorts();
+using zb::ListSystemSerialPorts;
 
 // port_present: one mark per COM number 1..1024, -1 until the scan sees the port.
 using PortPresence = std::array<std::int16_t, zb::kPortTableSize>;

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "jobs/model/result.h"
-#include "jobs/report/report_sink.h"
+#include "jobs/report/report_open.h"
 #include "ui/common/background_call.h"
 #include "ui/common/com_caption.h"
 #include "ui/common/dialog_service.h"
@@ -113,10 +113,8 @@ void Treport_form::bt_saveClick() {
     const zb::Status saved = BackgroundCall(
         this, QStringLiteral("Saving the job report"),
         [target = QFile::encodeName(path).toStdString(), rows = rows_]() -> zb::Status {
-            std::string error;
-            const std::unique_ptr<zb::ReportSink> report = zb::OpenReportSink(target, &error);
-            if (!report || !report->Append(rows, &error)) return zb::Status::Fail(error);
-            return {};
+            const auto report = zb::OpenReportSink(target);
+            return report ? (*report)->Append(rows) : zb::Status(report.error());
         });
     if (!saved) {
         dialogs_.Message(this, MessageKind::Warning,

@@ -1,7 +1,7 @@
 // The job report window on its own, with scripted choosers and message boxes.
 #include <gtest/gtest.h>
 
-#include "jobs/report/report_sink.h"
+#include "jobs/report/report_open.h"
 #include "scripted_dialogs.h"
 #include "ui/main/report_form.h"
 #include "ui_test_support.h"
@@ -17,8 +17,9 @@ TEST(ReportFormTest, SaveWarnsOfADatabaseItCannotOpen) {
     dialogs.file_answers = {QString::fromStdString(target)};
     zb::ui::Treport_form form(dialogs, {zb::ReportRow{}}, QString());
     zbtest::Click(&form, "bt_save");
-    std::string error;
-    EXPECT_EQ(zb::OpenReportSink(target, &error), nullptr);
+    const auto opened = zb::OpenReportSink(target);
+    ASSERT_FALSE(opened.ok());
+    const std::string error = opened.error().reason;
     ASSERT_EQ(dialogs.shown.size(), 1);
     EXPECT_EQ(dialogs.shown[0].kind, zb::ui::MessageKind::Warning);
     EXPECT_EQ(

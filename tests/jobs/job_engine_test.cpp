@@ -9,7 +9,6 @@
 #include "jobs/engine/job_engine.h"
 #include "jobs/engine/port_job.h"
 #include "jobs/engine/steps.h"
-#include "jobs/report/report_row.h"
 #include "jobs/run/port_result.h"
 #include "protocol/serial_link.h"
 

@@ -28,7 +28,8 @@ std::string WithFirmwareTypes(std::string message, std::optional<std::uint32_t> 
         std::snprintf(note, sizeof note, " (image 0x%x, modem 0x%x)", *image, modem);
     else
         std::snprintf(note, sizeof note, " (image none, modem 0x%x)", modem);
-    return message + note;
+    message += note;
+    return message;
 }
 
 }  // namespace zb

@@ -2,8 +2,6 @@
 
 #include <chrono>
 
-#include "protocol/serial_link.h"
-
 namespace zb {
 namespace {
 

@@ -10,23 +10,11 @@
 #include "jobs/model/port_table.h"
 #include "jobs/model/text_escape.h"
 #include "jobs/report/report_row.h"
+#include "jobs/run/port_result.h"
 
 namespace zbctl {
 
-struct PortResult {
-    std::int32_t com = 0;
-    bool ok = false;
-    std::string message;          // what became of the port, usually its last message in the job
-    std::string error;            // why the port could not be opened, in system terms; or empty
-    std::int32_t holder_pid = 0;  // the process that held the port, when one was found
-    std::string holder_name;
-    bool settings = false;    // the record holds settings read from the device in this run
-    std::string file;         // export: the file written; empty when none was
-    zb::DeviceRecord record;  // copied after the job; its link is not used
-    bool verified = false;    // a read-back of the written fields was made
-    bool verify_ok = false;   // it found what was written
-    std::vector<zb::ReportDiff> diffs;  // the fields it found different
-};
+using zb::PortResult;
 
 using zb::Printable;
 

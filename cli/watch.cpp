@@ -17,14 +17,14 @@
 #include <vector>
 
 #include "cli/cli_input.h"
-#include "cli/job_sequences.h"
-#include "cli/port_run.h"
+#include "cli/cli_run.h"
 #include "cli/watch_display.h"
 #include "cli/zbctl_system.h"
 #include "config/config_file.h"
 #include "jobs/model/firmware_image.h"
 #include "jobs/platform/file_storage.h"
 #include "jobs/platform/port_watch.h"
+#include "jobs/run/port_run.h"
 #include "protocol/serial_link.h"
 
 namespace zbctl {
@@ -170,12 +170,12 @@ private:
 class Runs {
 public:
     // `cut_short` writes the run's modem's row when the program ends in the middle of it.
-    void Add(PortRun& run, std::function<void()> cut_short) {
+    void Add(zb::PortRun& run, zb::JobEngine& engine, std::function<void()> cut_short) {
         const std::lock_guard lock(mutex_);
-        runs_[&run] = std::move(cut_short);
-        if (stopped_) Stop(run);
+        runs_[&run] = {&engine, std::move(cut_short)};
+        if (stopped_) Stop(run, engine);
     }
-    void Remove(PortRun& run) {
+    void Remove(zb::PortRun& run) {
         const std::lock_guard lock(mutex_);
         runs_.erase(&run);
     }
@@ -187,29 +187,33 @@ public:
     void StopAll() {
         const std::lock_guard lock(mutex_);
         stopped_ = true;
-        for (const auto& [run, cut_short] : runs_) Stop(*run);
+        for (const auto& [run, entry] : runs_) Stop(*run, *entry.engine);
     }
     // Before the program ends at once: no modem is left in the middle of its writes, and
     // the report gets the rows of the jobs cut short. The runs stay locked.
     void EndAll() {
         mutex_.lock();
         stopped_ = true;
-        for (const auto& [run, cut_short] : runs_) Stop(*run);
-        for (const auto& [run, cut_short] : runs_) run->engine().WaitForWrites();
-        for (const auto& [run, cut_short] : runs_) {
+        for (const auto& [run, entry] : runs_) Stop(*run, *entry.engine);
+        for (const auto& [run, entry] : runs_) entry.engine->WaitForWrites();
+        for (const auto& [run, entry] : runs_) {
             run->WriteRowsSoFar();
-            if (cut_short) cut_short();
+            if (entry.cut_short) entry.cut_short();
         }
     }
 
 private:
-    static void Stop(PortRun& run) {
+    struct Entry {
+        zb::JobEngine* engine = nullptr;
+        std::function<void()> cut_short;
+    };
+    static void Stop(zb::PortRun& run, zb::JobEngine& engine) {
         run.Stopping().store(true);
-        run.engine().RequestStop();
+        engine.RequestStop();
     }
 
     std::mutex mutex_;
-    std::map<PortRun*, std::function<void()>> runs_;
+    std::map<zb::PortRun*, Entry> runs_;
     bool stopped_ = false;
 };
 
@@ -223,27 +227,25 @@ struct Modem {
     std::thread thread;
 };
 
-// Turns a job's messages into the port's state.
+// Turns a job's phases and progress into the port's state.
 class ModemObserver : public zb::NullJobReporter {
 public:
-    ModemObserver(Display& display, bool verify) : display_(display), verify_(verify) {}
+    explicit ModemObserver(Display& display) : display_(display) {}
 
     void Stage(std::int32_t com, StationState state) {
         stage_ = state;
-        applied_ = false;
         display_.Update(com, [state](StationLine& line) {
             line.state = state;
             line.percent = 0;
         });
     }
 
-    void SetPortMessage(std::int32_t com, std::string_view text) override {
-        if (stage_ != StationState::Writing) return;
-        if (text == "Apply device's settings") applied_ = true;
-        // After the writes the port is opened afresh to read them back.
-        if (applied_ && verify_ && text == "Inital serial port")
-            display_.Update(com, [](StationLine& line) { line.state = StationState::Verifying; });
+    // After the writes the port is opened afresh to read them back.
+    void Phase(std::int32_t com, zb::RunPhase phase) {
+        if (stage_ != StationState::Writing || phase != zb::RunPhase::Verifying) return;
+        display_.Update(com, [](StationLine& line) { line.state = StationState::Verifying; });
     }
+
     void SetPortProgress(std::int32_t com, std::uint64_t done, std::uint64_t total) override {
         if (stage_ != StationState::Upgrading || total == 0) return;
         const auto percent = static_cast<int>(done * 100 / total);
@@ -252,10 +254,8 @@ public:
 
 private:
     Display& display_;
-    const bool verify_;
     // Set by the modem's thread between jobs; read by the job's workers.
     std::atomic<StationState> stage_{StationState::Waiting};
-    std::atomic<bool> applied_{false};
 };
 
 // A modem's rows from each of its jobs, kept until the modem is done: the report gets one
@@ -287,8 +287,11 @@ zb::ReportRow ModemRow(const std::vector<zb::ReportRow>& rows, const PortResult&
         zb::RowContext context;
         context.command = command;
         context.time = zb::ReportTime(std::chrono::system_clock::now());
-        return zb::PortReportRow({result.com, false, result.message, {}}, zb::DeviceRecord{},
-                                 context);
+        PortResult refused;
+        refused.com = result.com;
+        refused.failure = result.failure;
+        refused.message = result.message;
+        return zb::PortReportRow(refused, zb::DeviceRecord{}, context);
     }
     zb::ReportRow row = rows.back();
     if (rows.size() > 1 && rows.front().command == "upgrade") {
@@ -370,11 +373,13 @@ private:
     PortResult RunStage(Modem& modem, ModemObserver& observer, const Invocation& step,
                         const std::map<std::int32_t, Sets>& sets,
                         const std::shared_ptr<ModemRows>& rows) {
-        PortRun run({modem.com}, step.command, rows);
-        run.EchoTo(&observer);
-        run.ShowProgress(ProgressMode::Quiet);  // the station shows the modem itself
+        zb::EngineJobs jobs(observer);
+        zb::PortRun run({modem.com}, RunCommandOf(step.command), jobs, rows);
+        run.ObserveWith(&observer);
+        run.OnPhase(
+            [&observer, com = modem.com](zb::RunPhase phase) { observer.Phase(com, phase); });
         run.NotesTo([this](std::string_view line) { display_.Say(std::string(line)); });
-        runs_.Add(run, [this, rows, com = modem.com] {
+        runs_.Add(run, jobs.engine(), [this, rows, com = modem.com] {
             if (!rows) return;
             PortResult cut;  // the cut row's own message stands
             cut.com = com;
@@ -389,6 +394,7 @@ private:
         } catch (const std::system_error& e) {
             run.Abandon();
             result = PortResult{};
+            result->failure = zb::FailureKind::StepFailed;
             result->message = e.what();
         }
         runs_.Remove(run);
@@ -398,7 +404,7 @@ private:
     }
 
     void Run(Modem& modem) {
-        ModemObserver observer(display_, plan_.verify);
+        ModemObserver observer(display_);
         const auto rows = plan_.report ? std::make_shared<ModemRows>() : nullptr;
         PortResult result;
         result.com = modem.com;
@@ -418,6 +424,7 @@ private:
             std::string error;
             if (plan_.apply && !ExpandModemSets(modem, &sets[modem.com], &error)) {
                 result.ok = false;
+                result.failure = zb::FailureKind::Refused;
                 result.message = error;
             } else {
                 observer.Stage(modem.com, StationState::Writing);

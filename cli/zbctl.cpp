@@ -1,6 +1,7 @@
 // zbctl: runs the port jobs from the command line, for production lines and scripts. This
 // file parses, checks the input before any port is touched, runs the tries of a command
-// and prints; the job sequences and the results live in job_sequences.h and port_run.h.
+// and prints; the job sequences and the results live in the run (jobs/run), zbctl's side of
+// it in cli_run.h.
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -11,8 +12,7 @@
 #include "cli/cli_args.h"
 #include "cli/cli_input.h"
 #include "cli/cli_output.h"
-#include "cli/job_sequences.h"
-#include "cli/port_run.h"
+#include "cli/cli_run.h"
 #include "cli/watch.h"
 #include "cli/zbctl_system.h"
 #include "config/config_file.h"
@@ -54,10 +54,22 @@ std::string ComList(const std::vector<std::int32_t>& coms) {
 int RunJobs(const Invocation& inv, const zb::ConfigSettings& import,
             const std::map<std::int32_t, Sets>& port_sets, std::unique_ptr<zb::ReportSink> report) {
     RaiseDescriptorLimit();
-    PortRun run(inv.coms, inv.command, std::move(report));
-    run.ShowProgress(inv.quiet                ? ProgressMode::Quiet
-                     : StderrIsLiveTerminal() ? ProgressMode::Line
-                                              : ProgressMode::Lines);
+    CliReporter reporter;
+    zb::EngineJobs jobs(reporter);
+    zb::PortRun run(inv.coms, RunCommandOf(inv.command), jobs, std::move(report));
+    reporter.run = &run;
+    reporter.progress.SetMode(inv.quiet                ? ProgressMode::Quiet
+                              : StderrIsLiveTerminal() ? ProgressMode::Line
+                                                       : ProgressMode::Lines);
+    run.ObserveWith(&reporter);
+    run.OnPhase([&reporter](zb::RunPhase phase) {
+        reporter.CheckOutput();
+        reporter.progress.Phase(zb::PhaseName(phase));
+    });
+    run.NotesTo([&reporter](std::string_view line) { reporter.progress.Note(line); });
+    run.OnReportLost([](std::string_view why) {
+        std::fprintf(stderr, "zbctl: report not written: %s\n", Printable(why).c_str());
+    });
     const bool files = inv.command == Command::Export;
     // The first stop ends the job where it safely can (an upgrade at its next block, leaving
     // the modem in its loader; a read between two reads; an apply before its first write or
@@ -65,21 +77,21 @@ int RunJobs(const Invocation& inv, const zb::ConfigSettings& import,
     // program at once, though not in the middle of a modem's writes, and leaves no port
     // claimed and no finished port unreported.
     StopRequest request(
-        [&run] {
+        [&run, &jobs, &reporter] {
             run.Stopping().store(true);
-            run.engine().RequestStop();
-            run.Note("zbctl: stopping; upgrades stop at their next block");
+            jobs.engine().RequestStop();
+            reporter.progress.Note("zbctl: stopping; upgrades stop at their next block");
         },
-        [&run, &inv, files](int status) {
-            run.engine().RequestStop();
-            run.engine().WaitForWrites();
-            run.PrintSoFar(inv.json, files, inv.verify);
+        [&run, &jobs, &reporter, &inv, files](int status) {
+            jobs.engine().RequestStop();
+            jobs.engine().WaitForWrites();
+            (void)reporter.PrintResults(run.ResultsSoFar(), inv.json, files, inv.verify);
             zb::com_release_all();
             run.WriteRowsSoFar();
             std::fflush(nullptr);
             EndProgram(status);
         });
-    run.OnOutputLost([&request] { request.OutputLost(); });
+    reporter.on_output_lost = [&request] { request.OutputLost(); };
     const StopOnSignal signals(request);
     std::vector<std::int32_t> failed;
     try {
@@ -93,10 +105,13 @@ int RunJobs(const Invocation& inv, const zb::ConfigSettings& import,
         }
     } catch (const std::system_error& e) {
         std::fprintf(stderr, "zbctl: %s (code = %d)\n", e.what(), e.code().value());
+        reporter.Seal();
         run.Abandon();
         return kExitFailed;
     }
-    int status = run.Report(inv.json, files, inv.verify) ? kExitOk : kExitFailed;
+    const bool all_ok = reporter.PrintResults(run.ResultsSoFar(), inv.json, files, inv.verify);
+    reporter.CheckOutput();
+    int status = all_ok && !run.ReportLost() ? kExitOk : kExitFailed;
     if (!failed.empty()) std::fprintf(stderr, "still failing: %s\n", ComList(failed).c_str());
     if (request.Status() != 0) status = request.Status();
     return status;

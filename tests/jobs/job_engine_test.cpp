@@ -9,7 +9,7 @@
 #include "jobs/engine/job_engine.h"
 #include "jobs/engine/port_job.h"
 #include "jobs/engine/steps.h"
-#include "jobs/report/report_row.h"
+#include "jobs/run/port_result.h"
 #include "protocol/serial_link.h"
 
 namespace zbtest {
@@ -146,7 +146,8 @@ TEST(JobEngine, OutcomesGiveEachPortsReportRow) {
         EXPECT_EQ(o.ok, want[i].ok) << o.com;
         EXPECT_EQ(o.message, want[i].outcome);
         context.device_read = o.ok;
-        const zb::ReportRow row = zb::PortReportRow(o, Rec(table, o.com), context);
+        const zb::ReportRow row =
+            zb::PortReportRow(zb::ResultOf(o, Rec(table, o.com)), Rec(table, o.com), context);
         EXPECT_EQ(row.com, o.com);
         EXPECT_EQ(row.device, zb::com_device_path(o.com));
         EXPECT_EQ(row.ok, o.ok);

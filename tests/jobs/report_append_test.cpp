@@ -14,6 +14,7 @@
 #include "jobs/model/text_escape.h"
 #include "jobs/report/report_append.h"
 #include "jobs/report/report_format.h"
+#include "jobs/run/port_result.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -124,7 +125,7 @@ TEST(PortReportRow, CarriesTheSettingsWrittenAndTheVersionAfter) {
     zb::RowContext context;
     context.command = "apply";
     context.device_read = true;
-    const zb::PortOutcome ok{3, true, "Apply device's settings", {}};
+    const zb::PortResult ok = zb::ResultOf({3, true, "Apply device's settings", {}}, record);
     const std::string apply = zb::JsonObject(zb::PortReportRow(ok, record, context));
     EXPECT_NE(apply.find("\"parity\": \"Even\", \"databit\": 8, \"stopbit\": 1, "),
               std::string::npos)

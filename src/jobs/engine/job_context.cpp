@@ -62,22 +62,30 @@ void JobContext::BarFill(const DeviceRecord& record) const {
     reporter_.SetProgressBar(static_cast<std::int32_t>(record.com_no), record.progress_bar->Fill());
 }
 
-void JobContext::MarkFailed(DeviceRecord& record) const {
+void JobContext::MarkFailed(DeviceRecord& record, FailureKind kind) const {
     record.job_failed = true;
+    reporter_.SetFailureKind(static_cast<std::int32_t>(record.com_no), kind);
     reporter_.SetPortFailed(static_cast<std::int32_t>(record.com_no));
 }
 
 void JobContext::ReportFailure(DeviceRecord& record, std::string_view message,
                                FailCounters counters) {
-    MarkFailed(record);
+    ReportFailure(record, message, counters,
+                  StopRequested() ? FailureKind::UserAbort : FailureKind::StepFailed);
+}
+
+void JobContext::ReportFailure(DeviceRecord& record, std::string_view message,
+                               FailCounters counters, FailureKind kind) {
+    MarkFailed(record, kind);
     BarFill(record);
     if (counters != FailCounters::ApplyFail) CountFail();
     if (counters != FailCounters::Fail) CountApplyFail();
     SetPortMessage(record, message);
 }
 
-void JobContext::FailPort(DeviceRecord& record, std::string_view message, FailCounters counters) {
-    ReportFailure(record, message, counters);
+void JobContext::FailPort(DeviceRecord& record, std::string_view message, FailCounters counters,
+                          FailureKind kind) {
+    ReportFailure(record, message, counters, kind);
     JobPause();
 }
 

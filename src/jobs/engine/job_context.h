@@ -69,13 +69,18 @@ public:
     void BarSetMax(const DeviceRecord& record, std::uint32_t max) const;
     void BarStep(const DeviceRecord& record) const;
     void BarFill(const DeviceRecord& record) const;
-    // Sets job_failed and reports it.
-    void MarkFailed(DeviceRecord& record) const;
+    // Sets job_failed and reports it, with why.
+    void MarkFailed(DeviceRecord& record, FailureKind kind) const;
     // How every failure of a port ends: job_failed set and reported, the bar filled, the
     // counters counted, then the message.
+    void ReportFailure(DeviceRecord& record, std::string_view message, FailCounters counters,
+                       FailureKind kind);
+    // The steps end a port without the pause only when a stop came: without a kind, the
+    // failure is the stop's (UserAbort) once one was asked for, else the step's own.
     void ReportFailure(DeviceRecord& record, std::string_view message, FailCounters counters);
     // ReportFailure followed by the pause that a worker makes after each failure message.
-    void FailPort(DeviceRecord& record, std::string_view message, FailCounters counters);
+    void FailPort(DeviceRecord& record, std::string_view message, FailCounters counters,
+                  FailureKind kind = FailureKind::StepFailed);
     void SetJobMode(JobMode mode) const { reporter_.SetJobMode(mode); }
 
 private:

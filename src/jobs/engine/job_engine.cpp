@@ -144,7 +144,8 @@ void JobEngine::Supervise(Active& a) {
         }
         // No pause: the supervisor goes on starting the other ports' workers.
         context_.ReportFailure(*record, "Worker start fail",
-                               record->apply_pending ? FailCounters::Both : FailCounters::Fail);
+                               record->apply_pending ? FailCounters::Both : FailCounters::Fail,
+                               FailureKind::StepFailed);
     }
 
     a.start_event.Set();

@@ -23,6 +23,24 @@ namespace zb {
 // up the transfer; Normal again once a job that upgraded has collected its workers.
 enum class JobMode { Normal, Upgrading };
 
+// Why a port failed. The engine's steps give the kinds up to UserAbort; a run over the ports
+// (jobs/run) adds the others.
+enum class FailureKind : std::uint8_t {
+    None,
+    OpenFailed,       // the port could not be opened or set up
+    NoAnswer,         // opened, but no modem answered the connection check
+    InLoader,         // the modem waits in its firmware loader
+    StepFailed,       // a read, a write, the image check or the transfer failed
+    FirmwareType,     // the image is for another type of modem
+    UserAbort,        // the operator's stop, or the job window's X
+    Refused,          // the configuration rules refused the values; nothing was written
+    VerifyFailed,     // the read-back did not find what was written
+    NotReadAgain,     // upgraded, but the modem did not answer when read afterwards
+    WriteFileFailed,  // the export's file could not be written
+    OtherPortFailed,  // the export wrote nothing because another port failed
+    Interrupted,      // the program ended before the port's part did
+};
+
 class JobReporter {
 public:
     virtual ~JobReporter() = default;
@@ -38,6 +56,8 @@ public:
     virtual void SetProgressBar(std::int32_t com, const ProgressBarState& state) = 0;
     // The port's step failed; always reported before the failure's message.
     virtual void SetPortFailed(std::int32_t com) = 0;
+    // Why: comes just before SetPortFailed.
+    virtual void SetFailureKind(std::int32_t /*com*/, FailureKind /*kind*/) {}
     virtual void SetJobMode(JobMode mode) = 0;
     // Every worker has ended and the job is over. Follows every other report of the job.
     virtual void JobFinished() = 0;

@@ -116,7 +116,7 @@ void RunPort(JobContext& job, DeviceRecord& record) {
                 break;
             case PortStep::OpenFail:
                 record.connected = false;
-                job.FailPort(record, "Open port fail", FailCounters::Fail);
+                job.FailPort(record, "Open port fail", FailCounters::Fail, FailureKind::OpenFailed);
                 CloseLink(record);
                 // Nothing can be done on a port that will not open; a later job starts
                 // afresh with what the operator asks then.
@@ -125,12 +125,13 @@ void RunPort(JobContext& job, DeviceRecord& record) {
                 phase = PortPhase::Finished;
                 break;
             case PortStep::ConnectionFail:
-                job.FailPort(record, "Connection fail", FailCounters::Fail);
+                job.FailPort(record, "Connection fail", FailCounters::Fail, FailureKind::NoAnswer);
                 phase = PortPhase::Ready;
                 break;
             case PortStep::LoaderWait:
                 record.upgrade_wait = true;
-                job.FailPort(record, "Waiting upgrade firmware", FailCounters::Both);
+                job.FailPort(record, "Waiting upgrade firmware", FailCounters::Both,
+                             FailureKind::InLoader);
                 phase = PortPhase::Ready;
                 break;
             case PortStep::Read:
@@ -151,7 +152,8 @@ void RunPort(JobContext& job, DeviceRecord& record) {
             case PortStep::Stopped:
                 // No pause: the operator is waiting for the program to end.
                 job.ReportFailure(record, "User abort",
-                                  record.apply_pending ? FailCounters::Both : FailCounters::Fail);
+                                  record.apply_pending ? FailCounters::Both : FailCounters::Fail,
+                                  FailureKind::UserAbort);
                 record.apply_pending = false;
                 phase = PortPhase::Finished;
                 break;

@@ -61,6 +61,14 @@ void OutcomeRecorder::SetPortFailed(std::int32_t com) {
     next_.SetPortFailed(com);
 }
 
+void OutcomeRecorder::SetFailureKind(std::int32_t com, FailureKind kind) {
+    {
+        std::lock_guard lock(mutex_);
+        if (PortOutcome* o = Find(com)) o->failure = kind;
+    }
+    next_.SetFailureKind(com, kind);
+}
+
 void OutcomeRecorder::SetJobMode(JobMode mode) {
     next_.SetJobMode(mode);
 }

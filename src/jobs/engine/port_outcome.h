@@ -2,8 +2,8 @@
 // report rows all read it from one place.
 //
 // OutcomeRecorder stands between the engine and its reporter: it passes every report on
-// unchanged and keeps, per port of the latest job, whether a step failed and the last
-// message. Reports arrive on the engine's threads; one mutex guards the outcomes, which are
+// unchanged and keeps, per port of the latest job, whether a step failed and why, and the
+// last message. Reports arrive on the engine's threads; one mutex guards the outcomes, which are
 // updated before the report is passed on. Outcomes may be read from any thread, while the
 // job runs as after it.
 #pragma once
@@ -26,6 +26,7 @@ struct PortOutcome {
     // When the last message or the failure came: the end of the port's part, which may be
     // long before the job's end. Unset before the first.
     std::chrono::system_clock::time_point updated{};
+    FailureKind failure = FailureKind::None;  // why a step failed, when one did
 };
 
 class OutcomeRecorder final : public JobReporter {
@@ -43,6 +44,7 @@ public:
     void SetPortProgress(std::int32_t com, std::uint64_t done, std::uint64_t total) override;
     void SetProgressBar(std::int32_t com, const ProgressBarState& state) override;
     void SetPortFailed(std::int32_t com) override;
+    void SetFailureKind(std::int32_t com, FailureKind kind) override;
     void SetJobMode(JobMode mode) override;
     void JobFinished() override;
 

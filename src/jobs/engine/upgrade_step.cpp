@@ -11,12 +11,12 @@ namespace zb {
 bool ValidateImage(JobContext& job, DeviceRecord& record, const std::string& path) {
     const ImageFile image = InspectImage(path);
     if (!image.opened) {
-        job.MarkFailed(record);
+        job.MarkFailed(record, FailureKind::StepFailed);
         job.SetPortMessage(record, "Open file fail");
         return false;
     }
-    const auto fail = [&](std::string_view text) {
-        job.MarkFailed(record);
+    const auto fail = [&](std::string_view text, FailureKind kind = FailureKind::StepFailed) {
+        job.MarkFailed(record, kind);
         job.SetPortMessage(record, text);
         JobPause();
         return false;
@@ -28,7 +28,8 @@ bool ValidateImage(JobContext& job, DeviceRecord& record, const std::string& pat
     if (dev_get_fw_type(record.link, 0, &device_type) != ST_OK)
         return fail("Divce verification fail");
     record.fw_type = static_cast<std::uint32_t>(device_type);
-    if (!image.type || *image.type != record.fw_type) return fail("Firmware type is invalid");
+    if (!image.type || *image.type != record.fw_type)
+        return fail("Firmware type is invalid", FailureKind::FirmwareType);
     if (!image.size_ok) return fail("File size is invalid");
     if (!image.body_read) return fail("Read file fail");
     if (!image.checksum_ok) return fail("Checksum is invalid");
@@ -44,8 +45,8 @@ void UpgradeStep(JobContext& job, DeviceRecord& record) {
         job.BarFill(record);
         JobPause();
     };
-    const auto fail = [&](std::string_view text) {
-        job.MarkFailed(record);
+    const auto fail = [&](std::string_view text, FailureKind kind = FailureKind::StepFailed) {
+        job.MarkFailed(record, kind);
         job.SetPortMessage(record, text);
         failure_end();
     };
@@ -57,7 +58,7 @@ void UpgradeStep(JobContext& job, DeviceRecord& record) {
 
     // The image check takes a while on a big file; a stop asked for meanwhile leaves the
     // modem in its application.
-    if (job.StopRequested()) return fail("User abort");
+    if (job.StopRequested()) return fail("User abort", FailureKind::UserAbort);
     // A device already in its loader answers both with the loader's reply (ST_LOADER).
     std::int32_t status = dev_request_upgrade(link, 0);
     if (status != ST_OK && status != ST_LOADER) return fail("Request upgrade fail");
@@ -98,7 +99,7 @@ void UpgradeStep(JobContext& job, DeviceRecord& record) {
             return fail("Read file fail");
         // Also a stop while synchronising: the reset has already put the device in its loader.
         case XmResult::Aborted:
-            job.MarkFailed(record);
+            job.MarkFailed(record, FailureKind::UserAbort);
             job.SetPortMessage(record, "User abort");
             // The device stays in its loader, waiting for an image.
             record.upgrade_wait = true;

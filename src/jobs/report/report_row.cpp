@@ -6,6 +6,7 @@
 #include "jobs/model/record_fields.h"
 #include "jobs/model/sha256.h"
 #include "jobs/model/text_escape.h"
+#include "jobs/run/port_result.h"
 #include "protocol/serial_link.h"
 
 namespace zb {
@@ -81,28 +82,22 @@ std::string DiffText(const ReportDiff& diff) {
     return diff.field + ": sent " + diff.sent + ", read " + diff.read;
 }
 
-std::string WithOpenNote(const DeviceRecord& record, std::string message) {
-    const std::string_view note = TextOf(record.open_note);
-    if (message == "Open port fail" && !note.empty()) message += " (" + std::string(note) + ")";
-    return message;
-}
-
-ReportRow PortReportRow(const PortOutcome& outcome, const DeviceRecord& record,
+ReportRow PortReportRow(const PortResult& result, const DeviceRecord& record,
                         const RowContext& context) {
     ReportRow row;
-    row.time = outcome.updated != std::chrono::system_clock::time_point{}
-                   ? ReportTime(outcome.updated)
+    row.time = result.updated != std::chrono::system_clock::time_point{}
+                   ? ReportTime(result.updated)
                    : context.time;
-    row.com = outcome.com;
-    row.device = com_device_path(outcome.com);
+    row.com = result.com;
+    row.device = com_device_path(result.com);
     row.command = std::string(context.command);
     row.attempt = context.attempt;
-    row.ok = outcome.ok;
-    row.message = WithOpenNote(record, outcome.message);
+    row.ok = result.ok;
+    row.message = result.message;
     // A report is read long after the run: an open failure without an operator's note
     // keeps the system's reason ("No such file or directory"), which the screen shows
     // elsewhere.
-    if (outcome.message == "Open port fail" && TextOf(record.open_note).empty() &&
+    if (result.failure == FailureKind::OpenFailed && TextOf(record.open_note).empty() &&
         !TextOf(record.open_error).empty())
         row.message += ": " + std::string(TextOf(record.open_error));
     if (context.command == "upgrade") {
@@ -111,10 +106,10 @@ ReportRow PortReportRow(const PortOutcome& outcome, const DeviceRecord& record,
     } else if (context.device_read) {
         row.settings = ReportSettings(record);
     }
-    if (context.read_back) {
+    if (result.verified) {
         row.verified = true;
-        row.verify_ok = context.read_back->ok;
-        row.diffs = context.read_back->diffs;
+        row.verify_ok = result.verify_ok;
+        row.diffs = result.diffs;
     }
     return row;
 }

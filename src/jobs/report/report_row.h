@@ -1,7 +1,7 @@
-// A job report's row: what became of one port in one try of a job, built from the engine's
-// outcome for the port and its record. Also the read-back comparison of an apply job, whose
-// result a row carries. The window's report and zbctl --report both build their rows with
-// PortReportRow, so a port reads the same in either.
+// A job report's row: what became of one port in one try of a job, built from the port's
+// result (jobs/run/port_result.h) and its record. Also the read-back comparison of an apply
+// job, whose result a row carries. The window's report and zbctl --report both build their
+// rows with PortReportRow, so a port reads the same in either.
 //
 // Plain data, and functions that keep no state; any thread. PortReportRow reads the port map
 // for the device path; the rest are pure.
@@ -14,10 +14,11 @@
 #include <string_view>
 #include <vector>
 
-#include "jobs/engine/port_outcome.h"
 #include "jobs/model/port_table.h"
 
 namespace zb {
+
+struct PortResult;  // jobs/run/port_result.h
 
 // One settings field as the report shows it: as the window shows it (ShownText, "20" for
 // channel 20, "Even", "1A2B" for a PAN ID), texts as stored. `number`: the field shows
@@ -62,17 +63,16 @@ struct ReportRow {
     std::vector<ReportDiff> diffs;      // the fields that came back different
 };
 
-// What a row says beyond the port's outcome and record.
+// What a row says beyond the port's result and record.
 struct RowContext {
     std::string_view command;  // read, apply, upgrade, export, import
-    std::string time;          // ReportTime; for a port whose outcome has no time
+    std::string time;          // ReportTime; for a port whose result has no time
     std::int32_t attempt = 1;
     // The record holds the device's settings at the end of the port's part: those a read
     // or export found, those an apply or import wrote; an upgrade gives the version it
     // reads afterwards as fw_after.
     bool device_read = false;
     std::string fw_before;  // upgrade: the version the device had before
-    std::optional<ReadBack> read_back;
 };
 
 // "2025-03-04T05:06:07Z".
@@ -96,14 +96,10 @@ std::vector<ReportValue> ReportSettings(const DeviceRecord& record, bool show_ke
 // what was sent.
 std::vector<ReportDiff> WrittenDiffs(const DeviceRecord& sent, const DeviceRecord& read);
 
-// A port's last message as the operator reads it: an open failure gets the note that the
-// record keeps ("Open port fail (held by minicom, pid 4242)").
-std::string WithOpenNote(const DeviceRecord& record, std::string message);
-
-// The port's row: its outcome's result, time and message (WithOpenNote; an open failure without
-// a note gets the system's reason after a colon), the device path the port map gives for
-// its COM number, and what `context` adds.
-ReportRow PortReportRow(const PortOutcome& outcome, const DeviceRecord& record,
+// The port's row: its result, time, message (an open failure without a note gets the
+// system's reason after a colon) and read-back, the device path the port map gives for its
+// COM number, and what `context` adds.
+ReportRow PortReportRow(const PortResult& result, const DeviceRecord& record,
                         const RowContext& context);
 
 }  // namespace zb

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
 
 #include <QAction>
 #include <QApplication>
@@ -26,6 +27,7 @@
 #include "config/config_file.h"
 #include "jobs/platform/file_storage.h"
 #include "jobs/report/report_row.h"
+#include "jobs/run/sequences.h"
 #include "ui/common/background_call.h"
 #include "ui/common/dialog_service.h"
 #include "ui/common/string_table.h"
@@ -372,7 +374,7 @@ void TForm1::act_portadd() {
     if (form.AddedCount() == 0) return;
     {
         Twork_form work(dialogs_, this);
-        RunJob(work, form.AddedCount(), "read");
+        ReadMarked(work, zb::RunCommand::Read);
         ReportUpgradeAgain();
     }
     MarkPorts(true, false);
@@ -394,43 +396,24 @@ void TForm1::act_refresh() {
     const std::size_t selected = SelectedPorts().size();
     const bool some = selected > 0 && selected < static_cast<std::size_t>(listed);
     MarkPorts(!some, true);
-    std::uint32_t marked = 0;
-    for (const zb::PortRow& row : rows_)
-        if (row.device && row.device->selected) ++marked;
     {
         Twork_form work(dialogs_, this);
-        RunJob(work, marked, "read");
+        ReadMarked(work, zb::RunCommand::Read);
         ReportUpgradeAgain();
         MarkPorts(!some, false);
     }
     FillDeviceList();
 }
 
-void TForm1::RunJob(Twork_form& work, std::uint32_t count, std::string_view command) {
-    work.LoadPorts(rows_);
-    work.SetPortCount(count);
-    work.exec();
+void TForm1::ReadMarked(Twork_form& work, zb::RunCommand command) {
+    zb::PortRun run(rows_, command, work);
+    zb::ReadPorts(run);
     FocusList();
-    work.StorePorts(rows_);
-    KeepReport(work, command);
+    KeepReport(run);
 }
 
-void TForm1::KeepReport(const Twork_form& work, std::string_view command) {
-    zb::RowContext context;
-    context.command = command;
-    context.time = zb::ReportTime(std::chrono::system_clock::now());
-    std::vector<zb::ReportRow> rows;
-    for (const zb::PortOutcome& port : work.Outcomes()) {
-        const auto k = zb::RowOfCom(port.com);
-        if (!k || !rows_[*k].device) continue;
-        const zb::DeviceRecord& record = *rows_[*k].device;
-        // An upgrade reads nothing back: its record still holds the version from before,
-        // and act_upgrade's re-read gives the new one.
-        context.device_read = port.ok && command != "upgrade";
-        context.fw_before = std::string(zb::TextOf(record.fw_version));
-        rows.push_back(zb::PortReportRow(port, record, context));
-    }
-    last_report_ = std::move(rows);
+void TForm1::KeepReport(zb::PortRun& run) {
+    last_report_ = run.TakeRows();
     mu_report->setEnabled(true);
 }
 
@@ -454,7 +437,7 @@ void TForm1::act_config() {
     MarkPorts(false, true);
     {
         Twork_form work(dialogs_, this);
-        RunJob(work, count, "read");
+        ReadMarked(work, zb::RunCommand::Read);
         if (work.FailCount() != 0) {
             if (!ReportUpgradeAgain()) Warn(IDS_GET_CONFIG_FAIL);
         } else {
@@ -465,7 +448,10 @@ void TForm1::act_config() {
                 config.StorePorts(rows_);
                 // The ports are still marked and their links open: the same window writes
                 // over the links its read opened.
-                RunJob(work, count, "apply");
+                zb::PortRun apply(rows_, zb::RunCommand::Apply, work);
+                zb::WriteChanges(apply, false);
+                FocusList();
+                KeepReport(apply);
                 if (work.ApplyFailCount() != 0) {
                     Warn(IDS_APPLY_FAIL);
                 } else {
@@ -501,18 +487,17 @@ void TForm1::act_import() {
     }
     {
         Twork_form work(dialogs_, this);
-        const auto to_write = count - static_cast<std::uint32_t>(refused.size());
-        if (to_write != 0) RunJob(work, to_write, "import");
+        zb::PortRun run(rows_, zb::RunCommand::Import, work);
         // The refused ports join the job's report, which says why they were not written.
-        zb::RowContext context;
-        context.command = "import";
-        if (to_write == 0) last_report_.clear();
         for (const zb::PortOutcome& port : refused)
-            if (const auto k = zb::RowOfCom(port.com))
-                last_report_.push_back(zb::PortReportRow(port, *rows_[*k].device, context));
+            run.Finish(port.com, port.failure, true, port.message);
+        if (!run.coms().empty()) {
+            zb::WriteChanges(run, false);
+            FocusList();
+        }
+        KeepReport(run);
         std::sort(last_report_.begin(), last_report_.end(),
                   [](const zb::ReportRow& a, const zb::ReportRow& b) { return a.com < b.com; });
-        mu_report->setEnabled(true);
         if (work.ApplyFailCount() == 0 && refused.empty()) {
             Inform(IDS_IMPORT_OK);
         } else if (!ReportUpgradeAgain()) {
@@ -545,7 +530,7 @@ void TForm1::act_export() {
     bool read_ok = false;
     {
         Twork_form work(dialogs_, this);
-        RunJob(work, count, "export");
+        ReadMarked(work, zb::RunCommand::Export);
         read_ok = work.FailCount() == 0;
         // A device that could not be read cancels every file of the export.
         if (!read_ok && !ReportUpgradeAgain()) Warn(IDS_GET_CONFIG_FAIL);
@@ -591,7 +576,7 @@ bool TForm1::ReadConfigFile(std::vector<zb::PortOutcome>* refused) {
     for (zb::ConfigImportRefusal& r : left) {
         const auto com = static_cast<std::int32_t>(r.com);
         if (const auto k = zb::RowOfCom(com)) zb::UnmarkPort(rows_[*k]);
-        refused->push_back({com, false, std::move(r.message), now});
+        refused->push_back({com, false, std::move(r.message), now, zb::FailureKind::Refused});
     }
     return true;
 }
@@ -609,38 +594,32 @@ void TForm1::act_upgrade() {
     }
     MarkPorts(false, true);
     MarkUpgrade(true);
-    std::uint32_t failed = 0;
-    {
-        Twork_form work(dialogs_, this);
-        work.LoadPorts(rows_);
-        work.SetPortCount(count);
-        work.SetFirmwareFile(firmware_file_);
-        work.exec();
-        FocusList();
-        KeepReport(work, "upgrade");
-        failed = work.FailCount();
-        if (failed != 0) {
-            Warn(IDS_UPGRADE_FAIL);
-        } else {
-            Inform(IDS_UPGRADE_OK);
-        }
-        MarkUpgrade(false);
-        MarkPorts(false, false);
+    Twork_form work(dialogs_, this);
+    zb::PortRun run(rows_, zb::RunCommand::Upgrade, work);
+    // The versions the list read last.
+    for (const std::int32_t com : run.coms())
+        run.SetFirmwareBefore(com, std::string(zb::TextOf(run.Record(com).fw_version)));
+    const bool ran = run.RunJob(LocalPath(firmware_file_));
+    FocusList();
+    const bool failed = work.FailCount() != 0;
+    if (failed) zb::FinishUpgrade(run, {});
+    KeepReport(run);
+    if (failed) {
+        Warn(IDS_UPGRADE_FAIL);
+    } else {
+        Inform(IDS_UPGRADE_OK);
     }
+    MarkUpgrade(false);
+    MarkPorts(false, false);
     // Re-reading shows the new versions; after a failure the list waits for the next refresh.
-    if (failed != 0) return;
-    std::vector<zb::ReportRow> upgraded = std::move(last_report_);
+    if (failed) return;
     act_refresh();
-    // The report stays the upgrade's, with the versions the re-read found.
-    for (zb::ReportRow& row : upgraded) {
-        const auto k = zb::RowOfCom(row.com);
-        const bool read =
-            std::any_of(last_report_.begin(), last_report_.end(),
-                        [&](const zb::ReportRow& r) { return r.com == row.com && r.ok; });
-        if (k && rows_[*k].device && read)
-            row.fw_after = std::string(zb::TextOf(rows_[*k].device->fw_version));
-    }
-    last_report_ = std::move(upgraded);
+    // The report stays the upgrade's, with the versions of the ports the re-read found.
+    std::set<std::int32_t> read_again;
+    for (const zb::ReportRow& row : last_report_)
+        if (row.ok) read_again.insert(row.com);
+    if (ran) zb::FinishUpgrade(run, read_again);
+    KeepReport(run);
 }
 
 void TForm1::act_options() {

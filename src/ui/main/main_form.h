@@ -17,6 +17,7 @@
 
 #include "jobs/model/port_table.h"
 #include "jobs/report/report_row.h"
+#include "jobs/run/port_run.h"
 #include "ui/main/device_list.h"
 #include "ui/main/port_scan.h"
 
@@ -108,10 +109,10 @@ private:
     // A job window took the keyboard; the list gets it back for its keys.
     void FocusList();
     void m_listviewContextPopup(const QPoint& pos);
-    // Shows the job window over the marked ports and takes the rows back.
-    void RunJob(Twork_form& work, std::uint32_t count, std::string_view command);
-    // Keeps the job's rows for act_report; `command` as zbctl names it (read, apply, ...).
-    void KeepReport(const Twork_form& work, std::string_view command);
+    // A read job over the marked ports in the job window, kept as `command`'s report.
+    void ReadMarked(Twork_form& work, zb::RunCommand command);
+    // Keeps the rows of the ports whose part of `run` has ended, for act_report.
+    void KeepReport(zb::PortRun& run);
     void Warn(int string_id);
     void Inform(int string_id);
 

@@ -167,6 +167,15 @@ std::uint32_t Twork_form::ApplyFailCount() const {
     return engine_.ApplyFailCount();
 }
 
+bool Twork_form::RunJob(const zb::PortTable& ports, std::uint32_t count,
+                        const std::string& firmware) {
+    LoadPorts(ports);
+    SetPortCount(count);
+    engine_.SetFirmwareFile(firmware);
+    exec();
+    return started_;
+}
+
 bool Twork_form::IsRunning() const {
     return state_ == State::Running;
 }
@@ -189,8 +198,10 @@ void Twork_form::FormShow() {
     model_->Reset(JobComs(rows));
 
     state_ = State::Running;
+    started_ = false;
     try {
         starter_(engine_);
+        started_ = true;
     } catch (const std::system_error& e) {
         state_ = State::Idle;
         dialogs_.Message(this, MessageKind::Warning,

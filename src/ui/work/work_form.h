@@ -15,10 +15,12 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "jobs/engine/job_engine.h"
 #include "jobs/model/port_table.h"
+#include "jobs/run/port_run.h"
 #include "ui/common/dialog_service.h"
 #include "ui/work/work_reporter.h"
 #include "ui/work/work_status.h"
@@ -46,7 +48,8 @@ private:
     QColor outline_;
 };
 
-class Twork_form : public QDialog {
+// A run's jobs (jobs/run) run in it: each one shows the window until the job has ended.
+class Twork_form : public QDialog, public zb::JobHost {
     Q_OBJECT
 public:
     // How a showing starts the engine's job. It throws std::system_error when the job's
@@ -69,7 +72,11 @@ public:
     std::uint32_t ApplyFailCount() const;
 
     // The ports of the last job, in the window's row order (JobEngine::Outcomes).
-    std::vector<zb::PortOutcome> Outcomes() const;
+    std::vector<zb::PortOutcome> Outcomes() const override;
+    // Loads `ports`, with `firmware` for an upgrade, and shows the window (exec). False when
+    // the job could not start, which the window has told.
+    bool RunJob(const zb::PortTable& ports, std::uint32_t count,
+                const std::string& firmware) override;
     // From a successful start until the end of the job has been shown.
     bool IsRunning() const;
 
@@ -95,6 +102,7 @@ private:
     DialogService& dialogs_;
     JobStarter starter_;
     State state_ = State::Idle;
+    bool started_ = false;  // the last showing started its job
     std::uint32_t port_count_ = 0;
 
     TShape* Shape1 = nullptr;

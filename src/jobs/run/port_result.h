@@ -1,0 +1,48 @@
+// What became of one port in a run: the one result that zbctl's table and JSON, watch's
+// station lines, the report rows and the window's report all render.
+//
+// Plain data; any thread.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "jobs/engine/port_outcome.h"
+#include "jobs/model/port_table.h"
+#include "jobs/report/report_row.h"
+
+namespace zb {
+
+struct PortResult {
+    std::int32_t com = 0;
+    bool ok = false;
+    FailureKind failure = FailureKind::None;  // why it failed; None when ok
+    std::string message;          // what became of the port, usually its last message in the job
+    std::string error;            // why the port could not be opened, in system terms; or empty
+    std::int32_t holder_pid = 0;  // the process that held the port, when one was found
+    std::string holder_name;
+    bool settings = false;          // the record holds settings read from the device in this run
+    std::string file;               // export: the file written; empty when none was
+    DeviceRecord record;            // copied after the job; its link is not used
+    bool verified = false;          // a read-back of the written fields was made
+    bool verify_ok = false;         // it found what was written
+    std::vector<ReportDiff> diffs;  // the fields it found different
+    // When the port's part ended in its last job; unset when it ended outside a job.
+    std::chrono::system_clock::time_point updated{};
+};
+
+// The result of a port whose part ended with `outcome`: its result, time and message (an
+// open failure with the note the record keeps: "Open port fail (held by minicom, pid
+// 4242)"), and the open failure's facts and the record as they are now.
+PortResult ResultOf(const PortOutcome& outcome, const DeviceRecord& record);
+
+// A failed image check of the type says which types differ: "... (image 0x101, modem 0x202)",
+// "(image none, modem 0x202)".
+std::string WithFirmwareTypes(std::string message, std::optional<std::uint32_t> image,
+                              std::uint32_t modem);
+
+}  // namespace zb

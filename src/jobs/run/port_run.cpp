@@ -1,0 +1,295 @@
+#include "jobs/run/port_run.h"
+
+#include <chrono>
+
+namespace zb {
+namespace {
+
+// The port's outcome in `outcomes`, or null for a port not in that job.
+const PortOutcome* OutcomeOf(const std::vector<PortOutcome>& outcomes, std::int32_t com) {
+    for (const PortOutcome& o : outcomes)
+        if (o.com == com) return &o;
+    return nullptr;
+}
+
+// The port's last message in `outcomes`; empty when it has none.
+std::string MessageOf(const std::vector<PortOutcome>& outcomes, std::int32_t com) {
+    const PortOutcome* outcome = OutcomeOf(outcomes, com);
+    return outcome != nullptr ? outcome->message : std::string();
+}
+
+std::vector<std::int32_t> MarkedComs(const PortTable& table) {
+    std::vector<std::int32_t> coms;
+    for (std::size_t i = 0; i < table.size(); ++i)
+        if (table[i].device && table[i].device->selected)
+            coms.push_back(static_cast<std::int32_t>(i + 1));
+    return coms;
+}
+
+}  // namespace
+
+std::string_view CommandName(RunCommand command) {
+    switch (command) {
+        case RunCommand::Read:
+            return "read";
+        case RunCommand::Apply:
+            return "apply";
+        case RunCommand::Import:
+            return "import";
+        case RunCommand::Upgrade:
+            return "upgrade";
+        case RunCommand::Export:
+            return "export";
+    }
+    return "";
+}
+
+std::string_view PhaseName(RunPhase phase) {
+    switch (phase) {
+        case RunPhase::Reading:
+            return "reading";
+        case RunPhase::Writing:
+            return "writing";
+        case RunPhase::Verifying:
+            return "verifying";
+        case RunPhase::Upgrading:
+            return "upgrading";
+        case RunPhase::ReadingAgain:
+            return "reading again";
+    }
+    return "";
+}
+
+bool EngineJobs::RunJob(const PortTable& ports, std::uint32_t count, const std::string& firmware) {
+    engine_.LoadPorts(ports);
+    engine_.SetPortCount(count);
+    engine_.SetFirmwareFile(firmware);
+    engine_.Run();
+    return true;
+}
+
+PortRun::PortRun(const std::vector<std::int32_t>& coms, RunCommand command, JobHost& jobs,
+                 std::shared_ptr<ReportSink> report)
+    : own_table_(std::make_unique<PortTable>()),
+      table_(own_table_.get()),
+      keep_marks_(false),
+      all_(coms),
+      coms_(coms),
+      command_(command),
+      jobs_(jobs),
+      report_(std::move(report)) {
+    for (const std::int32_t com : coms_) AddPort(Row(com), static_cast<std::uint32_t>(com));
+}
+
+PortRun::PortRun(PortTable& table, RunCommand command, JobHost& jobs)
+    : table_(&table),
+      keep_marks_(true),
+      all_(MarkedComs(table)),
+      coms_(all_),
+      command_(command),
+      jobs_(jobs) {}
+
+std::string PortRun::LastMessage(std::int32_t com) const {
+    const std::string message = MessageOf(outcomes_, com);
+    return message.empty() ? "Preparing..." : message;
+}
+
+FailureKind PortRun::Failure(std::int32_t com) const {
+    const PortOutcome* outcome = OutcomeOf(outcomes_, com);
+    if (outcome == nullptr || outcome->failure == FailureKind::None) return FailureKind::StepFailed;
+    return outcome->failure;
+}
+
+bool PortRun::JobOk(std::int32_t com) const {
+    const PortOutcome* outcome = OutcomeOf(outcomes_, com);
+    return outcome != nullptr && outcome->ok;
+}
+
+bool PortRun::Finished(std::int32_t com) const {
+    const std::lock_guard lock(results_mutex_);
+    return results_.count(com) != 0;
+}
+
+bool PortRun::RunJob(const std::string& firmware_file) {
+    std::uint32_t marked = 0;
+    for (const std::int32_t com : coms_) marked += Record(com).selected ? 1 : 0;
+    if (marked == 0) return true;
+    if (stopping_.load()) {
+        // The job that would run now is not started: its ports say so, as the engine's
+        // workers would, and their last message is this job's, not the one before.
+        std::vector<PortOutcome> skipped;
+        const auto now = std::chrono::system_clock::now();
+        for (const std::int32_t com : coms_) {
+            DeviceRecord& record = Record(com);
+            if (!record.selected || Finished(com)) continue;
+            record.job_failed = true;
+            skipped.push_back({com, false, "User abort", now, FailureKind::UserAbort});
+            if (observer_ != nullptr) observer_->SetPortMessage(com, "User abort");
+        }
+        outcomes_ = std::move(skipped);
+        return true;
+    }
+    const bool ran = jobs_.RunJob(*table_, marked, firmware_file);
+    outcomes_ = ran ? jobs_.Outcomes() : std::vector<PortOutcome>{};
+    return ran;
+}
+
+bool PortRun::ReadOk(std::int32_t com) {
+    const DeviceRecord& r = Record(com);
+    return r.selected && r.connected && !r.upgrade_wait && !r.job_failed;
+}
+
+void PortRun::Renew(std::int32_t com) {
+    UnmarkPort(Row(com));
+    AddPort(Row(com), static_cast<std::uint32_t>(com));
+}
+
+void PortRun::SetVerified(std::int32_t com, bool ok, std::vector<ReportDiff> diffs,
+                          const DeviceRecord& sent) {
+    verified_[com] = ReadBack{ok, std::move(diffs)};
+    written_[com] = sent;
+}
+
+void PortRun::Finish(std::int32_t com, FailureKind failure, bool settings, std::string message,
+                     std::string file) {
+    PortRow& row = Row(com);
+    if (!keep_marks_) UnmarkPort(row);
+    PortOutcome outcome{com, failure == FailureKind::None, LastMessage(com), {}, failure};
+    // The port's part ended with its last message in the latest job, not now.
+    if (const PortOutcome* latest = OutcomeOf(outcomes_, com)) outcome.updated = latest->updated;
+    PortResult result = ResultOf(outcome, *row.device);
+    if (!message.empty()) result.message = std::move(message);
+    if (failure == FailureKind::FirmwareType && type_notes_)
+        result.message =
+            WithFirmwareTypes(std::move(result.message), image_type_, row.device->fw_type);
+    result.settings = settings;
+    result.file = std::move(file);
+    if (const auto it = verified_.find(com); it != verified_.end()) {
+        result.verified = true;
+        result.verify_ok = it->second.ok;
+        result.diffs = std::move(it->second.diffs);
+        verified_.erase(it);
+    }
+    ReportRow report_row = RowOf(result);
+    written_.erase(com);
+    // Under the rows' lock: WriteRowsSoFar sees the row and the result together, or neither.
+    const std::lock_guard lock(rows_mutex_);
+    rows_.push_back(std::move(report_row));
+    Keep(std::move(result));
+}
+
+void PortRun::Keep(PortResult result) {
+    const std::lock_guard lock(results_mutex_);
+    const std::int32_t com = result.com;
+    results_[com] = std::move(result);
+}
+
+std::optional<PortResult> PortRun::Result(std::int32_t com) const {
+    const std::lock_guard lock(results_mutex_);
+    const auto it = results_.find(com);
+    if (it == results_.end()) return std::nullopt;
+    return it->second;
+}
+
+std::vector<PortResult> PortRun::ResultsSoFar() const {
+    const std::vector<PortOutcome> outcomes = jobs_.Outcomes();
+    const std::lock_guard lock(results_mutex_);
+    std::vector<PortResult> results;
+    for (const std::int32_t com : all_) {
+        if (const auto it = results_.find(com); it != results_.end()) {
+            results.push_back(it->second);
+            continue;
+        }
+        PortResult& cut = results.emplace_back();
+        cut.com = com;
+        cut.failure = FailureKind::Interrupted;
+        const std::string message = MessageOf(outcomes, com);
+        cut.message = message.empty() ? "Interrupted" : message + "; Interrupted";
+    }
+    return results;
+}
+
+std::vector<std::int32_t> PortRun::EndTry() {
+    std::vector<std::int32_t> failed;
+    for (const std::int32_t com : coms_) {
+        if (!Finished(com)) Finish(com, Failure(com), false);
+        const std::optional<PortResult> result = Result(com);
+        if (!result || !result->ok) failed.push_back(com);
+    }
+    const std::lock_guard lock(rows_mutex_);
+    if (Reporting() && !rows_.empty() && !rows_closed_) {
+        if (const Status added = report_->Append(rows_); !added) {
+            if (report_lost_) report_lost_(added.reason());
+            report_failed_ = true;
+        }
+        rows_.clear();
+    }
+    return failed;
+}
+
+void PortRun::Retry(const std::vector<std::int32_t>& coms) {
+    {
+        const std::lock_guard lock(rows_mutex_);
+        ++attempt_;
+        coms_ = coms;
+    }
+    for (const std::int32_t com : coms_) {
+        {
+            const std::lock_guard lock(results_mutex_);
+            results_.erase(com);
+        }
+        fw_before_.erase(com);
+        Renew(com);
+    }
+}
+
+void PortRun::Abandon() {
+    if (keep_marks_) return;
+    for (PortRow& row : *table_) UnmarkPort(row);
+}
+
+void PortRun::WriteRowsSoFar() {
+    const std::lock_guard lock(rows_mutex_);
+    if (!Reporting() || rows_closed_) return;
+    rows_closed_ = true;
+    RowContext context;
+    context.command = CommandName(command_);
+    context.time = ReportTime(std::chrono::system_clock::now());
+    context.attempt = attempt_;
+    // The engine's outcomes and no record: workers may still hold the records.
+    const std::vector<PortOutcome> outcomes = jobs_.Outcomes();
+    for (const std::int32_t com : coms_) {
+        if (Finished(com)) continue;
+        const std::string message = MessageOf(outcomes, com);
+        PortResult cut;
+        cut.com = com;
+        cut.failure = FailureKind::Interrupted;
+        cut.message = (message.empty() ? "Preparing..." : message) + "; Interrupted";
+        rows_.push_back(PortReportRow(cut, DeviceRecord{}, context));
+    }
+    if (const Status added = rows_.empty() ? Status() : report_->Append(rows_); !added && report_lost_)
+        report_lost_(added.reason());
+    rows_.clear();
+}
+
+std::vector<ReportRow> PortRun::TakeRows() {
+    const std::lock_guard lock(rows_mutex_);
+    return std::move(rows_);
+}
+
+ReportRow PortRun::RowOf(const PortResult& result) {
+    RowContext context;
+    context.command = CommandName(command_);
+    context.time = ReportTime(std::chrono::system_clock::now());
+    context.attempt = attempt_;
+    const auto written = written_.find(result.com);
+    const bool change = command_ == RunCommand::Apply || command_ == RunCommand::Import;
+    // A change's row carries what it wrote: a port refused before its writes has none.
+    context.device_read =
+        change ? written != written_.end() || (result.ok && result.settings) : result.settings;
+    context.fw_before = fw_before_[result.com];
+    return PortReportRow(result, written != written_.end() ? written->second : result.record,
+                         context);
+}
+
+}  // namespace zb

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/cli_output.h"
+#include "config/config_run.h"
 #include "jobs/run/sequences.h"
 
 namespace zbctl {

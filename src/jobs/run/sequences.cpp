@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "config/config_rules.h"
 #include "jobs/model/firmware_image.h"
 #include "jobs/model/record_fields.h"
 #include "jobs/model/text_escape.h"
@@ -20,18 +19,6 @@ std::string Joined(const std::string& first, const std::string& then) {
 
 FailureKind ReadFailure(PortRun& run, std::int32_t com) {
     return run.ReadOk(com) ? FailureKind::None : run.Failure(com);
-}
-
-// The configuration flow begins with a read job: besides telling which ports answer, it
-// gives each record the device's own values of what the change leaves alone (the local
-// node ID of an import, all but the given fields of an apply), so that the apply writes
-// them back unchanged. A port not read is finished here.
-bool ReadBeforeChange(PortRun& run) {
-    run.Phase(RunPhase::Reading);
-    if (!run.RunJob()) return false;
-    for (const std::int32_t com : run.coms())
-        if (!run.ReadOk(com)) run.Finish(com, run.Failure(com), false);
-    return true;
 }
 
 // The written fields read back: every port whose apply succeeded is opened afresh (the
@@ -66,6 +53,14 @@ void VerifyChanges(PortRun& run, const std::vector<std::int32_t>& applied) {
 
 }  // namespace
 
+bool ReadBeforeChange(PortRun& run) {
+    run.Phase(RunPhase::Reading);
+    if (!run.RunJob()) return false;
+    for (const std::int32_t com : run.coms())
+        if (!run.ReadOk(com)) run.Finish(com, run.Failure(com), false);
+    return true;
+}
+
 void ReadPorts(PortRun& run) {
     run.Phase(RunPhase::Reading);
     if (!run.RunJob()) return;
@@ -88,35 +83,6 @@ void WriteChanges(PortRun& run, bool verify) {
             run.Finish(com, ok ? FailureKind::None : run.Failure(com), ok);
     }
     if (!applied.empty()) VerifyChanges(run, applied);
-}
-
-void ApplyValues(PortRun& run, const std::map<std::int32_t, FieldValues>& values, bool verify) {
-    if (!ReadBeforeChange(run)) return;
-    for (const std::int32_t com : run.coms()) {
-        if (run.Finished(com)) continue;
-        const FieldValues& sets = values.at(com);
-        DeviceRecord& record = run.Record(com);
-        DeviceRecord would_be = record;
-        for (const FieldValue& value : sets) StoreValue(would_be, value);
-        // The configuration dialog's rules, on the record as it would be written.
-        if (std::optional<std::string> refusal = RecordRefusal(would_be)) {
-            run.Finish(com, FailureKind::Refused, true, std::move(*refusal));
-            continue;
-        }
-        for (const FieldValue& value : sets) StoreValue(record, value);
-        record.apply_pending = true;
-    }
-    WriteChanges(run, verify);
-}
-
-void ImportSettings(PortRun& run, const ConfigSettings& settings, bool verify) {
-    if (!ReadBeforeChange(run)) return;
-    // The ports still marked are those read; the settings go to them alone, but not to a
-    // port whose own local node ID the dialog's rules refuse with them: it is not written.
-    for (ConfigImportRefusal& refused : ApplyConfigSettings(run.table(), settings))
-        run.Finish(static_cast<std::int32_t>(refused.com), FailureKind::Refused, true,
-                   std::move(refused.message));
-    WriteChanges(run, verify);
 }
 
 void Upgrade(PortRun& run, const std::string& image) {
@@ -176,37 +142,6 @@ void FinishUpgrade(PortRun& run, const std::set<std::int32_t>& read_again) {
             run.Finish(com, FailureKind::None, read_again.count(com) != 0);
         else
             run.Finish(com, run.Failure(com), false);
-    }
-}
-
-void Export(PortRun& run, std::string folder) {
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    run.Phase(RunPhase::Reading);
-    if (!run.RunJob()) return;
-    bool all_read = true;
-    for (const std::int32_t com : run.coms()) all_read = all_read && run.ReadOk(com);
-    if (!all_read) {
-        // A partial export would pass for a complete one.
-        for (const std::int32_t com : run.coms()) {
-            if (run.ReadOk(com))
-                run.Finish(com, FailureKind::OtherPortFailed, true,
-                           "Not written: another port failed");
-            else
-                run.Finish(com, run.Failure(com), false);
-        }
-        return;
-    }
-    std::map<std::int32_t, std::string> failed;
-    for (const ConfigWriteFailure& f : WriteConfigFiles(run.table(), folder)) {
-        run.Note("zbctl: " + Printable(f.path) + ": " + Printable(f.reason));
-        failed[static_cast<std::int32_t>(f.com)] = f.reason;
-    }
-    for (const std::int32_t com : run.coms()) {
-        const std::string path = folder + "/" + ConfigFileName(static_cast<std::uint32_t>(com));
-        if (const auto it = failed.find(com); it != failed.end())
-            run.Finish(com, FailureKind::WriteFileFailed, true, "Write file fail: " + it->second);
-        else
-            run.Finish(com, FailureKind::None, true, "", path);
     }
 }
 

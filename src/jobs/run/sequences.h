@@ -1,7 +1,8 @@
-// What each command does with the ports of a run: the jobs it runs one after another, and
-// when each port's part is over. The results themselves are kept by the run (port_run.h).
-// zbctl runs a command's whole sequence; the window runs the phases it needs between its
-// own dialogs. Each throws std::system_error when a job cannot start.
+// What the commands do with the ports of a run: the jobs they run one after another, and
+// when each port's part is over. The results themselves are kept by the run (port_run.h);
+// the commands that change settings or write configuration files build on these
+// (config/config_run.h). zbctl runs a command's whole sequence; the window runs the phases
+// it needs between its own dialogs. Each throws std::system_error when a job cannot start.
 #pragma once
 
 #include <cstdint>
@@ -11,27 +12,20 @@
 #include <utility>
 #include <vector>
 
-#include "config/config_file.h"
-#include "jobs/model/record_fields.h"
 #include "jobs/run/port_run.h"
 
 namespace zb {
 
-// Checked field values, in the order the operator gave them.
-using FieldValues = std::vector<FieldValue>;
-
 // A read job over the run's ports; each port's part ends with it.
 void ReadPorts(PortRun& run);
-// Read, then each port's `values` (by COM number) written if the configuration rules take
-// the record as it would be written; with `verify` read back.
-void ApplyValues(PortRun& run, const std::map<std::int32_t, FieldValues>& values, bool verify);
-// Read, then `settings` written to every port the configuration rules take them for.
-void ImportSettings(PortRun& run, const ConfigSettings& settings, bool verify);
+// The read that begins a change: besides telling which ports answer, it gives each record
+// the device's own values of what the change leaves alone (the local node ID of an import,
+// all but the given fields of an apply), so that the apply writes them back unchanged. A
+// port not read is finished here. False when the job could not run.
+bool ReadBeforeChange(PortRun& run);
 // With a report, a read for the versions before; the upgrade with `image`; then the ports
 // that took it read again.
 void Upgrade(PortRun& run, const std::string& image);
-// Read, then one configuration file per port into `folder`; none when a port failed.
-void Export(PortRun& run, std::string folder);
 
 // The apply job over the ports still marked, whose records hold what to write; with
 // `verify` the written fields are read back.

@@ -1,0 +1,72 @@
+#include "config/config_run.h"
+
+#include <string>
+#include <vector>
+
+#include "config/config_rules.h"
+#include "jobs/model/text_escape.h"
+#include "jobs/run/sequences.h"
+
+namespace zb {
+
+void ApplyValues(PortRun& run, const std::map<std::int32_t, FieldValues>& values, bool verify) {
+    if (!ReadBeforeChange(run)) return;
+    for (const std::int32_t com : run.coms()) {
+        if (run.Finished(com)) continue;
+        const FieldValues& sets = values.at(com);
+        DeviceRecord& record = run.Record(com);
+        DeviceRecord would_be = record;
+        for (const FieldValue& value : sets) StoreValue(would_be, value);
+        // The configuration dialog's rules, on the record as it would be written.
+        if (std::optional<std::string> refusal = RecordRefusal(would_be)) {
+            run.Finish(com, FailureKind::Refused, true, std::move(*refusal));
+            continue;
+        }
+        for (const FieldValue& value : sets) StoreValue(record, value);
+        record.apply_pending = true;
+    }
+    WriteChanges(run, verify);
+}
+
+void ImportSettings(PortRun& run, const ConfigSettings& settings, bool verify) {
+    if (!ReadBeforeChange(run)) return;
+    // The ports still marked are those read; the settings go to them alone, but not to a
+    // port whose own local node ID the dialog's rules refuse with them: it is not written.
+    for (ConfigImportRefusal& refused : ApplyConfigSettings(run.table(), settings))
+        run.Finish(static_cast<std::int32_t>(refused.com), FailureKind::Refused, true,
+                   std::move(refused.message));
+    WriteChanges(run, verify);
+}
+
+void Export(PortRun& run, std::string folder) {
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    run.Phase(RunPhase::Reading);
+    if (!run.RunJob()) return;
+    bool all_read = true;
+    for (const std::int32_t com : run.coms()) all_read = all_read && run.ReadOk(com);
+    if (!all_read) {
+        // A partial export would pass for a complete one.
+        for (const std::int32_t com : run.coms()) {
+            if (run.ReadOk(com))
+                run.Finish(com, FailureKind::OtherPortFailed, true,
+                           "Not written: another port failed");
+            else
+                run.Finish(com, run.Failure(com), false);
+        }
+        return;
+    }
+    std::map<std::int32_t, std::string> failed;
+    for (const ConfigWriteFailure& f : WriteConfigFiles(run.table(), folder)) {
+        run.Note("zbctl: " + Printable(f.path) + ": " + Printable(f.reason));
+        failed[static_cast<std::int32_t>(f.com)] = f.reason;
+    }
+    for (const std::int32_t com : run.coms()) {
+        const std::string path = folder + "/" + ConfigFileName(static_cast<std::uint32_t>(com));
+        if (const auto it = failed.find(com); it != failed.end())
+            run.Finish(com, FailureKind::WriteFileFailed, true, "Write file fail: " + it->second);
+        else
+            run.Finish(com, FailureKind::None, true, "", path);
+    }
+}
+
+}  // namespace zb

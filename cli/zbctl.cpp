@@ -120,6 +120,7 @@ int RunJobs(const Invocation& inv, const zb::ConfigSettings& import,
 }  // namespace
 }  // namespace zbctl
 
+// NOLINTNEXTLINE(bugprone-exception-escape): a Result is only read once it is known ok().
 int main(int argc, char** argv) {
     using namespace zbctl;
     zb::Result<Invocation> parsed = ParseArgs(std::vector<std::string>(argv + 1, argv + argc));

@@ -107,8 +107,8 @@ namespace {
 // (CLI11 2.1) reads "--report=" as "take the next word" rather than as an empty value,
 // takes "---x" for a word and words its own errors; scripts rely on ours.
 
-// What a value option does with its value; false, with *error set, when it refuses it.
-using TakeValue = bool (*)(const std::string& value, Invocation* inv, std::string* error);
+// What a value option does with its value, or why it refuses it.
+using TakeValue = zb::Status (*)(const std::string& value, Invocation* inv);
 
 struct OptionRule {
     std::string_view name;
@@ -128,17 +128,13 @@ const OptionRule kOptions[] = {
     {.name = "--verify", .flag = &Invocation::verify},
     {.name = "--report", .text = &Invocation::report, .needs = "--report needs a file"},
     {.name = "--retry",
-     .take =
-         [](const std::string& value, Invocation* inv, std::string* error) {
-             if (value.empty() || value.size() > 3 ||
-                 value.find_first_not_of("0123456789") != std::string::npos ||
-                 std::stoi(value) > 100) {
-                 *error = "--retry takes a number from 0 to 100, not \"" + value + "\"";
-                 return false;
-             }
-             inv->retries = std::stoi(value);
-             return true;
-         }},
+     .take = [](const std::string& value, Invocation* inv) -> zb::Status {
+         if (value.empty() || value.size() > 3 ||
+             value.find_first_not_of("0123456789") != std::string::npos || std::stoi(value) > 100)
+             return zb::Status::Fail("--retry takes a number from 0 to 100, not \"" + value + "\"");
+         inv->retries = std::stoi(value);
+         return {};
+     }},
     {.name = "--scan", .flag = &Invocation::scan},
     {.name = "--once", .flag = &Invocation::once},
     {.name = "--upgrade", .text = &Invocation::upgrade, .needs = "--upgrade needs an image file"},
@@ -147,27 +143,20 @@ const OptionRule kOptions[] = {
      .needs = "--import needs a configuration file"},
     {.name = "--quiet", .flag = &Invocation::quiet},
     {.name = "--set",
-     .take =
-         [](const std::string& value, Invocation* inv, std::string* error) {
-             const std::size_t eq = value.find('=');
-             if (eq == std::string::npos || eq == 0) {
-                 *error = "--set takes FIELD=VALUE, not \"" + value + "\"";
-                 return false;
-             }
-             inv->sets.push_back(ReadSet(value.substr(0, eq), value.substr(eq + 1)));
-             return true;
-         }},
+     .take = [](const std::string& value, Invocation* inv) -> zb::Status {
+         const std::size_t eq = value.find('=');
+         if (eq == std::string::npos || eq == 0)
+             return zb::Status::Fail("--set takes FIELD=VALUE, not \"" + value + "\"");
+         inv->sets.push_back(ReadSet(value.substr(0, eq), value.substr(eq + 1)));
+         return {};
+     }},
 };
 
-bool TakeOptionValue(const OptionRule& rule, const std::string& value, Invocation* inv,
-                     std::string* error) {
-    if (rule.take != nullptr) return rule.take(value, inv, error);
-    if (value.empty()) {
-        *error = rule.needs;
-        return false;
-    }
+zb::Status TakeOptionValue(const OptionRule& rule, const std::string& value, Invocation* inv) {
+    if (rule.take != nullptr) return rule.take(value, inv);
+    if (value.empty()) return zb::Status::Fail(rule.needs);
     inv->*rule.text = value;
-    return true;
+    return {};
 }
 
 // Upgrade, export and import take a file or folder before their ports.
@@ -273,8 +262,8 @@ const BelongRule kBelongs[] = {
 // The options in the order given, anywhere on the line; the first word that is not an
 // option is the command, the others go to *words. Errors are found in the order of the
 // line. --help and --version end the reading wherever they stand; *help is then set.
-bool ReadOptions(const std::vector<std::string>& args, Invocation* inv, bool* help,
-                 const CommandRule** command, std::vector<std::string>* words, std::string* error) {
+zb::Status ReadOptions(const std::vector<std::string>& args, Invocation* inv, bool* help,
+                       const CommandRule** command, std::vector<std::string>* words) {
     bool options_ended = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
@@ -300,7 +289,7 @@ bool ReadOptions(const std::vector<std::string>& args, Invocation* inv, bool* he
             if (*command != nullptr) inv->help_on = (*command)->command;
             inv->command = arg == "--version" ? Command::Version : Command::Help;
             *help = true;
-            return true;
+            return {};
         }
         const auto rule = options_ended
                               ? std::end(kOptions)
@@ -309,36 +298,30 @@ bool ReadOptions(const std::vector<std::string>& args, Invocation* inv, bool* he
         if (rule != std::end(kOptions) && rule->flag != nullptr && !has_value) {
             inv->*rule->flag = true;
         } else if (rule != std::end(kOptions) && rule->flag == nullptr) {
-            if (!has_value && i + 1 >= args.size()) {
-                *error = arg + " needs a value";
-                return false;
-            }
-            if (!TakeOptionValue(*rule, has_value ? value : args[++i], inv, error)) return false;
+            if (!has_value && i + 1 >= args.size()) return zb::Status::Fail(arg + " needs a value");
+            if (zb::Status taken = TakeOptionValue(*rule, has_value ? value : args[++i], inv);
+                !taken)
+                return taken;
         } else if (!options_ended && arg.size() > 1 && arg[0] == '-') {
-            *error = "unknown option " + args[i];
-            return false;
+            return zb::Status::Fail("unknown option " + args[i]);
         } else if (*command == nullptr) {
             *command = std::find_if(std::begin(kCommands), std::end(kCommands),
                                     [&](const CommandRule& r) { return r.word == arg; });
-            if (*command == std::end(kCommands)) {
-                *error = "unknown command \"" + arg + "\"";
-                return false;
-            }
+            if (*command == std::end(kCommands))
+                return zb::Status::Fail("unknown command \"" + arg + "\"");
             inv->command = (*command)->command;
         } else {
             words->push_back(arg);
         }
     }
-    return true;
+    return {};
 }
 
 // The path of upgrade, export and import, and the ports, from the words after the command.
-bool ReadOperands(const CommandRule& rule, std::vector<std::string> words, Invocation* inv,
-                  std::string* error) {
+zb::Status ReadOperands(const CommandRule& rule, std::vector<std::string> words, Invocation* inv) {
     if (rule.command == Command::Ports) {
-        if (words.empty()) return true;
-        *error = "ports takes no arguments";
-        return false;
+        if (words.empty()) return {};
+        return zb::Status::Fail("ports takes no arguments");
     }
     if (rule.command == Command::Watch) {
         const bool settings = !inv->sets.empty() || !inv->import.empty();
@@ -351,64 +334,43 @@ bool ReadOperands(const CommandRule& rule, std::vector<std::string> words, Invoc
             refusal = "watch needs --upgrade IMAGE, --set FIELD=VALUE or --import FILE";
         else if (inv->verify && !settings)
             refusal = "watch --verify needs --set or --import";
-        if (refusal != nullptr) *error = refusal;
-        return refusal == nullptr;
+        if (refusal != nullptr) return zb::Status::Fail(refusal);
+        return {};
     }
-    if (rule.command == Command::Apply && inv->sets.empty()) {
-        *error = "apply needs at least one --set FIELD=VALUE";
-        return false;
-    }
+    if (rule.command == Command::Apply && inv->sets.empty())
+        return zb::Status::Fail("apply needs at least one --set FIELD=VALUE");
     if (rule.missing_path != nullptr) {
-        if (words.empty()) {
-            *error = rule.missing_path;
-            return false;
-        }
+        if (words.empty()) return zb::Status::Fail(rule.missing_path);
         inv->path = words.front();
         words.erase(words.begin());
     }
-    if (words.empty()) {
-        *error = "no port given";
-        return false;
-    }
+    if (words.empty()) return zb::Status::Fail("no port given");
     for (const std::string& word : words) {
         const std::int32_t com = ParseCom(word);
-        if (com == 0) {
-            *error = "\"" + word + "\" is not a port: write COM1 to COM1024";
-            return false;
-        }
-        if (std::find(inv->coms.begin(), inv->coms.end(), com) != inv->coms.end()) {
-            *error = "COM" + std::to_string(com) + " is named twice";
-            return false;
-        }
+        if (com == 0)
+            return zb::Status::Fail("\"" + word + "\" is not a port: write COM1 to COM1024");
+        if (std::find(inv->coms.begin(), inv->coms.end(), com) != inv->coms.end())
+            return zb::Status::Fail("COM" + std::to_string(com) + " is named twice");
         inv->coms.push_back(com);
     }
     inv->given = inv->coms;
     std::sort(inv->coms.begin(), inv->coms.end());
-    return true;
+    return {};
 }
 
 }  // namespace
 
-bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::string* error) {
+zb::Result<Invocation> ParseArgs(const std::vector<std::string>& args) {
     Invocation inv;
     bool help = false;
     const CommandRule* command = nullptr;
     std::vector<std::string> words;
-    if (!ReadOptions(args, &inv, &help, &command, &words, error)) return false;
-    if (help) {
-        *out = inv;
-        return true;
-    }
-    if (command == nullptr) {
-        *error = "no command given";
-        return false;
-    }
-    for (const BelongRule& belong : kBelongs) {
-        if (belong.given(inv) && !belong.belongs(inv.command)) {
-            *error = belong.refusal;
-            return false;
-        }
-    }
+    if (zb::Status read = ReadOptions(args, &inv, &help, &command, &words); !read)
+        return read.error();
+    if (help) return inv;
+    if (command == nullptr) return zb::Error{"no command given"};
+    for (const BelongRule& belong : kBelongs)
+        if (belong.given(inv) && !belong.belongs(inv.command)) return zb::Error{belong.refusal};
     // "help" ignores whatever follows it but a command's name.
     if (inv.command == Command::Help && !words.empty()) {
         const auto named =
@@ -416,10 +378,10 @@ bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::strin
                          [&](const CommandRule& r) { return r.word == words.front(); });
         if (named != std::end(kCommands)) inv.help_on = named->command;
     }
-    if (inv.command != Command::Help && !ReadOperands(*command, std::move(words), &inv, error))
-        return false;
-    *out = inv;
-    return true;
+    if (inv.command != Command::Help)
+        if (zb::Status read = ReadOperands(*command, std::move(words), &inv); !read)
+            return read.error();
+    return inv;
 }
 
 const char* CommandUsage(Command command) {

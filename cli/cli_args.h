@@ -48,9 +48,9 @@ struct Invocation {
     bool once = false;                // watch: a modem that passed is not done again
 };
 
-// Parses argv[1..]. On failure returns false and says what is wrong in *error.
+// Parses argv[1..], or says what is wrong with it.
 // Field values are not checked here (see cli_input.h).
-bool ParseArgs(const std::vector<std::string>& args, Invocation* out, std::string* error);
+zb::Result<Invocation> ParseArgs(const std::vector<std::string>& args);
 
 // "COM3", "com3" or "3": the COM number, or 0 when the text is none of these or lies
 // outside 1..1024.

@@ -20,8 +20,7 @@ std::string SetWords(const std::string& name, const std::string& value) {
 
 }  // namespace
 
-bool ExpandValue(const std::string& value, std::int32_t com, std::int32_t n, std::string* out,
-                 std::string* error) {
+zb::Result<std::string> ExpandValue(const std::string& value, std::int32_t com, std::int32_t n) {
     std::string text;
     std::size_t i = 0;
     while (i < value.size()) {
@@ -50,60 +49,49 @@ bool ExpandValue(const std::string& value, std::int32_t com, std::int32_t n, std
                 k = k * 10 + (value[j++] - '0');
             if (j == digits || j >= value.size() || value[j] != '}') {
                 const std::size_t end = value.find('}', i);
-                *error =
+                return zb::Error{
                     "\"" +
                     value.substr(i, end == std::string::npos ? std::string::npos : end - i + 1) +
                     "\" is not a placeholder: write {com}, {n}, {com+K} or {n-K} (K up to "
-                    "6 digits)";
-                return false;
+                    "6 digits)"};
             }
             number = minus ? number - k : number + k;
         }
         text += std::to_string(number);
         i = j + 1;
     }
-    *out = std::move(text);
-    return true;
+    return text;
 }
 
-bool ReadKeyFiles(Sets* sets, std::string* error,
-                  const std::function<void(const std::string&)>& warn) {
+zb::Status ReadKeyFiles(Sets* sets, const std::function<void(const std::string&)>& warn) {
     // A key file holds 32 digits and a line end; anything much longer is no key file.
     constexpr std::size_t kMostBytes = 4096;
     for (Set& set : *sets) {
         if (set.name != kKeyField || set.text.empty() || set.text[0] != '@') continue;
         const std::string path = set.text.substr(1);
-        if (path.empty()) {
-            *error = "--set aeskey=@FILE needs a file name";
-            return false;
-        }
-        std::string why;
-        if (const zb::Status readable = zb::CheckReadableFile(path); !readable) {
-            *error = "cannot read the key file " + readable.reason();
-            return false;
-        }
+        if (path.empty()) return zb::Status::Fail("--set aeskey=@FILE needs a file name");
+        if (const zb::Status readable = zb::CheckReadableFile(path); !readable)
+            return zb::Status::Fail("cannot read the key file " + readable.reason());
         zb::Result<std::string> read = zb::ReadWholeFile(path, kMostBytes);
-        if (!read) {
-            *error = "cannot read the key file " + path + ": " + read.error().reason;
-            return false;
-        }
+        if (!read)
+            return zb::Status::Fail("cannot read the key file " + path + ": " +
+                                    read.error().reason);
         std::string& text = *read;
         const std::size_t first = text.find_first_not_of(" \t\r\n\v\f");
         const std::size_t last = text.find_last_not_of(" \t\r\n\v\f");
         text = first == std::string::npos ? "" : text.substr(first, last - first + 1);
         Set key = ReadSet(set.name, text);
-        if (!key.value) {
-            *error = path + ": not a key file: it must hold 32 hexadecimal digits and nothing else";
-            return false;
-        }
+        if (!key.value)
+            return zb::Status::Fail(
+                path + ": not a key file: it must hold 32 hexadecimal digits and nothing else");
         if (KeyFileIsShared(path))
             warn("warning: other users may read the key file " + path + " (chmod 600 it)");
         set = std::move(key);
     }
-    return true;
+    return {};
 }
 
-bool CheckSets(const Sets& sets, std::string* error) {
+zb::Status CheckSets(const Sets& sets) {
     zb::DeviceRecord scratch;
     bool security_on = false;
     bool key_given = false;
@@ -113,57 +101,50 @@ bool CheckSets(const Sets& sets, std::string* error) {
             for (const zb::RecordField& f : zb::RecordFields())
                 if (f.writable) names += " " + std::string(f.name);
             // A misspelt field's value may well be the key: it is not repeated.
-            *error = "--set " + set.name + ": unknown field; settable fields:" + names;
-            return false;
+            return zb::Status::Fail("--set " + set.name +
+                                    ": unknown field; settable fields:" + names);
         }
         // The record's refusals may quote the value as given.
-        if (!set.value) {
-            *error = SetWords(set.name, set.text) + ": " + set.value.error().reason;
-            return false;
-        }
+        if (!set.value)
+            return zb::Status::Fail(SetWords(set.name, set.text) + ": " + set.value.error().reason);
         zb::StoreValue(scratch, *set.value);
         if (set.name == "security") security_on = scratch.security;
         if (set.name == kKeyField) key_given = true;
     }
     // Without a key the modem refuses the last write, after the other fifteen have taken
     // effect and without the restart: a half-configured modem.
-    if (security_on && !key_given) {
-        *error = "--set security=" + zb::ShownText(scratch, zb::FieldOf(zb::FieldId::Security)) +
-                 " needs --set aeskey=<32 hexadecimal digits> as well";
-        return false;
-    }
-    return true;
+    if (security_on && !key_given)
+        return zb::Status::Fail(
+            "--set security=" + zb::ShownText(scratch, zb::FieldOf(zb::FieldId::Security)) +
+            " needs --set aeskey=<32 hexadecimal digits> as well");
+    return {};
 }
 
-bool ExpandSets(const Invocation& inv, std::map<std::int32_t, Sets>* out, std::string* error) {
+zb::Result<std::map<std::int32_t, Sets>> ExpandSets(const Invocation& inv) {
     bool templated = false;
     for (const Set& set : inv.sets) {
-        std::string once;
-        if (!ExpandValue(set.text, 1, 1, &once, error)) {
-            *error = SetWords(set.name, set.text) + ": " + *error;
-            return false;
-        }
-        templated = templated || once != set.text;
+        const zb::Result<std::string> once = ExpandValue(set.text, 1, 1);
+        if (!once) return zb::Error{SetWords(set.name, set.text) + ": " + once.error().reason};
+        templated = templated || *once != set.text;
     }
-    if (!CheckSets(inv.sets, error) && !templated) return false;
-    error->clear();
+    if (zb::Status checked = CheckSets(inv.sets); !checked && !templated) return checked.error();
+    std::map<std::int32_t, Sets> out;
     for (std::size_t place = 0; place < inv.given.size(); ++place) {
         const std::int32_t com = inv.given[place];
         const auto n = static_cast<std::int32_t>(place + 1);
         Sets sets;
         for (const Set& set : inv.sets) {
-            std::string expanded;
-            (void)ExpandValue(set.text, com, n, &expanded, error);
+            // Every placeholder was found well formed above, whatever the numbers.
+            std::string expanded = *ExpandValue(set.text, com, n);
             // A value without placeholders was read once already.
             sets.push_back(expanded == set.text ? set : ReadSet(set.name, std::move(expanded)));
         }
-        if (!CheckSets(sets, error)) {
-            *error = "COM" + std::to_string(com) + " (n=" + std::to_string(n) + "): " + *error;
-            return false;
-        }
-        (*out)[com] = std::move(sets);
+        if (const zb::Status checked = CheckSets(sets); !checked)
+            return zb::Error{"COM" + std::to_string(com) + " (n=" + std::to_string(n) +
+                             "): " + checked.reason()};
+        out[com] = std::move(sets);
     }
-    return true;
+    return out;
 }
 
 std::string RefusalText(const zb::ConfigRefusal& why) {

@@ -421,12 +421,13 @@ private:
             step.command = plan_.apply ? Command::Apply : Command::Import;
             step.verify = plan_.verify;
             std::map<std::int32_t, Sets> sets;
-            std::string error;
-            if (plan_.apply && !ExpandModemSets(modem, &sets[modem.com], &error)) {
+            zb::Result<Sets> mine = plan_.apply ? ExpandModemSets(modem) : Sets{};
+            if (!mine) {
                 result.ok = false;
                 result.failure = zb::FailureKind::Refused;
-                result.message = error;
+                result.message = mine.error().reason;
             } else {
+                if (plan_.apply) sets[modem.com] = std::move(*mine);
                 observer.Stage(modem.com, StationState::Writing);
                 result = RunStage(modem, observer, step, sets, rows);
             }
@@ -454,13 +455,15 @@ private:
     }
 
     // The --set values with this modem's {com} and {n}, checked.
-    bool ExpandModemSets(const Modem& modem, Sets* out, std::string* error) const {
+    zb::Result<Sets> ExpandModemSets(const Modem& modem) const {
+        Sets sets;
         for (const Set& set : plan_.sets) {
-            std::string filled;
-            if (!ExpandValue(set.text, modem.com, modem.n, &filled, error)) return false;
-            out->push_back(ReadSet(set.name, filled));
+            zb::Result<std::string> filled = ExpandValue(set.text, modem.com, modem.n);
+            if (!filled) return filled.error();
+            sets.push_back(ReadSet(set.name, std::move(*filled)));
         }
-        return CheckSets(*out, error);
+        if (zb::Status checked = CheckSets(sets); !checked) return checked.error();
+        return sets;
     }
 
     const Plan& plan_;
@@ -489,7 +492,6 @@ int Watch(const Invocation& inv, std::shared_ptr<zb::ReportSink> report) {
     plan.report = std::move(report);
     plan.json = inv.json;
     plan.once = inv.once;
-    std::string error;
     if (!plan.upgrade.empty()) {
         if (const zb::Status readable = zb::CheckReadableFile(plan.upgrade); !readable)
             return InputError(readable.reason());
@@ -497,11 +499,12 @@ int Watch(const Invocation& inv, std::shared_ptr<zb::ReportSink> report) {
         if (!refusal.empty()) return InputError(plan.upgrade + ": " + refusal);
     }
     if (plan.import) {
-        zb::ConfigRefusal why;
-        const std::optional<zb::ConfigSettings> settings = zb::LoadConfigFile(inv.import, &why);
-        if (!settings)
+        auto settings = zb::LoadConfigFile(inv.import);
+        if (!settings) {
+            const zb::ConfigRefusal& why = settings.error();
             return InputError(why.unreadable ? why.reason : inv.import + ": " + RefusalText(why));
-        plan.settings = *settings;
+        }
+        plan.settings = std::move(*settings);
     }
     if (plan.apply) {
         // The values as the first modem would have them: one that cannot be right for any
@@ -509,8 +512,7 @@ int Watch(const Invocation& inv, std::shared_ptr<zb::ReportSink> report) {
         Invocation first = inv;
         first.coms = {1};
         first.given = {1};
-        std::map<std::int32_t, Sets> sets;
-        if (!ExpandSets(first, &sets, &error)) return InputError(error);
+        if (const auto sets = ExpandSets(first); !sets) return InputError(sets.error().reason);
     }
 
     RaiseDescriptorLimit();

@@ -120,12 +120,12 @@ int RunJobs(const Invocation& inv, const zb::ConfigSettings& import,
 }  // namespace
 }  // namespace zbctl
 
+// NOLINTNEXTLINE(bugprone-exception-escape): a Result is only read once it is known ok().
 int main(int argc, char** argv) {
     using namespace zbctl;
-    Invocation inv;
-    std::string error;
-    if (!ParseArgs(std::vector<std::string>(argv + 1, argv + argc), &inv, &error))
-        return UsageError(error);
+    zb::Result<Invocation> parsed = ParseArgs(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed) return UsageError(parsed.error().reason);
+    Invocation& inv = *parsed;
     if (inv.command == Command::Help) {
         std::fputs(CommandUsage(inv.help_on), stdout);
         return kExitOk;
@@ -144,13 +144,16 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
 
-    if (!ReadKeyFiles(&inv.sets, &error, [](const std::string& warning) {
-            std::fprintf(stderr, "zbctl: %s\n", Printable(warning).c_str());
-        }))
-        return InputError(error);
+    const zb::Status keys = ReadKeyFiles(&inv.sets, [](const std::string& warning) {
+        std::fprintf(stderr, "zbctl: %s\n", Printable(warning).c_str());
+    });
+    if (!keys) return InputError(keys.reason());
     std::map<std::int32_t, Sets> port_sets;
-    if (inv.command == Command::Apply && !ExpandSets(inv, &port_sets, &error))
-        return InputError(error);
+    if (inv.command == Command::Apply) {
+        auto expanded = ExpandSets(inv);
+        if (!expanded) return InputError(expanded.error().reason);
+        port_sets = std::move(*expanded);
+    }
     // A database that cannot be reached stops the run here, before any port is touched.
     std::unique_ptr<zb::ReportSink> report;
     if (!inv.report.empty()) {
@@ -173,11 +176,12 @@ int main(int argc, char** argv) {
         if (!refusal.empty()) return InputError(inv.path + ": " + refusal);
     }
     if (inv.command == Command::Import) {
-        zb::ConfigRefusal why;
-        const std::optional<zb::ConfigSettings> settings = zb::LoadConfigFile(inv.path, &why);
-        if (!settings)
+        auto settings = zb::LoadConfigFile(inv.path);
+        if (!settings) {
+            const zb::ConfigRefusal& why = settings.error();
             return InputError(why.unreadable ? why.reason : inv.path + ": " + RefusalText(why));
-        import = *settings;
+        }
+        import = std::move(*settings);
     }
     // An export's folder must exist and take new files.
     if (inv.command == Command::Export)

@@ -79,7 +79,7 @@ std::vector<std::string> Render(const zbctl::Invocation& inv) {
     if (!inv.report.empty()) args.push_back("--report=" + inv.report);
     if (inv.retries != 0) args.push_back("--retry=" + std::to_string(inv.retries));
     args.emplace_back(CommandWord(inv.command));
-    for (const auto& [field, value] : inv.sets) args.push_back("--set=" + field + "=" + value);
+    for (const zbctl::Set& set : inv.sets) args.push_back("--set=" + set.name + "=" + set.text);
     // A path or a port may look like an option ("--x.rom"): the words after "--" are none.
     args.emplace_back("--");
     if (TakesPath(inv.command)) args.push_back(inv.path);
@@ -87,12 +87,19 @@ std::vector<std::string> Render(const zbctl::Invocation& inv) {
     return args;
 }
 
+bool SameSets(const zbctl::Sets& a, const zbctl::Sets& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i].name != b[i].name || a[i].text != b[i].text) return false;
+    return true;
+}
+
 bool Same(const zbctl::Invocation& a, const zbctl::Invocation& b) {
     return a.command == b.command && a.ports_dir == b.ports_dir && a.json == b.json &&
-           a.no_pauses == b.no_pauses && a.sets == b.sets && a.path == b.path && a.coms == b.coms &&
-           a.verify == b.verify && a.report == b.report && a.retries == b.retries &&
-           a.scan == b.scan && a.quiet == b.quiet && a.once == b.once && a.upgrade == b.upgrade &&
-           a.import == b.import;
+           a.no_pauses == b.no_pauses && SameSets(a.sets, b.sets) && a.path == b.path &&
+           a.coms == b.coms && a.verify == b.verify && a.report == b.report &&
+           a.retries == b.retries && a.scan == b.scan && a.quiet == b.quiet && a.once == b.once &&
+           a.upgrade == b.upgrade && a.import == b.import;
 }
 
 }  // namespace
@@ -109,12 +116,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string& arg : args)
         if (zbctl::ParseCom(arg) != ExpectedCom(arg)) Fail("ParseCom misread a port");
 
-    zbctl::Invocation inv;
-    std::string error;
-    if (!zbctl::ParseArgs(args, &inv, &error)) {
-        if (error.empty()) Fail("ParseArgs refused without saying why");
+    const zb::Result<zbctl::Invocation> parsed = zbctl::ParseArgs(args);
+    if (!parsed) {
+        if (parsed.error().reason.empty()) Fail("ParseArgs refused without saying why");
         return 0;
     }
+    const zbctl::Invocation& inv = *parsed;
     // --help and --version end the parsing wherever they stand; nothing else of the line
     // matters then.
     if (inv.command == zbctl::Command::Help || inv.command == zbctl::Command::Version) return 0;
@@ -131,14 +138,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!inv.sets.empty() && inv.command != zbctl::Command::Apply &&
         inv.command != zbctl::Command::Watch)
         Fail("--set given to a command that takes none");
-    for (const auto& [field, value] : inv.sets)
-        if (field.empty() || field.find('=') != std::string::npos)
+    for (const zbctl::Set& set : inv.sets)
+        if (set.name.empty() || set.name.find('=') != std::string::npos)
             Fail("a --set field is malformed");
 
-    zbctl::Invocation again;
-    std::string again_error;
-    if (!zbctl::ParseArgs(Render(inv), &again, &again_error))
-        Fail("a parsed command line, written out again, is refused");
-    if (!Same(again, inv)) Fail("a parsed command line, written out again, reads differently");
+    const zb::Result<zbctl::Invocation> again = zbctl::ParseArgs(Render(inv));
+    if (!again) Fail("a parsed command line, written out again, is refused");
+    if (!Same(*again, inv)) Fail("a parsed command line, written out again, reads differently");
     return 0;
 }

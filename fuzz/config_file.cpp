@@ -58,13 +58,14 @@ void CheckRanges(const zb::ConfigSettings& s) {
         s.devtype >= zb::kDevtypeTexts.size() || s.outpower >= zb::kOutpowerTexts.size() ||
         s.topology >= zb::kTopologyTexts.size() || s.txmode >= zb::kTxmodeTexts.size())
         Fail("an accepted index lies outside its value table");
-    if (s.devname.size() > 20 || s.devname == "0") Fail("an accepted device name is invalid");
+    const std::string_view devname = zb::TextOf(s.devname), aeskey = zb::TextOf(s.aeskey);
+    if (devname.size() > 20 || devname == "0") Fail("an accepted device name is invalid");
     if (s.rnodeid > 99 || (s.devtype == 0 && s.rnodeid != 0))
         Fail("an accepted destination node ID is out of range");
     if (s.panid > 0xFFFD) Fail("an accepted PAN ID is out of range");
     if (s.channel < 0 || s.channel > 15) Fail("an accepted channel is out of range");
-    const bool full_key = s.aeskey.size() == 32 && IsHex(s.aeskey);
-    if (!full_key && (s.security || !s.aeskey.empty())) Fail("an accepted AES key is invalid");
+    const bool full_key = aeskey.size() == 32 && IsHex(aeskey);
+    if (!full_key && (s.security || !aeskey.empty())) Fail("an accepted AES key is invalid");
 }
 
 bool SameSettings(const zb::ConfigSettings& a, const zb::ConfigSettings& b) {
@@ -112,8 +113,7 @@ void CheckImport(std::string_view text, const std::optional<zb::ConfigSettings>&
     for (std::size_t i : kRows)
         rows[i].device = std::make_shared<zb::DeviceRecord>(Untouched(i != 2));
     Scratch().Write(text);
-    zb::ConfigRefusal why;
-    const bool ok = zb::ReadConfigFile(Scratch().path(), rows, &why);
+    const bool ok = zb::ReadConfigFile(Scratch().path(), rows).ok();
     if (ok != parsed.has_value()) Fail("the file and its text were judged differently");
     for (std::size_t i : kRows) {
         const zb::DeviceRecord& r = *rows[i].device;
@@ -127,7 +127,7 @@ void CheckImport(std::string_view text, const std::optional<zb::ConfigSettings>&
         // The record, written out and read back, is the same record.
         zb::IniText ini;
         zb::PutSettings(ini, r);
-        const auto again = zb::ParseConfigSettings(ini.Text(), nullptr);
+        const auto again = zb::ParseConfigSettings(ini.Text());
         if (!again) Fail("an imported record writes a file that is refused");
         if (!SameSettings(*again, *parsed))
             Fail("a file's settings, imported and exported, read back differently");
@@ -185,11 +185,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         value = rest;
     }
 
-    zb::ConfigRefusal why;
-    const std::optional<zb::ConfigSettings> settings = zb::ParseConfigSettings(text, &why);
-    if (settings) {
+    const auto parsed = zb::ParseConfigSettings(text);
+    std::optional<zb::ConfigSettings> settings;
+    if (parsed) {
+        settings = *parsed;
         CheckRanges(*settings);
     } else {
+        const zb::ConfigRefusal& why = parsed.error();
         if (why.step < 1 || why.step > 16 || (why.section != "Serial" && why.section != "ZigBee") ||
             why.reason.empty())
             Fail("a refusal does not say which check failed");

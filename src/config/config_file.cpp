@@ -290,34 +290,28 @@ void PutSettings(IniText& ini, const DeviceRecord& r) {
 namespace {
 
 // `new_mode` is what a file that does not exist yet gets; an existing file keeps its own.
-bool WriteFileAs(const std::string& path, const DeviceRecord& record, std::uint32_t new_mode,
-                 std::string* error) {
-    const auto fail = [error](std::string reason) {
-        if (error != nullptr) *error = std::move(reason);
-        return false;
-    };
+Status WriteFileAs(const std::string& path, const DeviceRecord& record, std::uint32_t new_mode) {
     try {
         for (const RecordField* field : FieldsInFile())
             if (field->kind == FieldKind::Text &&
                 TextFieldOf(record, *field).find_first_of("\r\n") != std::string::npos)
-                return fail("a text holds a line break");
+                return Status::Fail("a text holds a line break");
 
         const Result<std::string> read = ReadWholeFile(path, kMaxFileSize);
-        if (!read && !read.error().missing) return fail(read.error().reason);
+        if (!read && !read.error().missing) return read.error();
 
         IniText ini = IniText::Parse(read ? *read : std::string());
         PutSettings(ini, record);
-        const Status written = ReplaceWholeFile(path, ini.Text(), read.ok(), new_mode);
-        return written.ok() || fail(written.reason());
+        return ReplaceWholeFile(path, ini.Text(), read.ok(), new_mode);
     } catch (const std::bad_alloc&) {
-        return fail(ErrorText(ENOMEM));
+        return Status::Fail(ErrorText(ENOMEM));
     }
 }
 
 }  // namespace
 
-bool WriteConfigFile(const std::string& path, const DeviceRecord& record, std::string* error) {
-    return WriteFileAs(path, record, NewFileMode(), error);
+Status WriteConfigFile(const std::string& path, const DeviceRecord& record) {
+    return WriteFileAs(path, record, NewFileMode());
 }
 
 std::vector<ConfigWriteFailure> WriteConfigFiles(const PortTable& rows, const std::string& folder) {
@@ -330,10 +324,13 @@ std::vector<ConfigWriteFailure> WriteConfigFiles(const PortTable& rows, const st
         const auto com = static_cast<std::uint32_t>(i + 1);
         ConfigWriteFailure failure{com, folder + "/" + ConfigFileName(com), {}};
         // Without a folder the name would land in the file system's root.
-        if (folder.empty())
+        if (folder.empty()) {
             failure.reason = "no folder given";
-        else if (WriteFileAs(failure.path, *r, new_mode, &failure.reason))
-            continue;
+        } else {
+            const Status written = WriteFileAs(failure.path, *r, new_mode);
+            if (written) continue;
+            failure.reason = written.reason();
+        }
         failures.push_back(std::move(failure));
     }
     return failures;
@@ -355,7 +352,7 @@ Result<ConfigSettings, ConfigRefusal> ParseConfigSettings(std::string_view text)
     return s;
 }
 
-std::optional<ConfigSettings> LoadConfigFile(const std::string& path, ConfigRefusal* why) {
+Result<ConfigSettings, ConfigRefusal> LoadConfigFile(const std::string& path) {
     Result<std::string> read = std::string();
     try {
         read = ReadWholeFile(path, kMaxFileSize);
@@ -363,15 +360,11 @@ std::optional<ConfigSettings> LoadConfigFile(const std::string& path, ConfigRefu
         read = Error{ErrorText(ENOMEM)};
     }
     auto settings = ParseConfigSettings(read.ok() ? std::string_view(*read) : std::string_view());
-    if (settings) return *std::move(settings);
-    if (why != nullptr) {
-        *why = settings.error();
-        if (!read.ok()) {
-            why->reason = "cannot read " + path + ": " + read.error().reason;
-            why->unreadable = true;
-        }
-    }
-    return std::nullopt;
+    if (settings || read.ok()) return settings;
+    ConfigRefusal why = settings.error();
+    why.reason = "cannot read " + path + ": " + read.error().reason;
+    why.unreadable = true;
+    return why;
 }
 
 namespace {
@@ -401,13 +394,11 @@ std::vector<ConfigImportRefusal> ApplyConfigSettings(PortTable& rows, const Conf
     return refused;
 }
 
-bool ReadConfigFile(const std::string& path, PortTable& rows, ConfigRefusal* why,
-                    std::vector<ConfigImportRefusal>* refused) {
-    const auto settings = LoadConfigFile(path, why);
-    if (!settings) return false;
-    std::vector<ConfigImportRefusal> left = ApplyConfigSettings(rows, *settings);
-    if (refused != nullptr) *refused = std::move(left);
-    return true;
+Result<std::vector<ConfigImportRefusal>, ConfigRefusal> ReadConfigFile(const std::string& path,
+                                                                       PortTable& rows) {
+    const auto settings = LoadConfigFile(path);
+    if (!settings) return settings.error();
+    return ApplyConfigSettings(rows, *settings);
 }
 
 }  // namespace zb

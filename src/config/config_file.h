@@ -49,9 +49,9 @@ std::string ConfigFileName(std::uint32_t com);
 // The writer's keys of `record`, in their order, into `ini`.
 void PutSettings(IniText& ini, const DeviceRecord& record);
 
-// Writes (or updates) `path` from `record`, atomically. On failure returns false with the
-// system's reason in *error, and leaves no temporary file and any existing file unchanged.
-bool WriteConfigFile(const std::string& path, const DeviceRecord& record, std::string* error);
+// Writes (or updates) `path` from `record`, atomically. A failure carries the system's
+// reason, and leaves no temporary file and any existing file unchanged.
+Status WriteConfigFile(const std::string& path, const DeviceRecord& record);
 
 struct ConfigWriteFailure {
     std::uint32_t com = 0;
@@ -81,8 +81,8 @@ struct ConfigRefusal {
 // Checks the keys of `text` in reading order (steps 1 to 16), or says which one failed.
 Result<ConfigSettings, ConfigRefusal> ParseConfigSettings(std::string_view text);
 // The same on a file. A file that cannot be read is a file with no keys: it fails at the
-// first check, and `why` is marked unreadable.
-std::optional<ConfigSettings> LoadConfigFile(const std::string& path, ConfigRefusal* why);
+// first check, and the refusal is marked unreadable.
+Result<ConfigSettings, ConfigRefusal> LoadConfigFile(const std::string& path);
 
 // A selected record that an import leaves as it was, and why: the dialog's rule that its
 // record, given the file's settings, would break (RecordRefusal), e.g. a router file on a
@@ -99,9 +99,9 @@ struct ConfigImportRefusal {
 std::vector<ConfigImportRefusal> ApplyConfigSettings(PortTable& rows,
                                                      const ConfigSettings& settings);
 
-// LoadConfigFile, then ApplyConfigSettings on success: a refused file changes nothing. The
-// records left unchanged go to *refused when it is given.
-bool ReadConfigFile(const std::string& path, PortTable& rows, ConfigRefusal* why,
-                    std::vector<ConfigImportRefusal>* refused = nullptr);
+// LoadConfigFile, then ApplyConfigSettings on success: a refused file changes nothing. On
+// success, the records left unchanged.
+Result<std::vector<ConfigImportRefusal>, ConfigRefusal> ReadConfigFile(const std::string& path,
+                                                                       PortTable& rows);
 
 }  // namespace zb

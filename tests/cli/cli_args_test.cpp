@@ -59,13 +59,10 @@ TEST(ZbctlArgs, EachLineGivesOneCommandOrSaysWhatIsWrong) {
          "watch takes no ports: it waits for them to appear"},
     };
     for (const auto& c : cases) {
-        zbctl::Invocation inv;
-        std::string error;
-        EXPECT_EQ(zbctl::ParseArgs(c.args, &inv, &error), c.error.empty())
-            << ::testing::PrintToString(c.args);
-        EXPECT_EQ(error, c.error) << ::testing::PrintToString(c.args);
+        const auto parsed = zbctl::ParseArgs(c.args);
+        EXPECT_EQ(parsed ? "" : parsed.error().reason, c.error) << ::testing::PrintToString(c.args);
         if (c.error.empty()) {
-            EXPECT_EQ(inv.command, c.command) << ::testing::PrintToString(c.args);
+            EXPECT_EQ(parsed->command, c.command) << ::testing::PrintToString(c.args);
         }
     }
 }
@@ -89,14 +86,12 @@ TEST(ZbctlArgs, HelpAfterACommandIsItsUsageAndDoubleDashEndsTheOptions) {
          "\"--json\" is not a port: write COM1 to COM1024"},
     };
     for (const auto& c : cases) {
-        zbctl::Invocation inv;
-        std::string error;
-        EXPECT_EQ(zbctl::ParseArgs(c.args, &inv, &error), c.error.empty());
-        EXPECT_EQ(error, c.error);
+        const auto parsed = zbctl::ParseArgs(c.args);
+        EXPECT_EQ(parsed ? "" : parsed.error().reason, c.error);
         if (!c.error.empty()) continue;
-        EXPECT_EQ(inv.command, c.command) << ::testing::PrintToString(c.args);
-        EXPECT_EQ(inv.help_on, c.help_on) << ::testing::PrintToString(c.args);
-        EXPECT_EQ(inv.path, c.path) << ::testing::PrintToString(c.args);
+        EXPECT_EQ(parsed->command, c.command) << ::testing::PrintToString(c.args);
+        EXPECT_EQ(parsed->help_on, c.help_on) << ::testing::PrintToString(c.args);
+        EXPECT_EQ(parsed->path, c.path) << ::testing::PrintToString(c.args);
     }
 }
 

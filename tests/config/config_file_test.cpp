@@ -62,8 +62,8 @@ TEST_F(ConfigFileTest, UpdateKeepsOtherLinesModeAndOrder) {
          "; kept by hand\r\n[serial]\r\nbaud rate = 3\r\nColour=blue\r\n\r\n"
          "[Notes]\r\ntext=keep me\r\n[ZigBee]\r\nDevice Name=old\r\n");
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-    std::string error;
-    ASSERT_TRUE(zb::WriteConfigFile(path.string(), ExampleRecord(), &error)) << error;
+    const zb::Status written = zb::WriteConfigFile(path.string(), ExampleRecord());
+    ASSERT_TRUE(written) << written.reason();
 
     EXPECT_EQ(Slurp(path),
               "; kept by hand\n[serial]\nBaud Rate=16\nColour=blue\nParity=0\nData Bit=8\n"
@@ -77,10 +77,8 @@ TEST_F(ConfigFileTest, UpdateKeepsOtherLinesModeAndOrder) {
 }
 
 TEST_F(ConfigFileTest, FailedWriteSaysWhyAndLeavesNothingBehind) {
-    std::string error;
-    EXPECT_FALSE(
-        zb::WriteConfigFile((dir_ / "absent" / "x.txt").string(), ExampleRecord(), &error));
-    EXPECT_EQ(error, "No such file or directory");
+    EXPECT_EQ(zb::WriteConfigFile((dir_ / "absent" / "x.txt").string(), ExampleRecord()).reason(),
+              "No such file or directory");
 
     fs::create_directory(dir_ / "KRB7310_Config1.txt");
     zb::PortTable rows;
@@ -94,7 +92,7 @@ TEST_F(ConfigFileTest, FailedWriteSaysWhyAndLeavesNothingBehind) {
 
     zb::DeviceRecord broken = ExampleRecord();
     zb::SetText(broken.devname, "a\n[Serial]");
-    EXPECT_FALSE(zb::WriteConfigFile((dir_ / "b.txt").string(), broken, &error));
+    EXPECT_FALSE(zb::WriteConfigFile((dir_ / "b.txt").string(), broken));
     EXPECT_EQ(Names(), std::vector<std::string>{"KRB7310_Config1.txt"});
 
     // A write that fails half-way (a full disk, here a file size limit, which also binds
@@ -107,10 +105,10 @@ TEST_F(ConfigFileTest, FailedWriteSaysWhyAndLeavesNothingBehind) {
     rlimit small = old_limit;
     small.rlim_cur = 64;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    EXPECT_FALSE(zb::WriteConfigFile(kept.string(), ExampleRecord(), &error));
+    const zb::Status too_large = zb::WriteConfigFile(kept.string(), ExampleRecord());
     ::setrlimit(RLIMIT_FSIZE, &old_limit);
     std::signal(SIGXFSZ, old_handler);
-    EXPECT_EQ(error, "File too large");
+    EXPECT_EQ(too_large.reason(), "File too large");
     EXPECT_EQ(Slurp(kept), "[Serial]\nBaud Rate=3\n");
     EXPECT_EQ(Names(), (std::vector<std::string>{"KRB7310_Config1.txt", "kept.txt"}));
 }
@@ -128,25 +126,23 @@ TEST_F(ConfigFileTest, ImportGivesEverySelectedRecordTheSettingsButItsOwnNode) {
 
     // Refused or unreadable: nothing changes.
     Spit(file, ExampleWith({{"Channel", "16"}}));
-    zb::ConfigRefusal why;
-    EXPECT_FALSE(zb::ReadConfigFile(file.string(), rows, &why));
-    EXPECT_EQ(why.step, 10);
-    EXPECT_FALSE(zb::ReadConfigFile((dir_ / "none.txt").string(), rows, &why));
-    EXPECT_EQ(why.step, 1);
-    EXPECT_TRUE(why.unreadable);
-    EXPECT_EQ(why.reason,
+    EXPECT_EQ(zb::ReadConfigFile(file.string(), rows).error().step, 10);
+    const zb::ConfigRefusal none = zb::ReadConfigFile((dir_ / "none.txt").string(), rows).error();
+    EXPECT_EQ(none.step, 1);
+    EXPECT_TRUE(none.unreadable);
+    EXPECT_EQ(none.reason,
               "cannot read " + (dir_ / "none.txt").string() + ": No such file or directory");
     // Refused for its size alone, not also for a key its text was never searched for.
     const fs::path huge = dir_ / "huge.txt";
     Spit(huge, std::string(2 << 20, ';'));
-    EXPECT_FALSE(zb::ReadConfigFile(huge.string(), rows, &why));
-    EXPECT_TRUE(why.unreadable);
-    EXPECT_EQ(why.reason, "cannot read " + huge.string() + ": File too large");
+    const zb::ConfigRefusal huge_why = zb::ReadConfigFile(huge.string(), rows).error();
+    EXPECT_TRUE(huge_why.unreadable);
+    EXPECT_EQ(huge_why.reason, "cannot read " + huge.string() + ": File too large");
     EXPECT_FALSE(rows[0].device->apply_pending);
     EXPECT_EQ(rows[0].device->panid, 0u);
 
     Spit(file, ExampleWith({{"Destination Node ID", "42"}}));
-    ASSERT_TRUE(zb::ReadConfigFile(file.string(), rows, &why));
+    ASSERT_TRUE(zb::ReadConfigFile(file.string(), rows));
     for (std::uint32_t i = 0; i < 3; ++i) {
         const zb::DeviceRecord& r = *rows[i].device;
         EXPECT_TRUE(r.apply_pending);

@@ -119,24 +119,21 @@ TEST(ConfigFileOnDisk, UpdateKeepsOtherLinesAndAFailureLeavesNothing) {
     const fs::path dir = scratch.path();
     const fs::path path = dir / "KRB7310_Config3.txt";
     Spit(path, "; kept\r\n[ZigBee]\r\nDevice Name=old\r\nColour=blue\r\n");
-    std::string error;
-    ASSERT_TRUE(zb::WriteConfigFile(path.string(), ExampleRecord(), &error)) << error;
+    const zb::Status written = zb::WriteConfigFile(path.string(), ExampleRecord());
+    ASSERT_TRUE(written) << written.reason();
     const std::string text = Slurp(path);
     EXPECT_EQ(text.rfind("; kept\n[ZigBee]\nDevice Name=Line 3\nColour=blue\n", 0), 0u) << text;
-    zb::ConfigRefusal why;
-    const auto settings = zb::LoadConfigFile(path.string(), &why);
-    ASSERT_TRUE(settings) << why.reason;
+    const auto settings = zb::LoadConfigFile(path.string());
+    ASSERT_TRUE(settings) << settings.error().reason;
     EXPECT_EQ(zb::TextOf(settings->devname), "Line 3");
 
     // Neither a folder that is not there nor a folder in the file's place takes the file.
-    EXPECT_FALSE(zb::WriteConfigFile((dir / "absent" / "x.txt").string(), ExampleRecord(), &error));
-    EXPECT_FALSE(error.empty());
+    EXPECT_NE(zb::WriteConfigFile((dir / "absent" / "x.txt").string(), ExampleRecord()).reason(),
+              "");
     fs::create_directory(dir / "taken.txt");
-    error.clear();
-    EXPECT_FALSE(zb::WriteConfigFile((dir / "taken.txt").string(), ExampleRecord(), &error));
-    EXPECT_FALSE(error.empty());
-    EXPECT_FALSE(zb::LoadConfigFile((dir / "taken.txt").string(), &why));
-    EXPECT_NE(why.reason.find("cannot read"), std::string::npos) << why.reason;
+    EXPECT_NE(zb::WriteConfigFile((dir / "taken.txt").string(), ExampleRecord()).reason(), "");
+    const std::string why = zb::LoadConfigFile((dir / "taken.txt").string()).error().reason;
+    EXPECT_NE(why.find("cannot read"), std::string::npos) << why;
 
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir))

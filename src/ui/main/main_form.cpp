@@ -570,10 +570,10 @@ bool TForm1::WriteConfigFiles() {
 }
 
 bool TForm1::ReadConfigFile(std::vector<zb::PortOutcome>* refused) {
-    std::vector<zb::ConfigImportRefusal> left;
-    if (!zb::ReadConfigFile(LocalPath(import_file_), rows_, nullptr, &left)) return false;
+    auto left = zb::ReadConfigFile(LocalPath(import_file_), rows_);
+    if (!left) return false;
     const auto now = std::chrono::system_clock::now();
-    for (zb::ConfigImportRefusal& r : left) {
+    for (zb::ConfigImportRefusal& r : *left) {
         const auto com = static_cast<std::int32_t>(r.com);
         if (const auto k = zb::RowOfCom(com)) zb::UnmarkPort(rows_[*k]);
         refused->push_back({com, false, std::move(r.message), now, zb::FailureKind::Refused});

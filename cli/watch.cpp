@@ -21,7 +21,7 @@
 #include "cli/watch_display.h"
 #include "cli/zbctl_system.h"
 #include "config/config_file.h"
-#include "jobs/model/firmware_image.h"
+#include "jobs/engine/firmware_image.h"
 #include "jobs/platform/file_storage.h"
 #include "jobs/platform/port_watch.h"
 #include "jobs/run/port_run.h"

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "jobs/model/firmware_image.h"
+#include "jobs/engine/firmware_image.h"
 #include "sim/sim_args.h"
 #include "sim/simulator.h"
 #include "version.h"

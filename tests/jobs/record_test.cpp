@@ -183,6 +183,13 @@ TEST(RecordFields, NewPortsAndUnwritableFieldFollowTheTable) {
     EXPECT_EQ(zb::ShownText(*port, zb::FieldOf(zb::FieldId::Baud)), "115200");
     for (const zb::RecordField& field : zb::RecordFields()) {
         EXPECT_EQ(zb::NumberOf(*port, field), field.initial) << field.name;
+        // A field is read or written where its form has the command for it.
+        const zb::FieldCommands& c = field.commands;
+        const bool number = c.form == zb::WireForm::Number;
+        EXPECT_EQ(c.read_order > 0, number ? c.get_number != nullptr : c.get_text != nullptr);
+        EXPECT_EQ(c.write_order > 0, number ? c.set_number != nullptr : c.set_text != nullptr);
+        EXPECT_EQ(c.form == zb::WireForm::None, c.read_order == 0 && c.write_order == 0);
+        EXPECT_TRUE(c.write_order == 0 || field.writable) << field.name;
         if (!field.setter) continue;
         for (const std::int64_t wire :
              {std::int64_t{field.setter->min} - 1, std::int64_t{field.setter->min},

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <utility>
 
-#include "jobs/model/firmware_image.h"
+#include "jobs/engine/firmware_image.h"
 
 namespace zbtest {
 

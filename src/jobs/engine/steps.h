@@ -13,8 +13,8 @@
 
 #include <string>
 
+#include "jobs/engine/firmware_image.h"
 #include "jobs/engine/job_context.h"
-#include "jobs/model/firmware_image.h"
 #include "jobs/model/port_table.h"
 
 namespace zb {

@@ -387,21 +387,6 @@ static_assert(Contiguous(kRead, kReadPlace));
 static_assert(Contiguous(kWritten, kWritePlace));
 static_assert(Contiguous(kInFile, kFilePlace));
 
-constexpr bool CommandsFitForms() {
-    for (const RecordField& f : kFields) {
-        const FieldCommands& c = f.commands;
-        const bool number = c.form == WireForm::Number;
-        if ((c.read_order > 0) != (number ? c.get_number != nullptr : c.get_text != nullptr))
-            return false;
-        if ((c.write_order > 0) != (number ? c.set_number != nullptr : c.set_text != nullptr))
-            return false;
-        if ((c.form == WireForm::None) != (c.read_order == 0 && c.write_order == 0)) return false;
-        if (c.write_order > 0 && !f.writable) return false;
-    }
-    return true;
-}
-static_assert(CommandsFitForms());
-
 // The integer member's value; 0 for a text member.
 template <class T>
 std::int64_t Number(const T& member) {

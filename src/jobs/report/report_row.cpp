@@ -6,8 +6,6 @@
 #include "jobs/model/record_fields.h"
 #include "jobs/model/sha256.h"
 #include "jobs/model/text_escape.h"
-#include "jobs/run/port_result.h"
-#include "protocol/serial_link.h"
 
 namespace zb {
 namespace {
@@ -80,38 +78,6 @@ std::string DiffText(const ReportDiff& diff) {
     if (diff.field == FieldOf(FieldId::Aeskey).name)
         return diff.field + ": differs from the key sent";
     return diff.field + ": sent " + diff.sent + ", read " + diff.read;
-}
-
-ReportRow PortReportRow(const PortResult& result, const DeviceRecord& record,
-                        const RowContext& context) {
-    ReportRow row;
-    row.time = result.updated != std::chrono::system_clock::time_point{}
-                   ? ReportTime(result.updated)
-                   : context.time;
-    row.com = result.com;
-    row.device = com_device_path(result.com);
-    row.command = std::string(context.command);
-    row.attempt = context.attempt;
-    row.ok = result.ok;
-    row.message = result.message;
-    // A report is read long after the run: an open failure without an operator's note
-    // keeps the system's reason ("No such file or directory"), which the screen shows
-    // elsewhere.
-    if (result.failure == FailureKind::OpenFailed && TextOf(record.open_note).empty() &&
-        !TextOf(record.open_error).empty())
-        row.message += ": " + std::string(TextOf(record.open_error));
-    if (context.command == "upgrade") {
-        row.fw_before = context.fw_before;
-        if (context.device_read) row.fw_after = std::string(TextOf(record.fw_version));
-    } else if (context.device_read) {
-        row.settings = ReportSettings(record);
-    }
-    if (result.verified) {
-        row.verified = true;
-        row.verify_ok = result.verify_ok;
-        row.diffs = result.diffs;
-    }
-    return row;
 }
 
 }  // namespace zb

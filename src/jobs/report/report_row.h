@@ -1,10 +1,9 @@
-// A job report's row: what became of one port in one try of a job, built from the port's
-// result (jobs/run/port_result.h) and its record. Also the read-back comparison of an apply
-// job, whose result a row carries. The window's report and zbctl --report both build their
-// rows with PortReportRow, so a port reads the same in either.
+// A job report's row: what became of one port in one try of a job, as the report files and
+// databases keep it. Also the read-back comparison of an apply job, whose result a row
+// carries. A run makes its rows from each port's result (jobs/run/port_result.h), so a port
+// reads the same in the window's report and in zbctl's.
 //
-// Plain data, and functions that keep no state; any thread. PortReportRow reads the port map
-// for the device path; the rest are pure.
+// Plain data, and pure functions; any thread.
 #pragma once
 
 #include <chrono>
@@ -17,8 +16,6 @@
 #include "jobs/model/port_table.h"
 
 namespace zb {
-
-struct PortResult;  // jobs/run/port_result.h
 
 // One settings field as the report shows it: as the window shows it (ShownText, "20" for
 // channel 20, "Even", "1A2B" for a PAN ID), texts as stored. `number`: the field shows
@@ -95,11 +92,5 @@ std::vector<ReportValue> ReportSettings(const DeviceRecord& record, bool show_ke
 // without regard to case; a diff holds the keys' fingerprints). Empty when the device holds
 // what was sent.
 std::vector<ReportDiff> WrittenDiffs(const DeviceRecord& sent, const DeviceRecord& read);
-
-// The port's row: its result, time, message (an open failure without a note gets the
-// system's reason after a colon) and read-back, the device path the port map gives for its
-// COM number, and what `context` adds.
-ReportRow PortReportRow(const PortResult& result, const DeviceRecord& record,
-                        const RowContext& context);
 
 }  // namespace zb

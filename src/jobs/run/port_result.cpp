@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "protocol/serial_link.h"
+
 namespace zb {
 
 PortResult ResultOf(const PortOutcome& outcome, const DeviceRecord& record) {
@@ -30,6 +32,38 @@ std::string WithFirmwareTypes(std::string message, std::optional<std::uint32_t> 
         std::snprintf(note, sizeof note, " (image none, modem 0x%x)", modem);
     message += note;
     return message;
+}
+
+ReportRow PortReportRow(const PortResult& result, const DeviceRecord& record,
+                        const RowContext& context) {
+    ReportRow row;
+    row.time = result.updated != std::chrono::system_clock::time_point{}
+                   ? ReportTime(result.updated)
+                   : context.time;
+    row.com = result.com;
+    row.device = com_device_path(result.com);
+    row.command = std::string(context.command);
+    row.attempt = context.attempt;
+    row.ok = result.ok;
+    row.message = result.message;
+    // A report is read long after the run: an open failure without an operator's note
+    // keeps the system's reason ("No such file or directory"), which the screen shows
+    // elsewhere.
+    if (result.failure == FailureKind::OpenFailed && TextOf(record.open_note).empty() &&
+        !TextOf(record.open_error).empty())
+        row.message += ": " + std::string(TextOf(record.open_error));
+    if (context.command == "upgrade") {
+        row.fw_before = context.fw_before;
+        if (context.device_read) row.fw_after = std::string(TextOf(record.fw_version));
+    } else if (context.device_read) {
+        row.settings = ReportSettings(record);
+    }
+    if (result.verified) {
+        row.verified = true;
+        row.verify_ok = result.verify_ok;
+        row.diffs = result.diffs;
+    }
+    return row;
 }
 
 }  // namespace zb

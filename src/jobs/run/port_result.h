@@ -45,4 +45,10 @@ PortResult ResultOf(const PortOutcome& outcome, const DeviceRecord& record);
 std::string WithFirmwareTypes(std::string message, std::optional<std::uint32_t> image,
                               std::uint32_t modem);
 
+// The port's row: its result, time, message (an open failure without a note gets the
+// system's reason after a colon) and read-back, the device path the port map gives for its
+// COM number, and what `context` adds.
+ReportRow PortReportRow(const PortResult& result, const DeviceRecord& record,
+                        const RowContext& context);
+
 }  // namespace zb

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "jobs/model/firmware_image.h"
+#include "jobs/engine/firmware_image.h"
 #include "jobs/model/record_fields.h"
 #include "jobs/model/text_escape.h"
 

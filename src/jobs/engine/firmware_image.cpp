@@ -1,4 +1,4 @@
-#include "jobs/model/firmware_image.h"
+#include "jobs/engine/firmware_image.h"
 
 #include <algorithm>
 #include <array>

@@ -3,10 +3,11 @@
 // modems, export and import their settings, choose the list's columns, and show the about
 // box and the help.
 //
-// It owns the port table and the column lists for the whole run. Every command runs on the
-// GUI thread to its end; the dialogs and job windows it opens are modal and live only for
-// that command. While a job window runs, its workers own the records of the marked ports;
-// the window touches a record's guarded flags only under the row's port_lock.
+// It owns the port table and the column lists for the whole run. Every command is one
+// straight flow on the GUI thread; the dialogs, job windows and busy windows it opens are
+// modal and live only for that command, and the jobs and the writing of files run on other
+// threads meanwhile. While a job window runs, its workers own the records of the marked
+// ports; the window touches a record's guarded flags only under the row's port_lock.
 #pragma once
 
 #include <QMainWindow>

@@ -21,7 +21,7 @@ struct Error {
 // The failure of a call that returns nothing else.
 class [[nodiscard]] Status {
 public:
-    Status() = default;  // done
+    Status() = default;                                            // done
     Status(Error error) : error_(std::move(error)), ok_(false) {}  // NOLINT: implicit by design
 
     static Status Fail(std::string reason, bool missing = false) {

@@ -267,7 +267,8 @@ void PortRun::WriteRowsSoFar() {
         cut.message = (message.empty() ? "Preparing..." : message) + "; Interrupted";
         rows_.push_back(PortReportRow(cut, DeviceRecord{}, context));
     }
-    if (const Status added = rows_.empty() ? Status() : report_->Append(rows_); !added && report_lost_)
+    if (const Status added = rows_.empty() ? Status() : report_->Append(rows_);
+        !added && report_lost_)
         report_lost_(added.reason());
     rows_.clear();
 }

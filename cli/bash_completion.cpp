@@ -122,6 +122,7 @@ std::string BashCompletionScript() {
            commands +
            "' -- \"$cur\")); return ;;\n"
            "        ports|watch) return ;;\n"
+           "        image-info) ((operands == 0)) && _filedir; return ;;\n"
            "        " +
            file_commands +
            ") ((operands == 0)) && { _filedir; return; } ;;\n"

@@ -32,6 +32,8 @@ const char kUsage[] =
     "                                        plugged in a job of its own at once: the\n"
     "                                        upgrade, the settings, the read-back; until\n"
     "                                        Ctrl-C. --once skips a modem that passed\n"
+    "  image-info IMAGE                      show a firmware image's type, version and\n"
+    "                                        body size and whether its checksum holds\n"
     "\n"
     "Options:\n"
     "  --ports-dir DIR   the port-map directory (default $ZBCONFIG_PORTS, then\n"
@@ -80,6 +82,8 @@ const char kUsage[] =
 
 Set ReadSet(std::string name, std::string text) {
     const zb::RecordField* field = zb::FindRecordField(name);
+    // A name given in another case is the field's own from here on, in every message.
+    if (field != nullptr) name = field->name;
     zb::Result<zb::FieldValue> value = field != nullptr
                                            ? zb::ReadDisplayText(*field, text)
                                            : zb::Result<zb::FieldValue>(zb::Error{"unknown field"});
@@ -222,13 +226,22 @@ const CommandRule kCommands[] = {
      "--set aeskey=@FILE reads the key from FILE.\n"
      "\nOptions: --ports-dir DIR, --json (one line per modem), --show-keys, --no-pauses, -q,\n"
      "--report FILE (one row per modem). See 'zbctl --help'.\n"},
+    {"image-info", Command::ImageInfo, "image-info needs an image file", PathKind::File,
+     "Usage: zbctl image-info IMAGE\n"
+     "\n"
+     "Show what a firmware image's header holds: its firmware type, its version text and its\n"
+     "body size, and whether the body matches its checksum. No port is touched. Exit status\n"
+     "0 for a valid image, 1 for one whose checksum does not hold, 2 for a file that is no\n"
+     "image.\n"
+     "\nOptions: --json (one object). See 'zbctl --help'.\n"},
     {"help", Command::Help, nullptr, PathKind::None, kUsage},
 };
 
 #undef ZBCTL_COMMON_OPTIONS
 
 bool RunsJobs(Command c) {
-    return c != Command::Ports && c != Command::Help && c != Command::Version;
+    return c != Command::Ports && c != Command::Help && c != Command::Version &&
+           c != Command::ImageInfo;
 }
 
 // The options that belong to some commands only, checked in this order.
@@ -337,6 +350,12 @@ zb::Status ReadOperands(const CommandRule& rule, std::vector<std::string> words,
         if (refusal != nullptr) return zb::Status::Fail(refusal);
         return {};
     }
+    if (rule.command == Command::ImageInfo) {
+        if (words.empty()) return zb::Status::Fail(rule.missing_path);
+        if (words.size() > 1) return zb::Status::Fail("image-info takes one image file");
+        inv->path = words.front();
+        return {};
+    }
     if (rule.command == Command::Apply && inv->sets.empty())
         return zb::Status::Fail("apply needs at least one --set FIELD=VALUE");
     if (rule.missing_path != nullptr) {
@@ -371,12 +390,15 @@ zb::Result<Invocation> ParseArgs(const std::vector<std::string>& args) {
     if (command == nullptr) return zb::Error{"no command given"};
     for (const BelongRule& belong : kBelongs)
         if (belong.given(inv) && !belong.belongs(inv.command)) return zb::Error{belong.refusal};
-    // "help" ignores whatever follows it but a command's name.
+    // "help" ignores whatever follows a command's name; a word that names none is refused
+    // as it is in the command's place.
     if (inv.command == Command::Help && !words.empty()) {
         const auto named =
             std::find_if(std::begin(kCommands), std::end(kCommands),
                          [&](const CommandRule& r) { return r.word == words.front(); });
-        if (named != std::end(kCommands)) inv.help_on = named->command;
+        if (named == std::end(kCommands))
+            return zb::Error{"unknown command \"" + words.front() + "\""};
+        inv.help_on = named->command;
     }
     if (inv.command != Command::Help)
         if (zb::Status read = ReadOperands(*command, std::move(words), &inv); !read)

@@ -11,7 +11,7 @@
 
 namespace zbctl {
 
-enum class Command { Help, Version, Ports, Read, Apply, Upgrade, Export, Import, Watch };
+enum class Command { Help, Version, Ports, Read, Apply, Upgrade, Export, Import, Watch, ImageInfo };
 
 // One --set FIELD=VALUE: the words as given, and the field's value they stand for, read once
 // (ReadSet), or why they stand for none. A value with {com} or {n} in it is read again once
@@ -37,7 +37,7 @@ struct Invocation {
     bool quiet = false;  // no progress on stderr
     bool scan = false;   // ports: also number the machine's serial devices the map lacks
     Sets sets;
-    std::string path;                 // upgrade: the image; export: the folder; import: the file
+    std::string path;  // upgrade, image-info: the image; export: the folder; import: the file
     std::vector<std::int32_t> coms;   // ascending, no repeats
     std::vector<std::int32_t> given;  // the same, in the order given ({n} of --set)
     bool verify = false;              // apply, import: read the written fields back

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 
 #include "cli/zbctl_system.h"
 #include "jobs/model/json_line.h"
@@ -127,6 +128,22 @@ std::string RenderPortList(const std::vector<ListedPort>& ports, bool json, bool
         }
     }
     return out;
+}
+
+std::string RenderImageInfo(const std::string& path, const zb::ImageFile& image, bool json) {
+    const std::uint32_t type = image.type.value_or(0);
+    if (json)
+        return zb::JsonLine({{"path", path},
+                             {"type", type},
+                             {"version", image.version},
+                             {"body_size", image.body_length},
+                             {"checksum_ok", image.checksum_ok}}) +
+               "\n";
+    char type_text[16];
+    std::snprintf(type_text, sizeof type_text, "0x%04X", static_cast<unsigned>(type));
+    return "path: " + Printable(path) + "\ntype: " + type_text + "\nversion: " +
+           Printable(image.version) + "\nbody size: " + std::to_string(image.body_length) +
+           " bytes\nchecksum: " + (image.checksum_ok ? "yes" : "no") + "\n";
 }
 
 }  // namespace zbctl

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "jobs/engine/firmware_image.h"
 #include "jobs/model/port_table.h"
 #include "jobs/model/text_escape.h"
 #include "jobs/report/report_row.h"
@@ -43,5 +44,11 @@ struct ListedPort;  // zbctl_system.h
 // The list of `zbctl ports`: a line "COM<n> <path> [<description>]" per port, or one array
 // of {"com", "path"} objects, with `scan` also "description".
 std::string RenderPortList(const std::vector<ListedPort>& ports, bool json, bool scan);
+
+// What `zbctl image-info` shows of an image that passed every check but, perhaps, its
+// checksum: lines "path: ", "type: 0x0101", "version: ", "body size: <n> bytes",
+// "checksum: yes|no"; or one JSON object {"path", "type" (a number), "version", "body_size",
+// "checksum_ok"} on one line.
+std::string RenderImageInfo(const std::string& path, const zb::ImageFile& image, bool json);
 
 }  // namespace zbctl

@@ -92,6 +92,7 @@ zb::RunCommand RunCommandOf(Command command) {
         case Command::Version:
         case Command::Ports:
         case Command::Watch:
+        case Command::ImageInfo:
             break;
     }
     return zb::RunCommand::Read;
@@ -124,6 +125,7 @@ void RunSequence(zb::PortRun& run, const Invocation& inv, const zb::ConfigSettin
         case Command::Version:
         case Command::Ports:
         case Command::Watch:
+        case Command::ImageInfo:
             break;
     }
 }

@@ -17,7 +17,13 @@ TEST(ZbctlArgs, EachLineGivesOneCommandOrSaysWhatIsWrong) {
         {{"read", "COM3", "--json", "--ports-dir=/p", "--retry=2"}, Command::Read, ""},
         {{"read", "COM3", "--help", "--bogus"}, Command::Help, ""},
         {{"--version=1"}, Command::Version, ""},
-        {{"help", "anything", "--json"}, Command::Help, ""},
+        {{"help", "anything", "--json"}, Command::Read, "unknown command \"anything\""},
+        {{"image-info", "fw.rom", "--json"}, Command::ImageInfo, ""},
+        {{"image-info"}, Command::Read, "image-info needs an image file"},
+        {{"image-info", "fw.rom", "COM3"}, Command::Read, "image-info takes one image file"},
+        {{"image-info", "--retry=1", "fw.rom"},
+         Command::Read,
+         "--retry belongs to the commands that run jobs"},
         {{"-h"}, Command::Help, ""},
         {{"ports", "--scan"}, Command::Ports, ""},
         {{"import", "--verify", "f.txt", "4"}, Command::Import, ""},
@@ -93,6 +99,12 @@ TEST(ZbctlArgs, HelpAfterACommandIsItsUsageAndDoubleDashEndsTheOptions) {
         EXPECT_EQ(parsed->help_on, c.help_on) << ::testing::PrintToString(c.args);
         EXPECT_EQ(parsed->path, c.path) << ::testing::PrintToString(c.args);
     }
+}
+
+TEST(ZbctlArgs, AFieldIsNamedInAnyCaseAndKnownByItsOwnName) {
+    const zbctl::Set set = zbctl::ReadSet("Channel", "12");
+    EXPECT_EQ(set.name, "channel");
+    EXPECT_TRUE(set.value.ok());
 }
 
 }  // namespace

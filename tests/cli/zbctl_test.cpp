@@ -209,6 +209,8 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
         {{"read", "COM7"}, "COM7: " + dir_ + "/com7 is not a link to a device"},
         {{"read", "COM8"}, "COM8: " + dir_ + "/refused.txt is not a serial port"},
         {{"frobnicate", "COM3"}, "unknown command"},
+        {{"help", "frobnicate"}, "zbctl: unknown command \"frobnicate\"\nTry 'zbctl --help'."},
+        {{"image-info", dir_ + "/text.rom"}, "text.rom: not a firmware image: its first 4 bytes"},
         {{"upgrade", "/nonexistent.rom", "COM3"}, "/nonexistent.rom: No such file"},
         {{"upgrade", dir_ + "/text.rom", "COM3"},
          "text.rom: not a firmware image: its first 4 bytes hold no firmware type"},
@@ -225,7 +227,7 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
          "b\\xc2\\x9b2J.txt: [ZigBee] PAN ID"},
         {{"read", "--report", dir_ + "/", "COM3"}, "zbctl: --report needs a file name, not"},
         {{"apply", "--set", "aeskey=C0FFEE", "COM3"}, "--set aeskey=(not shown): aeskey must be"},
-        {{"apply", "--set", "AESKEY=C0FFEE", "COM3"}, "--set AESKEY: unknown field"},
+        {{"apply", "--set", "AESKY=C0FFEE", "COM3"}, "--set AESKY: unknown field"},
         {{"apply", "--set", "aeskey=@" + dir_ + "/absent.key", "COM3"},
          "cannot read the key file " + dir_ + "/absent.key: No such file"},
         {{"watch", "--set", "aeskey=@" + dir_ + "/bad.key"}, "bad.key: not a key file"},
@@ -454,6 +456,20 @@ TEST_F(Zbctl, PortsListsThePortMapAndUpgradeLoadsAnImage) {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(image.data()),
                static_cast<std::streamsize>(image.size()));
+
+    const Result info = Run({"--json", "image-info", path});
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(info.out, "{\"path\": \"" + path +
+                            "\", \"type\": 257, \"version\": \"CLI 9\", \"body_size\": 300, "
+                            "\"checksum_ok\": true}\n");
+    const std::string damaged = dir_ + "/damaged.rom";
+    image.back() ^= 1;
+    ASSERT_TRUE(zbtest::WriteFile(damaged, image));
+    image.back() ^= 1;
+    const Result shown = Run({"image-info", damaged});
+    EXPECT_EQ(shown.status, 1) << shown.err;
+    EXPECT_EQ(shown.out, "path: " + damaged +
+                             "\ntype: 0x0101\nversion: CLI 9\nbody size: 300 bytes\nchecksum: no\n");
 
     const Result r = Run({"--json", "--no-pauses", "upgrade", path, "COM4"});
     EXPECT_EQ(r.status, 0) << r.err;

@@ -82,6 +82,8 @@ ImageFile InspectImage(const std::string& path) {
     image.header_read = true;
     image.type = ImageType(header);
     image.body_length = Le32(header.data() + 8);
+    for (std::size_t i = 20; i < kImageHeaderSize && header[i] != 0; ++i)
+        image.version += static_cast<char>(header[i]);
     image.size_ok =
         image.size >= kImageHeaderSize && image.size - kImageHeaderSize == image.body_length;
     if (!image.size_ok) return image;

@@ -53,6 +53,7 @@ struct ImageFile {
     bool header_read = false;  // the first 32 bytes (or fewer, in a shorter file) were read
     std::optional<std::uint32_t> type;
     std::uint32_t body_length = 0;  // as the header gives it
+    std::string version;            // bytes 20..31 up to the first NUL, as they are
     bool size_ok = false;           // the header's body length is what follows the header
     bool body_read = false;
     bool checksum_ok = false;

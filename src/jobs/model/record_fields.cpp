@@ -1,6 +1,7 @@
 #include "jobs/model/record_fields.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <type_traits>
@@ -540,8 +541,15 @@ const RecordField& FieldOf(FieldId id) {
 }
 
 const RecordField* FindRecordField(std::string_view name) {
+    const auto same = [name](std::string_view field) {
+        return field.size() == name.size() &&
+               std::equal(field.begin(), field.end(), name.begin(), [](char a, char b) {
+                   return std::tolower(static_cast<unsigned char>(a)) ==
+                          std::tolower(static_cast<unsigned char>(b));
+               });
+    };
     for (const RecordField& field : kFields)
-        if (field.name == name) return &field;
+        if (same(field.name)) return &field;
     return nullptr;
 }
 

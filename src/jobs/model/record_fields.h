@@ -149,6 +149,7 @@ struct RecordField {
 // Every settings field, in the record's order.
 std::span<const RecordField> RecordFields();
 const RecordField& FieldOf(FieldId id);
+// The field called `name`, in any case (--set Channel=12); nullptr when there is none.
 const RecordField* FindRecordField(std::string_view name);
 // The fields the read step reads, the apply step writes and a configuration file holds,
 // each in its own order.

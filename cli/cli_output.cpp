@@ -141,8 +141,9 @@ std::string RenderImageInfo(const std::string& path, const zb::ImageFile& image,
                "\n";
     char type_text[16];
     std::snprintf(type_text, sizeof type_text, "0x%04X", static_cast<unsigned>(type));
-    return "path: " + Printable(path) + "\ntype: " + type_text + "\nversion: " +
-           Printable(image.version) + "\nbody size: " + std::to_string(image.body_length) +
+    return "path: " + Printable(path) + "\ntype: " + type_text +
+           "\nversion: " + Printable(image.version) +
+           "\nbody size: " + std::to_string(image.body_length) +
            " bytes\nchecksum: " + (image.checksum_ok ? "yes" : "no") + "\n";
 }
 

@@ -468,8 +468,9 @@ TEST_F(Zbctl, PortsListsThePortMapAndUpgradeLoadsAnImage) {
     image.back() ^= 1;
     const Result shown = Run({"image-info", damaged});
     EXPECT_EQ(shown.status, 1) << shown.err;
-    EXPECT_EQ(shown.out, "path: " + damaged +
-                             "\ntype: 0x0101\nversion: CLI 9\nbody size: 300 bytes\nchecksum: no\n");
+    EXPECT_EQ(shown.out,
+              "path: " + damaged +
+                  "\ntype: 0x0101\nversion: CLI 9\nbody size: 300 bytes\nchecksum: no\n");
 
     const Result r = Run({"--json", "--no-pauses", "upgrade", path, "COM4"});
     EXPECT_EQ(r.status, 0) << r.err;

@@ -101,10 +101,4 @@ TEST(ZbctlArgs, HelpAfterACommandIsItsUsageAndDoubleDashEndsTheOptions) {
     }
 }
 
-TEST(ZbctlArgs, AFieldIsNamedInAnyCaseAndKnownByItsOwnName) {
-    const zbctl::Set set = zbctl::ReadSet("Channel", "12");
-    EXPECT_EQ(set.name, "channel");
-    EXPECT_TRUE(set.value.ok());
-}
-
 }  // namespace

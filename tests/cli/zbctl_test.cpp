@@ -185,6 +185,7 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
     } cases[] = {
         {{"apply", "--set", "panid=0xFFFE", "COM3"}, "panid must be 0000 to FFFD, not 0xFFFE"},
         {{"apply", "--set", "channel=27", "COM3"}, "channel must be 11 to 26, not 27"},
+        {{"apply", "--set", "Channel=27", "COM3"}, "--set channel=27: channel must be 11 to 26"},
         {{"apply", "--set", "parity=mark", "COM3"}, "parity must be one of None, Odd, Even, not"},
         {{"apply", "--set", "colour=2", "COM3"}, "unknown field"},
         {{"apply", "--set", "fw_version=9", "COM3"}, "read from the device"},
@@ -465,7 +466,6 @@ TEST_F(Zbctl, PortsListsThePortMapAndUpgradeLoadsAnImage) {
     const std::string damaged = dir_ + "/damaged.rom";
     image.back() ^= 1;
     ASSERT_TRUE(zbtest::WriteFile(damaged, image));
-    image.back() ^= 1;
     const Result shown = Run({"image-info", damaged});
     EXPECT_EQ(shown.status, 1) << shown.err;
     EXPECT_EQ(shown.out,

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "config/config_rules.h"
+#include "jobs/model/record_fields.h"
 #include "jobs/model/text_escape.h"
 #include "jobs/report/report_row.h"
 #include "jobs/run/sequences.h"
@@ -13,7 +14,13 @@ namespace {
 
 // A dry run's port ends with what the write would change; the record keeps what was read.
 void FinishDry(PortRun& run, std::int32_t com, const DeviceRecord& would_be) {
-    std::vector<ReportDiff> changes = WrittenDiffs(would_be, run.Record(com));
+    const DeviceRecord& read = run.Record(com);
+    std::vector<ReportDiff> changes = WrittenDiffs(would_be, read);
+    // The key counts only where security is on: the one that switching it on brings.
+    const RecordField& key = FieldOf(FieldId::Aeskey);
+    if (would_be.security && !read.security)
+        changes.push_back({std::string(key.name), KeyFingerprint(ShownText(would_be, key)),
+                           KeyFingerprint(ShownText(read, key))});
     std::string message = changes.empty() ? "no change" : "would change";
     run.SetChanges(com, std::move(changes));
     run.Finish(com, FailureKind::None, true, std::move(message));

@@ -175,12 +175,12 @@ void PortRun::Finish(std::int32_t com, FailureKind failure, bool settings, std::
         result.changes = std::move(it->second);
         changes_.erase(it);
     }
-    written_.erase(com);
     if (dry_run_) {
         Keep(std::move(result));
         return;
     }
     ReportRow report_row = RowOf(result);
+    written_.erase(com);
     // Under the rows' lock: WriteRowsSoFar sees the row and the result together, or neither.
     const std::lock_guard lock(rows_mutex_);
     rows_.push_back(std::move(report_row));

@@ -430,7 +430,8 @@ private:
                 result.message = mine.error().reason;
             } else {
                 if (plan_.apply) sets[modem.com] = std::move(*mine);
-                observer.Stage(modem.com, StationState::Writing);
+                observer.Stage(modem.com,
+                               plan_.dry_run ? StationState::Reading : StationState::Writing);
                 result = RunStage(modem, observer, step, sets, rows);
             }
         }

@@ -13,6 +13,8 @@ std::string StateText(const StationLine& line) {
             return "waiting";
         case StationState::Upgrading:
             return "upgrading " + std::to_string(line.percent) + "%";
+        case StationState::Reading:
+            return "reading";
         case StationState::Writing:
             return "writing";
         case StationState::Verifying:

@@ -18,17 +18,17 @@ const char kUsage[] =
     "                                        give those the map lacks the lowest free\n"
     "                                        numbers\n"
     "  read COMa [COMb ...]                  read every setting of the modems\n"
-    "  apply [--verify] --set FIELD=VALUE [--set ...] COMa [COMb ...]\n"
+    "  apply [--verify | --dry-run] --set FIELD=VALUE [--set ...] COMa [COMb ...]\n"
     "                                        read, change the fields, write them back\n"
     "  upgrade IMAGE COMa [COMb ...]         load a firmware image into the modems, then\n"
     "                                        read them again\n"
     "  export DIR COMa [COMb ...]            read the modems and write one configuration\n"
     "                                        file per port into DIR (KRB7310_Config<n>.txt)\n"
-    "  import [--verify] FILE COMa [COMb ...]\n"
+    "  import [--verify | --dry-run] FILE COMa [COMb ...]\n"
     "                                        write the settings of a configuration file to\n"
     "                                        the modems; each keeps its local node ID\n"
     "  watch [--upgrade IMAGE] [--set FIELD=VALUE ... | --import FILE] [--verify]\n"
-    "        [--once]                        wait for ports to appear and give each modem\n"
+    "        [--dry-run] [--once]            wait for ports to appear and give each modem\n"
     "                                        plugged in a job of its own at once: the\n"
     "                                        upgrade, the settings, the read-back; until\n"
     "                                        Ctrl-C. --once skips a modem that passed\n"
@@ -45,6 +45,10 @@ const char kUsage[] =
     "  --verify          apply, import: read the modems again after writing; a port\n"
     "                    that reports other values than were written fails with\n"
     "                    \"Verify fail\" and the fields that differ\n"
+    "  --dry-run         apply, import, watch: read the modems and show per port what\n"
+    "                    would change (channel: 11 \u2192 20), or \"no change\"; write\n"
+    "                    nothing to any modem and no report row. A port the rules\n"
+    "                    refuse fails as it would\n"
     "  --report FILE     append one row per port and try to FILE (CSV, or JSON when\n"
     "                    FILE ends in .json), written atomically; a shift's runs may\n"
     "                    share one file. FILE.db: an SQLite database; a postgresql://\n"
@@ -130,6 +134,7 @@ const OptionRule kOptions[] = {
     {.name = "--show-keys", .flag = &Invocation::show_keys},
     {.name = "--no-pauses", .flag = &Invocation::no_pauses},
     {.name = "--verify", .flag = &Invocation::verify},
+    {.name = "--dry-run", .flag = &Invocation::dry_run},
     {.name = "--report", .text = &Invocation::report, .needs = "--report needs a file"},
     {.name = "--retry",
      .take = [](const std::string& value, Invocation* inv) -> zb::Status {
@@ -187,10 +192,12 @@ const CommandRule kCommands[] = {
      "\n"
      "Read every setting of the modems.\n" ZBCTL_COMMON_OPTIONS},
     {"apply", Command::Apply, nullptr, PathKind::None,
-     "Usage: zbctl apply [--verify] --set FIELD=VALUE [--set ...] COMa [COMb ...]\n"
+     "Usage: zbctl apply [--verify | --dry-run] --set FIELD=VALUE [--set ...]\n"
+     "                   COMa [COMb ...]\n"
      "\n"
      "Read the modems, change the fields, write them back and restart the modems. With\n"
-     "--verify, read them again and fail a port that reports other values. A value may\n"
+     "--verify, read them again and fail a port that reports other values. With --dry-run,\n"
+     "only read them and show what would change. A value may\n"
      "hold {com} and {n}: --set devname=LINE-{com}. --set aeskey=@FILE reads the key from\n"
      "FILE.\n" ZBCTL_COMMON_OPTIONS},
     {"upgrade", Command::Upgrade, "upgrade needs an image file and at least one port",
@@ -207,14 +214,15 @@ const CommandRule kCommands[] = {
      "(KRB7310_Config<n>.txt); none unless every port was read.\n" ZBCTL_COMMON_OPTIONS},
     {"import", Command::Import, "import needs a configuration file and at least one port",
      PathKind::File,
-     "Usage: zbctl import [--verify] FILE COMa [COMb ...]\n"
+     "Usage: zbctl import [--verify | --dry-run] FILE COMa [COMb ...]\n"
      "\n"
      "Write the settings of a configuration file to the modems; each keeps its local node\n"
      "ID. With --verify, read them again and fail a port that reports other "
-     "values.\n" ZBCTL_COMMON_OPTIONS},
+     "values.\n"
+     "With --dry-run, only read them and show what would change.\n" ZBCTL_COMMON_OPTIONS},
     {"watch", Command::Watch, nullptr, PathKind::None,
      "Usage: zbctl watch [--upgrade IMAGE] [--set FIELD=VALUE ... | --import FILE] [--verify]\n"
-     "                   [--once]\n"
+     "                   [--dry-run] [--once]\n"
      "\n"
      "Wait for serial ports to appear and give each modem plugged in a job of its own at\n"
      "once, beside the jobs still running: the upgrade, then the settings of --set or\n"
@@ -223,7 +231,8 @@ const CommandRule kCommands[] = {
      "Ctrl-C stops taking new ports and waits for the running jobs, the second stops them.\n"
      "--set values may hold {com} and {n} (the modem's place in the order they "
      "appeared).\n"
-     "--set aeskey=@FILE reads the key from FILE.\n"
+     "--set aeskey=@FILE reads the key from FILE. With --dry-run each modem is only read\n"
+     "and what would change is shown.\n"
      "\nOptions: --ports-dir DIR, --json (one line per modem), --show-keys, --no-pauses, -q,\n"
      "--report FILE (one row per modem). See 'zbctl --help'.\n"},
     {"image-info", Command::ImageInfo, "image-info needs an image file", PathKind::File,
@@ -258,6 +267,11 @@ const BelongRule kBelongs[] = {
     {[](const Invocation& inv) { return inv.verify; },
      [](Command c) { return c == Command::Apply || c == Command::Import || c == Command::Watch; },
      "--verify belongs to the apply, import and watch commands"},
+    {[](const Invocation& inv) { return inv.dry_run; },
+     [](Command c) { return c == Command::Apply || c == Command::Import || c == Command::Watch; },
+     "--dry-run belongs to the apply, import and watch commands"},
+    {[](const Invocation& inv) { return inv.dry_run && inv.verify; }, [](Command) { return false; },
+     "--dry-run writes nothing to read back: it takes no --verify"},
     {[](const Invocation& inv) { return !inv.upgrade.empty() || !inv.import.empty() || inv.once; },
      [](Command c) { return c == Command::Watch; },
      "--upgrade, --import and --once belong to the watch command"},
@@ -347,6 +361,8 @@ zb::Status ReadOperands(const CommandRule& rule, std::vector<std::string> words,
             refusal = "watch needs --upgrade IMAGE, --set FIELD=VALUE or --import FILE";
         else if (inv->verify && !settings)
             refusal = "watch --verify needs --set or --import";
+        else if (inv->dry_run && (!settings || !inv->upgrade.empty()))
+            refusal = "watch --dry-run needs --set or --import, and takes no --upgrade";
         if (refusal != nullptr) return zb::Status::Fail(refusal);
         return {};
     }

@@ -41,6 +41,7 @@ struct Invocation {
     std::vector<std::int32_t> coms;   // ascending, no repeats
     std::vector<std::int32_t> given;  // the same, in the order given ({n} of --set)
     bool verify = false;              // apply, import: read the written fields back
+    bool dry_run = false;             // apply, import, watch: read and show, write nothing
     std::string report;               // append one row per port and try to this file
     int retries = 0;                  // further tries for the ports that failed
     std::string upgrade;              // watch: the image each modem gets first; or empty

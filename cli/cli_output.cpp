@@ -26,6 +26,14 @@ nlohmann::ordered_json SettingsJson(const zb::DeviceRecord& record) {
     return settings;
 }
 
+// The columns a cell takes: its characters. Cells are Printable but for the arrow of a
+// change, which is UTF-8; its continuation bytes take no column.
+std::size_t Columns(const std::string& cell) {
+    return static_cast<std::size_t>(std::count_if(cell.begin(), cell.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
 // One array, one element per line.
 std::string JsonArray(const std::vector<nlohmann::ordered_json>& items) {
     std::string out = "[";
@@ -62,6 +70,15 @@ std::string RenderJson(const std::vector<PortResult>& results, bool files, bool 
                 item["verify"] = {{"ok", p.verify_ok}, {"diffs", std::move(diffs)}};
             }
         }
+        if (p.dry_run) {
+            item["changes"] = nullptr;
+            if (p.changes) {
+                nlohmann::ordered_json changes = nlohmann::ordered_json::array();
+                for (const zb::ReportDiff& d : *p.changes)
+                    changes.push_back({{"field", d.field}, {"from", d.read}, {"to", d.sent}});
+                item["changes"] = std::move(changes);
+            }
+        }
         item["holder"] = nullptr;
         if (p.holder_pid > 0) item["holder"] = {{"pid", p.holder_pid}, {"name", p.holder_name}};
         item["error"] = p.error;
@@ -93,17 +110,21 @@ std::string RenderTable(const std::vector<PortResult>& results, bool files) {
         }
         if (files) row.push_back(p.file.empty() ? "-" : p.file);
         for (std::string& cell : row) cell = Printable(cell);
+        if (p.changes)
+            for (std::size_t c = 0; c < p.changes->size(); ++c)
+                row[2] += (c == 0 ? ": " : "; ") + zb::ChangeText((*p.changes)[c]);
         rows.push_back(std::move(row));
     }
     std::vector<std::size_t> widths(rows.front().size(), 0);
     for (const auto& row : rows)
-        for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+        for (std::size_t c = 0; c < row.size(); ++c)
+            widths[c] = std::max(widths[c], Columns(row[c]));
     std::string out;
     for (const auto& row : rows) {
         std::string line;
         for (std::size_t c = 0; c < row.size(); ++c) {
             line += row[c];
-            if (c + 1 < row.size()) line += std::string(widths[c] - row[c].size() + 2, ' ');
+            if (c + 1 < row.size()) line += std::string(widths[c] - Columns(row[c]) + 2, ' ');
         }
         out += line + "\n";
     }

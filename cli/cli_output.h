@@ -31,12 +31,15 @@ void ShowKeysInJson(bool show);
 // with `files` "file": the path or null, with `verify` "verify": {"ok", "diffs": [{"field",
 // "sent", "read"}]} or null when the port was not read back, "holder": {"pid", "name"} of
 // the process that held the port or null, and last "error": the open failure's reason or "".
+// A dry run's object has "changes": [{"field", "from", "to"}] before "holder", null when the
+// port was not compared.
 std::string RenderJson(const std::vector<PortResult>& results, bool files = false,
                        bool verify = false);
 
 // A table for people: the port, ok or FAILED, the message and the main settings ("-" unless
 // they were read), and with `files` the file written. An open failure's reason follows the
-// message, and the fields a read-back found different follow a "Verify fail". Every cell
+// message, the fields a read-back found different follow a "Verify fail", and a dry run's
+// changes follow its "would change" (zb::ChangeText). Every cell
 // is one line of Printable text.
 std::string RenderTable(const std::vector<PortResult>& results, bool files = false);
 

@@ -98,6 +98,15 @@ zb::RunCommand RunCommandOf(Command command) {
     return zb::RunCommand::Read;
 }
 
+namespace {
+
+zb::WriteMode WriteModeOf(const Invocation& inv) {
+    if (inv.dry_run) return zb::WriteMode::DryRun;
+    return inv.verify ? zb::WriteMode::Verify : zb::WriteMode::Write;
+}
+
+}  // namespace
+
 void RunSequence(zb::PortRun& run, const Invocation& inv, const zb::ConfigSettings& import,
                  const std::map<std::int32_t, Sets>& port_sets) {
     switch (inv.command) {
@@ -109,11 +118,11 @@ void RunSequence(zb::PortRun& run, const Invocation& inv, const zb::ConfigSettin
             std::map<std::int32_t, zb::FieldValues> values;
             for (const auto& [com, sets] : port_sets)
                 for (const Set& set : sets) values[com].push_back(*set.value);
-            zb::ApplyValues(run, values, inv.verify);
+            zb::ApplyValues(run, values, WriteModeOf(inv));
             break;
         }
         case Command::Import:
-            zb::ImportSettings(run, import, inv.verify);
+            zb::ImportSettings(run, import, WriteModeOf(inv));
             break;
         case Command::Upgrade:
             zb::Upgrade(run, inv.path);

@@ -45,6 +45,7 @@ struct Plan {
     bool import = false;
     zb::ConfigSettings settings;
     bool verify = false;
+    bool dry_run = false;  // each modem is read and its changes shown; nothing written
     std::shared_ptr<zb::ReportSink> report;
     bool json = false;
     bool once = false;
@@ -420,6 +421,7 @@ private:
             Invocation step;
             step.command = plan_.apply ? Command::Apply : Command::Import;
             step.verify = plan_.verify;
+            step.dry_run = plan_.dry_run;
             std::map<std::int32_t, Sets> sets;
             zb::Result<Sets> mine = plan_.apply ? ExpandModemSets(modem) : Sets{};
             if (!mine) {
@@ -428,7 +430,8 @@ private:
                 result.message = mine.error().reason;
             } else {
                 if (plan_.apply) sets[modem.com] = std::move(*mine);
-                observer.Stage(modem.com, StationState::Writing);
+                observer.Stage(modem.com,
+                               plan_.dry_run ? StationState::Reading : StationState::Writing);
                 result = RunStage(modem, observer, step, sets, rows);
             }
         }
@@ -489,6 +492,7 @@ int Watch(const Invocation& inv, std::shared_ptr<zb::ReportSink> report) {
     plan.sets = inv.sets;
     plan.import = !inv.import.empty();
     plan.verify = inv.verify;
+    plan.dry_run = inv.dry_run;
     plan.report = std::move(report);
     plan.json = inv.json;
     plan.once = inv.once;

@@ -13,6 +13,8 @@ std::string StateText(const StationLine& line) {
             return "waiting";
         case StationState::Upgrading:
             return "upgrading " + std::to_string(line.percent) + "%";
+        case StationState::Reading:
+            return "reading";
         case StationState::Writing:
             return "writing";
         case StationState::Verifying:
@@ -83,7 +85,11 @@ std::string RenderFinished(const PortResult& result, std::int32_t n, const std::
     for (std::size_t d = 0; d < result.diffs.size(); ++d)
         text += (d == 0 ? ": " : "; ") + result.diffs[d].field + " sent " + result.diffs[d].sent +
                 ", read " + result.diffs[d].read;
-    return Printable(text) + "\n";
+    text = Printable(text);
+    if (result.changes)
+        for (std::size_t c = 0; c < result.changes->size(); ++c)
+            text += (c == 0 ? ": " : "; ") + zb::ChangeText((*result.changes)[c]);
+    return text + "\n";
 }
 
 }  // namespace zbctl

@@ -11,7 +11,8 @@
 
 namespace zbctl {
 
-enum class StationState { Waiting, Upgrading, Writing, Verifying, Pass, Fail, Skipped };
+// Reading: a dry run's read, which writes nothing.
+enum class StationState { Waiting, Upgrading, Reading, Writing, Verifying, Pass, Fail, Skipped };
 
 // One station port: the modem on it now, or the last one, and how far its job has got.
 struct StationLine {

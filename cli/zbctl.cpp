@@ -166,8 +166,9 @@ int main(int argc, char** argv) {
         port_sets = std::move(*expanded);
     }
     // A database that cannot be reached stops the run here, before any port is touched.
+    // A dry run makes no row: its report is not even opened.
     std::unique_ptr<zb::ReportSink> report;
-    if (!inv.report.empty()) {
+    if (!inv.report.empty() && !inv.dry_run) {
         auto opened = zb::OpenReportSink(inv.report, [](const std::string& notice) {
             std::fprintf(stderr, "zbctl: %s\n", Printable(notice).c_str());
         });

@@ -4,12 +4,32 @@
 #include <vector>
 
 #include "config/config_rules.h"
+#include "jobs/model/record_fields.h"
 #include "jobs/model/text_escape.h"
+#include "jobs/report/report_row.h"
 #include "jobs/run/sequences.h"
 
 namespace zb {
+namespace {
 
-void ApplyValues(PortRun& run, const std::map<std::int32_t, FieldValues>& values, bool verify) {
+// A dry run's port ends with what the write would change; the record keeps what was read.
+void FinishDry(PortRun& run, std::int32_t com, const DeviceRecord& would_be) {
+    const DeviceRecord& read = run.Record(com);
+    std::vector<ReportDiff> changes = WrittenDiffs(would_be, read);
+    // The key counts only where security is on: the one that switching it on brings.
+    const RecordField& key = FieldOf(FieldId::Aeskey);
+    if (would_be.security && !read.security)
+        changes.push_back({std::string(key.name), KeyFingerprint(ShownText(would_be, key)),
+                           KeyFingerprint(ShownText(read, key))});
+    std::string message = changes.empty() ? "no change" : "would change";
+    run.SetChanges(com, std::move(changes));
+    run.Finish(com, FailureKind::None, true, std::move(message));
+}
+
+}  // namespace
+
+void ApplyValues(PortRun& run, const std::map<std::int32_t, FieldValues>& values, WriteMode mode) {
+    if (mode == WriteMode::DryRun) run.SetDryRun();
     if (!ReadBeforeChange(run)) return;
     for (const std::int32_t com : run.coms()) {
         if (run.Finished(com)) continue;
@@ -22,20 +42,39 @@ void ApplyValues(PortRun& run, const std::map<std::int32_t, FieldValues>& values
             run.Finish(com, FailureKind::Refused, true, std::move(*refusal));
             continue;
         }
+        if (mode == WriteMode::DryRun) {
+            FinishDry(run, com, would_be);
+            continue;
+        }
         for (const FieldValue& value : sets) StoreValue(record, value);
         record.apply_pending = true;
     }
-    WriteChanges(run, verify);
+    if (mode != WriteMode::DryRun) WriteChanges(run, mode == WriteMode::Verify);
 }
 
-void ImportSettings(PortRun& run, const ConfigSettings& settings, bool verify) {
+void ImportSettings(PortRun& run, const ConfigSettings& settings, WriteMode mode) {
+    if (mode == WriteMode::DryRun) run.SetDryRun();
     if (!ReadBeforeChange(run)) return;
+    std::map<std::int32_t, DeviceRecord> read;
+    if (mode == WriteMode::DryRun)
+        for (const std::int32_t com : run.coms())
+            if (!run.Finished(com)) read[com] = run.Record(com);
     // The ports still marked are those read; the settings go to them alone, but not to a
     // port whose own local node ID the dialog's rules refuse with them: it is not written.
     for (ConfigImportRefusal& refused : ApplyConfigSettings(run.table(), settings))
         run.Finish(static_cast<std::int32_t>(refused.com), FailureKind::Refused, true,
                    std::move(refused.message));
-    WriteChanges(run, verify);
+    if (mode != WriteMode::DryRun) {
+        WriteChanges(run, mode == WriteMode::Verify);
+        return;
+    }
+    // Each record as the import made it, then as read again for its result.
+    for (auto& [com, record] : read) {
+        if (run.Finished(com)) continue;
+        DeviceRecord would_be = run.Record(com);
+        run.Record(com) = std::move(record);
+        FinishDry(run, com, would_be);
+    }
 }
 
 void Export(PortRun& run, std::string folder) {

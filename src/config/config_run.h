@@ -19,11 +19,16 @@ namespace zb {
 // Checked field values, in the order the operator gave them.
 using FieldValues = std::vector<FieldValue>;
 
+// What follows the read: the write, the write and its read-back, or nothing: a dry run
+// ends each port the rules take with the changes the write would make ("no change" when
+// none), and refuses the others as the write would.
+enum class WriteMode { Write, Verify, DryRun };
+
 // Read, then each port's `values` (by COM number) written if the configuration rules take
-// the record as it would be written; with `verify` read back.
-void ApplyValues(PortRun& run, const std::map<std::int32_t, FieldValues>& values, bool verify);
+// the record as it would be written.
+void ApplyValues(PortRun& run, const std::map<std::int32_t, FieldValues>& values, WriteMode mode);
 // Read, then `settings` written to every port the configuration rules take them for.
-void ImportSettings(PortRun& run, const ConfigSettings& settings, bool verify);
+void ImportSettings(PortRun& run, const ConfigSettings& settings, WriteMode mode);
 // Read, then one configuration file per port into `folder`; none when a port failed.
 void Export(PortRun& run, std::string folder);
 

@@ -127,6 +127,16 @@ TEST_F(Watch, OnceSkipsARepluggedModemThatPassed) {
     EXPECT_EQ(sim_->snapshot(41).restarts, 1u);
 }
 
+TEST_F(Watch, DryRunShowsEachModemsChangesAndWritesNothing) {
+    Begin(1, 51, {"--dry-run", "--report", dir_ + "/r.csv", "--set", "channel=17"});
+    Plug(51);
+    ASSERT_TRUE(Said(Out(), "COM51 #1 PASS would change: channel: 11 \u2192 17\n"))
+        << ReadAll(Out());
+    EXPECT_EQ(Interrupt(), 0);
+    EXPECT_EQ(sim_->snapshot(51).settings.channel, 11);
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/r.csv"));
+}
+
 TEST_F(Watch, CtrlCWaitsForTheRunningJobs) {
     const std::string image = dir_ + "/fw.rom";
     ASSERT_TRUE(zbtest::WriteFile(image, zbtest::MakeImage("0101", zbtest::PatternBody(4096))));

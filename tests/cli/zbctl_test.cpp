@@ -202,6 +202,8 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
          "COM3 (n=1): --set lnodeid=100: lnodeid must be 0 to 99"},
         {{"apply", "--set", "devname=L{com+x}", "COM3"}, "\"{com+x}\" is not a placeholder"},
         {{"read", "--verify", "COM3"}, "--verify belongs to the apply, import and watch"},
+        {{"read", "--dry-run", "COM3"}, "--dry-run belongs to the apply, import and watch"},
+        {{"apply", "--dry-run", "--verify", "--set", "channel=12", "COM3"}, "takes no --verify"},
         {{"read", "--retry", "101", "COM3"}, "--retry takes a number from 0 to 100"},
         {{"read", "--report", dir_ + "/refused.txt", "COM3"}, "not a report of this program"},
         {{"read", "--report", dir_ + "/none/r.csv", "COM3"}, "none: No such file"},
@@ -628,6 +630,32 @@ TEST_F(Zbctl, ApplyRefusedByTheConfigurationRulesWritesNothing) {
     EXPECT_EQ(sim.snapshot(3).settings.devtype, 0);
     EXPECT_EQ(sim.snapshot(4).settings.devtype, 2);
     EXPECT_EQ(sim.snapshot(4).restarts, 1u);
+}
+
+TEST_F(Zbctl, DryRunShowsTheChangesAndWritesNothing) {
+    zbsim::Simulator& sim = StartModems(2, 3);
+    const std::string report = dir_ + "/dry.csv";
+    const std::vector<std::string> apply = {"apply", "--dry-run",     "--set", "channel={com+8}",
+                                            "--set", "devname=SIM-3", "COM3",  "COM4"};
+    std::vector<std::string> args = {"--no-pauses", "--report", report};
+    args.insert(args.end(), apply.begin(), apply.end());
+    const Result r = Run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("COM3  ok      no change  "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("would change: devname: SIM-4 \u2192 SIM-3; channel: 11 \u2192 12  SIM-4"),
+              std::string::npos)
+        << r.out;
+    args = {"--json", "--no-pauses"};
+    args.insert(args.end(), apply.begin(), apply.end());
+    EXPECT_NE(Run(args).out.find("\"to\": \"SIM-3\"}, {\"field\": \"channel\", \"from\": \"11\", "
+                                 "\"to\": \"12\"}]"),
+              std::string::npos);
+    for (const int com : {3, 4}) {
+        EXPECT_EQ(zbtest::CountClass(sim, com, 'S'), 0);
+        EXPECT_EQ(sim.snapshot(com).settings.channel, 11);
+        EXPECT_EQ(sim.snapshot(com).restarts, 0u);
+    }
+    EXPECT_FALSE(fs::exists(report));
 }
 
 TEST_F(Zbctl, PerModemValuesAreExpandedAndCheckedForEveryPort) {

@@ -80,4 +80,9 @@ std::string DiffText(const ReportDiff& diff) {
     return diff.field + ": sent " + diff.sent + ", read " + diff.read;
 }
 
+std::string ChangeText(const ReportDiff& diff) {
+    if (diff.field == FieldOf(FieldId::Aeskey).name) return diff.field + ": would change";
+    return diff.field + ": " + Printable(diff.read) + " \u2192 " + Printable(diff.sent);
+}
+
 }  // namespace zb

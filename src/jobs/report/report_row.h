@@ -36,6 +36,9 @@ struct ReportDiff {
 
 // "channel: sent 20, read 11"; for the key, "aeskey: differs from the key sent".
 std::string DiffText(const ReportDiff& diff);
+// A change a write would make: "channel: 11 → 20" (read → sent); for the key, "aeskey: would
+// change". The values come Printable, the arrow as UTF-8: not to be made Printable again.
+std::string ChangeText(const ReportDiff& diff);
 
 // A read-back of the written fields: whether it read the device and found what was
 // written, and the fields that came back different.

@@ -31,6 +31,10 @@ struct PortResult {
     bool verified = false;          // a read-back of the written fields was made
     bool verify_ok = false;         // it found what was written
     std::vector<ReportDiff> diffs;  // the fields it found different
+    bool dry_run = false;           // a run that reads and writes nothing
+    // A dry run's port that was read: the fields the write would change, "sent" the value
+    // it would get, "read" the device's own; unset when the port got no further.
+    std::optional<std::vector<ReportDiff>> changes;
     // When the port's part ended in its last job; unset when it ended outside a job.
     std::chrono::system_clock::time_point updated{};
 };

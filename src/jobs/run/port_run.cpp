@@ -170,6 +170,15 @@ void PortRun::Finish(std::int32_t com, FailureKind failure, bool settings, std::
         result.diffs = std::move(it->second.diffs);
         verified_.erase(it);
     }
+    result.dry_run = dry_run_;
+    if (const auto it = changes_.find(com); it != changes_.end()) {
+        result.changes = std::move(it->second);
+        changes_.erase(it);
+    }
+    if (dry_run_) {
+        Keep(std::move(result));
+        return;
+    }
     ReportRow report_row = RowOf(result);
     written_.erase(com);
     // Under the rows' lock: WriteRowsSoFar sees the row and the result together, or neither.
@@ -202,6 +211,7 @@ std::vector<PortResult> PortRun::ResultsSoFar() const {
         }
         PortResult& cut = results.emplace_back();
         cut.com = com;
+        cut.dry_run = dry_run_;
         cut.failure = FailureKind::Interrupted;
         const std::string message = MessageOf(outcomes, com);
         cut.message = message.empty() ? "Interrupted" : message + "; Interrupted";
@@ -250,7 +260,7 @@ void PortRun::Abandon() {
 
 void PortRun::WriteRowsSoFar() {
     const std::lock_guard lock(rows_mutex_);
-    if (!Reporting() || rows_closed_) return;
+    if (!Reporting() || rows_closed_ || dry_run_) return;
     rows_closed_ = true;
     RowContext context;
     context.command = CommandName(command_);

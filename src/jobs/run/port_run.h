@@ -136,6 +136,14 @@ public:
     void SetVerified(std::int32_t com, bool ok, std::vector<ReportDiff> diffs,
                      const DeviceRecord& sent);
 
+    // A dry run: every result says so and no report row is made. Before any job.
+    void SetDryRun() { dry_run_ = true; }
+    bool DryRun() const { return dry_run_; }
+    // A dry run: the changes the write would make, for the port's next Finish.
+    void SetChanges(std::int32_t com, std::vector<ReportDiff> changes) {
+        changes_[com] = std::move(changes);
+    }
+
     // Ends the port's part: its result kept (ok when `failure` is None) and its report row
     // made. An empty message is the port's last message in the job.
     void Finish(std::int32_t com, FailureKind failure, bool settings, std::string message = "",
@@ -187,6 +195,8 @@ private:
     std::map<std::int32_t, std::string> fw_before_;
     std::map<std::int32_t, ReadBack> verified_;
     std::map<std::int32_t, DeviceRecord> written_;
+    bool dry_run_ = false;
+    std::map<std::int32_t, std::vector<ReportDiff>> changes_;
     std::vector<PortOutcome> outcomes_;  // the latest job's, once it has ended
     std::mutex rows_mutex_;  // guards coms_, attempt_, rows_ and rows_closed_ against the
                              // signal thread; the driving thread alone changes them

@@ -41,19 +41,17 @@
 #include "ui/main/icons.h"
 #include "ui/main/port_form.h"
 #include "ui/main/report_form.h"
+#include "ui/main/window_geometry.h"
 #include "ui/work/work_form.h"
 
 namespace zb::ui {
 namespace {
 
-constexpr int kWindowWidth = 770;
 constexpr int kWindowHeight = 420;
 constexpr int kToolBarHeight = 81;
 constexpr QSize kToolButtonSize(55, 75);
 constexpr QSize kToolIconSize(32, 32);
 constexpr int kStatusPanelWidth = 150;
-// After a change of columns the window is their width plus this, or kWindowWidth.
-constexpr int kWidthBesideColumns = 150;
 // Cell margins on both sides, and the row icon with its gap.
 constexpr int kCellPadding = 12;
 constexpr int kHeadingPadding = 16;
@@ -92,10 +90,6 @@ TForm1::TForm1(DialogService& dialogs, SystemPortLister list_ports, QWidget* par
     setStatusBar(m_statusbar);
 
     resize(kWindowWidth, kWindowHeight);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(kWindowWidth / 2, kWindowHeight / 2));
-    }
 }
 
 TForm1::~TForm1() {
@@ -252,8 +246,7 @@ void TForm1::showEvent(QShowEvent* event) {
     shown_ = true;
     BuildColumns();
     // The default columns, widened to fit their texts, are all in view at start.
-    const int columns = ListWidth();
-    if (columns > width()) resize(columns, height());
+    setGeometry(StartWindowRect(ListWidth(), geometry(), FreeArea()));
     m_listviewSelectItem();
 }
 
@@ -306,10 +299,25 @@ int TForm1::ColumnWidth(int id) const {
     return FitWidth(header->fontMetrics(), {LoadStr(id)}, cells, kHeadingPadding);
 }
 
-int TForm1::ListWidth() const {
+int TForm1::ColumnsWidth() const {
     int sum = ColumnWidth(kColComNo);
     for (int id : columns_.visible) sum += ColumnWidth(id);
-    return sum + 2 * m_listview->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    return sum;
+}
+
+int TForm1::ListWidth() const {
+    return ColumnsWidth() + 2 * m_listview->frameWidth() +
+           style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+}
+
+QRect TForm1::FreeArea() const {
+    const QScreen* where = screen();
+    if (!where) return {};
+    const QRect frame = frameGeometry();
+    const QRect inner = geometry();
+    return where->availableGeometry().marginsRemoved(
+        QMargins(inner.left() - frame.left(), inner.top() - frame.top(),
+                 frame.right() - inner.right(), frame.bottom() - inner.bottom()));
 }
 
 void TForm1::FocusList() {
@@ -634,8 +642,7 @@ void TForm1::act_options() {
     for (int i = 0; i < options.UnselectedCount(); ++i)
         columns_.hidden.push_back(options.UnselectedAt(i));
     RefreshView();
-    const int sum = ListWidth();
-    resize(sum < kWindowWidth ? kWindowWidth : sum + kWidthBesideColumns, height());
+    setGeometry(ColumnsWindowRect(ColumnsWidth(), ListWidth(), geometry(), FreeArea()));
     update();
 }
 

@@ -88,9 +88,13 @@ public:
     ColumnLists& Columns() { return columns_; }
     // The width column `id` is shown with: its catalogue width, widened to fit its texts.
     int ColumnWidth(int id) const;
-    // The width the list needs to show its columns whole: COM No. and the shown columns, the
-    // frame and a vertical scroll bar.
+    // The widths of COM No. and the shown columns.
+    int ColumnsWidth() const;
+    // The width the list needs to show its columns whole: the columns, the frame and a
+    // vertical scroll bar.
     int ListWidth() const;
+    // The free area of the window's screen, less the window's frame; empty without a screen.
+    QRect FreeArea() const;
 
     // The remembered paths, empty at start and kept until the program ends.
     QString ImportFile() const { return import_file_; }

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableView>
 #include <QTest>
 
@@ -25,6 +26,7 @@ TEST_F(MainFormTest, OpensEmptyWithDefaultColumns) {
     // 770 wide, or wider when the default columns need it to be seen whole.
     EXPECT_GE(form_->width(), 770);
     EXPECT_LE(view_->horizontalHeader()->length(), view_->viewport()->width());
+    EXPECT_EQ(form_->geometry().center(), form_->screen()->availableGeometry().center());
     EXPECT_EQ(form_->height(), 420);
     EXPECT_EQ(view_->model()->rowCount(), 0);
     QStringList headings;

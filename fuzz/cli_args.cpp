@@ -55,13 +55,15 @@ const char* CommandWord(zbctl::Command c) {
             return "import";
         case zbctl::Command::Watch:
             return "watch";
+        case zbctl::Command::ImageInfo:
+            return "image-info";
     }
     return "";
 }
 
 bool TakesPath(zbctl::Command c) {
     return c == zbctl::Command::Upgrade || c == zbctl::Command::Export ||
-           c == zbctl::Command::Import;
+           c == zbctl::Command::Import || c == zbctl::Command::ImageInfo;
 }
 
 // The invocation written as a command line again, in one canonical order.
@@ -71,6 +73,7 @@ std::vector<std::string> Render(const zbctl::Invocation& inv) {
     if (inv.json) args.emplace_back("--json");
     if (inv.no_pauses) args.emplace_back("--no-pauses");
     if (inv.verify) args.emplace_back("--verify");
+    if (inv.dry_run) args.emplace_back("--dry-run");
     if (inv.quiet) args.emplace_back("--quiet");
     if (inv.scan) args.emplace_back("--scan");
     if (inv.once) args.emplace_back("--once");
@@ -97,9 +100,9 @@ bool SameSets(const zbctl::Sets& a, const zbctl::Sets& b) {
 bool Same(const zbctl::Invocation& a, const zbctl::Invocation& b) {
     return a.command == b.command && a.ports_dir == b.ports_dir && a.json == b.json &&
            a.no_pauses == b.no_pauses && SameSets(a.sets, b.sets) && a.path == b.path &&
-           a.coms == b.coms && a.verify == b.verify && a.report == b.report &&
-           a.retries == b.retries && a.scan == b.scan && a.quiet == b.quiet && a.once == b.once &&
-           a.upgrade == b.upgrade && a.import == b.import;
+           a.coms == b.coms && a.verify == b.verify && a.dry_run == b.dry_run &&
+           a.report == b.report && a.retries == b.retries && a.scan == b.scan &&
+           a.quiet == b.quiet && a.once == b.once && a.upgrade == b.upgrade && a.import == b.import;
 }
 
 }  // namespace
@@ -125,8 +128,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // --help and --version end the parsing wherever they stand; nothing else of the line
     // matters then.
     if (inv.command == zbctl::Command::Help || inv.command == zbctl::Command::Version) return 0;
-    const bool needs_ports =
-        inv.command != zbctl::Command::Ports && inv.command != zbctl::Command::Watch;
+    const bool needs_ports = inv.command != zbctl::Command::Ports &&
+                             inv.command != zbctl::Command::Watch &&
+                             inv.command != zbctl::Command::ImageInfo;
     if (needs_ports == inv.coms.empty()) Fail("a command has ports it does not take, or none");
     if (inv.given.size() != inv.coms.size()) Fail("the ports as given and as sorted differ");
     if (inv.retries < 0 || inv.retries > 100) Fail("--retry outside 0..100");

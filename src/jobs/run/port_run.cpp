@@ -26,6 +26,18 @@ std::vector<std::int32_t> MarkedComs(const PortTable& table) {
     return coms;
 }
 
+// A port whose part a stop cut short: its last message, or `before` when it had none, then
+// "Interrupted".
+PortResult InterruptedResult(std::int32_t com, const std::string& message,
+                             std::string_view before) {
+    PortResult cut;
+    cut.com = com;
+    cut.failure = FailureKind::Interrupted;
+    const std::string last = message.empty() ? std::string(before) : message;
+    cut.message = last.empty() ? "Interrupted" : last + "; Interrupted";
+    return cut;
+}
+
 }  // namespace
 
 std::string_view CommandName(RunCommand command) {
@@ -209,12 +221,8 @@ std::vector<PortResult> PortRun::ResultsSoFar() const {
             results.push_back(it->second);
             continue;
         }
-        PortResult& cut = results.emplace_back();
-        cut.com = com;
-        cut.dry_run = dry_run_;
-        cut.failure = FailureKind::Interrupted;
-        const std::string message = MessageOf(outcomes, com);
-        cut.message = message.empty() ? "Interrupted" : message + "; Interrupted";
+        results.push_back(InterruptedResult(com, MessageOf(outcomes, com), ""));
+        results.back().dry_run = dry_run_;
     }
     return results;
 }
@@ -270,12 +278,9 @@ void PortRun::WriteRowsSoFar() {
     const std::vector<PortOutcome> outcomes = jobs_.Outcomes();
     for (const std::int32_t com : coms_) {
         if (Finished(com)) continue;
-        const std::string message = MessageOf(outcomes, com);
-        PortResult cut;
-        cut.com = com;
-        cut.failure = FailureKind::Interrupted;
-        cut.message = (message.empty() ? "Preparing..." : message) + "; Interrupted";
-        rows_.push_back(PortReportRow(cut, DeviceRecord{}, context));
+        rows_.push_back(
+            PortReportRow(InterruptedResult(com, MessageOf(outcomes, com), "Preparing..."),
+                          DeviceRecord{}, context));
     }
     if (const Status added = rows_.empty() ? Status() : report_->Append(rows_);
         !added && report_lost_)

@@ -114,9 +114,18 @@ bool owns_lock_file(const Link& link) {
     return got > 0 && std::string(text, static_cast<std::size_t>(got)) == pid_line(::getpid());
 }
 
+void forget(const Link* link) {
+    const std::lock_guard lock(held_mutex);
+    const auto it = std::find(held_links.begin(), held_links.end(), link);
+    if (it != held_links.end()) held_links.erase(it);
+}
+
 // Gives back what a link took, in reverse order. Returns 0, or the errno of a failed close.
 int release(Link& link) {
     const std::shared_lock claims(claims_mutex);
+    // Under the claims lock: com_release_all either still finds the link and gives back its
+    // claims, or finds it gone and its claims given back here.
+    forget(&link);
     if (claims_given_back) {
         // Another process may own the port's exclusive mode and lock file by now.
         link.set_exclusive = false;
@@ -141,15 +150,8 @@ int release(Link& link) {
     return err;
 }
 
-void forget(const Link* link) {
-    const std::lock_guard lock(held_mutex);
-    const auto it = std::find(held_links.begin(), held_links.end(), link);
-    if (it != held_links.end()) held_links.erase(it);
-}
-
 struct LinkRelease {
     void operator()(Link* link) const {
-        forget(link);
         release(*link);
         delete link;
     }
@@ -611,7 +613,6 @@ void com_release_all() {
 std::int32_t com_close(ComHandle handle) {
     if (handle.is_null()) return fail(ST_IO, "no link", 0);
     Link* link = link_of(handle);
-    forget(link);
     const std::string path = link->path;
     const int err = release(*link);
     delete link;

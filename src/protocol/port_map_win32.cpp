@@ -38,6 +38,10 @@ std::string com_device_path(std::int32_t n) {
     return "\\\\.\\COM" + std::to_string(n);
 }
 
+std::string com_port_id(std::int32_t n) {
+    return com_device_path(n);
+}
+
 std::vector<std::pair<std::int32_t, std::string>> com_mapped_ports() {
     std::vector<std::pair<std::int32_t, std::string>> ports;
     HKEY key = nullptr;

@@ -175,6 +175,9 @@ ComPortLookup com_lookup_port(std::int32_t n);
 // The path COM n names: the target of its link, the entry itself when that is not a link,
 // /dev/ttyS<n-1> when there is no entry.
 std::string com_device_path(std::int32_t n);
+// The port's stable identity, for the records: which adapter or slot it is, whatever COM
+// number or device name it has today.
+std::string com_port_id(std::int32_t n);
 // The COM numbers that the port map holds, ascending, with the paths their links name.
 std::vector<std::pair<std::int32_t, std::string>> com_mapped_ports();
 

@@ -488,7 +488,7 @@ TEST_F(Zbctl, PortsListsThePortMapAndUpgradeLoadsAnImage) {
     const Result refused = Run({"--json", "--no-pauses", "upgrade", other, "COM4"});
     EXPECT_EQ(refused.status, 1);
     for (const std::string* said : {&refused.out, &refused.err})
-        EXPECT_NE(said->find("Firmware type is invalid (image 0x102, modem 0x101)"),
+        EXPECT_NE(said->find("Firmware type is invalid (image 0x0102, modem 0x0101)"),
                   std::string::npos)
             << *said;
 

@@ -1,6 +1,7 @@
 #include "jobs/report/report_row.h"
 
 #include <cstdio>
+#include <random>
 #include <string>
 
 #include "jobs/model/record_fields.h"
@@ -20,6 +21,17 @@ std::vector<std::string_view> WrittenFieldNames() {
 const std::vector<std::string_view> kWrittenFields = WrittenFieldNames();
 
 }  // namespace
+
+std::string NewRunId() {
+    std::random_device device;
+    std::string id;
+    for (int i = 0; i < 4; ++i) {
+        char part[9];
+        std::snprintf(part, sizeof part, "%08x", static_cast<unsigned>(device()));
+        id += part;
+    }
+    return id;
+}
 
 std::string ReportTime(std::chrono::system_clock::time_point when) {
     // The civil calendar of <chrono>: thread-safe, and the same on every platform.

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "jobs/model/port_table.h"
@@ -47,8 +48,24 @@ struct ReadBack {
     std::vector<ReportDiff> diffs;
 };
 
+// A run's --tag KEY=VALUE pairs, in the order given; a key at most once.
+using Tags = std::vector<std::pair<std::string, std::string>>;
+
+// Which run a row comes from, and who ran it: the same for every row of one run or one
+// watch session.
+struct RunLabel {
+    std::string run_id;  // NewRunId
+    Tags tags;
+};
+
+// A random run ID: 32 lower-case hexadecimal digits.
+std::string NewRunId();
+
 struct ReportRow {
     std::string time;  // when the port's part ended, ISO 8601 in UTC (ReportTime)
+    std::string run_id;
+    Tags tags;
+    std::string port_id;  // com_port_id: the port's stable identity
     std::int32_t com = 0;
     std::string device;   // the device path the port map gave for the COM number
     std::string command;  // read, apply, upgrade, export, import
@@ -66,6 +83,7 @@ struct ReportRow {
 // What a row says beyond the port's result and record.
 struct RowContext {
     std::string_view command;  // read, apply, upgrade, export, import
+    const RunLabel* label = nullptr;  // none: the row names no run
     std::string time;          // ReportTime; for a port whose result has no time
     std::int32_t attempt = 1;
     // The record holds the device's settings at the end of the port's part: those a read

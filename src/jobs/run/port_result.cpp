@@ -27,9 +27,9 @@ std::string WithFirmwareTypes(std::string message, std::optional<std::uint32_t> 
                               std::uint32_t modem) {
     char note[64];
     if (image)
-        std::snprintf(note, sizeof note, " (image 0x%x, modem 0x%x)", *image, modem);
+        std::snprintf(note, sizeof note, " (image 0x%04X, modem 0x%04X)", *image, modem);
     else
-        std::snprintf(note, sizeof note, " (image none, modem 0x%x)", modem);
+        std::snprintf(note, sizeof note, " (image none, modem 0x%04X)", modem);
     message += note;
     return message;
 }
@@ -40,8 +40,13 @@ ReportRow PortReportRow(const PortResult& result, const DeviceRecord& record,
     row.time = result.updated != std::chrono::system_clock::time_point{}
                    ? ReportTime(result.updated)
                    : context.time;
+    if (context.label != nullptr) {
+        row.run_id = context.label->run_id;
+        row.tags = context.label->tags;
+    }
     row.com = result.com;
     row.device = com_device_path(result.com);
+    row.port_id = com_port_id(result.com);
     row.command = std::string(context.command);
     row.attempt = context.attempt;
     row.ok = result.ok;

@@ -272,6 +272,7 @@ void PortRun::WriteRowsSoFar() {
     rows_closed_ = true;
     RowContext context;
     context.command = CommandName(command_);
+    context.label = &label_;
     context.time = ReportTime(std::chrono::system_clock::now());
     context.attempt = attempt_;
     // The engine's outcomes and no record: workers may still hold the records.
@@ -296,6 +297,7 @@ std::vector<ReportRow> PortRun::TakeRows() {
 ReportRow PortRun::RowOf(const PortResult& result) {
     RowContext context;
     context.command = CommandName(command_);
+    context.label = &label_;
     context.time = ReportTime(std::chrono::system_clock::now());
     context.attempt = attempt_;
     const auto written = written_.find(result.com);

@@ -136,6 +136,11 @@ public:
     void SetVerified(std::int32_t com, bool ok, std::vector<ReportDiff> diffs,
                      const DeviceRecord& sent);
 
+    // Which run the rows come from: a new run ID and no tags unless told otherwise, as by a
+    // watch session whose runs share one label. Before any job.
+    void Label(RunLabel label) { label_ = std::move(label); }
+    const RunLabel& label() const { return label_; }
+
     // A dry run: every result says so and no report row is made. Before any job.
     void SetDryRun() { dry_run_ = true; }
     bool DryRun() const { return dry_run_; }
@@ -195,6 +200,7 @@ private:
     std::map<std::int32_t, std::string> fw_before_;
     std::map<std::int32_t, ReadBack> verified_;
     std::map<std::int32_t, DeviceRecord> written_;
+    RunLabel label_{NewRunId(), {}};
     bool dry_run_ = false;
     std::map<std::int32_t, std::vector<ReportDiff>> changes_;
     std::vector<PortOutcome> outcomes_;  // the latest job's, once it has ended

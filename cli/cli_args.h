@@ -8,6 +8,7 @@
 
 #include "jobs/model/record_fields.h"
 #include "jobs/model/result.h"
+#include "jobs/report/report_row.h"
 
 namespace zbctl {
 
@@ -47,6 +48,8 @@ struct Invocation {
     std::string upgrade;              // watch: the image each modem gets first; or empty
     std::string import;               // watch: the configuration file each modem gets
     bool once = false;                // watch: a modem that passed is not done again
+    bool all = false;                 // read: the table shows every setting
+    zb::Tags tags;                    // --tag KEY=VALUE, in order: every report row's tags
 };
 
 // Parses argv[1..], or says what is wrong with it.

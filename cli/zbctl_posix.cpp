@@ -107,8 +107,17 @@ bool StderrIsLiveTerminal() {
 std::vector<ListedPort> MachinePorts(bool scan) {
     std::vector<ListedPort> ports;
     if (scan) {
-        for (zb::MachinePort& port : zb::ScanPorts(zb::ListSystemSerialPorts))
+        for (zb::MachinePort& port : zb::ScanPorts(zb::ListSystemSerialPorts)) {
+            // The scan has written into the user's port map; say so, naming the device as the
+            // entry does (its by-id name, which the canonical path hides).
+            if (port.is_new) {
+                const std::string com = std::to_string(port.com);
+                std::fprintf(stderr, "zbctl: COM%s is new: %s (port map: %s)\n", com.c_str(),
+                             Printable(zb::com_device_path(port.com)).c_str(),
+                             Printable(zb::com_port_map_dir() + "/com" + com).c_str());
+            }
             ports.push_back({port.com, std::move(port.path), std::move(port.description)});
+        }
     } else {
         for (auto& [com, path] : zb::com_mapped_ports())
             ports.push_back({com, std::move(path), {}});

@@ -4,8 +4,10 @@
 // The port map is this platform's COM database: a scan counts the entries whose device still
 // exists, and gives every serial device the system lists but the map lacks the lowest free
 // number, writing its entry (to the device's /dev/serial/by-id name when it has one), so
-// that an adapter keeps its number across runs and reboots. A legacy ttySn slot counts only
-// when a UART answers behind it, and takes COM n+1 when that number is free.
+// that an adapter keeps its number across runs and reboots. The ports given a number so are
+// marked new, for the programs to tell the user that their port map has grown. A legacy
+// ttySn slot counts only when a UART answers behind it, and takes COM n+1 when that number
+// is free.
 //
 // On Windows the system numbers its ports itself: a scan reads the numbers from the names
 // the lister gives, and only ScanMachinePorts and ComNumberOfName are built there.
@@ -43,7 +45,10 @@ using SystemPortLister = std::function<std::vector<SystemPort>()>;
 
 // The machine's serial devices from sysfs (/sys/class/tty/*/device), ttyS slots without a
 // UART left out, with their /dev/serial/by-id names as stable paths and a description from
-// the USB product/manufacturer attributes where there are any. Ascending by name.
+// the USB product/manufacturer attributes where there are any. Ascending by name. Whether a
+// ttyS slot has a UART is asked of its driver (TIOCGSERIAL, the device opened for a moment
+// without waiting for a carrier, non-exclusively); HasRealUart decides when the device
+// cannot be opened or does not answer.
 std::vector<SystemPort> ListSysfsSerialPorts();
 // The same over other roots: `class_tty` for /sys/class/tty, `dev_dir` for /dev and
 // `by_id_dir` for /dev/serial/by-id.
@@ -85,6 +90,7 @@ struct MachinePort {
     std::int32_t com = 0;
     std::string path;         // the device its entry resolves to (canonical)
     std::string description;  // the system port's, when the system lists the device
+    bool is_new = false;      // this scan gave it its number and wrote its entry
 };
 // The ports present now, ascending by COM: port-map entries whose device exists (numbers
 // above kMaxComNumber included), and the system's devices, which get entries written (the
@@ -92,7 +98,7 @@ struct MachinePort {
 // not a link, or by a link written meanwhile, is passed over. A device whose entry cannot be
 // written is left out.
 // On Windows, whose COM numbers are the system's own, they are the system's ports named
-// "COMn" (any case), with \\.\COMn as their path; nothing is written.
+// "COMn" (any case), with \\.\COMn as their path; nothing is written and no port is new.
 std::vector<MachinePort> ScanMachinePorts(std::span<const SystemPort> system);
 
 // The number of a Windows port name: "COM12" (any case) is 12; 0 for anything else.

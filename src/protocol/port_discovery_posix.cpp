@@ -1,8 +1,16 @@
 #include "protocol/port_discovery.h"
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#if __has_include(<linux/serial.h>)
+#include <linux/serial.h>
+#endif
+
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <system_error>
 #include <tuple>
@@ -52,6 +60,24 @@ std::string UsbDescription(const fs::path& device_dir) {
     return {};
 }
 
+// Whether the serial driver has a UART behind `device`; nothing when the device cannot be
+// opened (no permission, held exclusively) or is no serial port. Non-blocking, so that the
+// open does not wait for a carrier; not exclusive, and closed at once.
+std::optional<bool> DriverSeesUart(const std::string& device) {
+#ifdef TIOCGSERIAL
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    serial_struct info{};
+    const int asked = ::ioctl(fd, TIOCGSERIAL, &info);
+    ::close(fd);
+    if (asked != 0) return std::nullopt;
+    return info.type != PORT_UNKNOWN;
+#else
+    (void)device;
+    return std::nullopt;
+#endif
+}
+
 }  // namespace
 
 bool HasRealUart(const fs::path& sysfs_dir) {
@@ -89,11 +115,14 @@ std::vector<SystemPort> ListSysfsSerialPorts(const fs::path& class_tty, const fs
         if (device_dir.empty()) continue;
         SystemPort port;
         port.name = it->path().filename().string();
-        if (port.name.starts_with("ttyS") && !HasRealUart(it->path())) continue;
         // sysfs spells a '/' of a device node's name as '!'.
         std::string node = port.name;
         std::replace(node.begin(), node.end(), '!', '/');
         port.path = (dev_dir / node).string();
+        if (port.name.starts_with("ttyS")) {
+            const std::optional<bool> uart = DriverSeesUart(port.path);
+            if (!(uart ? *uart : HasRealUart(it->path()))) continue;
+        }
         port.stable_path = StablePath(port.path, by_id_dir);
         port.description = UsbDescription(device_dir);
         ports.push_back(std::move(port));
@@ -151,6 +180,7 @@ std::vector<MachinePort> ScanMachinePorts(std::span<const SystemPort> system) {
             descriptions.emplace(devices.back().device, port.description);
     }
 
+    std::set<std::int32_t> written;
     const fs::path dir = com_port_map_dir();
     // A pass ends at the first number found occupied; that number is then taken, so the
     // passes end too.
@@ -166,6 +196,7 @@ std::vector<MachinePort> ScanMachinePorts(std::span<const SystemPort> system) {
             fs::create_symlink(target, entry, ec);
             if (!ec) {
                 map.push_back({a.com, devices[a.device].device});
+                written.insert(a.com);
             } else if (ec == std::errc::file_exists) {
                 // A file that is not a link holds the number, or another scan has just
                 // linked it, perhaps to one of these devices: take the entry as it stands
@@ -182,7 +213,8 @@ std::vector<MachinePort> ScanMachinePorts(std::span<const SystemPort> system) {
     for (const MapEntry& e : map) {
         if (e.device.empty()) continue;
         const auto it = descriptions.find(e.device);
-        present.push_back({e.com, e.device, it == descriptions.end() ? "" : it->second});
+        present.push_back(
+            {e.com, e.device, it == descriptions.end() ? "" : it->second, written.contains(e.com)});
     }
     std::sort(present.begin(), present.end(),
               [](const MachinePort& a, const MachinePort& b) { return a.com < b.com; });

@@ -174,6 +174,7 @@ TEST(ScanTest, PresentEntriesAndNewLinks) {
     ASSERT_EQ(present.size(), 1u);
     EXPECT_EQ(present[0].com, 1);
     EXPECT_EQ(present[0].path, fs::canonical(d / "ttyUSB0").string());
+    EXPECT_TRUE(present[0].is_new);
     EXPECT_EQ(fs::read_symlink(map / "com1"), d / "by-id-usb0");
 
     fs::remove(map / "com1");
@@ -188,6 +189,7 @@ TEST(ScanTest, PresentEntriesAndNewLinks) {
     present = zb::ScanMachinePorts(system);
     ASSERT_EQ(present.size(), 3u);
     EXPECT_EQ(present[0].com, 1);  // kept its number
+    for (const zb::MachinePort& port : present) EXPECT_FALSE(port.is_new) << port.com;
     EXPECT_EQ(present[0].description, "USB serial, FT232R");
     EXPECT_EQ(present[1].com, 3);
     EXPECT_EQ(present[1].path, fs::canonical(d / "pts5").string());
@@ -212,9 +214,11 @@ TEST(ScanTest, NumberHeldByAFileIsPassedOver) {
     EXPECT_EQ(present[0].com, 2);
     EXPECT_EQ(fs::read_symlink(map / "com2"), devs.path() / "ttyUSB0");
     EXPECT_FALSE(fs::is_symlink(map / "com1"));
+    EXPECT_TRUE(present[0].is_new);
     const auto again = zb::ScanMachinePorts(system);
     ASSERT_EQ(again.size(), 1u);
     EXPECT_EQ(again[0].com, 2);
+    EXPECT_FALSE(again[0].is_new);
 }
 
 }  // namespace

@@ -20,7 +20,8 @@ std::vector<SystemPort> ListSystemSerialPorts();
 
 // The ports present now, ascending by COM, from the devices `list` gives (none without a
 // lister): on Linux the port map's entries whose device exists, new devices getting entries
-// written (ScanMachinePorts).
+// written (ScanMachinePorts) and marked `is_new`, for the caller to tell the user that the
+// port map has grown; on Windows no port is new.
 inline std::vector<MachinePort> ScanPorts(const SystemPortLister& list) {
     return ScanMachinePorts(list ? list() : std::vector<SystemPort>());
 }

@@ -39,9 +39,10 @@ const char kUsage[] =
     "                    \"COM3 ?GSB00001\" or \"COM3 block 5 ack\"\n"
     "  --fault FAULT     inject a fault (see below); repeatable\n"
     "  --make-image FILE write a firmware image the modems take to FILE and exit: type\n"
-    "                    --type (default 0101, the modems' own), version --version (up to\n"
-    "                    12 characters, default \"SIM 2.0.0\"), a body of --size bytes (1 to\n"
-    "                    16777216, default 16384)\n"
+    "                    --type (1 to 4 hexadecimal digits, 0x allowed; default 0x0101,\n"
+    "                    the modems' own), version --version (up to 12 characters,\n"
+    "                    default \"SIM 2.0.0\"), a body of --size bytes (1 to 16777216,\n"
+    "                    default 16384)\n"
     "  --help            this text\n"
     "  --version         print the version and exit\n"
     "\n";
@@ -119,9 +120,12 @@ bool parse_args(const std::vector<std::string>& args, SimArgs* out, std::string*
             parsed.image.version = text;
         } else if (name == "--type") {
             image_option = true;
-            if (!take(&text) || text.empty() || text.size() > 4 ||
+            const bool taken = take(&text);
+            if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+                text.erase(0, 2);
+            if (!taken || text.empty() || text.size() > 4 ||
                 text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-                return refuse("--type needs 1 to 4 hexadecimal digits");
+                return refuse("--type needs 1 to 4 hexadecimal digits, 0x allowed: 0x0101");
             parsed.image.type = std::stoi(text, nullptr, 16);
         } else if (name == "--size") {
             image_option = true;

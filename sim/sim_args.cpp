@@ -47,16 +47,13 @@ const char kUsage[] =
     "  --version         print the version and exit\n"
     "\n";
 
-bool parse_args(const std::vector<std::string>& args, SimArgs* out, std::string* error) {
+zb::Result<SimArgs> parse_args(const std::vector<std::string>& args) {
     SimArgs parsed;
     SimOptions& options = parsed.options;
     options.count = 0;
     // Nothing in the program reads the request lists; --log is the way to see requests.
     options.record_requests = false;
-    const auto refuse = [error](std::string why) {
-        *error = std::move(why);
-        return false;
-    };
+    const auto refuse = [](std::string why) { return zb::Error{std::move(why)}; };
 
     // With --make-image, wherever it stands, --version names the image's version.
     const bool making = std::any_of(args.begin(), args.end(), [](const std::string& arg) {
@@ -85,13 +82,11 @@ bool parse_args(const std::vector<std::string>& args, SimArgs* out, std::string*
         std::string text;
         if (name == "--version" && !has_value && !making) {
             parsed.action = SimAction::Version;
-            *out = std::move(parsed);
-            return true;
+            return parsed;
         }
         if (name == "--help" || name == "-h") {
             parsed.action = SimAction::Help;
-            *out = std::move(parsed);
-            return true;
+            return parsed;
         } else if (name == "--no-pacing" && !has_value) {
             options.pacing = false;
         } else if (name == "--count") {
@@ -145,8 +140,7 @@ bool parse_args(const std::vector<std::string>& args, SimArgs* out, std::string*
     if (parsed.action == SimAction::MakeImage) {
         if (options.count != 0 || !parsed.faults.empty())
             return refuse("--make-image runs no modems");
-        *out = std::move(parsed);
-        return true;
+        return parsed;
     }
     if (image_option) return refuse("--type and --size belong to --make-image");
     if (options.count == 0) return refuse("--count is required");
@@ -156,8 +150,7 @@ bool parse_args(const std::vector<std::string>& args, SimArgs* out, std::string*
             return refuse("a fault names COM" + std::to_string(com) +
                           ", which is not one of the simulated ports");
     }
-    *out = std::move(parsed);
-    return true;
+    return parsed;
 }
 
 }  // namespace zbsim

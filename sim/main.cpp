@@ -29,6 +29,7 @@ void raise_fd_limit() {
 
 }  // namespace
 
+// NOLINTNEXTLINE(bugprone-exception-escape): a Result is only read once it is known ok().
 int main(int argc, char** argv) {
     zb::Result<zbsim::SimArgs> parsed =
         zbsim::parse_args(std::vector<std::string>(argv + 1, argv + argc));

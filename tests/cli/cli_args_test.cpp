@@ -63,10 +63,7 @@ TEST(ZbctlArgs, EachLineGivesOneCommandOrSaysWhatIsWrong) {
         {{"--tag", "op=a\x1b[2J", "read", "3"},
          Command::Read,
          "--tag op: the value must be printable text of at most 256 bytes"},
-        {{"--tag",
-          "op=\xc2\x9b"
-          "2J",
-          "read", "3"},
+        {{"--tag", "op=a\xc2\x9b", "read", "3"},
          Command::Read,
          "--tag op: the value must be printable text of at most 256 bytes"},
         {{"ports", "--report", "r.csv", "--retry", "1"},

@@ -5,12 +5,13 @@
 #include <string_view>
 
 #include "jobs/model/port_table.h"
+#include "jobs/model/text_escape.h"
 
 namespace zbctl {
 
 const char kUsage[] =
     "Usage: zbctl [--ports-dir DIR] [--json [--show-keys]] [--no-pauses] [--report FILE]\n"
-    "             [--retry N] [-q] COMMAND ...\n"
+    "             [--tag KEY=VALUE ...] [--retry N] [--all] [-q] COMMAND ...\n"
     "\n"
     "Commands:\n"
     "  ports [--scan]                        list the COM numbers of the port map; with\n"
@@ -24,10 +25,11 @@ const char kUsage[] =
     "                                        read them again\n"
     "  export DIR COMa [COMb ...]            read the modems and write one configuration\n"
     "                                        file per port into DIR (KRB7310_Config<n>.txt)\n"
-    "  import [--verify | --dry-run] FILE COMa [COMb ...]\n"
+    "  import [--verify | --dry-run] [--set FIELD=VALUE ...] FILE COMa [COMb ...]\n"
     "                                        write the settings of a configuration file to\n"
-    "                                        the modems; each keeps its local node ID\n"
-    "  watch [--upgrade IMAGE] [--set FIELD=VALUE ... | --import FILE] [--verify]\n"
+    "                                        the modems, then each modem's --set values;\n"
+    "                                        each keeps its local node ID\n"
+    "  watch [--upgrade IMAGE] [--import FILE] [--set FIELD=VALUE ...] [--verify]\n"
     "        [--dry-run] [--once]            wait for ports to appear and give each modem\n"
     "                                        plugged in a job of its own at once: the\n"
     "                                        upgrade, the settings, the read-back; until\n"
@@ -53,10 +55,16 @@ const char kUsage[] =
     "                    FILE ends in .json), written atomically; a shift's runs may\n"
     "                    share one file. FILE.db: an SQLite database; a postgresql://\n"
     "                    URI: a PostgreSQL database that a line's stations share\n"
+    "  --tag KEY=VALUE   name who or what the run is for (operator=ana, order=WO-17);\n"
+    "                    repeatable, each KEY once (letters, digits, _ - ., up to 64),\n"
+    "                    VALUE printable text up to 256 bytes; kept in every report row\n"
+    "                    and in --json output beside the run's ID\n"
     "  --retry N         run the command again, up to N more times (0..100), on the\n"
     "                    ports that failed; the ports still failing are listed on\n"
     "                    stderr\n"
-    "  -q, --quiet       show no progress on stderr\n"
+    "  --all             read, apply, upgrade, export, import: the table shows every\n"
+    "                    setting, not only the main ones; --json shows them all anyway\n"
+    "  -q, --quiet       show no progress on stderr nor the run's ID at the end\n"
     "  --help            this text; after a command, that command's usage\n"
     "  --version         print the version and exit\n"
     "  --                the words that follow are no options (a file named -x.rom)\n"
@@ -126,6 +134,45 @@ struct OptionRule {
     TakeValue take = nullptr;                 // another option with a value hands it here
 };
 
+// A tag's value lands in report files and databases and on the screens that show them:
+// UTF-8 without control characters (C0, DEL, C1), whatever the terminal it came from.
+bool PrintableUtf8(const std::string& text) {
+    std::string doubled;  // Utf8Text's form of the text if it is valid UTF-8
+    for (const char c : text) doubled += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    if (zb::Utf8Text(text) != doubled) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const bool c1 = byte == 0xC2 && i + 1 < text.size() &&
+                        (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
+        if (byte < 0x20 || byte == 0x7F || c1) return false;
+    }
+    return true;
+}
+
+zb::Status TakeTag(const std::string& value, Invocation* inv) {
+    constexpr std::size_t kMostKey = 64;
+    constexpr std::size_t kMostValue = 256;
+    const std::size_t eq = value.find('=');
+    if (eq == std::string::npos || eq == 0)
+        return zb::Status::Fail("--tag takes KEY=VALUE, not \"" + value + "\"");
+    const std::string key = value.substr(0, eq);
+    const bool key_ok = key.size() <= kMostKey && std::all_of(key.begin(), key.end(), [](char c) {
+                            return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' ||
+                                   c == '-' || c == '.';
+                        });
+    if (!key_ok)
+        return zb::Status::Fail("--tag " + key +
+                                ": a key is 1 to 64 letters, digits, '_', '-' or '.'");
+    std::string text = value.substr(eq + 1);
+    if (text.size() > kMostValue || !PrintableUtf8(text))
+        return zb::Status::Fail("--tag " + key +
+                                ": the value must be printable text of at most 256 bytes");
+    for (const auto& [given, unused] : inv->tags)
+        if (given == key) return zb::Status::Fail("--tag " + key + " is given twice");
+    inv->tags.emplace_back(key, std::move(text));
+    return {};
+}
+
 const OptionRule kOptions[] = {
     {.name = "--ports-dir",
      .text = &Invocation::ports_dir,
@@ -159,6 +206,8 @@ const OptionRule kOptions[] = {
          inv->sets.push_back(ReadSet(value.substr(0, eq), value.substr(eq + 1)));
          return {};
      }},
+    {.name = "--tag", .take = TakeTag},
+    {.name = "--all", .flag = &Invocation::all},
 };
 
 zb::Status TakeOptionValue(const OptionRule& rule, const std::string& value, Invocation* inv) {
@@ -179,7 +228,8 @@ struct CommandRule {
 
 #define ZBCTL_COMMON_OPTIONS                                                                 \
     "\nOptions of every command: --ports-dir DIR, --json, --show-keys, --no-pauses, -q; of " \
-    "those\nthat run jobs: --report FILE, --retry N. See 'zbctl --help'.\n"
+    "those\nthat run jobs: --report FILE, --tag KEY=VALUE, --retry N, --all. See 'zbctl "    \
+    "--help'.\n"
 
 const CommandRule kCommands[] = {
     {"ports", Command::Ports, nullptr, PathKind::None,
@@ -188,9 +238,10 @@ const CommandRule kCommands[] = {
      "List the COM numbers of the port map. With --scan, list the machine's serial ports\n"
      "and give those the map lacks the lowest free numbers.\n" ZBCTL_COMMON_OPTIONS},
     {"read", Command::Read, nullptr, PathKind::None,
-     "Usage: zbctl read COMa [COMb ...]\n"
+     "Usage: zbctl [--all] read COMa [COMb ...]\n"
      "\n"
-     "Read every setting of the modems.\n" ZBCTL_COMMON_OPTIONS},
+     "Read every setting of the modems. The table shows the main ones; with --all, every\n"
+     "one.\n" ZBCTL_COMMON_OPTIONS},
     {"apply", Command::Apply, nullptr, PathKind::None,
      "Usage: zbctl apply [--verify | --dry-run] --set FIELD=VALUE [--set ...]\n"
      "                   COMa [COMb ...]\n"
@@ -214,14 +265,15 @@ const CommandRule kCommands[] = {
      "(KRB7310_Config<n>.txt); none unless every port was read.\n" ZBCTL_COMMON_OPTIONS},
     {"import", Command::Import, "import needs a configuration file and at least one port",
      PathKind::File,
-     "Usage: zbctl import [--verify | --dry-run] FILE COMa [COMb ...]\n"
+     "Usage: zbctl import [--verify | --dry-run] [--set FIELD=VALUE ...] FILE COMa [COMb ...]\n"
      "\n"
      "Write the settings of a configuration file to the modems; each keeps its local node\n"
-     "ID. With --verify, read them again and fail a port that reports other "
-     "values.\n"
+     "ID. Each modem then gets the --set values, which may hold {com} and {n} as in apply\n"
+     "(the file's own values are taken as written). With --verify, read them again and fail\n"
+     "a port that reports other values.\n"
      "With --dry-run, only read them and show what would change.\n" ZBCTL_COMMON_OPTIONS},
     {"watch", Command::Watch, nullptr, PathKind::None,
-     "Usage: zbctl watch [--upgrade IMAGE] [--set FIELD=VALUE ... | --import FILE] [--verify]\n"
+     "Usage: zbctl watch [--upgrade IMAGE] [--import FILE] [--set FIELD=VALUE ...] [--verify]\n"
      "                   [--dry-run] [--once]\n"
      "\n"
      "Wait for serial ports to appear and give each modem plugged in a job of its own at\n"
@@ -234,7 +286,7 @@ const CommandRule kCommands[] = {
      "--set aeskey=@FILE reads the key from FILE. With --dry-run each modem is only read\n"
      "and what would change is shown.\n"
      "\nOptions: --ports-dir DIR, --json (one line per modem), --show-keys, --no-pauses, -q,\n"
-     "--report FILE (one row per modem). See 'zbctl --help'.\n"},
+     "--report FILE (one row per modem), --tag KEY=VALUE. See 'zbctl --help'.\n"},
     {"image-info", Command::ImageInfo, "image-info needs an image file", PathKind::File,
      "Usage: zbctl image-info IMAGE\n"
      "\n"
@@ -262,8 +314,8 @@ struct BelongRule {
 
 const BelongRule kBelongs[] = {
     {[](const Invocation& inv) { return !inv.sets.empty(); },
-     [](Command c) { return c == Command::Apply || c == Command::Watch; },
-     "--set belongs to the apply and watch commands"},
+     [](Command c) { return c == Command::Apply || c == Command::Import || c == Command::Watch; },
+     "--set belongs to the apply, import and watch commands"},
     {[](const Invocation& inv) { return inv.verify; },
      [](Command c) { return c == Command::Apply || c == Command::Import || c == Command::Watch; },
      "--verify belongs to the apply, import and watch commands"},
@@ -279,6 +331,12 @@ const BelongRule kBelongs[] = {
      "--report belongs to the commands that run jobs"},
     {[](const Invocation& inv) { return inv.retries != 0; }, RunsJobs,
      "--retry belongs to the commands that run jobs"},
+    {[](const Invocation& inv) { return !inv.tags.empty(); }, RunsJobs,
+     "--tag belongs to the commands that run jobs"},
+    {[](const Invocation& inv) { return inv.all; },
+     [](Command c) { return RunsJobs(c) && c != Command::Watch; },
+     "--all belongs to the commands that print a table of settings: read, apply, upgrade, "
+     "export and import"},
     {[](const Invocation& inv) { return inv.retries != 0; },
      [](Command c) { return c != Command::Watch; },
      "watch takes no --retry: a modem plugged in again is tried again"},
@@ -355,8 +413,6 @@ zb::Status ReadOperands(const CommandRule& rule, std::vector<std::string> words,
         const char* refusal = nullptr;
         if (!words.empty())
             refusal = "watch takes no ports: it waits for them to appear";
-        else if (!inv->sets.empty() && !inv->import.empty())
-            refusal = "watch takes --set or --import, not both";
         else if (!settings && inv->upgrade.empty())
             refusal = "watch needs --upgrade IMAGE, --set FIELD=VALUE or --import FILE";
         else if (inv->verify && !settings)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 
 #include "cli/zbctl_system.h"
@@ -34,6 +35,13 @@ std::size_t Columns(const std::string& cell) {
     }));
 }
 
+// A firmware type as every text shows it: "0x0101".
+std::string TypeText(std::uint32_t type) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(type));
+    return text;
+}
+
 // One array, one element per line.
 std::string JsonArray(const std::vector<nlohmann::ordered_json>& items) {
     std::string out = "[";
@@ -48,7 +56,8 @@ void ShowKeysInJson(bool show) {
     show_keys.store(show);
 }
 
-std::string RenderJson(const std::vector<PortResult>& results, bool files, bool verify) {
+std::string RenderJson(const std::vector<PortResult>& results, bool files, bool verify,
+                       const zb::RunLabel* label) {
     std::vector<nlohmann::ordered_json> items;
     for (const PortResult& p : results) {
         nlohmann::ordered_json item = {{"com", p.com},
@@ -81,16 +90,35 @@ std::string RenderJson(const std::vector<PortResult>& results, bool files, bool 
         }
         item["holder"] = nullptr;
         if (p.holder_pid > 0) item["holder"] = {{"pid", p.holder_pid}, {"name", p.holder_name}};
+        if (label != nullptr) {
+            item["run_id"] = label->run_id;
+            if (!label->tags.empty()) {
+                nlohmann::ordered_json& tags = item["tags"] = nlohmann::ordered_json::object();
+                for (const auto& [key, value] : label->tags) tags[key] = value;
+            }
+        }
         item["error"] = p.error;
         items.push_back(std::move(item));
     }
     return JsonArray(items);
 }
 
-std::string RenderTable(const std::vector<PortResult>& results, bool files) {
+std::string RenderTable(const std::vector<PortResult>& results, bool files, bool all) {
     std::vector<std::vector<std::string>> rows;
-    rows.push_back({"PORT", "RESULT", "MESSAGE", "DEVICE NAME", "TYPE", "PAN ID", "CHANNEL", "BAUD",
-                    "F/W VERSION"});
+    rows.push_back({"PORT", "RESULT", "MESSAGE"});
+    const std::size_t settings_at = rows.front().size();
+    if (all) {
+        for (const zb::RecordField& field : zb::RecordFields()) {
+            std::string name(field.name);
+            std::transform(name.begin(), name.end(), name.begin(),
+                           [](char c) { return static_cast<char>(std::toupper(c)); });
+            rows.front().push_back(std::move(name));
+        }
+    } else {
+        rows.front().insert(rows.front().end(),
+                            {"DEVICE NAME", "TYPE", "PAN ID", "CHANNEL", "BAUD", "F/W VERSION"});
+    }
+    const std::size_t settings_end = rows.front().size();
     if (files) rows.front().push_back("FILE");
     for (const PortResult& p : results) {
         const zb::DeviceRecord& r = p.record;
@@ -98,7 +126,15 @@ std::string RenderTable(const std::vector<PortResult>& results, bool files) {
                                      p.error.empty() ? p.message : p.message + ": " + p.error};
         for (std::size_t d = 0; d < p.diffs.size(); ++d)
             row.back() += (d == 0 ? ": " : "; ") + zb::DiffText(p.diffs[d]);
-        if (p.settings) {
+        if (p.settings && all) {
+            // As the report shows them: the key as its fingerprint.
+            for (const zb::ReportValue& v : zb::ReportSettings(r)) {
+                if (v.name == zb::FieldOf(zb::FieldId::FwType).name)
+                    row.push_back(TypeText(r.fw_type));
+                else
+                    row.push_back(v.value.empty() ? "-" : v.value);
+            }
+        } else if (p.settings) {
             row.push_back(Shown(r, zb::FieldId::Devname));
             row.push_back(Shown(r, zb::FieldId::Devtype));
             row.push_back("0x" + Shown(r, zb::FieldId::Panid));
@@ -106,7 +142,7 @@ std::string RenderTable(const std::vector<PortResult>& results, bool files) {
             row.push_back(Shown(r, zb::FieldId::Baud));
             row.push_back(Shown(r, zb::FieldId::FwVersion));
         } else {
-            row.insert(row.end(), 6, "-");
+            row.insert(row.end(), settings_end - settings_at, "-");
         }
         if (files) row.push_back(p.file.empty() ? "-" : p.file);
         for (std::string& cell : row) cell = Printable(cell);
@@ -160,9 +196,7 @@ std::string RenderImageInfo(const std::string& path, const zb::ImageFile& image,
                              {"body_size", image.body_length},
                              {"checksum_ok", image.checksum_ok}}) +
                "\n";
-    char type_text[16];
-    std::snprintf(type_text, sizeof type_text, "0x%04X", static_cast<unsigned>(type));
-    return "path: " + Printable(path) + "\ntype: " + type_text +
+    return "path: " + Printable(path) + "\ntype: " + TypeText(type) +
            "\nversion: " + Printable(image.version) +
            "\nbody size: " + std::to_string(image.body_length) +
            " bytes\nchecksum: " + (image.checksum_ok ? "yes" : "no") + "\n";

@@ -32,16 +32,19 @@ void ShowKeysInJson(bool show);
 // "sent", "read"}]} or null when the port was not read back, "holder": {"pid", "name"} of
 // the process that held the port or null, and last "error": the open failure's reason or "".
 // A dry run's object has "changes": [{"field", "from", "to"}] before "holder", null when the
-// port was not compared.
+// port was not compared. With a `label`, "run_id" and, when it has tags, "tags": {KEY: VALUE}
+// come between "holder" and "error".
 std::string RenderJson(const std::vector<PortResult>& results, bool files = false,
-                       bool verify = false);
+                       bool verify = false, const zb::RunLabel* label = nullptr);
 
 // A table for people: the port, ok or FAILED, the message and the main settings ("-" unless
-// they were read), and with `files` the file written. An open failure's reason follows the
+// they were read), or with `all` every setting under its field's name in capitals (an empty
+// one as "-"), and with `files` the file written. An open failure's reason follows the
 // message, the fields a read-back found different follow a "Verify fail", and a dry run's
-// changes follow its "would change" (zb::ChangeText). Every cell
-// is one line of Printable text.
-std::string RenderTable(const std::vector<PortResult>& results, bool files = false);
+// changes follow its "would change" (zb::ChangeText). Every cell is one line of Printable
+// text; each column is as wide as its widest cell.
+std::string RenderTable(const std::vector<PortResult>& results, bool files = false,
+                        bool all = false);
 
 struct ListedPort;  // zbctl_system.h
 // The list of `zbctl ports`: a line "COM<n> <path> [<description>]" per port, or one array

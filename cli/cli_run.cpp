@@ -65,9 +65,12 @@ bool CliReporter::PrintResults(const std::vector<zb::PortResult>& results, bool 
             std::fprintf(stderr, "zbctl: COM%d: %s\n", result.com, Printable(result.error).c_str());
         all_ok = all_ok && result.ok;
     }
+    const zb::RunLabel* label = run != nullptr ? &run->label() : nullptr;
     const std::string text =
-        json ? RenderJson(results, files, verify) : RenderTable(results, files);
+        json ? RenderJson(results, files, verify, label) : RenderTable(results, files, all);
     std::fputs(text.c_str(), stdout);
+    // On stderr, where it leaves the table's lines to the scripts that read them.
+    if (show_run && label != nullptr) std::fprintf(stderr, "run %s\n", label->run_id.c_str());
     // A table its reader never got is no success.
     return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && all_ok;
 }
@@ -100,6 +103,16 @@ zb::RunCommand RunCommandOf(Command command) {
 
 namespace {
 
+// The values were read and checked when the arguments were (CheckSets).
+std::map<std::int32_t, zb::FieldValues> ValuesOf(const std::map<std::int32_t, Sets>& port_sets) {
+    std::map<std::int32_t, zb::FieldValues> values;
+    for (const auto& [com, sets] : port_sets) {
+        zb::FieldValues& port = values[com];
+        for (const Set& set : sets) port.push_back(*set.value);
+    }
+    return values;
+}
+
 zb::WriteMode WriteModeOf(const Invocation& inv) {
     if (inv.dry_run) return zb::WriteMode::DryRun;
     return inv.verify ? zb::WriteMode::Verify : zb::WriteMode::Write;
@@ -113,16 +126,11 @@ void RunSequence(zb::PortRun& run, const Invocation& inv, const zb::ConfigSettin
         case Command::Read:
             zb::ReadPorts(run);
             break;
-        case Command::Apply: {
-            // The values were read and checked when the arguments were (CheckSets).
-            std::map<std::int32_t, zb::FieldValues> values;
-            for (const auto& [com, sets] : port_sets)
-                for (const Set& set : sets) values[com].push_back(*set.value);
-            zb::ApplyValues(run, values, WriteModeOf(inv));
+        case Command::Apply:
+            zb::ApplyValues(run, ValuesOf(port_sets), WriteModeOf(inv));
             break;
-        }
         case Command::Import:
-            zb::ImportSettings(run, import, WriteModeOf(inv));
+            zb::ImportSettings(run, import, WriteModeOf(inv), ValuesOf(port_sets));
             break;
         case Command::Upgrade:
             zb::Upgrade(run, inv.path);

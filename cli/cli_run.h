@@ -34,7 +34,8 @@ public:
     void JobFinished() override;
 
     // Prints `results` in order, unless results were printed already, each open failure's
-    // reason on stderr. Whether every port printed succeeded.
+    // reason on stderr, and with show_run the run's ID ("run <id>") on stderr after them.
+    // Whether every port printed succeeded.
     bool PrintResults(const std::vector<zb::PortResult>& results, bool json, bool files,
                       bool verify);
     // Nothing is to be printed any more.
@@ -50,6 +51,8 @@ public:
     // The run whose image type and records give the note on a firmware type refused. Set
     // before any job runs.
     const zb::PortRun* run = nullptr;
+    bool all = false;       // the table shows every setting
+    bool show_run = false;  // the run's ID follows the results on stderr
 
 private:
     std::mutex mutex_;

@@ -40,7 +40,9 @@ std::string ProgressLineText(const ProgressState& state) {
     std::string line = std::string(state.phase) + ": " + std::to_string(state.done) + " done, " +
                        std::to_string(state.failed) + " failed, " + std::to_string(state.total) +
                        (state.total == 1 ? " port, " : " ports, ") + DurationText(state.elapsed);
-    if (state.size != 0) {
+    if (state.size_partial) {
+        line += "; " + BytesText(state.sent) + " sent";
+    } else if (state.size != 0) {
         line += "; " + BytesText(state.sent) + " of " + BytesText(state.size) + " sent";
         if (state.left) line += ", " + DurationText(*state.left) + " left";
     }
@@ -179,7 +181,14 @@ bool Progress::Draw(bool end_line) {
     state.elapsed = std::chrono::duration_cast<Millis>(now - run_start_.value_or(now));
     state.sent = sent_;
     state.size = size_;
-    if (sending_start_)
+    // Each port says its size when its transfer begins, one after another: until every port
+    // has said it or ended, the sum would grow under the reader's eyes.
+    std::size_t sized = bytes_.size();
+    for (const std::int32_t com : ended_) sized += bytes_.count(com) == 0 ? 1 : 0;
+    for (const std::int32_t com : failed_)
+        sized += bytes_.count(com) == 0 && ended_.count(com) == 0 ? 1 : 0;
+    state.size_partial = size_ != 0 && sized < ports_;
+    if (sending_start_ && !state.size_partial)
         state.left =
             TimeLeft(sent_, size_, std::chrono::duration_cast<Millis>(now - *sending_start_));
     const std::string line = ProgressLineText(state);

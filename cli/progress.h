@@ -38,13 +38,16 @@ struct ProgressState {
     std::uint64_t sent = 0;  // upgrades: bytes acknowledged, all ports together
     std::uint64_t size = 0;  // upgrades: bytes to send, all ports together; 0 otherwise
     std::optional<Millis> left;
+    // Some ports have not said yet how much they send: `size` is no total, and not shown.
+    bool size_partial = false;
 };
 
 // "0:07", "12:34", "1:02:03".
 std::string DurationText(Millis time);
 // "900 B", "17.5 KB", "18.0 MB", in units of 1024.
 std::string BytesText(std::uint64_t bytes);
-// "upgrading: 1000 done, 3 failed, 1024 ports, 0:52; 11.4 MB of 16.8 MB sent, 0:21 left".
+// "upgrading: 1000 done, 3 failed, 1024 ports, 0:52; 11.4 MB of 16.8 MB sent, 0:21 left";
+// "...; 0 B sent" while the size is partial.
 std::string ProgressLineText(const ProgressState& state);
 // The time the rest takes at the pace so far; none before any byte was sent.
 std::optional<Millis> TimeLeft(std::uint64_t sent, std::uint64_t size, Millis sending);

@@ -57,7 +57,10 @@ int RunJobs(const Invocation& inv, const zb::ConfigSettings& import,
     CliReporter reporter;
     zb::EngineJobs jobs(reporter);
     zb::PortRun run(inv.coms, RunCommandOf(inv.command), jobs, std::move(report));
+    run.Label({run.label().run_id, inv.tags});
     reporter.run = &run;
+    reporter.all = inv.all;
+    reporter.show_run = !inv.quiet;
     reporter.progress.SetMode(inv.quiet                ? ProgressMode::Quiet
                               : StderrIsLiveTerminal() ? ProgressMode::Line
                                                        : ProgressMode::Lines);
@@ -160,7 +163,7 @@ int main(int argc, char** argv) {
     });
     if (!keys) return InputError(keys.reason());
     std::map<std::int32_t, Sets> port_sets;
-    if (inv.command == Command::Apply) {
+    if (inv.command == Command::Apply || inv.command == Command::Import) {
         auto expanded = ExpandSets(inv);
         if (!expanded) return InputError(expanded.error().reason);
         port_sets = std::move(*expanded);

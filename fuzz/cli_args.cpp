@@ -81,7 +81,12 @@ std::vector<std::string> Render(const zbctl::Invocation& inv) {
     if (!inv.import.empty()) args.push_back("--import=" + inv.import);
     if (!inv.report.empty()) args.push_back("--report=" + inv.report);
     if (inv.retries != 0) args.push_back("--retry=" + std::to_string(inv.retries));
+    for (const auto& [key, value] : inv.tags) args.push_back("--tag=" + key + "=" + value);
+    if (inv.all) args.emplace_back("--all");
     args.emplace_back(CommandWord(inv.command));
+    for (std::size_t i = 0; i < inv.tags.size(); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (inv.tags[i].first == inv.tags[j].first) Fail("a --tag key is taken twice");
     for (const zbctl::Set& set : inv.sets) args.push_back("--set=" + set.name + "=" + set.text);
     // A path or a port may look like an option ("--x.rom"): the words after "--" are none.
     args.emplace_back("--");
@@ -102,7 +107,8 @@ bool Same(const zbctl::Invocation& a, const zbctl::Invocation& b) {
            a.no_pauses == b.no_pauses && SameSets(a.sets, b.sets) && a.path == b.path &&
            a.coms == b.coms && a.verify == b.verify && a.dry_run == b.dry_run &&
            a.report == b.report && a.retries == b.retries && a.scan == b.scan &&
-           a.quiet == b.quiet && a.once == b.once && a.upgrade == b.upgrade && a.import == b.import;
+           a.quiet == b.quiet && a.once == b.once && a.upgrade == b.upgrade &&
+           a.import == b.import && a.tags == b.tags && a.all == b.all;
 }
 
 }  // namespace
@@ -140,8 +146,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (inv.command == zbctl::Command::Apply && inv.sets.empty()) Fail("apply without --set");
     if (!inv.sets.empty() && inv.command != zbctl::Command::Apply &&
-        inv.command != zbctl::Command::Watch)
+        inv.command != zbctl::Command::Import && inv.command != zbctl::Command::Watch)
         Fail("--set given to a command that takes none");
+    for (std::size_t i = 0; i < inv.tags.size(); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (inv.tags[i].first == inv.tags[j].first) Fail("a --tag key is taken twice");
     for (const zbctl::Set& set : inv.sets)
         if (set.name.empty() || set.name.find('=') != std::string::npos)
             Fail("a --set field is malformed");

@@ -29,13 +29,15 @@ void raise_fd_limit() {
 
 }  // namespace
 
+// NOLINTNEXTLINE(bugprone-exception-escape): a Result is only read once it is known ok().
 int main(int argc, char** argv) {
-    zbsim::SimArgs args;
-    std::string error;
-    if (!zbsim::parse_args(std::vector<std::string>(argv + 1, argv + argc), &args, &error)) {
-        std::fprintf(stderr, "zbsim: %s\nTry 'zbsim --help'.\n", error.c_str());
+    zb::Result<zbsim::SimArgs> parsed =
+        zbsim::parse_args(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed) {
+        std::fprintf(stderr, "zbsim: %s\nTry 'zbsim --help'.\n", parsed.error().reason.c_str());
         return 2;
     }
+    zbsim::SimArgs& args = *parsed;
     if (args.action == zbsim::SimAction::Version) {
         std::printf("zbsim %s\n", ZB_VERSION);
         return 0;
@@ -70,6 +72,7 @@ int main(int argc, char** argv) {
 
     zbsim::Simulator sim(args.options);
     for (const auto& [com, fault] : args.faults) sim.add_fault(com, fault);
+    std::string error;
     if (!sim.start(&error)) {
         std::fprintf(stderr, "zbsim: %s\n", error.c_str());
         return 1;

@@ -39,23 +39,21 @@ const char kUsage[] =
     "                    \"COM3 ?GSB00001\" or \"COM3 block 5 ack\"\n"
     "  --fault FAULT     inject a fault (see below); repeatable\n"
     "  --make-image FILE write a firmware image the modems take to FILE and exit: type\n"
-    "                    --type (default 0101, the modems' own), version --version (up to\n"
-    "                    12 characters, default \"SIM 2.0.0\"), a body of --size bytes (1 to\n"
-    "                    16777216, default 16384)\n"
+    "                    --type (1 to 4 hexadecimal digits, 0x allowed; default 0x0101,\n"
+    "                    the modems' own), version --version (up to 12 characters,\n"
+    "                    default \"SIM 2.0.0\"), a body of --size bytes (1 to 16777216,\n"
+    "                    default 16384)\n"
     "  --help            this text\n"
     "  --version         print the version and exit\n"
     "\n";
 
-bool parse_args(const std::vector<std::string>& args, SimArgs* out, std::string* error) {
+zb::Result<SimArgs> parse_args(const std::vector<std::string>& args) {
     SimArgs parsed;
     SimOptions& options = parsed.options;
     options.count = 0;
     // Nothing in the program reads the request lists; --log is the way to see requests.
     options.record_requests = false;
-    const auto refuse = [error](std::string why) {
-        *error = std::move(why);
-        return false;
-    };
+    const auto refuse = [](std::string why) { return zb::Error{std::move(why)}; };
 
     // With --make-image, wherever it stands, --version names the image's version.
     const bool making = std::any_of(args.begin(), args.end(), [](const std::string& arg) {
@@ -84,13 +82,11 @@ bool parse_args(const std::vector<std::string>& args, SimArgs* out, std::string*
         std::string text;
         if (name == "--version" && !has_value && !making) {
             parsed.action = SimAction::Version;
-            *out = std::move(parsed);
-            return true;
+            return parsed;
         }
         if (name == "--help" || name == "-h") {
             parsed.action = SimAction::Help;
-            *out = std::move(parsed);
-            return true;
+            return parsed;
         } else if (name == "--no-pacing" && !has_value) {
             options.pacing = false;
         } else if (name == "--count") {
@@ -119,9 +115,12 @@ bool parse_args(const std::vector<std::string>& args, SimArgs* out, std::string*
             parsed.image.version = text;
         } else if (name == "--type") {
             image_option = true;
-            if (!take(&text) || text.empty() || text.size() > 4 ||
+            const bool taken = take(&text);
+            if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+                text.erase(0, 2);
+            if (!taken || text.empty() || text.size() > 4 ||
                 text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-                return refuse("--type needs 1 to 4 hexadecimal digits");
+                return refuse("--type needs 1 to 4 hexadecimal digits, 0x allowed: 0x0101");
             parsed.image.type = std::stoi(text, nullptr, 16);
         } else if (name == "--size") {
             image_option = true;
@@ -141,8 +140,7 @@ bool parse_args(const std::vector<std::string>& args, SimArgs* out, std::string*
     if (parsed.action == SimAction::MakeImage) {
         if (options.count != 0 || !parsed.faults.empty())
             return refuse("--make-image runs no modems");
-        *out = std::move(parsed);
-        return true;
+        return parsed;
     }
     if (image_option) return refuse("--type and --size belong to --make-image");
     if (options.count == 0) return refuse("--count is required");
@@ -152,8 +150,7 @@ bool parse_args(const std::vector<std::string>& args, SimArgs* out, std::string*
             return refuse("a fault names COM" + std::to_string(com) +
                           ", which is not one of the simulated ports");
     }
-    *out = std::move(parsed);
-    return true;
+    return parsed;
 }
 
 }  // namespace zbsim

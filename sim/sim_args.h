@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "jobs/model/result.h"
 #include "sim/simulator.h"
 
 namespace zbsim {
@@ -26,9 +27,8 @@ struct SimArgs {
     std::vector<std::pair<int, Fault>> faults;  // the COM a fault names (0: every modem), in order
 };
 
-// Parses argv[1..]. On failure returns false and says what is wrong in *error; *out is
-// then unchanged.
-bool parse_args(const std::vector<std::string>& args, SimArgs* out, std::string* error);
+// Parses argv[1..], or says what is wrong with it.
+zb::Result<SimArgs> parse_args(const std::vector<std::string>& args);
 
 // What --help prints before fault_help().
 extern const char kUsage[];

@@ -377,13 +377,17 @@ void GiveSettings(DeviceRecord& r, const ConfigSettings& s) {
 
 }  // namespace
 
-std::vector<ConfigImportRefusal> ApplyConfigSettings(PortTable& rows, const ConfigSettings& s) {
+std::vector<ConfigImportRefusal> ApplyConfigSettings(
+    PortTable& rows, const ConfigSettings& s,
+    const std::map<std::int32_t, std::vector<FieldValue>>& values) {
     std::vector<ConfigImportRefusal> refused;
     for (PortRow& row : rows) {
         DeviceRecord* r = row.device.get();
         if (r == nullptr || !r->selected) continue;
         DeviceRecord would_be = *r;
         GiveSettings(would_be, s);
+        if (const auto own = values.find(static_cast<std::int32_t>(r->com_no)); own != values.end())
+            for (const FieldValue& value : own->second) StoreValue(would_be, value);
         if (std::optional<std::string> why = RecordRefusal(would_be)) {
             refused.push_back({r->com_no, std::move(*why)});
             continue;

@@ -13,12 +13,14 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "jobs/model/port_table.h"
+#include "jobs/model/record_fields.h"
 #include "jobs/model/result.h"
 
 namespace zb {
@@ -92,12 +94,14 @@ struct ConfigImportRefusal {
     std::string message;  // one line
 };
 
-// Gives `settings` to every selected record, rows 0..1023, and sets apply_pending. Each
-// record keeps its own local node ID, which the file's checks cannot see; so a record the
-// dialog's rules would then refuse is left unchanged, and still selected, and is named in
-// the result, in row order.
-std::vector<ConfigImportRefusal> ApplyConfigSettings(PortTable& rows,
-                                                     const ConfigSettings& settings);
+// Gives `settings` to every selected record, rows 0..1023, then the record's own `values`
+// (by COM number, in order; none for a COM number not in it), and sets apply_pending. Each
+// record keeps its own local node ID, which the file's checks cannot see, unless its values
+// set one; so a record the dialog's rules would then refuse is left unchanged, and still
+// selected, and is named in the result, in row order.
+std::vector<ConfigImportRefusal> ApplyConfigSettings(
+    PortTable& rows, const ConfigSettings& settings,
+    const std::map<std::int32_t, std::vector<FieldValue>>& values = {});
 
 // LoadConfigFile, then ApplyConfigSettings on success: a refused file changes nothing. On
 // success, the records left unchanged.

@@ -52,7 +52,8 @@ void ApplyValues(PortRun& run, const std::map<std::int32_t, FieldValues>& values
     if (mode != WriteMode::DryRun) WriteChanges(run, mode == WriteMode::Verify);
 }
 
-void ImportSettings(PortRun& run, const ConfigSettings& settings, WriteMode mode) {
+void ImportSettings(PortRun& run, const ConfigSettings& settings, WriteMode mode,
+                    const std::map<std::int32_t, FieldValues>& values) {
     if (mode == WriteMode::DryRun) run.SetDryRun();
     if (!ReadBeforeChange(run)) return;
     std::map<std::int32_t, DeviceRecord> read;
@@ -61,7 +62,7 @@ void ImportSettings(PortRun& run, const ConfigSettings& settings, WriteMode mode
             if (!run.Finished(com)) read[com] = run.Record(com);
     // The ports still marked are those read; the settings go to them alone, but not to a
     // port whose own local node ID the dialog's rules refuse with them: it is not written.
-    for (ConfigImportRefusal& refused : ApplyConfigSettings(run.table(), settings))
+    for (ConfigImportRefusal& refused : ApplyConfigSettings(run.table(), settings, values))
         run.Finish(static_cast<std::int32_t>(refused.com), FailureKind::Refused, true,
                    std::move(refused.message));
     if (mode != WriteMode::DryRun) {

@@ -27,8 +27,10 @@ enum class WriteMode { Write, Verify, DryRun };
 // Read, then each port's `values` (by COM number) written if the configuration rules take
 // the record as it would be written.
 void ApplyValues(PortRun& run, const std::map<std::int32_t, FieldValues>& values, WriteMode mode);
-// Read, then `settings` written to every port the configuration rules take them for.
-void ImportSettings(PortRun& run, const ConfigSettings& settings, WriteMode mode);
+// Read, then `settings`, followed by each port's own `values` (by COM number), written to
+// every port the configuration rules take them for.
+void ImportSettings(PortRun& run, const ConfigSettings& settings, WriteMode mode,
+                    const std::map<std::int32_t, FieldValues>& values = {});
 // Read, then one configuration file per port into `folder`; none when a port failed.
 void Export(PortRun& run, std::string folder);
 

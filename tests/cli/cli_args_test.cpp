@@ -36,7 +36,36 @@ TEST(ZbctlArgs, EachLineGivesOneCommandOrSaysWhatIsWrong) {
         {{"--set=", "apply", "COM3"}, Command::Read, "--set takes FIELD=VALUE, not \"\""},
         {{"read", "--set", "a=1", "COM3"},
          Command::Read,
-         "--set belongs to the apply and watch commands"},
+         "--set belongs to the apply, import and watch commands"},
+        {{"import", "--set", "devname=L-{com}", "--dry-run", "f.txt", "3"}, Command::Import, ""},
+        {{"--all", "--tag=a.b-c_9=", "upgrade", "i.rom", "3"}, Command::Upgrade, ""},
+        {{"--all", "watch", "--set", "a=1"},
+         Command::Read,
+         "--all belongs to the commands that print a table of settings: read, apply, upgrade, "
+         "export and import"},
+        {{"--tag", "a=1", "image-info", "i.rom"},
+         Command::Read,
+         "--tag belongs to the commands that run jobs"},
+        {{"--tag", "operator", "read", "3"},
+         Command::Read,
+         "--tag takes KEY=VALUE, not \"operator\""},
+        {{"--tag", "=ana", "read", "3"}, Command::Read, "--tag takes KEY=VALUE, not \"=ana\""},
+        {{"--tag", "op=a", "--tag", "op=b", "read", "3"}, Command::Read, "--tag op is given twice"},
+        {{"--tag", "op er=a", "read", "3"},
+         Command::Read,
+         "--tag op er: a key is 1 to 64 letters, digits, '_', '-' or '.'"},
+        {{"--tag", std::string(65, 'k') + "=a", "read", "3"},
+         Command::Read,
+         "--tag " + std::string(65, 'k') + ": a key is 1 to 64 letters, digits, '_', '-' or '.'"},
+        {{"--tag", "op=" + std::string(257, 'v'), "read", "3"},
+         Command::Read,
+         "--tag op: the value must be printable text of at most 256 bytes"},
+        {{"--tag", "op=a\x1b[2J", "read", "3"},
+         Command::Read,
+         "--tag op: the value must be printable text of at most 256 bytes"},
+        {{"--tag", "op=a\xc2\x9b", "read", "3"},
+         Command::Read,
+         "--tag op: the value must be printable text of at most 256 bytes"},
         {{"ports", "--report", "r.csv", "--retry", "1"},
          Command::Read,
          "--report belongs to the commands that run jobs"},
@@ -51,9 +80,7 @@ TEST(ZbctlArgs, EachLineGivesOneCommandOrSaysWhatIsWrong) {
         {{"read", "--once", "COM3"},
          Command::Read,
          "--upgrade, --import and --once belong to the watch command"},
-        {{"watch", "--set", "a=1", "--import", "f"},
-         Command::Read,
-         "watch takes --set or --import, not both"},
+        {{"watch", "--set", "a=1", "--import", "f"}, Command::Watch, ""},
         {{"watch"},
          Command::Read,
          "watch needs --upgrade IMAGE, --set FIELD=VALUE or --import FILE"},
@@ -71,6 +98,13 @@ TEST(ZbctlArgs, EachLineGivesOneCommandOrSaysWhatIsWrong) {
             EXPECT_EQ(parsed->command, c.command) << ::testing::PrintToString(c.args);
         }
     }
+}
+
+TEST(ZbctlArgs, TagsKeepTheirOrderAndTakeAnyPrintableText) {
+    const auto parsed =
+        zbctl::ParseArgs({"--tag", "order=WO-17", "read", "--tag=operator=Zo\xc3\xab \\x", "3"});
+    ASSERT_TRUE(parsed) << parsed.error().reason;
+    EXPECT_EQ(parsed->tags, (zb::Tags{{"order", "WO-17"}, {"operator", "Zo\xc3\xab \\x"}}));
 }
 
 TEST(ZbctlArgs, HelpAfterACommandIsItsUsageAndDoubleDashEndsTheOptions) {

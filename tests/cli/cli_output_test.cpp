@@ -30,4 +30,27 @@ TEST(ZbctlTable, RowsStayOneLineOfPlainText) {
               std::string::npos);
 }
 
+TEST(ZbctlTable, AllShowsEverySettingInColumnsAsWideAsTheirCells) {
+    zbctl::PortResult p;
+    p.com = 3;
+    p.ok = true;
+    p.message = "Get device's settings";
+    p.settings = true;
+    p.record.fw_type = 0x0101;
+    zb::SetText(p.record.devname, "SIM-3");
+    zbctl::PortResult failed;
+    failed.com = 12;
+    const std::string table = zbctl::RenderTable({p, failed}, false, true);
+    EXPECT_EQ(table.rfind("PORT   RESULT  MESSAGE                FW_TYPE  BAUD", 0), 0u) << table;
+    EXPECT_NE(table.find("COM3   ok      Get device's settings  0x0101   "), std::string::npos);
+    EXPECT_NE(table.find("  RNODEID  SECURITY  STARTBYTE  AESKEY  FW_VERSION  DEVNAME\n"),
+              std::string::npos)
+        << table;
+    EXPECT_NE(table.find("  0        Disable   0          -       -           SIM-3\n"),
+              std::string::npos)
+        << table;
+    EXPECT_NE(table.find("COM12  FAILED  " + std::string(23, ' ') + "-        -"),
+              std::string::npos);
+}
+
 }  // namespace

@@ -134,18 +134,25 @@ std::string ConfigText(const std::string& panid) {
 
 TEST_F(Zbctl, ReadPrintsOneJsonObjectPerPortInComOrder) {
     StartModems(2, 3);
-    const Result r = Run({"--json", "--no-pauses", "read", "COM4", "com3"});
+    const Result r =
+        Run({"--json", "--no-pauses", "--tag", "operator=ana", "read", "COM4", "com3"});
     EXPECT_EQ(r.status, 0) << r.err;
+    // One ID for the whole run, in every object and after the results on stderr.
+    std::smatch id;
+    ASSERT_TRUE(std::regex_search(r.out, id, std::regex("\"run_id\": \"([0-9a-f]{32})\"")));
+    EXPECT_NE(r.err.find("\nrun " + id[1].str() + "\n"), std::string::npos) << r.err;
+    const std::string label =
+        ", \"run_id\": \"" + id[1].str() + "\", \"tags\": {\"operator\": \"ana\"}";
     const std::string expected =
         "[\n"
         "  {\"com\": 3, \"ok\": true, \"message\": \"Get device's settings\", \"connected\": true, "
         "\"upgrade_wait\": false, \"settings\": " +
-        DefaultSettingsJson(3) +
-        ", \"holder\": null, \"error\": \"\"},\n"
+        DefaultSettingsJson(3) + ", \"holder\": null" + label +
+        ", \"error\": \"\"},\n"
         "  {\"com\": 4, \"ok\": true, \"message\": \"Get device's settings\", \"connected\": true, "
         "\"upgrade_wait\": false, \"settings\": " +
-        DefaultSettingsJson(4) +
-        ", \"holder\": null, \"error\": \"\"}\n"
+        DefaultSettingsJson(4) + ", \"holder\": null" + label +
+        ", \"error\": \"\"}\n"
         "]\n";
     EXPECT_EQ(r.out, expected);
     EXPECT_NE(r.err.find("COM3: Inital serial port\n"), std::string::npos);
@@ -584,6 +591,26 @@ TEST_F(Zbctl, ImportGivesEveryModemTheFileButKeepsItsLocalNodeId) {
                   std::make_tuple("LINE-7", 0x0BEE, 20, 15, 2, 1, 2, true,
                                   "00112233445566778899AABBCCDDEEFF"));
         EXPECT_EQ(snap.restarts, 1u);
+    }
+}
+
+// --set values are each modem's own, on top of the file's; braces in the file are its text.
+TEST_F(Zbctl, ImportWithSetGivesEachModemItsOwnValues) {
+    zbsim::Simulator& sim = StartModems(2, 3);
+    const std::string file = dir_ + "/line8.txt";
+    std::string text = ConfigText("0x0bee");
+    text.replace(text.find("LINE-7"), 6, "L8-{com}");
+    std::ofstream(file) << text;
+    const Result literal = Run({"--no-pauses", "import", "--set", "lnodeid=5", file, "COM3"});
+    EXPECT_EQ(literal.status, 0) << literal.err;
+    EXPECT_EQ(sim.snapshot(3).settings.devname, "L8-{com}");
+    const Result own = Run({"--no-pauses", "import", "--set", "devname=X-{com}", "--set",
+                            "lnodeid={n}", file, "COM4", "COM3"});
+    EXPECT_EQ(own.status, 0) << own.err << own.out;
+    for (const auto& [com, n] : {std::pair{3, 2}, std::pair{4, 1}}) {
+        const zbsim::ModemSettings m = sim.snapshot(com).settings;
+        EXPECT_EQ(std::tie(m.devname, m.lnodeid, m.panid),
+                  std::make_tuple("X-" + std::to_string(com), n, 0x0BEE));
     }
 }
 

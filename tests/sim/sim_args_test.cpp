@@ -9,13 +9,11 @@ using zbsim::SimAction;
 using zbsim::SimArgs;
 
 TEST(SimArgs, OptionsTakeTheirValuesInEitherSpelling) {
-    SimArgs args;
-    std::string error;
-    ASSERT_TRUE(
+    const auto parsed =
         zbsim::parse_args({"--count=3", "--first-com", "7", "--ports-dir", "/p", "--no-pacing",
-                           "--log=/l", "--fault", "silent:COM8", "--fault=silent"},
-                          &args, &error))
-        << error;
+                           "--log=/l", "--fault", "silent:COM8", "--fault=silent"});
+    ASSERT_TRUE(parsed) << parsed.error().reason;
+    const SimArgs& args = *parsed;
     EXPECT_EQ(args.action, SimAction::Run);
     EXPECT_EQ(args.options.count, 3);
     EXPECT_EQ(args.options.first_com, 7);
@@ -40,13 +38,17 @@ TEST(SimArgs, EachLineGivesOneActionOrSaysWhatIsWrong) {
         {{"--version", "X 1", "--make-image=f", "--type", "102", "--size", "9"},
          SimAction::MakeImage,
          ""},
+        {{"--make-image=f", "--type=0x0102"}, SimAction::MakeImage, ""},
         {{"--make-image", "f", "--count", "2"}, SimAction::Run, "--make-image runs no modems"},
         {{"--count", "2", "--size", "9"},
          SimAction::Run,
          "--type and --size belong to --make-image"},
         {{"--make-image", "f", "--type", "1g"},
          SimAction::Run,
-         "--type needs 1 to 4 hexadecimal digits"},
+         "--type needs 1 to 4 hexadecimal digits, 0x allowed: 0x0101"},
+        {{"--make-image", "f", "--type", "0x"},
+         SimAction::Run,
+         "--type needs 1 to 4 hexadecimal digits, 0x allowed: 0x0101"},
         {{"--count", "4096"}, SimAction::Run, ""},
         {{"--version=1"}, SimAction::Run, "unknown argument \"--version=1\""},
         {{}, SimAction::Run, "--count is required"},
@@ -65,13 +67,10 @@ TEST(SimArgs, EachLineGivesOneActionOrSaysWhatIsWrong) {
         {{"--count", "2", "--log="}, SimAction::Run, "--log needs a file name"},
     };
     for (const auto& c : cases) {
-        SimArgs args;
-        std::string error;
-        EXPECT_EQ(zbsim::parse_args(c.args, &args, &error), c.error.empty())
-            << ::testing::PrintToString(c.args);
-        EXPECT_EQ(error, c.error) << ::testing::PrintToString(c.args);
+        const auto parsed = zbsim::parse_args(c.args);
+        EXPECT_EQ(parsed ? "" : parsed.error().reason, c.error) << ::testing::PrintToString(c.args);
         if (c.error.empty()) {
-            EXPECT_EQ(args.action, c.action) << ::testing::PrintToString(c.args);
+            EXPECT_EQ(parsed->action, c.action) << ::testing::PrintToString(c.args);
         }
     }
 }

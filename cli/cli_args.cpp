@@ -355,8 +355,6 @@ zb::Status ReadOperands(const CommandRule& rule, std::vector<std::string> words,
         const char* refusal = nullptr;
         if (!words.empty())
             refusal = "watch takes no ports: it waits for them to appear";
-        else if (!inv->sets.empty() && !inv->import.empty())
-            refusal = "watch takes --set or --import, not both";
         else if (!settings && inv->upgrade.empty())
             refusal = "watch needs --upgrade IMAGE, --set FIELD=VALUE or --import FILE";
         else if (inv->verify && !settings)

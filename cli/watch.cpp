@@ -12,6 +12,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "cli/zbctl_system.h"
 #include "config/config_file.h"
 #include "jobs/engine/firmware_image.h"
+#include "jobs/model/record_fields.h"
 #include "jobs/platform/file_storage.h"
 #include "jobs/platform/port_watch.h"
 #include "jobs/run/port_run.h"
@@ -44,6 +46,9 @@ struct Plan {
     Sets sets;
     bool import = false;
     zb::ConfigSettings settings;
+    // With --import and --set: the file's settings as values, which the --set values follow.
+    Sets file_sets;
+    zb::RunLabel label;  // every run of the session's
     bool verify = false;
     bool dry_run = false;  // each modem is read and its changes shown; nothing written
     std::shared_ptr<zb::ReportSink> report;
@@ -81,15 +86,16 @@ public:
     }
 
     // The modem's end: its line, the totals, and its line on stdout.
-    void Finished(const PortResult& result, std::int32_t n, const std::string& path, bool verify,
-                  bool json) {
+    void Finished(const PortResult& result, std::int32_t n, const std::string& path,
+                  const zb::RunLabel& label, bool verify, bool json) {
         const std::lock_guard lock(mutex_);
         --totals_.running;
         if (result.ok) {
             ++totals_.passed;
+            totals_.failing.erase(result.com);
         } else {
             ++totals_.failed;
-            totals_.failed_coms.push_back(result.com);
+            totals_.failing.insert(result.com);
         }
         StationLine& line = lines_[result.com];
         line.com = result.com;
@@ -97,7 +103,7 @@ public:
         line.state = result.ok ? StationState::Pass : StationState::Fail;
         line.reason = result.ok ? "" : result.message;
         Erase();
-        std::fputs(RenderFinished(result, n, path, json, verify).c_str(), stdout);
+        std::fputs(RenderFinished(result, n, path, label, json, verify).c_str(), stdout);
         if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) output_lost_ = true;
         if (live_)
             Draw();
@@ -228,35 +234,35 @@ struct Modem {
     std::thread thread;
 };
 
-// Turns a job's phases and progress into the port's state.
+// Turns a job's phases, messages and progress into the port's state.
 class ModemObserver : public zb::NullJobReporter {
 public:
     explicit ModemObserver(Display& display) : display_(display) {}
 
-    void Stage(std::int32_t com, StationState state) {
-        stage_ = state;
-        display_.Update(com, [state](StationLine& line) {
+    // Told by the modem's thread before each job starts.
+    void Phase(zb::RunPhase phase) { phase_.store(phase); }
+
+    void SetPortMessage(std::int32_t com, std::string_view text) override {
+        const std::optional<StationState> state = StateOfMessage(phase_.load(), text);
+        if (!state) return;
+        state_.store(*state);
+        display_.Update(com, [state = *state](StationLine& line) {
+            if (line.state == state) return;
             line.state = state;
             line.percent = 0;
         });
     }
 
-    // After the writes the port is opened afresh to read them back.
-    void Phase(std::int32_t com, zb::RunPhase phase) {
-        if (stage_ != StationState::Writing || phase != zb::RunPhase::Verifying) return;
-        display_.Update(com, [](StationLine& line) { line.state = StationState::Verifying; });
-    }
-
     void SetPortProgress(std::int32_t com, std::uint64_t done, std::uint64_t total) override {
-        if (stage_ != StationState::Upgrading || total == 0) return;
+        if (state_.load() != StationState::Upgrading || total == 0) return;
         const auto percent = static_cast<int>(done * 100 / total);
         display_.Update(com, [percent](StationLine& line) { line.percent = percent; });
     }
 
 private:
     Display& display_;
-    // Set by the modem's thread between jobs; read by the job's workers.
-    std::atomic<StationState> stage_{StationState::Waiting};
+    std::atomic<zb::RunPhase> phase_{zb::RunPhase::Reading};
+    std::atomic<StationState> state_{StationState::Connecting};  // the job's workers'
 };
 
 // A modem's rows from each of its jobs, kept until the modem is done: the report gets one
@@ -283,10 +289,11 @@ private:
 // that came first, and the modem's own end (a removed port, a stop). A modem whose values
 // were refused before any job gets a row of that refusal.
 zb::ReportRow ModemRow(const std::vector<zb::ReportRow>& rows, const PortResult& result,
-                       std::string_view command) {
+                       std::string_view command, const zb::RunLabel& label) {
     if (rows.empty()) {
         zb::RowContext context;
         context.command = command;
+        context.label = &label;
         context.time = zb::ReportTime(std::chrono::system_clock::now());
         PortResult refused;
         refused.com = result.com;
@@ -323,7 +330,8 @@ public:
         modem.path = port.path;
         display_.Update(port.com, [&modem](StationLine& line) {
             line.n = modem.n;
-            line.state = StationState::Waiting;
+            line.state = StationState::Connecting;
+            line.percent = 0;
             line.reason.clear();
         });
         display_.Started();
@@ -371,14 +379,16 @@ private:
     }
 
     // One of the modem's jobs as its own zbctl command would run it, over its port alone.
+    // `command` names the run's rows: an import whose --set values follow the file's runs
+    // as an apply of both.
     PortResult RunStage(Modem& modem, ModemObserver& observer, const Invocation& step,
-                        const std::map<std::int32_t, Sets>& sets,
+                        zb::RunCommand command, const std::map<std::int32_t, Sets>& sets,
                         const std::shared_ptr<ModemRows>& rows) {
         zb::EngineJobs jobs(observer);
-        zb::PortRun run({modem.com}, RunCommandOf(step.command), jobs, rows);
+        zb::PortRun run({modem.com}, command, jobs, rows);
+        run.Label(plan_.label);
         run.ObserveWith(&observer);
-        run.OnPhase(
-            [&observer, com = modem.com](zb::RunPhase phase) { observer.Phase(com, phase); });
+        run.OnPhase([&observer](zb::RunPhase phase) { observer.Phase(phase); });
         run.NotesTo([this](std::string_view line) { display_.Say(std::string(line)); });
         runs_.Add(run, jobs.engine(), [this, rows, com = modem.com] {
             if (!rows) return;
@@ -411,15 +421,16 @@ private:
         result.com = modem.com;
         result.ok = true;
         if (!plan_.upgrade.empty()) {
-            observer.Stage(modem.com, StationState::Upgrading);
             Invocation step;
             step.command = Command::Upgrade;
             step.path = plan_.upgrade;
-            result = RunStage(modem, observer, step, {}, rows);
+            result = RunStage(modem, observer, step, zb::RunCommand::Upgrade, {}, rows);
         }
         if (result.ok && (plan_.apply || plan_.import)) {
             Invocation step;
             step.command = plan_.apply ? Command::Apply : Command::Import;
+            const zb::RunCommand command =
+                plan_.import ? zb::RunCommand::Import : zb::RunCommand::Apply;
             step.verify = plan_.verify;
             step.dry_run = plan_.dry_run;
             std::map<std::int32_t, Sets> sets;
@@ -429,31 +440,39 @@ private:
                 result.failure = zb::FailureKind::Refused;
                 result.message = mine.error().reason;
             } else {
-                if (plan_.apply) sets[modem.com] = std::move(*mine);
-                observer.Stage(modem.com,
-                               plan_.dry_run ? StationState::Reading : StationState::Writing);
-                result = RunStage(modem, observer, step, sets, rows);
+                if (plan_.apply) {
+                    Sets& all = sets[modem.com];
+                    all = plan_.file_sets;
+                    all.insert(all.end(), mine->begin(), mine->end());
+                }
+                result = RunStage(modem, observer, step, command, sets, rows);
             }
         }
-        // The job's own message says what failed; that the port went says why.
-        if (!result.ok && (modem.unplugged.load() || !zb::StillPresent({modem.com, modem.path})))
+        // The job's own message says what failed; that the port went says why. The open's
+        // own reason is left out: it speaks of whatever the number stands for without the
+        // port, another device or none.
+        if (!result.ok && (modem.unplugged.load() || !zb::StillPresent({modem.com, modem.path}))) {
             result.message += " (port removed)";
-        else if (!result.ok && runs_.Stopped())
+            result.error.clear();
+            result.holder_pid = 0;
+            result.holder_name.clear();
+        } else if (!result.ok && runs_.Stopped())
             result.message += " (stopped)";
         if (rows) WriteRow(rows->Rows(), result);
         if (result.ok && plan_.once) {
             const std::lock_guard lock(passed_mutex_);
             passed_.insert(modem.path);
         }
-        display_.Finished(result, modem.n, modem.path, plan_.verify, plan_.json);
+        display_.Finished(result, modem.n, modem.path, plan_.label, plan_.verify, plan_.json);
         modem.done.store(true);
     }
 
     void WriteRow(const std::vector<zb::ReportRow>& rows, const PortResult& result) {
-        const std::string_view command = plan_.apply    ? "apply"
-                                         : plan_.import ? "import"
-                                                        : "upgrade";
-        const zb::Status added = plan_.report->Append({ModemRow(rows, result, command)});
+        const std::string_view command = plan_.import  ? "import"
+                                         : plan_.apply ? "apply"
+                                                       : "upgrade";
+        const zb::Status added =
+            plan_.report->Append({ModemRow(rows, result, command, plan_.label)});
         if (!added) display_.RowLost(added.reason());
     }
 
@@ -496,6 +515,7 @@ int Watch(const Invocation& inv, std::shared_ptr<zb::ReportSink> report) {
     plan.report = std::move(report);
     plan.json = inv.json;
     plan.once = inv.once;
+    plan.label = {zb::NewRunId(), inv.tags};
     if (!plan.upgrade.empty()) {
         if (const zb::Status readable = zb::CheckReadableFile(plan.upgrade); !readable)
             return InputError(readable.reason());
@@ -509,6 +529,13 @@ int Watch(const Invocation& inv, std::shared_ptr<zb::ReportSink> report) {
             return InputError(why.unreadable ? why.reason : inv.import + ": " + RefusalText(why));
         }
         plan.settings = std::move(*settings);
+        if (plan.apply)
+            for (const zb::RecordField* field : zb::FieldsInFile())
+                if (field->file.read)
+                    plan.file_sets.push_back(
+                        {std::string(field->name), "",
+                         zb::FieldValue{field->id, zb::NumberOf(plan.settings, *field),
+                                        zb::TextFieldOf(plan.settings, *field)}});
     }
     if (plan.apply) {
         // The values as the first modem would have them: one that cannot be right for any
@@ -583,7 +610,8 @@ int Watch(const Invocation& inv, std::shared_ptr<zb::ReportSink> report) {
     station.Reap(true);
 
     // The totals end the output: stdout's, unless that carries JSON Lines alone.
-    const WatchTotals totals = display.Totals();
+    WatchTotals totals = display.Totals();
+    totals.run_id = plan.label.run_id;
     std::fprintf(inv.json ? stderr : stdout, "%s\n", RenderTotals(totals).c_str());
     if (request.Status() == kExitOutputLost) return kExitOutputLost;
     return totals.failed == 0 && totals.rows_lost == 0 ? kExitOk : kExitFailed;

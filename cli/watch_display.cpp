@@ -11,6 +11,8 @@ std::string StateText(const StationLine& line) {
     switch (line.state) {
         case StationState::Waiting:
             return "waiting";
+        case StationState::Connecting:
+            return "connecting";
         case StationState::Upgrading:
             return "upgrading " + std::to_string(line.percent) + "%";
         case StationState::Reading:
@@ -36,6 +38,20 @@ std::string Padded(std::string text, std::size_t width) {
 
 }  // namespace
 
+std::optional<StationState> StateOfMessage(zb::RunPhase phase, std::string_view message) {
+    // The engine's first message of each step: the open and connection check, the read, the
+    // apply; an upgrade's transfer speaks only once the loader is reached.
+    const bool verifying = phase == zb::RunPhase::Verifying;
+    if (message == "Inital serial port")
+        return verifying ? StationState::Verifying : StationState::Connecting;
+    if (message == "Get device's settings")
+        return verifying ? StationState::Verifying : StationState::Reading;
+    if (message == "Apply device's settings") return StationState::Writing;
+    if (message == "Device synchronizing..." || message == "Firmware upgrading...")
+        return StationState::Upgrading;
+    return std::nullopt;
+}
+
 std::string RenderStationLine(const StationLine& line) {
     const std::string modem = line.n > 0 ? "#" + std::to_string(line.n) : "-";
     return Padded("COM" + std::to_string(line.com), 8) + Padded(modem, 6) + StateText(line);
@@ -44,16 +60,15 @@ std::string RenderStationLine(const StationLine& line) {
 std::string RenderTotals(const WatchTotals& totals) {
     std::string text =
         "passed " + std::to_string(totals.passed) + ", failed " + std::to_string(totals.failed);
-    if (!totals.failed_coms.empty()) {
-        text += " (";
-        for (std::size_t i = 0; i < totals.failed_coms.size(); ++i)
-            text += (i == 0 ? "COM" : " COM") + std::to_string(totals.failed_coms[i]);
-        text += ")";
+    if (!totals.failing.empty()) {
+        text += ", failing now:";
+        for (const std::int32_t com : totals.failing) text += " COM" + std::to_string(com);
     }
     if (totals.running > 0) text += ", running " + std::to_string(totals.running);
     if (totals.rows_lost > 0)
         text += ", " + std::to_string(totals.rows_lost) +
                 (totals.rows_lost == 1 ? " report row not stored" : " report rows not stored");
+    if (!totals.run_id.empty()) text += ", run " + totals.run_id;
     return text;
 }
 
@@ -64,7 +79,7 @@ std::string RenderStationTable(const std::vector<StationLine>& lines, const Watc
 }
 
 std::string RenderFinished(const PortResult& result, std::int32_t n, const std::string& path,
-                           bool json, bool verify) {
+                           const zb::RunLabel& label, bool json, bool verify) {
     if (json) {
         const nlohmann::ordered_json array =
             nlohmann::ordered_json::parse(RenderJson({result}, false, verify), nullptr, false);
@@ -75,6 +90,12 @@ std::string RenderFinished(const PortResult& result, std::int32_t n, const std::
                       {"com", result.com}, {"ok", result.ok}, {"message", result.message}};
         object["n"] = n;
         object["path"] = path;
+        object["run_id"] = label.run_id;
+        if (!label.tags.empty()) {
+            nlohmann::ordered_json tags = nlohmann::ordered_json::object();
+            for (const auto& [key, value] : label.tags) tags[key] = value;
+            object["tags"] = std::move(tags);
+        }
         // Compact, one object per line; text that is not UTF-8 comes out escaped, not
         // refused.
         return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";

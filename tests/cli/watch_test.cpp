@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../config/config_examples.h"
 #include "firmware_image.h"
 #include "scratch_dir.h"
 #include "sim/simulator.h"
@@ -86,7 +87,7 @@ TEST_F(Watch, ModemsPluggedOneAfterAnotherAreEachConfiguredVerifiedAndReported) 
     EXPECT_NE(out.find("\"n\":3,\"path\":\"" + dir_ + "/by-id/zbsim-COM23\""), std::string::npos)
         << out;
     EXPECT_NE(out.find("\"verify\":{\"ok\":true,\"diffs\":[]}"), std::string::npos) << out;
-    EXPECT_NE(ReadAll(Err()).find("passed 3, failed 0\n"), std::string::npos) << ReadAll(Err());
+    EXPECT_NE(ReadAll(Err()).find("passed 3, failed 0, run "), std::string::npos) << ReadAll(Err());
     const std::string rows = ReadAll(report);
     EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 4) << rows;  // the header and 3 rows
 }
@@ -106,7 +107,7 @@ TEST_F(Watch, AModemUnpluggedMidWriteFailsWithItsReasonWhileTheOthersPass) {
     const std::string out = ReadAll(Out());
     EXPECT_NE(out.find("COM32 #2 FAIL Apply settings fail. (port removed)\n"), std::string::npos)
         << out;
-    EXPECT_NE(out.find("passed 2, failed 1 (COM32)\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("passed 2, failed 1, failing now: COM32, run "), std::string::npos) << out;
     EXPECT_EQ(sim_->snapshot(33).settings.channel, 17);
 }
 
@@ -121,10 +122,35 @@ TEST_F(Watch, OnceSkipsARepluggedModemThatPassed) {
     ASSERT_TRUE(Said(Err(), "skipped: passed before")) << ReadAll(Err());
     EXPECT_EQ(Interrupt(), 1);
     EXPECT_NE(ReadAll(Out()).find("COM41 #1 PASS Apply device's settings\npassed 1, failed 0, 1 "
-                                  "report row not stored\n"),
+                                  "report row not stored, run "),
               std::string::npos)
         << ReadAll(Out());
     EXPECT_EQ(sim_->snapshot(41).restarts, 1u);
+}
+
+TEST_F(Watch, AModemPulledBeforeItsPortOpensFailsAsRemovedAndTheNextOnePasses) {
+    Begin(1, 61, {"--set", "channel=17"}, true);
+    Plug(61);
+    // The job's pauses come before its open.
+    ASSERT_TRUE(Said(Err(), "COM61   #1    connecting")) << ReadAll(Err());
+    sim_->unplug(61);
+    ASSERT_TRUE(Said(Out(), "COM61 #1 FAIL Open port fail (port removed)\n")) << ReadAll(Out());
+    Plug(61);
+    ASSERT_TRUE(Said(Out(), "COM61 #2 PASS")) << ReadAll(Err());
+    EXPECT_EQ(Interrupt(), 1);
+    // The port fails no more; the modem that failed still counts.
+    EXPECT_NE(ReadAll(Out()).find("passed 1, failed 1, run "), std::string::npos) << ReadAll(Out());
+}
+
+TEST_F(Watch, ImportWithSetGivesTheFilesSettingsThenEachModemsValues) {
+    const std::string file = dir_ + "/line.ini";
+    zbtest::Spit(file, zbtest::ExampleWith({{"Device Name", "L8-{com}"}}));
+    Begin(1, 71, {"--import", file, "--set", "channel=17", "--set", "lnodeid={com}"});
+    Plug(71);
+    ASSERT_TRUE(Said(Out(), "COM71 #1 PASS")) << ReadAll(Err());
+    const auto got = sim_->snapshot(71).settings;
+    EXPECT_EQ(std::tie(got.devname, got.channel, got.lnodeid),
+              std::make_tuple(std::string("L8-{com}"), 17, 71));
 }
 
 TEST_F(Watch, DryRunShowsEachModemsChangesAndWritesNothing) {

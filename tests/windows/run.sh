@@ -2,7 +2,7 @@
 # The Windows stage of scripts/test. Cross-builds the protocol layer, the job engine, zbctl
 # and the window for Windows and runs their tests, zbctl.exe and zbconfig.exe under Wine, in
 # a private prefix, against virtual modems that the modem host (a Linux program from the ci
-# build) links into the prefix as COM ports. Then checks the Windows zip.
+# build) links into the prefix as COM ports. Then checks the Windows zip and installer.
 #   tests/windows/run.sh [JOBS]
 set -euo pipefail
 cd "$(dirname "$0")/../.."

@@ -167,6 +167,12 @@ std::string RenderTable(const std::vector<PortResult>& results, bool files, bool
     return out;
 }
 
+std::string NewPortNote(std::int32_t com) {
+    const std::string number = std::to_string(com);
+    return Printable("COM" + number + " is new: " + zb::com_device_path(com) +
+                     " (port map: " + zb::com_port_map_dir() + "/com" + number + ")");
+}
+
 std::string RenderPortList(const std::vector<ListedPort>& ports, bool json, bool scan) {
     std::string out;
     if (json) {

@@ -49,6 +49,10 @@ std::string RenderTable(const std::vector<PortResult>& results, bool files = fal
 struct ListedPort;  // zbctl_system.h
 // The list of `zbctl ports`: a line "COM<n> <path> [<description>]" per port, or one array
 // of {"com", "path"} objects, with `scan` also "description".
+// What a scan that gave COM `com` its number says: "COM17 is new: <the device its entry names>
+// (port map: <the entry>)", made Printable.
+std::string NewPortNote(std::int32_t com);
+
 std::string RenderPortList(const std::vector<ListedPort>& ports, bool json, bool scan);
 
 // What `zbctl image-info` shows of an image that passed every check but, perhaps, its

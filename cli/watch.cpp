@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cli/cli_input.h"
+#include "cli/cli_output.h"
 #include "cli/cli_run.h"
 #include "cli/watch_display.h"
 #include "cli/zbctl_system.h"
@@ -578,6 +579,12 @@ int Watch(const Invocation& inv, std::shared_ptr<zb::ReportSink> report) {
     // The ports present now are the station's own; only those that appear later are modems.
     zb::PortLookCache cache;
     std::vector<zb::WatchedPort> known = zb::PresentPorts(&cache);
+    // A look writes into the user's port map when it numbers a new device: say so.
+    const auto say_new = [&display](const std::vector<zb::WatchedPort>& ports) {
+        for (const zb::WatchedPort& port : ports)
+            if (port.is_new) display.Say(NewPortNote(port.com));
+    };
+    say_new(known);
     std::map<std::int32_t, zb::WatchedPort> waiting;  // appeared while the last job on that
                                                       // number still ran
     display.Say("watching for ports; Ctrl-C stops");
@@ -589,6 +596,7 @@ int Watch(const Invocation& inv, std::shared_ptr<zb::ReportSink> report) {
         // Results nobody reads: no new modem is taken, as after an interrupt.
         if (display.OutputLost()) request.OutputLost();
         std::vector<zb::WatchedPort> now = zb::PresentPorts(&cache);
+        say_new(now);
         const zb::PortChanges changes = zb::DiffPorts(known, now);
         known = std::move(now);
         for (const zb::WatchedPort& port : changes.vanished) {

@@ -110,12 +110,7 @@ std::vector<ListedPort> MachinePorts(bool scan) {
         for (zb::MachinePort& port : zb::ScanPorts(zb::ListSystemSerialPorts)) {
             // The scan has written into the user's port map; say so, naming the device as the
             // entry does (its by-id name, which the canonical path hides).
-            if (port.is_new) {
-                const std::string com = std::to_string(port.com);
-                std::fprintf(stderr, "zbctl: COM%s is new: %s (port map: %s)\n", com.c_str(),
-                             Printable(zb::com_device_path(port.com)).c_str(),
-                             Printable(zb::com_port_map_dir() + "/com" + com).c_str());
-            }
+            if (port.is_new) std::fprintf(stderr, "zbctl: %s\n", NewPortNote(port.com).c_str());
             ports.push_back({port.com, std::move(port.path), std::move(port.description)});
         }
     } else {

@@ -20,7 +20,10 @@ namespace zb {
 struct WatchedPort {
     std::int32_t com = 0;
     std::string path;
-    bool operator==(const WatchedPort&) const = default;
+    bool is_new = false;  // this look gave it its number, writing its port-map entry
+    bool operator==(const WatchedPort& other) const {
+        return com == other.com && path == other.path;
+    }
 };
 
 struct PortChanges {

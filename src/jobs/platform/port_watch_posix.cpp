@@ -40,7 +40,7 @@ std::vector<WatchedPort> PresentPorts(PortLookCache* cache) {
     std::vector<WatchedPort> ports;
     // The entry's own target, not the device it resolves to: that is the name that stays.
     for (const MachinePort& port : ScanMachinePorts(*system))
-        ports.push_back({port.com, com_device_path(port.com)});
+        ports.push_back({port.com, com_device_path(port.com), port.is_new});
     return ports;
 }
 

@@ -5,7 +5,7 @@ namespace zb {
 
 std::vector<WatchedPort> PresentPorts(PortLookCache* /*cache*/) {
     std::vector<WatchedPort> ports;
-    for (auto& [com, path] : com_mapped_ports()) ports.push_back({com, std::move(path)});
+    for (auto& [com, path] : com_mapped_ports()) ports.push_back({com, std::move(path), false});
     return ports;
 }
 

@@ -82,9 +82,9 @@ struct ReportRow {
 
 // What a row says beyond the port's result and record.
 struct RowContext {
-    std::string_view command;  // read, apply, upgrade, export, import
+    std::string_view command;         // read, apply, upgrade, export, import
     const RunLabel* label = nullptr;  // none: the row names no run
-    std::string time;          // ReportTime; for a port whose result has no time
+    std::string time;                 // ReportTime; for a port whose result has no time
     std::int32_t attempt = 1;
     // The record holds the device's settings at the end of the port's part: those a read
     // or export found, those an apply or import wrote; an upgrade gives the version it

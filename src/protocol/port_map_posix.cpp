@@ -97,7 +97,7 @@ std::string com_port_id(std::int32_t n) {
     bool is_link = false;
     const fs::path target = entry_target(entry_of(n), &is_link, ec);
     if (!is_link || target.empty()) return com_device_path(n);
-    const std::string device = target.lexically_normal().string();
+    std::string device = target.lexically_normal().string();
     if (device.rfind(std::string(kById) + "/", 0) == 0) return device;
     return StablePath(device, kById);
 }

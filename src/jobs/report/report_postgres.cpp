@@ -184,6 +184,7 @@ Result<std::vector<bool>> Ask(PGconn* conn, const std::string& sql) {
     if (PQresultStatus(result.get()) != PGRES_TUPLES_OK || PQntuples(result.get()) != 1)
         return Error{FirstLine(PQerrorMessage(conn))};
     std::vector<bool> answers;
+    answers.reserve(static_cast<std::size_t>(PQnfields(result.get())));
     for (int c = 0; c < PQnfields(result.get()); ++c)
         answers.push_back(std::string_view(PQgetvalue(result.get(), 0, c)) == "t");
     return answers;
@@ -195,6 +196,7 @@ Result<std::vector<std::string>> ColumnNames(PGconn* conn) {
     if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
         return Error{FirstLine(PQerrorMessage(conn))};
     std::vector<std::string> names;
+    names.reserve(static_cast<std::size_t>(PQnfields(result.get())));
     for (int c = 0; c < PQnfields(result.get()); ++c) names.emplace_back(PQfname(result.get(), c));
     return names;
 }

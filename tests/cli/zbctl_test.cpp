@@ -738,20 +738,19 @@ TEST_F(Zbctl, RetriesAndReportsAppendOneRowPerPortAndTry) {
         if (name == "r.csv") {
             // An apply row carries the settings it wrote.
             const std::string written = "257,115200,None,8,1,RS-232,Coordinator,Star,16,[^\n]*,";
-            const std::string run = ",[0-9a-f]{32},\\{\\},";
+            const std::string end = ",[0-9a-f]{32},\\{\\},/dev/[^\n]+\n";
             EXPECT_TRUE(std::regex_match(
-                text,
-                std::regex("time,com,device,command,try,result,message,fw_before,fw_after,"
-                           "fw_type,[a-z_,]+,devname,verify,run_id,tags,port_id\n" +
-                           stamp + ",COM3," + three + ",apply,1,ok,Apply device's settings,,," +
-                           written + "ok" + run + three + "\n" + stamp + ",COM4," + four +
-                           ",apply,1,failed,Verify fail,,," + written +
-                           "\"channel: sent 16, read 11\"" + run + four + "\n" + stamp + ",COM4," +
-                           four + ",apply,2,ok,Apply device's settings,,," + written + "ok" + run +
-                           four + "\n" + stamp + ",COM3," + three +
-                           ",read,1,ok,Get device's settings,,,257,115200,.*,SIM 1.0.0,"
-                           "\"'=1\\+2,\"\"x\"\"\"," +
-                           run + three + "\n")))
+                text, std::regex("time,com,device,command,try,result,message,fw_before,fw_after,"
+                                 "fw_type,[a-z_,]+,devname,verify,run_id,tags,port_id\n" +
+                                 stamp + ",COM3," + three +
+                                 ",apply,1,ok,Apply device's settings,,," + written + "ok" + end +
+                                 stamp + ",COM4," + four + ",apply,1,failed,Verify fail,,," +
+                                 written + "\"channel: sent 16, read 11\"" + end + stamp +
+                                 ",COM4," + four + ",apply,2,ok,Apply device's settings,,," +
+                                 written + "ok" + end + stamp + ",COM3," + three +
+                                 ",read,1,ok,Get device's settings,,,257,115200,.*,SIM 1.0.0,"
+                                 "\"'=1\\+2,\"\"x\"\"\"," +
+                                 end)))
                 << text;
         } else {
             EXPECT_EQ(text.rfind("[\n  {\"time\": \"", 0), 0u) << text;

@@ -84,28 +84,22 @@ TEST(AppendReport, AFileOfAnEarlierReleaseKeepsTakingRows) {
     zb::ReportRow row = Row(4, true);
     row.run_id = "0123456789abcdef0123456789abcdef";
     row.tags = {{"operator", "ana"}, {"order", "WO-17"}};
-    row.port_id = "/dev/serial/by-id/usb-A50285BI-if00-port0";
-    const std::string old_json =
-        "[\n  {\"time\": \"x\", \"com\": 3, \"command\": \"read\", "
-        "\"result\": \"ok\"}\n]\n";
+    const std::string json = "[\n  {\"time\": 0, \"com\": 3, \"command\": 0, \"result\": 0}";
     const std::pair<std::string, std::string> rows[] = {
         {"old.csv", zb::CsvHeader(false) + zb::CsvLine(Row(3, true), false)},
-        {"old.json", old_json},
+        {"old.json", json + "\n]\n"},
     };
     for (const auto& [name, old] : rows) {
         const std::string path = scratch.path() + "/" + name;
         std::ofstream(path, std::ios::binary) << old;
         ASSERT_TRUE(zb::AppendReport(path, {row}).ok()) << name;
         EXPECT_EQ(Slurp(path), name == "old.csv" ? old + zb::CsvLine(row, false)
-                                                 : old.substr(0, old.size() - 3) + ",\n  " +
-                                                       zb::JsonObject(row) + "\n]\n");
+                                                 : json + ",\n  " + zb::JsonObject(row) + "\n]\n");
     }
-    EXPECT_EQ(zb::TagsJson(row.tags), "{\"operator\":\"ana\",\"order\":\"WO-17\"}");
     const std::string old_line = zb::CsvLine(row, false);
     EXPECT_EQ(zb::CsvLine(row),
               old_line.substr(0, old_line.size() - 1) + "," + row.run_id +
-                  ",\"{\"\"operator\"\":\"\"ana\"\",\"\"order\"\":\"\"WO-17\"\"}\"," + row.port_id +
-                  "\n");
+                  ",\"{\"\"operator\"\":\"\"ana\"\",\"\"order\"\":\"\"WO-17\"\"}\",\n");
     EXPECT_NE(zb::JsonObject(row).find("\"tags\": {\"operator\": \"ana\", \"order\": \"WO-17\"}"),
               std::string::npos);
 }
@@ -125,9 +119,7 @@ TEST(PortRun, ARowsTimeIsWhenItsPortsPartEnded) {
     ASSERT_TRUE(run.RunJob());
     const std::string before = zb::ReportTime(std::chrono::system_clock::now());
     run.Finish(1, zb::FailureKind::None, false);
-    const std::vector<zb::ReportRow> rows = run.TakeRows();
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_GE(rows[0].time, before);
+    EXPECT_GE(run.TakeRows().at(0).time, before);
 }
 
 TEST(AppendReport, RefusesWhatIsNoReportAndChangesNothing) {

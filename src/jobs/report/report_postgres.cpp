@@ -201,8 +201,8 @@ Result<std::vector<std::string>> ColumnNames(PGconn* conn) {
     return names;
 }
 
-// Only what is missing is made: a station's user that may insert rows may well not own the
-// table, and PostgreSQL refuses it even a CREATE ... IF NOT EXISTS of what is there.
+// Runs `sql` in a transaction under the lock that keeps stations starting at once from making
+// or changing the table together; rolled back when it fails.
 Status Locked(PGconn* conn, const std::string& sql) {
     Status done = Command(conn, "BEGIN; SELECT pg_advisory_xact_lock(" + std::string(kCreateLock) +
                                     "); " + sql + "; COMMIT");
@@ -211,8 +211,10 @@ Status Locked(PGconn* conn, const std::string& sql) {
 }
 
 // The table the report writes: made when missing; in one an earlier release made, the run's
-// columns and the indexes added. A user that may not add them is told so, and the rows go
-// in without the columns the table lacks.
+// columns and the indexes added. Only what is missing is made: a station's user that may
+// insert rows may well not own the table, and PostgreSQL refuses it even a CREATE ... IF NOT
+// EXISTS of what is there. A user that may not add them is told so, and the rows go in
+// without the columns the table lacks.
 Result<PgTable> PrepareTable(PGconn* conn, const ReportNotice& notice) {
     const Result<std::vector<bool>> exists =
         Ask(conn, "SELECT to_regclass('" + std::string(kReportTable) + "') IS NOT NULL");
@@ -233,9 +235,9 @@ Result<PgTable> PrepareTable(PGconn* conn, const ReportNotice& notice) {
                    column.name + "\" " + SqlType(column.type) + "; ";
         columns += (columns.empty() ? "" : ", ") + column.name;
     }
-    std::string ask = "SELECT ";
+    std::string ask;
     for (const auto& [index, column] : DbIndexes())
-        ask += (ask.size() > 7 ? ", to_regclass('" : "to_regclass('") + index + "') IS NULL";
+        ask += (ask.empty() ? "SELECT " : ", ") + ("to_regclass('" + index + "') IS NULL");
     const Result<std::vector<bool>> lacking = Ask(conn, ask);
     if (!lacking) return lacking.error();
     std::string indexes;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 
+#include "protocol/port_discovery.h"
 #include "protocol/serial_link.h"
 
 namespace zb {
@@ -89,7 +90,16 @@ std::string com_device_path(std::int32_t n) {
 }
 
 std::string com_port_id(std::int32_t n) {
-    return com_device_path(n);
+    // The adapter's by-id name outlives a renumbered /dev/ttyUSB*; an entry that links to
+    // the ttyUSB name gets the by-id name of the same device, when udev made one.
+    constexpr const char* kById = "/dev/serial/by-id";
+    std::error_code ec;
+    bool is_link = false;
+    const fs::path target = entry_target(entry_of(n), &is_link, ec);
+    if (!is_link || target.empty()) return com_device_path(n);
+    std::string device = target.lexically_normal().string();
+    if (device.rfind(std::string(kById) + "/", 0) == 0) return device;
+    return StablePath(device, kById);
 }
 
 std::vector<std::pair<std::int32_t, std::string>> com_mapped_ports() {

@@ -13,6 +13,7 @@
 #include <sqlite3.h>
 
 #include "firmware_image.h"
+#include "jobs/report/report_format.h"
 #include "jobs/report/report_open.h"
 #include "modem_bank.h"
 #include "scratch_dir.h"
@@ -48,7 +49,9 @@ std::vector<std::string> PostgresRows(const std::string& uri, const std::string&
 std::vector<std::string> SqliteRows(const std::string& path, const std::string& sql) {
     std::vector<std::string> rows;
     sqlite3* db = nullptr;
-    EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    EXPECT_EQ(
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr),
+        SQLITE_OK);
     const auto add = [](void* out, int n, char** cells, char**) {
         std::string row;
         for (int c = 0; c < n; ++c)
@@ -147,6 +150,11 @@ TEST_F(DatabaseReport, TwoRunsAtOnceEachAddEveryRowWhole) {
                        "SELECT count(*) FROM job_report WHERE baud IS NULL OR "
                        "devname IS NULL OR aeskey IS NULL OR verify IS NOT NULL"),
                   std::vector<std::string>{"0"});
+        // Numbers compare as numbers: 115200 > 9600, which as texts it is not.
+        EXPECT_EQ(rows(target,
+                       "SELECT count(*) FROM job_report WHERE baud > 9600 AND fw_type = 257 AND "
+                       "channel = 11 AND outpower = 1 AND time >= '2026-01-01' AND run_id > ''"),
+                  std::vector<std::string>{"8"});
     }
 }
 
@@ -157,6 +165,58 @@ zb::ReportRow Row(std::int32_t com, const std::string& message) {
     row.command = "read";
     row.message = message;
     return row;
+}
+
+// A table an earlier release made, every setting a text: its rows stay, new rows go in, and
+// it gets the run's columns and the indexes; a user that may not add them adds rows without.
+TEST_F(DatabaseReport, ATableOfAnEarlierReleaseKeepsTakingRows) {
+    std::string old = " PRIMARY KEY, station text, row_id text UNIQUE, \"";
+    for (const char c : zb::CsvHeader(false)) old += c == ',' ? "\" text, \"" : std::string(1, c);
+    old.replace(old.size() - 1, 1, "\" text");  // the header's newline
+    zb::ReportRow tagged = Row(4, "Get device's settings");
+    tagged.settings = zb::ReportSettings(zb::DeviceRecord{});
+    tagged.tags = {{"operator", "ana"}};
+    PostgresRows(Uri(), "CREATE ROLE station LOGIN");
+    const struct {
+        std::string target;
+        const char* tag;
+        const char* tagged;   // what the new row's tag reads
+        const char* indexes;  // ours, and PostgreSQL's for the key and row_id
+        std::size_t notices;
+    } rows[] = {
+        {dir_ + "/old.db", "json_extract(tags, '$.operator')", "ana", "4", 0},
+        {Uri(), "tags->>'operator'", "ana", "6", 0},
+        {Uri() + "&user=station", "NULL", "NULL", "2", 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.target);
+        const bool pg = row.target != rows[0].target;
+        const auto query = pg ? PostgresRows : SqliteRows;
+        const std::string owner = pg ? Uri() : row.target;
+        query(owner, "DROP TABLE IF EXISTS job_report");
+        query(owner, "CREATE TABLE job_report (\"id\" " +
+                         std::string(pg ? "bigserial" : "INTEGER") + old + ")");
+        query(owner, "INSERT INTO job_report (row_id, com, lnodeid) VALUES ('r', '3', '7')");
+        if (row.notices > 0)
+            query(owner,
+                  "GRANT SELECT, INSERT ON job_report TO station; GRANT USAGE ON "
+                  "job_report_id_seq TO station");
+        std::vector<std::string> notices;
+        auto sink = zb::OpenReportSink(
+            row.target, [&notices](const std::string& text) { notices.push_back(text); });
+        ASSERT_TRUE(sink) << sink.error().reason;
+        ASSERT_TRUE((*sink)->Append({tagged}).ok());
+        ASSERT_EQ(notices.size(), row.notices);
+        EXPECT_TRUE(notices.empty() || notices[0].find("may not add") != std::string::npos);
+        EXPECT_EQ(query(owner, std::string("SELECT com, lnodeid, ") + row.tag +
+                                   " FROM job_report ORDER BY id"),
+                  (std::vector<std::string>{"3|7|NULL", std::string("4|0|") + row.tagged}));
+        EXPECT_EQ(
+            query(owner, std::string("SELECT count(*) FROM ") +
+                             (pg ? "pg_indexes WHERE indexname" : "sqlite_master WHERE name") +
+                             " LIKE 'job_report_%'"),
+            std::vector<std::string>{row.indexes});
+    }
 }
 
 // A connection lost keeps the rows in the spool file, which the sink names; they go to the

@@ -771,17 +771,19 @@ TEST_F(Zbctl, RetriesAndReportsAppendOneRowPerPortAndTry) {
         if (name == "r.csv") {
             // An apply row carries the settings it wrote.
             const std::string written = "257,115200,None,8,1,RS-232,Coordinator,Star,16,[^\n]*,";
+            const std::string end = ",[0-9a-f]{32},\\{\\},/dev/[^\n]+\n";
             EXPECT_TRUE(std::regex_match(
                 text, std::regex("time,com,device,command,try,result,message,fw_before,fw_after,"
-                                 "fw_type,[a-z_,]+,devname,verify\n" +
+                                 "fw_type,[a-z_,]+,devname,verify,run_id,tags,port_id\n" +
                                  stamp + ",COM3," + three +
-                                 ",apply,1,ok,Apply device's settings,,," + written + "ok\n" +
+                                 ",apply,1,ok,Apply device's settings,,," + written + "ok" + end +
                                  stamp + ",COM4," + four + ",apply,1,failed,Verify fail,,," +
-                                 written + "\"channel: sent 16, read 11\"\n" + stamp + ",COM4," +
-                                 four + ",apply,2,ok,Apply device's settings,,," + written +
-                                 "ok\n" + stamp + ",COM3," + three +
+                                 written + "\"channel: sent 16, read 11\"" + end + stamp +
+                                 ",COM4," + four + ",apply,2,ok,Apply device's settings,,," +
+                                 written + "ok" + end + stamp + ",COM3," + three +
                                  ",read,1,ok,Get device's settings,,,257,115200,.*,SIM 1.0.0,"
-                                 "\"'=1\\+2,\"\"x\"\"\",\n")))
+                                 "\"'=1\\+2,\"\"x\"\"\"," +
+                                 end)))
                 << text;
         } else {
             EXPECT_EQ(text.rfind("[\n  {\"time\": \"", 0), 0u) << text;
@@ -794,10 +796,10 @@ TEST_F(Zbctl, RetriesAndReportsAppendOneRowPerPortAndTry) {
                       std::string::npos)
                 << text;
             EXPECT_NE(text.find("\"verify\": {\"ok\": false, \"diffs\": [{\"field\": "
-                                "\"channel\", \"sent\": \"16\", \"read\": \"11\"}]}},\n  {"),
+                                "\"channel\", \"sent\": \"16\", \"read\": \"11\"}]}, \"run_id\": "),
                       std::string::npos)
                 << text;
-            EXPECT_NE(text.find("\"devname\": \"=1+2,\\\"x\\\"\"}, \"verify\": null}\n]\n"),
+            EXPECT_NE(text.find("\"devname\": \"=1+2,\\\"x\\\"\"}, \"verify\": null, \"run_id\": "),
                       std::string::npos)
                 << text;
             std::size_t objects = 0;

@@ -15,6 +15,7 @@
 #include "jobs/report/report_append.h"
 #include "jobs/report/report_format.h"
 #include "jobs/run/port_result.h"
+#include "jobs/run/port_run.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -73,6 +74,52 @@ TEST(AppendReport, RowsGrowTheFileAndReplaceItWhole) {
                                          zb::JsonObject(Row(4, false)) + ",\n  " +
                                          zb::JsonObject(Row(5, true)) + "\n]\n");
     EXPECT_EQ(Names(dir), (std::vector<std::string>{"r.csv", "r.json"}));
+}
+
+// A file an earlier release began keeps its rows and takes new ones: a CSV file in its
+// own columns, a JSON file with the run's keys on the new rows alone.
+TEST(AppendReport, AFileOfAnEarlierReleaseKeepsTakingRows) {
+    const zbtest::ScratchDir scratch("zbreport");
+    ASSERT_FALSE(scratch.path().empty());
+    zb::ReportRow row = Row(4, true);
+    row.run_id = "0123456789abcdef0123456789abcdef";
+    row.tags = {{"operator", "ana"}, {"order", "WO-17"}};
+    const std::string json = "[\n  {\"time\": 0, \"com\": 3, \"command\": 0, \"result\": 0}";
+    const std::pair<std::string, std::string> rows[] = {
+        {"old.csv", zb::CsvHeader(false) + zb::CsvLine(Row(3, true), false)},
+        {"old.json", json + "\n]\n"},
+    };
+    for (const auto& [name, old] : rows) {
+        const std::string path = scratch.path() + "/" + name;
+        std::ofstream(path, std::ios::binary) << old;
+        ASSERT_TRUE(zb::AppendReport(path, {row}).ok()) << name;
+        EXPECT_EQ(Slurp(path), name == "old.csv" ? old + zb::CsvLine(row, false)
+                                                 : json + ",\n  " + zb::JsonObject(row) + "\n]\n");
+    }
+    const std::string old_line = zb::CsvLine(row, false);
+    EXPECT_EQ(zb::CsvLine(row),
+              old_line.substr(0, old_line.size() - 1) + "," + row.run_id +
+                  ",\"{\"\"operator\"\":\"\"ana\"\",\"\"order\"\":\"\"WO-17\"\"}\",\n");
+    EXPECT_NE(zb::JsonObject(row).find("\"tags\": {\"operator\": \"ana\", \"order\": \"WO-17\"}"),
+              std::string::npos);
+}
+
+// A row's time is when Finish ended its port's part, not the port's last message in the job.
+TEST(PortRun, ARowsTimeIsWhenItsPortsPartEnded) {
+    struct OneJob final : zb::JobHost {
+        bool RunJob(const zb::PortTable&, std::uint32_t, const std::string&) override {
+            return true;
+        }
+        std::vector<zb::PortOutcome> Outcomes() const override {
+            return {{1, true, "Get device's settings",
+                     std::chrono::system_clock::time_point{std::chrono::hours(1)}}};
+        }
+    } jobs;
+    zb::PortRun run({1}, zb::RunCommand::Read, jobs);
+    ASSERT_TRUE(run.RunJob());
+    const std::string before = zb::ReportTime(std::chrono::system_clock::now());
+    run.Finish(1, zb::FailureKind::None, false);
+    EXPECT_GE(run.TakeRows().at(0).time, before);
 }
 
 TEST(AppendReport, RefusesWhatIsNoReportAndChangesNothing) {

@@ -70,12 +70,16 @@ bool IsRowArray(const std::string& content) {
     return nlohmann::json::sax_parse(content, &check);
 }
 
-// Whether the content is a report of this format we may append to.
+bool StartsWith(const std::string& content, const std::string& head) {
+    return content.compare(0, head.size(), head) == 0;
+}
+
+// Whether the content is a report of this format we may append to: for CSV, one that
+// begins with this version's header or with the one earlier releases wrote.
 Status Recognised(const std::string& path, const std::string& content, ReportFormat format) {
     if (Blank(content)) return {};
     if (format == ReportFormat::Csv) {
-        const std::string header = CsvHeader();
-        if (content.compare(0, header.size(), header) == 0) return {};
+        if (StartsWith(content, CsvHeader()) || StartsWith(content, CsvHeader(false))) return {};
         return Status::Fail(path +
                             ": not a report of this program (its first line is not the header "
                             "this version writes)");
@@ -108,7 +112,10 @@ Status AppendReport(const std::string& path, const std::vector<ReportRow>& rows)
     if (format == ReportFormat::Csv) {
         if (Blank(content)) content = CsvHeader();
         if (content.back() != '\n') content += '\n';
-        for (const ReportRow& row : rows) content += CsvLine(row);
+        // A file an earlier release began keeps its columns: growing them would take
+        // rewriting every row in it.
+        const bool with_run = !StartsWith(content, CsvHeader(false));
+        for (const ReportRow& row : rows) content += CsvLine(row, with_run);
     } else {
         bool first = true;
         if (Blank(content)) {

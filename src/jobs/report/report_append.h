@@ -15,14 +15,15 @@ namespace zb {
 
 // Whether rows can be appended to `path`: it names a file, its folder exists and is
 // writable, and a file already there is a regular file holding a report of this format
-// (for CSV, our header first; for JSON, one array). Says why not.
+// (for CSV, our header first, or the one earlier releases wrote, without the run's columns;
+// for JSON, one array). Says why not.
 Status CheckReportFile(const std::string& path);
 
 // Appends the rows to the report at `path`, creating it (with the CSV header) when it is
-// missing or empty. The new file is written beside the old one under a temporary name,
-// flushed to disk and renamed over it, so a reader or a crash sees the old report or the
-// new one, never a part; an existing file keeps its permissions. Refuses, changing
-// nothing, a file that CheckReportFile would refuse.
+// missing or empty; a CSV file with the earlier header gets rows of its columns. The new file is
+// written beside the old one under a temporary name, flushed to disk and renamed over it, so a
+// reader or a crash sees the old report or the new one, never a part; an existing file keeps its
+// permissions. Refuses, changing nothing, a file that CheckReportFile would refuse.
 Status AppendReport(const std::string& path, const std::vector<ReportRow>& rows);
 
 }  // namespace zb

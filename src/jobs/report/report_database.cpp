@@ -1,5 +1,6 @@
 #include "jobs/report/report_database.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <random>
@@ -18,6 +19,24 @@ std::optional<std::string> TextOrNull(std::string_view text) {
     return Printable(text);
 }
 
+bool IsNumber(std::string_view text) {
+    if (text.starts_with('-')) text.remove_prefix(1);
+    const std::size_t point = text.find('.');
+    const auto digits = [](std::string_view d) {
+        return !d.empty() && d.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    if (point == std::string_view::npos) return digits(text);
+    return digits(text.substr(0, point)) && digits(text.substr(point + 1));
+}
+
+// A setting's column: a number where the field shows decimal numbers, whole or not.
+DbType SettingType(const RecordField& field) {
+    if (!ShowsNumber(field)) return DbType::Text;
+    for (const std::string_view text : field.display.texts)
+        if (text.find('.') != std::string_view::npos) return DbType::Real;
+    return DbType::Integer;
+}
+
 }  // namespace
 
 bool DatabaseReportsBuilt() {
@@ -26,14 +45,36 @@ bool DatabaseReportsBuilt() {
 
 const std::vector<DbColumn>& DbColumns() {
     static const std::vector<DbColumn> columns = [] {
-        std::vector<DbColumn> c = {{"station"}, {"row_id"},    {"time"},      {"com", true},
-                                   {"device"},  {"command"},   {"try", true}, {"result"},
-                                   {"message"}, {"fw_before"}, {"fw_after"}};
-        for (const RecordField& field : RecordFields()) c.push_back({std::string(field.name)});
+        std::vector<DbColumn> c = {{"station"},
+                                   {"row_id"},
+                                   {"time", DbType::Time},
+                                   {"com", DbType::Integer},
+                                   {"device"},
+                                   {"command"},
+                                   {"try", DbType::Integer},
+                                   {"result"},
+                                   {"message"},
+                                   {"fw_before"},
+                                   {"fw_after"}};
+        for (const RecordField& field : RecordFields())
+            c.push_back({std::string(field.name), SettingType(field)});
         c.push_back({"verify"});
+        c.push_back({"run_id", DbType::Text, true});
+        c.push_back({"tags", DbType::Json, true});
+        c.push_back({"port_id", DbType::Text, true});
         return c;
     }();
     return columns;
+}
+
+const std::vector<std::pair<std::string, std::string>>& DbIndexes() {
+    static const std::vector<std::pair<std::string, std::string>> indexes = [] {
+        std::vector<std::pair<std::string, std::string>> list;
+        for (const char* column : {"time", "devname", "station", "port_id"})
+            list.emplace_back(std::string(kReportTable) + "_" + column, column);
+        return list;
+    }();
+    return indexes;
 }
 
 DbCells DbCellsOf(const ReportRow& row, std::string_view station, std::string row_id) {
@@ -44,11 +85,15 @@ DbCells DbCellsOf(const ReportRow& row, std::string_view station, std::string ro
     for (const RecordField& field : RecordFields()) {
         std::optional<std::string> cell;
         for (const ReportValue& v : row.settings)
-            if (v.name == field.name) cell = Printable(v.value);
+            if (v.name == field.name && (SettingType(field) == DbType::Text || IsNumber(v.value)))
+                cell = Printable(v.value);
         cells.push_back(std::move(cell));
     }
     cells.push_back(row.verified ? std::optional<std::string>(Printable(VerifyText(row)))
                                  : std::nullopt);
+    cells.push_back(TextOrNull(row.run_id));
+    cells.push_back(TagsJson(row.tags));
+    cells.push_back(TextOrNull(row.port_id));
     return cells;
 }
 
@@ -74,8 +119,13 @@ std::vector<DbCells> ProbeRows(std::string_view station) {
     done.settings = ReportSettings(DeviceRecord{});
     done.verified = true;
     done.verify_ok = true;
+    done.run_id = NewRunId();
+    done.tags = {{"operator", "ana"}, {"order", "WO-17"}};
+    done.port_id = "/dev/serial/by-id/usb-0403_6001_A50285BI-if00-port0";
     ReportRow failed;
     failed.time = done.time;
+    failed.run_id = done.run_id;
+    failed.port_id = "/dev/ttyS0";
     failed.com = 1;
     failed.command = "read";
     failed.message = "Open port fail";
@@ -102,10 +152,35 @@ std::string StationName() {
 }
 
 std::string QuotedColumns() {
+    std::vector<std::size_t> all(DbColumns().size());
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+    return QuotedColumns(all);
+}
+
+std::string QuotedColumns(const std::vector<std::size_t>& columns) {
     std::string list;
-    for (const DbColumn& column : DbColumns())
-        list += (list.empty() ? "\"" : ", \"") + column.name + "\"";
+    for (const std::size_t i : columns)
+        list += (list.empty() ? "\"" : ", \"") + DbColumns()[i].name + "\"";
     return list;
+}
+
+std::vector<std::size_t> ColumnsPresent(const std::vector<std::string>& have,
+                                        std::string* missing) {
+    const auto has = [&have](std::string_view name) {
+        return std::any_of(have.begin(), have.end(),
+                           [name](const std::string& h) { return SameIgnoringCase(h, name); });
+    };
+    std::vector<std::size_t> present;
+    missing->clear();
+    if (!has("id")) *missing = "id";
+    for (std::size_t i = 0; i < DbColumns().size(); ++i) {
+        const DbColumn& column = DbColumns()[i];
+        if (has(column.name))
+            present.push_back(i);
+        else if (!column.added)
+            *missing += (missing->empty() ? "" : ", ") + column.name;
+    }
+    return present;
 }
 
 std::string SelectRowsSql() {

@@ -5,7 +5,10 @@
 // numbering rows in the order the database took them; "station", the host name of the PC
 // that wrote the row, so that a line's stations can be told apart; and "row_id", a random
 // key of the row that makes sending it twice (after a connection lost mid-insert) add it
-// once.
+// once. Numbers are numbers, so that a line can query them: the COM number, the try, the
+// settings that show decimal numbers (ShowsNumber), and a timestamp where the database has
+// one. The run's columns came after the others, and a table made by an earlier release
+// (text settings, none of the run's columns) gets them added; its rows stay as they are.
 //
 // Pure functions, except NewRowId and StationName, which ask the system; any thread.
 #pragma once
@@ -14,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "jobs/model/result.h"
@@ -24,17 +28,31 @@ namespace zb {
 
 inline constexpr std::string_view kReportTable = "job_report";
 
+enum class DbType {
+    Text,
+    Integer,
+    Real,  // a setting with fractions: output power -1.5 dBm
+    Time,  // timestamptz; ISO 8601 text in SQLite, which has no time type
+    Json,  // the run's tags: jsonb; JSON text in SQLite
+};
+
 struct DbColumn {
     std::string name;
-    bool integer = false;  // com and try; time is a timestamp where the database has one
+    DbType type = DbType::Text;
+    bool added = false;  // one of the run's columns, which a table of an earlier release lacks
 };
 
 // The columns a row fills, "id" aside: station, row_id, then the CSV report's columns.
 const std::vector<DbColumn>& DbColumns();
 
+// The indexes a line's queries rely on, with the column each orders: "job_report_time" on
+// "time", and on devname, station and port_id.
+const std::vector<std::pair<std::string, std::string>>& DbIndexes();
+
 // A row's cells, in DbColumns order; no value is NULL. Texts are Printable, as in the CSV
-// report; settings not read, firmware versions not known and a verification not made are
-// NULL.
+// report; settings not read, firmware versions not known, a verification not made and a
+// row of no run are NULL, and so is a number setting the device gave outside its field's
+// table ("?20"), which no number column takes. Tags are TagsJson.
 using DbCells = std::vector<std::optional<std::string>>;
 DbCells DbCellsOf(const ReportRow& row, std::string_view station, std::string row_id);
 
@@ -43,7 +61,8 @@ std::string RowName(const DbCells& cells);
 
 // Rows a table must take, tried when a database is opened (in a transaction that is rolled
 // back): a port read, upgraded and checked, with every cell filled; and a port that could
-// not be opened, whose settings, firmware versions and verification are NULL. A NOT NULL
+// not be opened, of a run without tags, whose settings, firmware versions and verification
+// are NULL. A NOT NULL
 // or CHECK column, a type or a trigger that refuses either is found before any port is
 // touched.
 std::vector<DbCells> ProbeRows(std::string_view station);
@@ -54,10 +73,16 @@ std::string NewRowId();
 // This PC's host name; "unknown" when the system gives none.
 std::string StationName();
 
-// The column names joined by ", ", each in double quotes.
+// The column names joined by ", ", each in double quotes: all of DbColumns, or those at
+// `columns` (positions in DbColumns).
 std::string QuotedColumns();
+std::string QuotedColumns(const std::vector<std::size_t>& columns);
 // Every column of the table, "id" first.
 std::string SelectRowsSql();
+// Of `have`, a table's column names: the positions in DbColumns of those it has (names
+// compared without regard to case), and the names of the columns of earlier releases it
+// lacks, joined by ", ".
+std::vector<std::size_t> ColumnsPresent(const std::vector<std::string>& have, std::string* missing);
 
 // The sinks OpenReportSink (report_open.h) opens for a database.
 Result<std::unique_ptr<ReportSink>> OpenSqliteReport(const std::string& path);

@@ -39,11 +39,17 @@ ReportFormat ReportFormatOf(std::string_view path) {
     return EndsIgnoringCase(path, ".json") ? ReportFormat::Json : ReportFormat::Csv;
 }
 
-std::string CsvHeader() {
+std::string TagsJson(const Tags& tags) {
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    for (const auto& [key, value] : tags) object[Utf8Text(key)] = Utf8Text(value);
+    return object.dump();
+}
+
+std::string CsvHeader(bool with_run) {
     std::string line;
     for (const std::string_view column : kCsvColumns) line += std::string(column) + ",";
     for (const RecordField& field : RecordFields()) line += std::string(field.name) + ",";
-    return line + "verify\n";
+    return line + (with_run ? "verify,run_id,tags,port_id\n" : "verify\n");
 }
 
 std::string VerifyText(const ReportRow& row) {
@@ -51,7 +57,7 @@ std::string VerifyText(const ReportRow& row) {
     return row.verify_ok ? "ok" : row.diffs.empty() ? "not read back" : DiffsText(row.diffs);
 }
 
-std::string CsvLine(const ReportRow& row) {
+std::string CsvLine(const ReportRow& row, bool with_run) {
     std::string line = CsvCell(row.time) + "," + "COM" + std::to_string(row.com) + "," +
                        CsvCell(row.device) + "," + CsvCell(row.command) + "," +
                        std::to_string(row.attempt) + "," + (row.ok ? "ok" : "failed") + "," +
@@ -63,6 +69,9 @@ std::string CsvLine(const ReportRow& row) {
         line += ",";
     }
     if (row.verified) line += CsvCell(VerifyText(row));
+    if (with_run)
+        line += "," + CsvCell(row.run_id) + "," + CsvCell(TagsJson(row.tags)) + "," +
+                CsvCell(row.port_id);
     return line + "\n";
 }
 
@@ -83,6 +92,10 @@ std::string JsonObject(const ReportRow& row) {
             diffs.push_back({{"field", d.field}, {"sent", d.sent}, {"read", d.read}});
         out["verify"] = {{"ok", row.verify_ok}, {"diffs", std::move(diffs)}};
     }
+    out["run_id"] = row.run_id;
+    nlohmann::ordered_json& tags = out["tags"] = nlohmann::ordered_json::object();
+    for (const auto& [key, value] : row.tags) tags[key] = value;
+    out["port_id"] = row.port_id;
     return JsonLine(out);
 }
 

@@ -14,12 +14,18 @@ enum class ReportFormat { Csv, Json };
 // JSON for a path ending in ".json" (any case), CSV otherwise.
 ReportFormat ReportFormatOf(std::string_view path);
 
+// A run's tags as one JSON object on one line, compact, valid UTF-8:
+// {"operator":"ana","order":"WO-17"}; "{}" for none.
+std::string TagsJson(const Tags& tags);
+
 // The CSV header line and one row's line, each ending in a newline. The texts are
 // Printable: every byte outside printable ASCII is written as \xHH, so a row stays one line,
 // and a backslash as \\; a text cell that begins with = + - or @ gets a leading ' so that a
-// spreadsheet takes it as text, never as a formula.
-std::string CsvHeader();
-std::string CsvLine(const ReportRow& row);
+// spreadsheet takes it as text, never as a formula. The run's columns (run_id, tags as
+// TagsJson, port_id) come last; a file begun by an earlier release keeps its header, and
+// its rows are written without them (`with_run`).
+std::string CsvHeader(bool with_run = true);
+std::string CsvLine(const ReportRow& row, bool with_run = true);
 // The CSV report's verify cell before quoting: empty when not verified; "ok"; the fields
 // that came back different; or "not read back".
 std::string VerifyText(const ReportRow& row);

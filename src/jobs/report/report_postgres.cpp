@@ -58,30 +58,52 @@ std::string SpoolPath(const std::string& uri) {
     return StateFilePath("zbctl", name);
 }
 
-std::string CreateSql() {
-    std::string sql = "BEGIN; SELECT pg_advisory_xact_lock(" + std::string(kCreateLock) +
-                      "); CREATE TABLE IF NOT EXISTS " + std::string(kReportTable) +
-                      " (\"id\" bigserial PRIMARY KEY";
-    for (const DbColumn& column : DbColumns()) {
-        const char* type = column.integer          ? "integer"
-                           : column.name == "time" ? "timestamptz"
-                                                   : "text";
-        sql += ", \"" + column.name + "\" " + type;
-        if (column.name == "row_id") sql += " UNIQUE";
+const char* SqlType(DbType type) {
+    switch (type) {
+        case DbType::Integer:
+            return "integer";
+        case DbType::Real:
+            return "numeric";
+        case DbType::Time:
+            return "timestamptz";
+        case DbType::Json:
+            return "jsonb";
+        case DbType::Text:
+            break;
     }
-    return sql + "); COMMIT";
+    return "text";
 }
 
-// Built once: every row, and every row sent from the spool, is inserted with it.
-const std::string& InsertSql() {
-    static const std::string sql = [] {
-        std::string text =
-            "INSERT INTO " + std::string(kReportTable) + " (" + QuotedColumns() + ") VALUES (";
-        for (std::size_t i = 0; i < DbColumns().size(); ++i)
-            text += (i == 0 ? "$" : ", $") + std::to_string(i + 1);
-        return text + ") ON CONFLICT (\"row_id\") DO NOTHING";
-    }();
+std::string IndexSql(const std::string& index, const std::string& column) {
+    return "CREATE INDEX IF NOT EXISTS \"" + index + "\" ON " + std::string(kReportTable) + " (\"" +
+           column + "\")";
+}
+
+// Run under the lock, so that two stations starting at once do not both make the table.
+std::string CreateSql() {
+    std::string sql = "CREATE TABLE IF NOT EXISTS " + std::string(kReportTable) +
+                      " (\"id\" bigserial PRIMARY KEY";
+    for (const DbColumn& column : DbColumns()) {
+        sql += ", \"" + column.name + "\" " + SqlType(column.type);
+        if (column.name == "row_id") sql += " UNIQUE";
+    }
+    sql += ")";
+    for (const auto& [index, column] : DbIndexes()) sql += "; " + IndexSql(index, column);
     return sql;
+}
+
+// The columns of the table a report writes, and the insert that fills them.
+struct PgTable {
+    std::vector<std::size_t> columns;  // positions in DbColumns
+    std::string insert;
+};
+
+PgTable TableOf(std::vector<std::size_t> columns) {
+    std::string sql =
+        "INSERT INTO " + std::string(kReportTable) + " (" + QuotedColumns(columns) + ") VALUES (";
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        sql += (i == 0 ? "$" : ", $") + std::to_string(i + 1);
+    return {std::move(columns), sql + ") ON CONFLICT (\"row_id\") DO NOTHING"};
 }
 
 void Quiet(void*, const char*) {}
@@ -125,21 +147,23 @@ bool RefusesRow(const PGresult* result) {
            std::end(refusing);
 }
 
-PGresult* Execute(PGconn* conn, const DbCells& cells) {
+// The values go untyped, as texts, so that the server reads each as its column's type: a
+// table of an earlier release, whose settings are text, takes them as well.
+PGresult* Execute(PGconn* conn, const PgTable& table, const DbCells& cells) {
     std::vector<const char*> values;
-    values.reserve(cells.size());
-    for (const std::optional<std::string>& cell : cells)
-        values.push_back(cell ? cell->c_str() : nullptr);
-    return PQexecParams(conn, InsertSql().c_str(), static_cast<int>(values.size()), nullptr,
+    values.reserve(table.columns.size());
+    for (const std::size_t i : table.columns)
+        values.push_back(i < cells.size() && cells[i] ? cells[i]->c_str() : nullptr);
+    return PQexecParams(conn, table.insert.c_str(), static_cast<int>(values.size()), nullptr,
                         values.data(), nullptr, nullptr, 0);
 }
 
 // Tries the ProbeRows in a transaction that is rolled back.
-Status TakesRows(PGconn* conn) {
+Status TakesRows(PGconn* conn, const PgTable& table) {
     if (Status begun = Command(conn, "BEGIN"); !begun) return begun;
     Status taken;
     for (const DbCells& cells : ProbeRows(StationName())) {
-        const PgResult result(Execute(conn, cells));
+        const PgResult result(Execute(conn, table, cells));
         if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
             taken = Status::Fail(FirstLine(PQerrorMessage(conn)));
             break;
@@ -152,6 +176,94 @@ Status TakesRows(PGconn* conn) {
     }
     Status rolled_back = Command(conn, "ROLLBACK");
     return taken ? rolled_back : taken;
+}
+
+// The one row of `sql`'s answer, "t" for true and "f" for false.
+Result<std::vector<bool>> Ask(PGconn* conn, const std::string& sql) {
+    const PgResult result(PQexec(conn, sql.c_str()));
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK || PQntuples(result.get()) != 1)
+        return Error{FirstLine(PQerrorMessage(conn))};
+    std::vector<bool> answers;
+    answers.reserve(static_cast<std::size_t>(PQnfields(result.get())));
+    for (int c = 0; c < PQnfields(result.get()); ++c)
+        answers.push_back(std::string_view(PQgetvalue(result.get(), 0, c)) == "t");
+    return answers;
+}
+
+Result<std::vector<std::string>> ColumnNames(PGconn* conn) {
+    const PgResult result(
+        PQexec(conn, ("SELECT * FROM " + std::string(kReportTable) + " LIMIT 0").c_str()));
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
+        return Error{FirstLine(PQerrorMessage(conn))};
+    std::vector<std::string> names;
+    names.reserve(static_cast<std::size_t>(PQnfields(result.get())));
+    for (int c = 0; c < PQnfields(result.get()); ++c) names.emplace_back(PQfname(result.get(), c));
+    return names;
+}
+
+// Runs `sql` in a transaction under the lock that keeps stations starting at once from making
+// or changing the table together; rolled back when it fails.
+Status Locked(PGconn* conn, const std::string& sql) {
+    Status done = Command(conn, "BEGIN; SELECT pg_advisory_xact_lock(" + std::string(kCreateLock) +
+                                    "); " + sql + "; COMMIT");
+    if (!done) (void)Command(conn, "ROLLBACK");
+    return done;
+}
+
+// The table the report writes: made when missing; in one an earlier release made, the run's
+// columns and the indexes added. Only what is missing is made: a station's user that may
+// insert rows may well not own the table, and PostgreSQL refuses it even a CREATE ... IF NOT
+// EXISTS of what is there. A user that may not add them is told so, and the rows go in
+// without the columns the table lacks.
+Result<PgTable> PrepareTable(PGconn* conn, const ReportNotice& notice) {
+    const Result<std::vector<bool>> exists =
+        Ask(conn, "SELECT to_regclass('" + std::string(kReportTable) + "') IS NOT NULL");
+    if (!exists) return exists.error();
+    if (const Status made = exists->at(0) ? Status() : Locked(conn, CreateSql()); !made)
+        return made.error();
+    Result<std::vector<std::string>> names = ColumnNames(conn);
+    if (!names) return names.error();
+    std::string missing;
+    std::vector<std::size_t> present = ColumnsPresent(*names, &missing);
+    if (!missing.empty()) return Error{"it lacks the columns " + missing};
+    std::string upgrade;
+    std::string columns;
+    for (std::size_t i = 0; i < DbColumns().size(); ++i) {
+        if (std::find(present.begin(), present.end(), i) != present.end()) continue;
+        const DbColumn& column = DbColumns()[i];
+        upgrade += "ALTER TABLE " + std::string(kReportTable) + " ADD COLUMN IF NOT EXISTS \"" +
+                   column.name + "\" " + SqlType(column.type) + "; ";
+        columns += (columns.empty() ? "" : ", ") + column.name;
+    }
+    std::string ask;
+    for (const auto& [index, column] : DbIndexes())
+        ask += (ask.empty() ? "SELECT " : ", ") + ("to_regclass('" + index + "') IS NULL");
+    const Result<std::vector<bool>> lacking = Ask(conn, ask);
+    if (!lacking) return lacking.error();
+    std::string indexes;
+    for (std::size_t i = 0; i < DbIndexes().size() && i < lacking->size(); ++i) {
+        if (!(*lacking)[i]) continue;
+        upgrade += IndexSql(DbIndexes()[i].first, DbIndexes()[i].second) + "; ";
+        indexes += (indexes.empty() ? "" : ", ") + DbIndexes()[i].first;
+    }
+    if (upgrade.empty()) return TableOf(std::move(present));
+    upgrade.resize(upgrade.size() - 2);
+    if (const Status added = Locked(conn, upgrade); !added) {
+        if (notice) {
+            std::string what = columns.empty() ? "" : "the columns " + columns;
+            if (!indexes.empty())
+                what += std::string(what.empty() ? "" : " and ") + "the indexes " + indexes;
+            notice("the table " + std::string(kReportTable) + " lacks " + what +
+                   ", which this user may not add (" + added.reason() + "); " +
+                   (columns.empty() ? "rows go in all the same"
+                                    : "rows go in without those columns until the table's "
+                                      "owner adds them"));
+        }
+        return TableOf(std::move(present));
+    }
+    names = ColumnNames(conn);
+    if (!names) return names.error();
+    return TableOf(ColumnsPresent(*names, &missing));
 }
 
 enum class Sent { Added, Refused, Offline };
@@ -179,8 +291,10 @@ Status AdoptOldSpool(const std::string& old_path, SqliteTable& spool) {
 
 class PostgresReport final : public ReportSink {
 public:
-    PostgresReport(PGconn* conn, ReportNotice notice, std::unique_ptr<SqliteTable> spool)
+    PostgresReport(PGconn* conn, PgTable table, ReportNotice notice,
+                   std::unique_ptr<SqliteTable> spool)
         : conn_(conn),
+          table_(std::move(table)),
           notice_(std::move(notice)),
           spool_(std::move(spool)),
           station_(StationName()) {}
@@ -241,7 +355,7 @@ private:
     // row_id adds it once should the first try have gone in after all).
     Sent Send(const DbCells& cells) {
         for (int attempt = 0;; ++attempt) {
-            const PgResult result(Execute(conn_, cells));
+            const PgResult result(Execute(conn_, table_, cells));
             if (PQresultStatus(result.get()) == PGRES_COMMAND_OK) return Sent::Added;
             if (RefusesRow(result.get())) {
                 refusal_ = FirstLine(PQerrorMessage(conn_));
@@ -306,6 +420,7 @@ private:
     }
 
     PGconn* conn_;
+    PgTable table_;
     ReportNotice notice_;
     std::unique_ptr<SqliteTable> spool_;
     std::string station_;
@@ -347,10 +462,8 @@ Result<std::unique_ptr<ReportSink>> OpenPostgresReport(const std::string& uri,
         PQfinish(conn);
         return unreachable;
     }
-    // Naming every column in a query refuses a table of another shape before any row.
-    Status usable = Command(conn, CreateSql());
-    if (usable) usable = Command(conn, SelectRowsSql() + " LIMIT 0");
-    if (usable) usable = TakesRows(conn);
+    Result<PgTable> table = PrepareTable(conn, notice);
+    const Status usable = table ? TakesRows(conn, *table) : Status(table.error());
     if (!usable) {
         PQfinish(conn);
         return Error{"the PostgreSQL database has no usable table " + std::string(kReportTable) +
@@ -369,7 +482,8 @@ Result<std::unique_ptr<ReportSink>> OpenPostgresReport(const std::string& uri,
         PQfinish(conn);
         return adopted.error();
     }
-    auto report = std::make_unique<PostgresReport>(conn, std::move(notice), std::move(*spool));
+    auto report = std::make_unique<PostgresReport>(conn, std::move(*table), std::move(notice),
+                                                   std::move(*spool));
     if (Status sent = report->SendEarlierRows(); !sent) return sent.error();
     return std::unique_ptr<ReportSink>(std::move(report));
 }

@@ -29,11 +29,27 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
+// SQLite has no time type: a time is ISO 8601 text in UTC, which sorts and compares as the
+// times do, and which its date functions read.
+const char* SqlType(DbType type) {
+    switch (type) {
+        case DbType::Integer:
+            return "INTEGER";
+        case DbType::Real:
+            return "REAL";
+        case DbType::Text:
+        case DbType::Time:
+        case DbType::Json:
+            break;
+    }
+    return "TEXT";
+}
+
 std::string CreateSql() {
     std::string sql =
         "CREATE TABLE IF NOT EXISTS " + std::string(kReportTable) + " (\"id\" INTEGER PRIMARY KEY";
     for (const DbColumn& column : DbColumns()) {
-        sql += ", \"" + column.name + "\" " + (column.integer ? "INTEGER" : "TEXT");
+        sql += ", \"" + column.name + "\" " + SqlType(column.type);
         if (column.name == "row_id") sql += " UNIQUE";
     }
     return sql + ")";
@@ -125,7 +141,9 @@ Status SqliteTable::Ready(bool* retry) {
     if (!Exec("PRAGMA journal_mode=WAL") || !Exec(CreateSql())) return Failed(retry);
     const std::string unusable = "no usable table " + std::string(kReportTable) + ": ";
     // The table's own list of columns: SQLite reads an unknown name in double quotes as a
-    // text, so a query naming every column passes a table that lacks one.
+    // text, so a query naming every column passes a table that lacks one. Read under the
+    // write lock, so that two processes do not both add a column.
+    if (!Exec("BEGIN IMMEDIATE")) return Failed(retry);
     std::vector<std::string> have;
     {
         const Statement info(
@@ -136,14 +154,24 @@ Status SqliteTable::Ready(bool* retry) {
         if (step != SQLITE_DONE) return Failed(retry);
     }
     std::string missing;
-    std::vector<std::string> wanted = {"id"};
-    for (const DbColumn& column : DbColumns()) wanted.push_back(column.name);
-    for (const std::string& name : wanted)
-        if (std::none_of(have.begin(), have.end(),
-                         [&name](const std::string& h) { return SameIgnoringCase(h, name); }))
-            missing += (missing.empty() ? "" : ", ") + name;
-    if (!missing.empty())
+    const std::vector<std::size_t> present = ColumnsPresent(have, &missing);
+    if (!missing.empty()) {
+        (void)Exec("ROLLBACK");
         return Status::Fail(path_ + ": " + unusable + "it lacks the columns " + missing);
+    }
+    // A table of an earlier release: the run's columns are added, NULL in its old rows.
+    for (std::size_t i = 0; i < DbColumns().size(); ++i) {
+        const DbColumn& column = DbColumns()[i];
+        if (std::find(present.begin(), present.end(), i) == present.end() &&
+            !Exec("ALTER TABLE " + std::string(kReportTable) + " ADD COLUMN \"" + column.name +
+                  "\" " + SqlType(column.type)))
+            return Failed(retry);
+    }
+    for (const auto& [index, column] : DbIndexes())
+        if (!Exec("CREATE INDEX IF NOT EXISTS \"" + index + "\" ON " + std::string(kReportTable) +
+                  " (\"" + column + "\")"))
+            return Failed(retry);
+    if (!Exec("COMMIT")) return Failed(retry);
     // Rows are tried, and rolled back: a file that cannot be written passes BEGIN
     // IMMEDIATE in WAL mode, and only an insert finds a column that refuses rows.
     if (!Exec("BEGIN IMMEDIATE")) return Failed(retry);

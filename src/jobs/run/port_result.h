@@ -35,7 +35,7 @@ struct PortResult {
     // A dry run's port that was read: the fields the write would change, "sent" the value
     // it would get, "read" the device's own; unset when the port got no further.
     std::optional<std::vector<ReportDiff>> changes;
-    // When the port's part ended in its last job; unset when it ended outside a job.
+    // When the port's part ended: the moment PortRun::Finish ended it; unset when unknown.
     std::chrono::system_clock::time_point updated{};
 };
 

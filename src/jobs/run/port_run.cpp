@@ -166,9 +166,10 @@ void PortRun::Finish(std::int32_t com, FailureKind failure, bool settings, std::
                      std::string file) {
     PortRow& row = Row(com);
     if (!keep_marks_) UnmarkPort(row);
-    PortOutcome outcome{com, failure == FailureKind::None, LastMessage(com), {}, failure};
-    // The port's part ended with its last message in the latest job, not now.
-    if (const PortOutcome* latest = OutcomeOf(outcomes_, com)) outcome.updated = latest->updated;
+    // The port's part ends now, as its PASS or FAIL shows, not with its last message in the
+    // job: a read-back or a second job may come seconds after that.
+    const PortOutcome outcome{com, failure == FailureKind::None, LastMessage(com),
+                              std::chrono::system_clock::now(), failure};
     PortResult result = ResultOf(outcome, *row.device);
     if (!message.empty()) result.message = std::move(message);
     if (failure == FailureKind::FirmwareType && type_notes_)

@@ -150,7 +150,8 @@ public:
     }
 
     // Ends the port's part: its result kept (ok when `failure` is None) and its report row
-    // made. An empty message is the port's last message in the job.
+    // made, which has this moment as its time. An empty message is the port's last message
+    // in the job.
     void Finish(std::int32_t com, FailureKind failure, bool settings, std::string message = "",
                 std::string file = "");
 

@@ -29,6 +29,7 @@
 #include "jobs/report/report_row.h"
 #include "jobs/run/sequences.h"
 #include "ui/common/background_call.h"
+#include "ui/common/column_catalogue.h"
 #include "ui/common/dialog_service.h"
 #include "ui/common/string_table.h"
 #include "ui/common/text_fit.h"
@@ -642,7 +643,10 @@ void TForm1::act_options() {
     for (int i = 0; i < options.UnselectedCount(); ++i)
         columns_.hidden.push_back(options.UnselectedAt(i));
     RefreshView();
-    setGeometry(ColumnsWindowRect(ColumnsWidth(), ListWidth(), geometry(), FreeArea()));
+    // The window's width follows the catalogue widths; the widths drawn for the fonts only
+    // keep it from hiding a column.
+    setGeometry(
+        ColumnsWindowRect(CatalogueWidths(columns_.visible), ListWidth(), geometry(), FreeArea()));
     update();
 }
 

@@ -657,26 +657,30 @@ void TForm1::act_about() {
 }
 
 void TForm1::mu_helpClick() {
-    const HelpChoice help =
-        ChooseHelp(HelpPlacesFor(QDir::currentPath(), QCoreApplication::applicationDirPath()),
-                   &SystemOpensChm);
+    const HelpPlaces places =
+        HelpPlacesFor(QDir::currentPath(), QCoreApplication::applicationDirPath());
+    const HelpChoice help = ChooseHelp(places, &SystemOpensChm);
+    QString open = help.path;
     switch (help.action) {
         case HelpAction::kNotFound:
-            dialogs_.Message(this, MessageKind::Warning, QStringLiteral("File not found."));
-            return;
         case HelpAction::kNoChmHandler:
-            dialogs_.Message(this, MessageKind::Warning,
-                             QStringLiteral("No program on this system opens the help file %1.")
-                                 .arg(QDir::toNativeSeparators(help.path)));
-            return;
+            if (help.html.isEmpty()) {
+                dialogs_.Message(this, MessageKind::Warning, HelpMissingText(help, places));
+                return;
+            }
+            if (!dialogs_.Offer(this, HelpMissingText(help, places),
+                                QStringLiteral("Open HTML Pages")))
+                return;
+            open = help.html;
+            break;
         case HelpAction::kOpenChm:
         case HelpAction::kOpenHtml:
             break;
     }
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(help.path))) {
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(open))) {
         dialogs_.Message(this, MessageKind::Warning,
                          QStringLiteral("The help could not be opened: %1.")
-                             .arg(QDir::toNativeSeparators(help.path)));
+                             .arg(QDir::toNativeSeparators(open)));
     }
 }
 

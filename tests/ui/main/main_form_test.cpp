@@ -262,8 +262,7 @@ TEST_F(MainFormTest, HelpLooksInTheCurrentDirectory) {
     QDir::setCurrent(previous);
     ASSERT_EQ(dialogs_.shown.size(), 1);
     EXPECT_EQ(dialogs_.shown[0].kind, MessageKind::Warning);
-    // What is missing, where it was looked for, then the HTML pages: the build tree's, which
-    // the box offers, or none.
+    // What is missing, where it was looked for, then the HTML pages the box offers, or none.
     const QStringList lines = dialogs_.shown[0].text.split(QLatin1Char('\n'));
     ASSERT_EQ(lines.size(), 6) << dialogs_.shown[0].text.toStdString();
     EXPECT_EQ(lines[0], "File not found.");

@@ -38,6 +38,12 @@ std::optional<int> CatalogueWidth(int id) {
     return std::nullopt;
 }
 
+int CatalogueWidths(std::span<const int> shown) {
+    int sum = CatalogueWidth(kColComNo).value_or(0);
+    for (int id : shown) sum += CatalogueWidth(id).value_or(0);
+    return sum;
+}
+
 ColumnLists DefaultColumnLists() {
     ColumnLists lists;
     for (const ColumnDef& c : ColumnCatalogue().subspan(1))

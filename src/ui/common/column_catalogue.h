@@ -39,6 +39,9 @@ struct ColumnDef {
 std::span<const ColumnDef> ColumnCatalogue();
 // The catalogue width of `id`; std::nullopt for an id the catalogue lacks.
 std::optional<int> CatalogueWidth(int id);
+// The catalogue widths of "COM No." and of `shown`, added up, as the window's width is
+// chosen from them; ids the catalogue lacks add nothing.
+int CatalogueWidths(std::span<const int> shown);
 
 struct ColumnLists {
     std::vector<int> visible;  // shown after "COM No.", left to right

@@ -7,6 +7,17 @@
 
 namespace zb::ui {
 
+namespace {
+
+// Not centred: a third of the way into the issuing window.
+void PlaceBox(QMessageBox& box, const QWidget* parent) {
+    if (parent == nullptr) return;
+    const QRect frame = parent->frameGeometry();
+    box.move(frame.left() + frame.width() / 3, frame.top() + frame.height() / 3);
+}
+
+}  // namespace
+
 bool QtDialogService::Message(QWidget* parent, MessageKind kind, const QString& text) {
     QMessageBox box(parent);
     box.setText(text);
@@ -30,14 +41,22 @@ bool QtDialogService::Message(QWidget* parent, MessageKind kind, const QString& 
             box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
             break;
     }
-    if (parent != nullptr) {
-        // Not centred: a third of the way into the issuing window.
-        const QRect frame = parent->frameGeometry();
-        box.move(frame.left() + frame.width() / 3, frame.top() + frame.height() / 3);
-    }
+    PlaceBox(box, parent);
     box.exec();
     if (kind == MessageKind::Confirm) return box.clickedButton() == yes;
     return box.clickedButton() != nullptr;
+}
+
+bool QtDialogService::Offer(QWidget* parent, const QString& text, const QString& offer) {
+    QMessageBox box(parent);
+    box.setText(text);
+    box.setWindowTitle(QStringLiteral("Warning"));
+    box.setIcon(QMessageBox::Warning);
+    QPushButton* offered = box.addButton(offer, QMessageBox::ActionRole);
+    box.setDefaultButton(box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole));
+    PlaceBox(box, parent);
+    box.exec();
+    return box.clickedButton() == offered;
 }
 
 QString QtDialogService::OpenFile(QWidget* parent, const QString& caption, const QString& start,

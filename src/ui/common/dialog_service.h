@@ -25,6 +25,9 @@ public:
     // and its top edge plus a third of its height. Returns true for "&Yes" (Confirm) or
     // "OK"; false for "&No" or a box closed otherwise.
     virtual bool Message(QWidget* parent, MessageKind kind, const QString& text) = 0;
+    // A Warning box, placed as Message places it, with the button `offer` beside "OK".
+    // Returns true when `offer` was clicked.
+    virtual bool Offer(QWidget* parent, const QString& text, const QString& offer) = 0;
     // A file to open; an empty string when cancelled.
     virtual QString OpenFile(QWidget* parent, const QString& caption, const QString& start,
                              const QString& filter) = 0;
@@ -40,6 +43,7 @@ public:
 class QtDialogService : public DialogService {
 public:
     bool Message(QWidget* parent, MessageKind kind, const QString& text) override;
+    bool Offer(QWidget* parent, const QString& text, const QString& offer) override;
     QString OpenFile(QWidget* parent, const QString& caption, const QString& start,
                      const QString& filter) override;
     QString ChooseFolder(QWidget* parent, const QString& caption, const QString& start) override;

@@ -19,6 +19,9 @@ HelpPlaces HelpPlacesFor(const QString& current_folder, const QString& program_f
         program.absoluteFilePath(QStringLiteral(ZB_HELP_CHM_FOLDER "/") + kHelpFileName));
     places.installed_html = QDir::cleanPath(
         program.absoluteFilePath(QStringLiteral(ZB_HELP_HTML_FOLDER "/index.html")));
+#ifdef ZB_HELP_BUILD_HTML
+    places.build_html = QStringLiteral(ZB_HELP_BUILD_HTML "/index.html");
+#endif
     return places;
 }
 
@@ -30,12 +33,38 @@ HelpChoice ChooseHelp(const HelpPlaces& places,
     } else if (QFileInfo(places.installed_chm).isFile()) {
         chm = places.installed_chm;
     }
-    if (!chm.isEmpty() && opens_chm(chm)) return {HelpAction::kOpenChm, chm};
+    if (!chm.isEmpty() && opens_chm(chm)) return {HelpAction::kOpenChm, chm, {}};
     if (QFileInfo(places.installed_html).isFile()) {
-        return {HelpAction::kOpenHtml, places.installed_html};
+        return {HelpAction::kOpenHtml, places.installed_html, {}};
     }
-    if (!chm.isEmpty()) return {HelpAction::kNoChmHandler, chm};
-    return {HelpAction::kNotFound, {}};
+    const QString html = !places.build_html.isEmpty() && QFileInfo(places.build_html).isFile()
+                             ? places.build_html
+                             : QString();
+    if (!chm.isEmpty()) return {HelpAction::kNoChmHandler, chm, html};
+    return {HelpAction::kNotFound, {}, html};
+}
+
+QString HelpMissingText(const HelpChoice& choice, const HelpPlaces& places) {
+    const auto folder = [](const QString& file) {
+        return QDir::toNativeSeparators(QFileInfo(file).absolutePath());
+    };
+    // Paths go on lines of their own: a message box wraps a long one there.
+    QString text =
+        choice.action == HelpAction::kNotFound
+            ? QStringLiteral(
+                  "File not found.\n%1 is in neither the current folder nor the "
+                  "installed one:\n%2\n%3")
+                  .arg(kHelpFileName, folder(places.current_chm), folder(places.installed_chm))
+            : QStringLiteral("No program on this system opens the help file %1.")
+                  .arg(QDir::toNativeSeparators(choice.path));
+    if (choice.html.isEmpty()) {
+        text += QStringLiteral("\nNo HTML pages of the help are installed in:\n%1")
+                    .arg(folder(places.installed_html));
+    } else {
+        text += QStringLiteral("\nThe help's HTML pages are in:\n%1")
+                    .arg(QDir::toNativeSeparators(choice.html));
+    }
+    return text;
 }
 
 bool DesktopEntryOpens(const QStringList& application_folders, const QStringList& mime_types) {

@@ -29,6 +29,7 @@
 #include "jobs/report/report_row.h"
 #include "jobs/run/sequences.h"
 #include "ui/common/background_call.h"
+#include "ui/common/column_catalogue.h"
 #include "ui/common/dialog_service.h"
 #include "ui/common/string_table.h"
 #include "ui/common/text_fit.h"
@@ -56,8 +57,6 @@ constexpr int kStatusPanelWidth = 150;
 constexpr int kCellPadding = 12;
 constexpr int kHeadingPadding = 16;
 constexpr int kRowIconWidth = 16 + 6;
-// A failed export lists this many files by name; the rest are counted.
-constexpr std::size_t kFailuresNamed = 8;
 
 std::string LocalPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
@@ -385,6 +384,9 @@ void TForm1::act_portadd() {
         ReadMarked(work, zb::RunCommand::Read);
         ReportUpgradeAgain();
     }
+    // The job window closes by itself, and the list shows a port it could not read as "-".
+    if (const QString failed = ReadFailureText(last_report_, rows_); !failed.isEmpty())
+        dialogs_.Message(this, MessageKind::Warning, failed);
     MarkPorts(true, false);
     FillDeviceList();
 }
@@ -642,7 +644,10 @@ void TForm1::act_options() {
     for (int i = 0; i < options.UnselectedCount(); ++i)
         columns_.hidden.push_back(options.UnselectedAt(i));
     RefreshView();
-    setGeometry(ColumnsWindowRect(ColumnsWidth(), ListWidth(), geometry(), FreeArea()));
+    // The window's width follows the catalogue widths; the widths drawn for the fonts only
+    // keep it from hiding a column.
+    setGeometry(
+        ColumnsWindowRect(CatalogueWidths(columns_.visible), ListWidth(), geometry(), FreeArea()));
     update();
 }
 
@@ -652,26 +657,30 @@ void TForm1::act_about() {
 }
 
 void TForm1::mu_helpClick() {
-    const HelpChoice help =
-        ChooseHelp(HelpPlacesFor(QDir::currentPath(), QCoreApplication::applicationDirPath()),
-                   &SystemOpensChm);
+    const HelpPlaces places =
+        HelpPlacesFor(QDir::currentPath(), QCoreApplication::applicationDirPath());
+    const HelpChoice help = ChooseHelp(places, &SystemOpensChm);
+    QString open = help.path;
     switch (help.action) {
         case HelpAction::kNotFound:
-            dialogs_.Message(this, MessageKind::Warning, QStringLiteral("File not found."));
-            return;
         case HelpAction::kNoChmHandler:
-            dialogs_.Message(this, MessageKind::Warning,
-                             QStringLiteral("No program on this system opens the help file %1.")
-                                 .arg(QDir::toNativeSeparators(help.path)));
-            return;
+            if (help.html.isEmpty()) {
+                dialogs_.Message(this, MessageKind::Warning, HelpMissingText(help, places));
+                return;
+            }
+            if (!dialogs_.Offer(this, HelpMissingText(help, places),
+                                QStringLiteral("Open HTML Pages")))
+                return;
+            open = help.html;
+            break;
         case HelpAction::kOpenChm:
         case HelpAction::kOpenHtml:
             break;
     }
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(help.path))) {
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(open))) {
         dialogs_.Message(this, MessageKind::Warning,
                          QStringLiteral("The help could not be opened: %1.")
-                             .arg(QDir::toNativeSeparators(help.path)));
+                             .arg(QDir::toNativeSeparators(open)));
     }
 }
 

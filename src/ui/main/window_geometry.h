@@ -10,10 +10,10 @@ namespace zb::ui {
 // The window's width at start, and its least width after a change of columns.
 inline constexpr int kWindowWidth = 770;
 
-// After a change of columns: `columns` is the sum of the columns' widths, `list` the width the
-// list needs to show them whole (with its frame and scroll bar). The window is kWindowWidth
-// wide while the columns are narrower than that, else their width plus a margin, and never
-// narrower than the list. It keeps its place and height, but moves left to stay inside
+// After a change of columns: `columns` is the sum of the columns' catalogue widths, `list` the
+// width the list needs to show them whole as drawn (with its frame and scroll bar). The window is
+// kWindowWidth wide while the columns are narrower than that, else their width plus a margin, and
+// never narrower than the list. It keeps its place and height, but moves left to stay inside
 // `area`, and is no wider than `area`.
 QRect ColumnsWindowRect(int columns, int list, const QRect& window, const QRect& area);
 

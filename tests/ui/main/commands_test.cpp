@@ -324,9 +324,9 @@ TEST_F(CommandsTest, ColumnOptionsRebuildTheListAndSizeTheWindow) {
     EXPECT_EQ(form_->Columns().visible, before);
     EXPECT_EQ(view_->model()->columnCount(), 18);
 
-    // The default columns are wider than the list of a 770 px window.
+    // The default columns' catalogue widths ask for 770 px; drawn, they need a little more.
     options({"m_default", "bt_ok"});
-    EXPECT_GE(form_->width(), list_width());
+    EXPECT_EQ(form_->width(), std::max(770, list_width()));
 }
 
 }  // namespace

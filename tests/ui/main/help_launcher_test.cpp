@@ -23,19 +23,23 @@ struct HelpRow {
     bool current_chm;
     bool installed_chm;
     bool html;
+    bool build_html;
     bool handler;
     HelpAction action;
     const char* opened;  // "current", "installed", "html" or ""
+    bool offered;        // the build tree's pages come with the answer
 };
 
 TEST(HelpLauncher, ChoosesWhatTheSystemCanOpen) {
     const HelpRow rows[] = {
-        {true, true, true, true, HelpAction::kOpenChm, "current"},
-        {false, true, true, true, HelpAction::kOpenChm, "installed"},
-        {true, true, true, false, HelpAction::kOpenHtml, "html"},
-        {false, false, true, true, HelpAction::kOpenHtml, "html"},
-        {false, true, false, false, HelpAction::kNoChmHandler, "installed"},
-        {false, false, false, true, HelpAction::kNotFound, ""},
+        {true, true, true, false, true, HelpAction::kOpenChm, "current", false},
+        {false, true, true, false, true, HelpAction::kOpenChm, "installed", false},
+        {true, true, true, true, false, HelpAction::kOpenHtml, "html", false},
+        {false, false, true, false, true, HelpAction::kOpenHtml, "html", false},
+        {false, true, false, false, false, HelpAction::kNoChmHandler, "installed", false},
+        {false, true, false, true, false, HelpAction::kNoChmHandler, "installed", true},
+        {false, false, false, false, true, HelpAction::kNotFound, "", false},
+        {false, false, false, true, true, HelpAction::kNotFound, "", true},
     };
     for (const HelpRow& row : rows) {
         QTemporaryDir root;
@@ -43,15 +47,17 @@ TEST(HelpLauncher, ChoosesWhatTheSystemCanOpen) {
         const QString current = root.filePath(QStringLiteral("work"));
         const QString program = root.filePath(QStringLiteral("prefix/bin"));
         ASSERT_TRUE(QDir().mkpath(current) && QDir().mkpath(program));
-        const zb::ui::HelpPlaces places = zb::ui::HelpPlacesFor(current, program);
+        zb::ui::HelpPlaces places = zb::ui::HelpPlacesFor(current, program);
         // Every place lies inside the temporary folder: the program's folder is its own.
         for (const QString& place :
              {places.current_chm, places.installed_chm, places.installed_html}) {
             ASSERT_TRUE(place.startsWith(root.path())) << place.toStdString();
         }
+        places.build_html = root.filePath(QStringLiteral("build/index.html"));
         ASSERT_TRUE(!row.current_chm || MakeFile(places.current_chm));
         ASSERT_TRUE(!row.installed_chm || MakeFile(places.installed_chm));
         ASSERT_TRUE(!row.html || MakeFile(places.installed_html));
+        ASSERT_TRUE(!row.build_html || MakeFile(places.build_html));
 
         const zb::ui::HelpChoice choice =
             zb::ui::ChooseHelp(places, [&](const QString&) { return row.handler; });
@@ -62,6 +68,7 @@ TEST(HelpLauncher, ChoosesWhatTheSystemCanOpen) {
                                                                          : QString();
         EXPECT_EQ(choice.action, row.action) << row.opened;
         EXPECT_EQ(choice.path, expected) << row.opened;
+        EXPECT_EQ(choice.html, row.offered ? places.build_html : QString()) << row.opened;
     }
 }
 

@@ -1,6 +1,7 @@
 // The main window against virtual modems: adding, deleting and refreshing ports, the list's
 // cells and status text, the about box and the help.
 #include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
@@ -261,7 +262,13 @@ TEST_F(MainFormTest, HelpLooksInTheCurrentDirectory) {
     QDir::setCurrent(previous);
     ASSERT_EQ(dialogs_.shown.size(), 1);
     EXPECT_EQ(dialogs_.shown[0].kind, MessageKind::Warning);
-    EXPECT_EQ(dialogs_.shown[0].text, "File not found.");
+    // What is missing, where it was looked for, then the HTML pages the box offers, or none.
+    const QStringList lines = dialogs_.shown[0].text.split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 6) << dialogs_.shown[0].text.toStdString();
+    EXPECT_EQ(lines[0], "File not found.");
+    EXPECT_EQ(lines[2], QDir::toNativeSeparators(
+                            QDir(QString::fromStdString(elsewhere.path())).canonicalPath()));
+    EXPECT_EQ(dialogs_.shown[0].offer.isEmpty(), !QFileInfo(lines[5]).isFile());
 }
 
 }  // namespace

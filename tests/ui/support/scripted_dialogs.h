@@ -15,8 +15,10 @@ public:
     struct Shown {
         MessageKind kind;
         QString text;
+        QString offer;  // Offer's button
     };
     bool Message(QWidget* parent, MessageKind kind, const QString& text) override;
+    bool Offer(QWidget* parent, const QString& text, const QString& offer) override;
     QString OpenFile(QWidget* parent, const QString& caption, const QString& start,
                      const QString& filter) override;
     QString ChooseFolder(QWidget* parent, const QString& caption, const QString& start) override;
@@ -25,6 +27,8 @@ public:
 
     // Answers for Confirm boxes, taken in order; true (Yes) when the script is empty.
     QList<bool> confirm_answers;
+    // Answers for Offer boxes, taken in order; false (OK) when the script is empty.
+    QList<bool> offer_answers;
     // Answers for file, folder and save choosers, taken in order; "" (cancel) when empty.
     QStringList file_answers;
     QList<Shown> shown;

@@ -199,25 +199,4 @@ QString UpgradeAgainText(std::int32_t com) {
            QStringLiteral("] : Need to upgrade firmware again.");
 }
 
-QString ReadFailureText(std::span<const zb::ReportRow> report, const zb::PortTable& rows) {
-    QStringList lines;
-    for (const zb::ReportRow& row : report) {
-        if (row.ok) continue;
-        const auto k = zb::RowOfCom(row.com);
-        if (k && rows[*k].device && rows[*k].device->upgrade_wait) continue;
-        lines.append(QStringLiteral("%1 (%2): %3")
-                         .arg(ComCaption(row.com), QString::fromStdString(row.device),
-                              QString::fromStdString(row.message)));
-    }
-    if (lines.isEmpty()) return {};
-    const auto failed = static_cast<std::size_t>(lines.size());
-    QString text = failed == 1 ? QStringLiteral("The port could not be read:")
-                               : QStringLiteral("%1 ports could not be read:").arg(failed);
-    for (std::size_t i = 0; i < failed && i < kFailuresNamed; ++i)
-        text += QLatin1Char('\n') + lines[static_cast<qsizetype>(i)];
-    if (failed > kFailuresNamed)
-        text += QStringLiteral("\nand %1 more.").arg(failed - kFailuresNamed);
-    return text;
-}
-
 }  // namespace zb::ui

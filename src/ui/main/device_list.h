@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "jobs/model/port_table.h"
-#include "jobs/report/report_row.h"
 #include "ui/common/column_catalogue.h"
 #include "ui/common/com_caption.h"
 
@@ -58,14 +57,5 @@ void MarkUpgradeOf(zb::PortTable& rows, std::span<const std::int32_t> coms, bool
 // loader, ascending, and the text of each warning.
 std::vector<std::int32_t> UpgradeAgainPorts(const zb::PortTable& rows);
 QString UpgradeAgainText(std::int32_t com);
-
-// A warning names this many ports or files; the rest are counted.
-inline constexpr std::size_t kFailuresNamed = 8;
-
-// The warning after added ports were read, which the list alone cannot give: it shows "-"
-// for a port that failed. One line per failed row, with its device and the report's
-// message, which says why an open failed; ports waiting in their loader are left to
-// ReportUpgradeAgain. Empty when no port failed.
-QString ReadFailureText(std::span<const zb::ReportRow> report, const zb::PortTable& rows);
 
 }  // namespace zb::ui

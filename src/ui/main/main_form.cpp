@@ -57,6 +57,8 @@ constexpr int kStatusPanelWidth = 150;
 constexpr int kCellPadding = 12;
 constexpr int kHeadingPadding = 16;
 constexpr int kRowIconWidth = 16 + 6;
+// A failed export lists this many files by name; the rest are counted.
+constexpr std::size_t kFailuresNamed = 8;
 
 std::string LocalPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
@@ -384,9 +386,6 @@ void TForm1::act_portadd() {
         ReadMarked(work, zb::RunCommand::Read);
         ReportUpgradeAgain();
     }
-    // The job window closes by itself, and the list shows a port it could not read as "-".
-    if (const QString failed = ReadFailureText(last_report_, rows_); !failed.isEmpty())
-        dialogs_.Message(this, MessageKind::Warning, failed);
     MarkPorts(true, false);
     FillDeviceList();
 }

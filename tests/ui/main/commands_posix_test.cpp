@@ -79,18 +79,4 @@ TEST_F(CommandsTest, LastJobReportShowsEveryPortAndAddsItsRowsToAFile) {
     EXPECT_TRUE(Messages().isEmpty());
 }
 
-TEST_F(CommandsTest, AddingAPortThatWillNotOpenSaysWhy) {
-    zbsim::Simulator& sim = Modems(2, 11);
-    zbtest::HoldingProcess holder(sim.device_path(12), "zbholder");
-    ASSERT_GT(holder.pid(), 0);
-    const QString why = QStringLiteral(
-                            "The port could not be read:\nCOM12 (%1): Open port fail "
-                            "(held by zbholder, pid %2)")
-                            .arg(QString::fromStdString(sim.device_path(12)))
-                            .arg(holder.pid());
-    AddPorts({});
-    holder.Stop();
-    EXPECT_EQ(Messages(), QStringList{why});
-}
-
 }  // namespace

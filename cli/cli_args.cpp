@@ -9,15 +9,17 @@
 
 namespace zbctl {
 
-const char kUsage[] =
-    "Usage: zbctl [--ports-dir DIR] [--json [--show-keys]] [--no-pauses] [--report FILE]\n"
+namespace {
+
+// The help's parts from the usage line to the ports command's line, from there to the
+// --ports-dir option, and the rest; the platform's own parts (PlatformHelp) go between.
+const char kUsageHead[] = "Usage: zbctl ";
+const char kUsageCommands[] =
+    "[--json [--show-keys]] [--no-pauses] [--report FILE]\n"
     "             [--tag KEY=VALUE ...] [--retry N] [--all] [-q] COMMAND ...\n"
     "\n"
-    "Commands:\n"
-    "  ports [--scan]                        list the COM numbers of the port map; with\n"
-    "                                        --scan, list the machine's serial ports and\n"
-    "                                        give those the map lacks the lowest free\n"
-    "                                        numbers\n"
+    "Commands:\n";
+const char kUsageBody[] =
     "  read COMa [COMb ...]                  read every setting of the modems\n"
     "  apply [--verify | --dry-run] --set FIELD=VALUE [--set ...] COMa [COMb ...]\n"
     "                                        read, change the fields, write them back\n"
@@ -37,9 +39,8 @@ const char kUsage[] =
     "  image-info IMAGE                      show a firmware image's type, version and\n"
     "                                        body size and whether its checksum holds\n"
     "\n"
-    "Options:\n"
-    "  --ports-dir DIR   the port-map directory (default $ZBCONFIG_PORTS, then\n"
-    "                    ~/.config/zbconfig/ports): COMn is its entry \"comN\"\n"
+    "Options:\n";
+const char kUsageOptions[] =
     "  --json            print one JSON array, one object per port, instead of a table\n"
     "  --show-keys       --json: print the AES key itself; without it the key is shown\n"
     "                    as its fingerprint, as in reports (sha256:1a2b3c4d)\n"
@@ -91,6 +92,8 @@ const char kUsage[] =
     "the time left; elsewhere one line per message. Exit status: 0 when every port\n"
     "succeeded, 1 when any port failed, 2 for bad usage or input (a refused\n"
     "configuration file included).\n";
+
+}  // namespace
 
 Set ReadSet(std::string name, std::string text) {
     const zb::RecordField* field = zb::FindRecordField(name);
@@ -223,25 +226,28 @@ struct CommandRule {
     Command command;
     const char* missing_path;  // what is said when the path and the ports are missing
     PathKind path;
+    // The usage: `usage`, for ports and upgrade the platform's text (PlatformHelp), then
+    // `options_lead`, the platform's "--ports-dir DIR, " and `options` when there are any.
     const char* usage;
+    const char* options_lead;
+    const char* options;
 };
 
-#define ZBCTL_COMMON_OPTIONS                                                                 \
-    "\nOptions of every command: --ports-dir DIR, --json, --show-keys, --no-pauses, -q; of " \
-    "those\nthat run jobs: --report FILE, --tag KEY=VALUE, --retry N, --all. See 'zbctl "    \
-    "--help'.\n"
+const char kCommonOptions[] =
+    "--json, --show-keys, --no-pauses, -q; of those\nthat run jobs: --report FILE, --tag "
+    "KEY=VALUE, --retry N, --all. See 'zbctl --help'.\n";
 
 const CommandRule kCommands[] = {
     {"ports", Command::Ports, nullptr, PathKind::None,
      "Usage: zbctl ports [--scan]\n"
-     "\n"
-     "List the COM numbers of the port map. With --scan, list the machine's serial ports\n"
-     "and give those the map lacks the lowest free numbers.\n" ZBCTL_COMMON_OPTIONS},
+     "\n",
+     "\nOptions of every command: ", kCommonOptions},
     {"read", Command::Read, nullptr, PathKind::None,
      "Usage: zbctl [--all] read COMa [COMb ...]\n"
      "\n"
      "Read every setting of the modems. The table shows the main ones; with --all, every\n"
-     "one.\n" ZBCTL_COMMON_OPTIONS},
+     "one.\n",
+     "\nOptions of every command: ", kCommonOptions},
     {"apply", Command::Apply, nullptr, PathKind::None,
      "Usage: zbctl apply [--verify | --dry-run] --set FIELD=VALUE [--set ...]\n"
      "                   COMa [COMb ...]\n"
@@ -250,19 +256,21 @@ const CommandRule kCommands[] = {
      "--verify, read them again and fail a port that reports other values. With --dry-run,\n"
      "only read them and show what would change. A value may\n"
      "hold {com} and {n}: --set devname=LINE-{com}. --set aeskey=@FILE reads the key from\n"
-     "FILE.\n" ZBCTL_COMMON_OPTIONS},
+     "FILE.\n",
+     "\nOptions of every command: ", kCommonOptions},
     {"upgrade", Command::Upgrade, "upgrade needs an image file and at least one port",
      PathKind::File,
      "Usage: zbctl upgrade IMAGE COMa [COMb ...]\n"
      "\n"
      "Load a firmware image into the modems, then read them again. The image is checked\n"
-     "once before any port is touched; its type is checked against each modem's.\n"
-     "An image for the virtual modems: zbsim --make-image fw.rom\n" ZBCTL_COMMON_OPTIONS},
+     "once before any port is touched; its type is checked against each modem's.\n",
+     "\nOptions of every command: ", kCommonOptions},
     {"export", Command::Export, "export needs a folder and at least one port", PathKind::Folder,
      "Usage: zbctl export DIR COMa [COMb ...]\n"
      "\n"
      "Read the modems and write one configuration file per port into DIR\n"
-     "(KRB7310_Config<n>.txt); none unless every port was read.\n" ZBCTL_COMMON_OPTIONS},
+     "(KRB7310_Config<n>.txt); none unless every port was read.\n",
+     "\nOptions of every command: ", kCommonOptions},
     {"import", Command::Import, "import needs a configuration file and at least one port",
      PathKind::File,
      "Usage: zbctl import [--verify | --dry-run] [--set FIELD=VALUE ...] FILE COMa [COMb ...]\n"
@@ -271,7 +279,8 @@ const CommandRule kCommands[] = {
      "ID. Each modem then gets the --set values, which may hold {com} and {n} as in apply\n"
      "(the file's own values are taken as written). With --verify, read them again and fail\n"
      "a port that reports other values.\n"
-     "With --dry-run, only read them and show what would change.\n" ZBCTL_COMMON_OPTIONS},
+     "With --dry-run, only read them and show what would change.\n",
+     "\nOptions of every command: ", kCommonOptions},
     {"watch", Command::Watch, nullptr, PathKind::None,
      "Usage: zbctl watch [--upgrade IMAGE] [--import FILE] [--set FIELD=VALUE ...] [--verify]\n"
      "                   [--dry-run] [--once]\n"
@@ -284,21 +293,20 @@ const CommandRule kCommands[] = {
      "--set values may hold {com} and {n} (the modem's place in the order they "
      "appeared).\n"
      "--set aeskey=@FILE reads the key from FILE. With --dry-run each modem is only read\n"
-     "and what would change is shown.\n"
-     "\nOptions: --ports-dir DIR, --json (one line per modem), --show-keys, --no-pauses, -q,\n"
-     "--report FILE (one row per modem), --tag KEY=VALUE. See 'zbctl --help'.\n"},
+     "and what would change is shown.\n",
+     "\nOptions: ",
+     "--json (one line per modem), --show-keys, --no-pauses, -q,\n--report FILE (one row per "
+     "modem), --tag KEY=VALUE. See 'zbctl --help'.\n"},
     {"image-info", Command::ImageInfo, "image-info needs an image file", PathKind::File,
      "Usage: zbctl image-info IMAGE\n"
      "\n"
      "Show what a firmware image's header holds: its firmware type, its version text and its\n"
      "body size, and whether the body matches its checksum. No port is touched. Exit status\n"
      "0 for a valid image, 1 for one whose checksum does not hold, 2 for a file that is no\n"
-     "image.\n"
-     "\nOptions: --json (one object). See 'zbctl --help'.\n"},
-    {"help", Command::Help, nullptr, PathKind::None, kUsage},
+     "image.\n",
+     "\nOptions: --json (one object). See 'zbctl --help'.\n", nullptr},
+    {"help", Command::Help, nullptr, PathKind::None, nullptr, nullptr, nullptr},
 };
-
-#undef ZBCTL_COMMON_OPTIONS
 
 bool RunsJobs(Command c) {
     return c != Command::Ports && c != Command::Help && c != Command::Version &&
@@ -478,10 +486,24 @@ zb::Result<Invocation> ParseArgs(const std::vector<std::string>& args) {
     return inv;
 }
 
-const char* CommandUsage(Command command) {
-    for (const CommandRule& rule : kCommands)
-        if (rule.command == command) return rule.usage;
-    return kUsage;
+std::string Usage() {
+    const PlatformHelp& p = ThisPlatformHelp();
+    return std::string(kUsageHead) + p.usage_ports_dir + kUsageCommands + p.ports_line +
+           kUsageBody + p.ports_dir_option + kUsageOptions;
+}
+
+std::string CommandUsage(Command command) {
+    const PlatformHelp& p = ThisPlatformHelp();
+    for (const CommandRule& rule : kCommands) {
+        if (rule.command != command || rule.usage == nullptr) continue;
+        std::string text = rule.usage;
+        if (command == Command::Ports) text += p.ports_usage;
+        if (command == Command::Upgrade) text += p.image_hint;
+        text += rule.options_lead;
+        if (rule.options != nullptr) text += std::string(p.ports_dir_word) + rule.options;
+        return text;
+    }
+    return Usage();
 }
 
 std::vector<CommandWord> CommandWords() {

@@ -60,10 +60,23 @@ zb::Result<Invocation> ParseArgs(const std::vector<std::string>& args);
 // outside 1..1024.
 std::int32_t ParseCom(const std::string& text);
 
-extern const char kUsage[];
+// `zbctl --help`.
+std::string Usage();
+// The usage of one command (`zbctl COMMAND --help`); Usage() for Help and Version.
+std::string CommandUsage(Command command);
 
-// The usage of one command (`zbctl COMMAND --help`); kUsage for Help and Version.
-const char* CommandUsage(Command command);
+// What the help says of the platform's ports and images: Linux numbers its ports through a
+// port map, Windows numbers them itself and ships no virtual modem. From the platform's part
+// of zbctl_core (cli_input_posix.cpp, cli_input_win32.cpp).
+struct PlatformHelp {
+    const char* usage_ports_dir;   // in the usage line: "[--ports-dir DIR] ", or ""
+    const char* ports_line;        // the ports command in the list of commands
+    const char* ports_dir_option;  // the --ports-dir option's lines, or ""
+    const char* ports_dir_word;    // in a command's options: "--ports-dir DIR, ", or ""
+    const char* ports_usage;       // `ports --help` after its usage line
+    const char* image_hint;        // `upgrade --help`: where to find an image to try
+};
+const PlatformHelp& ThisPlatformHelp();
 
 // The words the line takes, for a shell's completion: the commands, and every option with
 // whether it takes a value.

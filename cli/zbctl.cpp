@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
     if (!parsed) return UsageError(parsed.error().reason);
     Invocation& inv = *parsed;
     if (inv.command == Command::Help) {
-        std::fputs(CommandUsage(inv.help_on), stdout);
+        std::fputs(CommandUsage(inv.help_on).c_str(), stdout);
         return kExitOk;
     }
     if (inv.command == Command::Version) {

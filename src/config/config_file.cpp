@@ -269,11 +269,11 @@ void IniText::Set(std::string_view section, std::string_view key, std::string_vi
     lines_.push_back(std::move(entry));
 }
 
-std::string IniText::Text() const {
+std::string IniText::Text(std::string_view line_end) const {
     std::string text;
     for (const std::string& line : lines_) {
         text += line;
-        text += '\n';
+        text += line_end;
     }
     return text;
 }
@@ -302,7 +302,7 @@ Status WriteFileAs(const std::string& path, const DeviceRecord& record, std::uin
 
         IniText ini = IniText::Parse(read ? *read : std::string());
         PutSettings(ini, record);
-        return ReplaceWholeFile(path, ini.Text(), read.ok(), new_mode);
+        return ReplaceWholeFile(path, ini.Text(TextLineEnd()), read.ok(), new_mode);
     } catch (const std::bad_alloc&) {
         return Status::Fail(ErrorText(ENOMEM));
     }
@@ -322,7 +322,7 @@ std::vector<ConfigWriteFailure> WriteConfigFiles(const PortTable& rows, const st
         const DeviceRecord* r = rows[i].device.get();
         if (r == nullptr || !r->selected) continue;
         const auto com = static_cast<std::uint32_t>(i + 1);
-        ConfigWriteFailure failure{com, folder + "/" + ConfigFileName(com), {}};
+        ConfigWriteFailure failure{com, JoinPath(folder, ConfigFileName(com)), {}};
         // Without a folder the name would land in the file system's root.
         if (folder.empty()) {
             failure.reason = "no folder given";

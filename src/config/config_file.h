@@ -4,9 +4,10 @@
 //
 // Reading: section and key names match without regard to case; a value is the text after
 // the first '=' with surrounding blanks removed; lines may end in LF or CRLF; other sections
-// and keys are ignored. Writing: LF line ends; an existing file is updated key by key and
-// keeps its other lines; every file goes to a temporary name in the same folder first and is
-// renamed into place, so a crash or a full disk never leaves a half-written file.
+// and keys are ignored. Writing: the system's line ends (TextLineEnd: CRLF on Windows); an
+// existing file is updated key by key and keeps its other lines; every file goes to a
+// temporary name in the same folder first and is renamed into place, so a crash or a full
+// disk never leaves a half-written file.
 //
 // Plain functions, no shared state. The table functions change or read records of the
 // selected rows and are for the controlling thread while no job runs.
@@ -38,8 +39,8 @@ public:
     // Replaces the value of an existing key, or adds the key at the end of its section, or
     // the section (with the key) at the end of the text.
     void Set(std::string_view section, std::string_view key, std::string_view value);
-    // The lines joined with LF, ending with one.
-    std::string Text() const;
+    // The lines, each ending with `line_end`.
+    std::string Text(std::string_view line_end = "\n") const;
 
 private:
     std::vector<std::string> lines_;

@@ -6,6 +6,7 @@
 #include "config/config_rules.h"
 #include "jobs/model/record_fields.h"
 #include "jobs/model/text_escape.h"
+#include "jobs/platform/file_storage.h"
 #include "jobs/report/report_row.h"
 #include "jobs/run/sequences.h"
 
@@ -79,7 +80,10 @@ void ImportSettings(PortRun& run, const ConfigSettings& settings, WriteMode mode
 }
 
 void Export(PortRun& run, std::string folder) {
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    // "dir//" shows as "dir/": a run of separators ends the folder as one does.
+    while (folder.size() > 1 && EndsInSeparator(folder) &&
+           EndsInSeparator(folder.substr(0, folder.size() - 1)))
+        folder.pop_back();
     run.Phase(RunPhase::Reading);
     if (!run.RunJob()) return;
     bool all_read = true;
@@ -101,7 +105,7 @@ void Export(PortRun& run, std::string folder) {
         failed[static_cast<std::int32_t>(f.com)] = f.reason;
     }
     for (const std::int32_t com : run.coms()) {
-        const std::string path = folder + "/" + ConfigFileName(static_cast<std::uint32_t>(com));
+        const std::string path = JoinPath(folder, ConfigFileName(static_cast<std::uint32_t>(com)));
         if (const auto it = failed.find(com); it != failed.end())
             run.Finish(com, FailureKind::WriteFileFailed, true, "Write file fail: " + it->second);
         else

@@ -6,12 +6,25 @@
 #include <gtest/gtest.h>
 
 #include "config/config_file.h"
+#include "jobs/platform/file_storage.h"
 #include "config_examples.h"
 #include "scratch_dir.h"
 
 namespace {
 
 using namespace zbtest;
+
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
+std::string CrlfOf(const std::string& text) {
+    std::string crlf;
+    for (const char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return crlf;
+}
 
 struct ReadCase {
     const char* what;
@@ -82,9 +95,7 @@ TEST(ConfigReader, ToleratesCrlfCaseCommentsQuotesAndExtras) {
     const auto example = zb::ParseConfigSettings(kExample);
     ASSERT_TRUE(example);
 
-    std::string crlf;
-    for (const char* p = kExample; *p != '\0'; ++p)
-        crlf += *p == '\n' ? std::string("\r\n") : std::string(1, *p);
+    const std::string crlf = CrlfOf(kExample);
     std::string lower = kExample;
     for (const auto& [from, to] : {std::pair{"[Serial]", "[ serial ]"},
                                    {"Baud Rate", "baud rate"},
@@ -121,8 +132,11 @@ TEST(ConfigFileOnDisk, UpdateKeepsOtherLinesAndAFailureLeavesNothing) {
     Spit(path, "; kept\r\n[ZigBee]\r\nDevice Name=old\r\nColour=blue\r\n");
     const zb::Status written = zb::WriteConfigFile(path.string(), ExampleRecord());
     ASSERT_TRUE(written) << written.reason();
+    // Written with the line ends of the system's editors, whatever the file had.
+    std::string expected = "; kept\n[ZigBee]\nDevice Name=Line 3\nColour=blue\n";
+    if (kWindows) expected = CrlfOf(expected);
     const std::string text = Slurp(path);
-    EXPECT_EQ(text.rfind("; kept\n[ZigBee]\nDevice Name=Line 3\nColour=blue\n", 0), 0u) << text;
+    EXPECT_EQ(text.rfind(expected, 0), 0u) << text;
     const auto settings = zb::LoadConfigFile(path.string());
     ASSERT_TRUE(settings) << settings.error().reason;
     EXPECT_EQ(zb::TextOf(settings->devname), "Line 3");
@@ -140,6 +154,25 @@ TEST(ConfigFileOnDisk, UpdateKeepsOtherLinesAndAFailureLeavesNothing) {
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"KRB7310_Config3.txt", "taken.txt"}));
+}
+
+TEST(PathJoin, AddsTheSystemsSeparatorOnlyWhereNoneEndsTheFolder) {
+    struct Case {
+        const char* folder;
+        const char* posix;    // the joined path on POSIX systems
+        const char* windows;  // on Windows
+    };
+    const Case cases[] = {
+        {"exp two", "exp two/f.txt", "exp two\\f.txt"},
+        {"exp two/", "exp two/f.txt", "exp two/f.txt"},
+        {"exp two\\", "exp two\\/f.txt", "exp two\\f.txt"},
+        {"/", "/f.txt", "/f.txt"},
+        {"C:\\", "C:\\/f.txt", "C:\\f.txt"},
+        {"C:", "C:/f.txt", "C:f.txt"},
+        {"", "f.txt", "f.txt"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(zb::JoinPath(c.folder, "f.txt"), kWindows ? c.windows : c.posix) << c.folder;
 }
 
 }  // namespace

@@ -52,6 +52,13 @@ Status CheckWritableFolder(const std::string& folder);
 std::string ReportFolder(const std::string& path);
 // Whether the path ends in a folder separator, so names no file.
 bool EndsInSeparator(const std::string& path);
+// `name` in `folder`, joined with the system's separator (a backslash on Windows, where a
+// slash ends a folder too); none is added after one the folder ends in. A bare file name
+// when the folder is empty. On Windows "C:" is the drive's current folder: "C:name".
+std::string JoinPath(const std::string& folder, std::string_view name);
+// The line end of the text files people open with the system's editors: CRLF on Windows,
+// whose older editors show a file of bare LFs as one line; LF elsewhere.
+std::string_view TextLineEnd();
 
 // What a file that does not exist yet is given: the permission bits 0666 less the umask where
 // files have them; unused where a new file takes its folder's permissions. Taken once for a

@@ -188,6 +188,16 @@ bool EndsInSeparator(const std::string& path) {
     return !path.empty() && path.back() == '/';
 }
 
+std::string JoinPath(const std::string& folder, std::string_view name) {
+    std::string path = folder;
+    if (!path.empty() && !EndsInSeparator(path)) path += '/';
+    return path.append(name);
+}
+
+std::string_view TextLineEnd() {
+    return "\n";
+}
+
 std::uint32_t NewFileMode() {
     return 0666 & ~CurrentUmask();
 }

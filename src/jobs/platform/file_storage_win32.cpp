@@ -226,6 +226,17 @@ bool EndsInSeparator(const std::string& path) {
     return !path.empty() && IsSeparator(path.back());
 }
 
+std::string JoinPath(const std::string& folder, std::string_view name) {
+    std::string path = folder;
+    const bool bare_drive = path.size() == 2 && path[1] == ':';
+    if (!path.empty() && !bare_drive && !EndsInSeparator(path)) path += '\\';
+    return path.append(name);
+}
+
+std::string_view TextLineEnd() {
+    return "\r\n";
+}
+
 std::uint32_t NewFileMode() {
     return 0;
 }

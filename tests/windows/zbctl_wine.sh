@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # zbctl.exe under Wine against two Linux virtual modems: Wine's COM3 and COM4 are links to
 # the modems' pseudo-terminals. Reads them, gives each its own name, reads the names back,
-# and loads a firmware image into both.
+# exports their configuration files, and loads a firmware image into both. Also: the help
+# tells of the Windows build.
 #   tests/windows/zbctl_wine.sh ZBSIM ZBCTL_EXE
 # Needs WINEPREFIX (a private prefix; created on first use).
 set -euo pipefail
@@ -50,6 +51,21 @@ run read COM3 COM4 || fail "the read-back failed"
 grep -q '^COM3  ok .* WIN-3 ' "$work/out" || fail "COM3 did not keep its name"
 grep -q '^COM4  ok .* WIN-4 ' "$work/out" || fail "COM4 did not keep its name"
 
+# A folder as Windows names it, given with and without its last separator: the files' paths
+# are printed with backslashes only, and the files have CRLF line ends.
+mkdir "$work/exp two"
+folder="Z:${work//\//\\}\\exp two"
+for given in "$folder" "$folder\\"; do
+  run export "$given" COM3 COM4 || fail "export into $given failed"
+  # The table shows a backslash as "\\".
+  grep -qF "${folder//\\/\\\\}\\\\KRB7310_Config4.txt" "$work/out" || fail "the path is not $folder\\..."
+  ! grep 'KRB7310_Config' "$work/out" | grep -q / || fail "the export's path holds a slash"
+done
+file="$work/exp two/KRB7310_Config3.txt"
+[[ $(grep -c $'\r$' "$file") == $(wc -l <"$file") ]] || fail "$file has line ends other than CRLF"
+run --help >/dev/null
+! grep -q -- --ports-dir "$work/out" || fail "--help names --ports-dir, which Windows refuses"
+
 # An image for the modems' firmware type 0101: the 32-byte header (type, body length 1024,
 # the body's word sum 0, version "WIN 2.0") and a body of zeros.
 {
@@ -59,4 +75,4 @@ grep -q '^COM4  ok .* WIN-4 ' "$work/out" || fail "COM4 did not keep its name"
 run upgrade "$work/win.rom" COM3 COM4 || fail "upgrade failed"
 grep -q '^COM3  ok .* WIN 2.0$' "$work/out" || fail "COM3 does not report the new firmware"
 grep -q '^COM4  ok .* WIN 2.0$' "$work/out" || fail "COM4 does not report the new firmware"
-echo "zbctl_wine: read, apply, read-back and upgrade passed"
+echo "zbctl_wine: read, apply, read-back, export, help and upgrade passed"

@@ -67,15 +67,14 @@ bool WriterMayLive(unsigned long owner) {
 // Removes the temporary files that writers which are gone left in `folder` before this run
 // began. A folder that cannot be listed is left as it is.
 void RemoveStaleTempFiles(const std::string& folder) {
-    const std::string prefix = folder + (IsSeparator(folder.back()) ? "" : "\\");
     WIN32_FIND_DATAA found{};
-    const HANDLE search = ::FindFirstFileA((prefix + "*").c_str(), &found);
+    const HANDLE search = ::FindFirstFileA(JoinPath(folder, "*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         const unsigned long owner = detail::TempFileOwner(found.cFileName);
         if (owner == 0 || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
         if (BeforeRunStart(found.ftLastWriteTime) && !WriterMayLive(owner))
-            (void)::DeleteFileA((prefix + found.cFileName).c_str());
+            (void)::DeleteFileA(JoinPath(folder, found.cFileName).c_str());
     } while (::FindNextFileA(search, &found));
     ::FindClose(search);
 }
@@ -85,7 +84,7 @@ Error SystemError(const std::string& what, DWORD err) {
 }
 
 std::string LockFilePath(const std::string& folder) {
-    return folder + (IsSeparator(folder.back()) ? "" : "\\") + kLockFileName;
+    return JoinPath(folder, kLockFileName);
 }
 
 bool WriteAll(HANDLE file, std::string_view data) {
@@ -204,7 +203,7 @@ Status CheckWritableFolder(const std::string& folder) {
         return Status::Fail(folder + ": not a directory");
     // Whether files may be made there shows only by making one; it goes when it is closed.
     const std::string probe =
-        folder + "\\.zbconfig-probe-" + std::to_string(::GetCurrentProcessId());
+        JoinPath(folder, ".zbconfig-probe-" + std::to_string(::GetCurrentProcessId()));
     const HANDLE file = ::CreateFileA(
         probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
         FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "config/config_file.h"
-#include "jobs/platform/file_storage.h"
 #include "config_examples.h"
+#include "jobs/platform/file_storage.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -158,9 +158,7 @@ TEST(ConfigFileOnDisk, UpdateKeepsOtherLinesAndAFailureLeavesNothing) {
 
 TEST(PathJoin, AddsTheSystemsSeparatorOnlyWhereNoneEndsTheFolder) {
     struct Case {
-        const char* folder;
-        const char* posix;    // the joined path on POSIX systems
-        const char* windows;  // on Windows
+        const char *folder, *posix, *windows;  // the folder, and the path on each system
     };
     const Case cases[] = {
         {"exp two", "exp two/f.txt", "exp two\\f.txt"},

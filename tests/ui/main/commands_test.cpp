@@ -189,7 +189,7 @@ TEST_F(CommandsTest, ExportTwoModemsThenImportOneFileIntoThree) {
 
     export_two();
     EXPECT_EQ(Messages(), (QStringList{"Export configurations successfully."}));
-    EXPECT_EQ(form_->ExportFolder(), folder_text);
+    EXPECT_EQ(form_->ExportFolder(), QDir::fromNativeSeparators(folder_text));
     const fs::path file = fs::path(folder.path()) / "KRB7310_Config3.txt";
     EXPECT_TRUE(fs::exists(fs::path(folder.path()) / "KRB7310_Config12.txt"));
     EXPECT_FALSE(fs::exists(fs::path(folder.path()) / "KRB7310_Config4.txt"));
@@ -213,7 +213,8 @@ TEST_F(CommandsTest, ExportTwoModemsThenImportOneFileIntoThree) {
     };
     import(bad);
     EXPECT_EQ(Messages(), (QStringList{"Import an invalid parameter."}));
-    EXPECT_EQ(form_->ImportFile(), QString::fromStdString(bad.string()));
+    EXPECT_EQ(form_->ImportFile(),
+              QDir::fromNativeSeparators(QString::fromStdString(bad.string())));
     EXPECT_EQ(CountWrites(low, 3) + CountWrites(low, 4) + CountWrites(high, 12), 0);
 
     import(file);
@@ -276,7 +277,8 @@ TEST_F(CommandsTest, UpgradeRefreshesOnlyAfterEveryPortSucceeded) {
     sim.clear_requests(11);
     dialogs_.shown.clear();
     ModalDriver<zb::ui::Texport_form> preset([&](zb::ui::Texport_form* chooser) {
-        EXPECT_EQ(Child<QLineEdit>(chooser, "ec_filepath")->text(), image_text);
+        EXPECT_EQ(Child<QLineEdit>(chooser, "ec_filepath")->text(),
+                  QDir::toNativeSeparators(image_text));
         Click(chooser, "bt_ok");
     });
     form_->act_upgrade();

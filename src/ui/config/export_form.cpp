@@ -1,7 +1,6 @@
 #include "ui/config/export_form.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -10,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "ui/common/dialog_service.h"
+#include "ui/common/file_places.h"
 
 namespace zb::ui {
 namespace {
@@ -17,11 +17,9 @@ namespace {
 // Long paths stay readable without scrolling the box.
 constexpr int kPathWidth = 420;
 
-// Before a folder is chosen the chooser starts in the current folder, where the program was
-// started, unless the program cannot write there (started from "/"): then in the home folder.
-QString FirstExportFolder() {
-    const QString current = QDir::currentPath();
-    return QFileInfo(current).isWritable() ? current : QDir::homePath();
+// A chooser starts at the role's path, or where the user can save before one is chosen.
+QString StartAt(const QString& remembered) {
+    return remembered.isEmpty() ? ChooserStartFolder() : remembered;
 }
 
 }  // namespace
@@ -74,18 +72,18 @@ void Texport_form::SetMode(int mode) {
 }
 
 void Texport_form::SetImportFile(const QString& path) {
-    import_file_ = path;
-    ec_filepath->setText(path);
+    import_file_ = QDir::fromNativeSeparators(path);
+    ShowPath(import_file_);
 }
 
 void Texport_form::SetExportFolder(const QString& path) {
-    export_folder_ = path;
-    ec_filepath->setText(path);
+    export_folder_ = QDir::fromNativeSeparators(path);
+    ShowPath(export_folder_);
 }
 
 void Texport_form::SetFirmwareFile(const QString& path) {
-    firmware_file_ = path;
-    ec_filepath->setText(path);
+    firmware_file_ = QDir::fromNativeSeparators(path);
+    ShowPath(firmware_file_);
 }
 
 void Texport_form::showEvent(QShowEvent* event) {
@@ -100,19 +98,19 @@ void Texport_form::FormShow() {
             setWindowTitle(QStringLiteral("Export File"));
             gbox_file->setTitle(QStringLiteral("Select Export Directory"));
             ec_filepath->setReadOnly(true);
-            ec_filepath->setText(export_folder_);
+            ShowPath(export_folder_);
             break;
         case kModeFirmware:
             setWindowTitle(QStringLiteral("Upgrade Firmware"));
             gbox_file->setTitle(QStringLiteral("Select File"));
             ec_filepath->setReadOnly(false);
-            ec_filepath->setText(firmware_file_);
+            ShowPath(firmware_file_);
             break;
         default:
             setWindowTitle(QStringLiteral("Import File"));
             gbox_file->setTitle(QStringLiteral("Select File"));
             ec_filepath->setReadOnly(false);
-            ec_filepath->setText(import_file_);
+            ShowPath(import_file_);
             break;
     }
 }
@@ -120,22 +118,21 @@ void Texport_form::FormShow() {
 void Texport_form::bt_browseClick() {
     switch (mode_) {
         case kModeExport: {
-            const QString folder = dialogs_.ChooseFolder(
-                this, QStringLiteral("Export file to:"),
-                export_folder_.isEmpty() ? FirstExportFolder() : export_folder_);
+            const QString folder = dialogs_.ChooseFolder(this, QStringLiteral("Export file to:"),
+                                                         StartAt(export_folder_));
             if (!folder.isEmpty()) SetExportFolder(folder);
             break;
         }
         case kModeFirmware: {
             const QString file =
-                dialogs_.OpenFile(this, QStringLiteral("Select File"), firmware_file_,
+                dialogs_.OpenFile(this, QStringLiteral("Select File"), StartAt(firmware_file_),
                                   QStringLiteral("Firmware file (*.rom)"));
             if (!file.isEmpty()) SetFirmwareFile(file);
             break;
         }
         default: {
             const QString file =
-                dialogs_.OpenFile(this, QStringLiteral("Select File"), import_file_,
+                dialogs_.OpenFile(this, QStringLiteral("Select File"), StartAt(import_file_),
                                   QStringLiteral("Configuration file (*.txt)"));
             if (!file.isEmpty()) SetImportFile(file);
             break;
@@ -146,9 +143,13 @@ void Texport_form::bt_browseClick() {
 void Texport_form::ec_filepathEdited(const QString& text) {
     // A path typed by hand counts like a browsed one; the export folder's box is read-only.
     if (mode_ == kModeFirmware)
-        firmware_file_ = text;
+        firmware_file_ = QDir::fromNativeSeparators(text);
     else if (mode_ != kModeExport)
-        import_file_ = text;
+        import_file_ = QDir::fromNativeSeparators(text);
+}
+
+void Texport_form::ShowPath(const QString& path) {
+    ec_filepath->setText(QDir::toNativeSeparators(path));
 }
 
 }  // namespace zb::ui

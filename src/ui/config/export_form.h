@@ -25,7 +25,8 @@ public:
     explicit Texport_form(DialogService& dialogs, QWidget* parent = nullptr);
 
     void SetMode(int mode);
-    // Each setter stores the role's path and shows it in the box.
+    // Each setter stores the role's path and shows it in the box with the system's
+    // separators; the getters give it back with '/', as typed paths are too.
     void SetImportFile(const QString& path);
     void SetExportFolder(const QString& path);
     void SetFirmwareFile(const QString& path);
@@ -40,6 +41,7 @@ private:
     void FormShow();
     void bt_browseClick();
     void ec_filepathEdited(const QString& text);
+    void ShowPath(const QString& path);
 
     DialogService& dialogs_;
     int mode_ = kModeImport;

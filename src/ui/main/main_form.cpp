@@ -31,6 +31,7 @@
 #include "ui/common/background_call.h"
 #include "ui/common/column_catalogue.h"
 #include "ui/common/dialog_service.h"
+#include "ui/common/file_places.h"
 #include "ui/common/string_table.h"
 #include "ui/common/text_fit.h"
 #include "ui/config/config_form.h"
@@ -59,10 +60,6 @@ constexpr int kHeadingPadding = 16;
 constexpr int kRowIconWidth = 16 + 6;
 // A failed export lists this many files by name; the rest are counted.
 constexpr std::size_t kFailuresNamed = 8;
-
-std::string LocalPath(const QString& path) {
-    return QFile::encodeName(path).toStdString();
-}
 
 }  // namespace
 
@@ -529,7 +526,8 @@ void TForm1::act_export() {
     }
     if (export_folder_.isEmpty()) return;
     // A folder that cannot take the files is known before any device is read.
-    if (const zb::Status writable = zb::CheckWritableFolder(LocalPath(export_folder_)); !writable) {
+    if (const zb::Status writable = zb::CheckWritableFolder(SystemPath(export_folder_));
+        !writable) {
         dialogs_.Message(this, MessageKind::Warning,
                          QStringLiteral("The export folder cannot be written:\n%1")
                              .arg(QString::fromLocal8Bit(writable.reason())));
@@ -560,7 +558,7 @@ bool TForm1::WriteConfigFiles() {
             selected[i].device = std::make_shared<zb::DeviceRecord>(*r);
     const std::vector<zb::ConfigWriteFailure> failures =
         BackgroundCall(this, QStringLiteral("Writing the configuration files"),
-                       [selected = std::move(selected), folder = LocalPath(export_folder_)] {
+                       [selected = std::move(selected), folder = SystemPath(export_folder_)] {
                            return zb::WriteConfigFiles(selected, folder);
                        });
     if (failures.empty()) return true;
@@ -579,7 +577,7 @@ bool TForm1::WriteConfigFiles() {
 }
 
 bool TForm1::ReadConfigFile(std::vector<zb::PortOutcome>* refused) {
-    auto left = zb::ReadConfigFile(LocalPath(import_file_), rows_);
+    auto left = zb::ReadConfigFile(SystemPath(import_file_), rows_);
     if (!left) return false;
     const auto now = std::chrono::system_clock::now();
     for (zb::ConfigImportRefusal& r : *left) {
@@ -608,7 +606,7 @@ void TForm1::act_upgrade() {
     // The versions the list read last.
     for (const std::int32_t com : run.coms())
         run.SetFirmwareBefore(com, std::string(zb::TextOf(run.Record(com).fw_version)));
-    const bool ran = run.RunJob(LocalPath(firmware_file_));
+    const bool ran = run.RunJob(SystemPath(firmware_file_));
     FocusList();
     const bool failed = work.FailCount() != 0;
     if (failed) zb::FinishUpgrade(run, {});

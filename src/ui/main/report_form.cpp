@@ -1,6 +1,6 @@
 #include "ui/main/report_form.h"
 
-#include <QFile>
+#include <QDir>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -20,6 +20,7 @@
 #include "ui/common/background_call.h"
 #include "ui/common/com_caption.h"
 #include "ui/common/dialog_service.h"
+#include "ui/common/file_places.h"
 
 namespace zb::ui {
 namespace {
@@ -102,7 +103,7 @@ Treport_form::Treport_form(DialogService& dialogs, std::vector<zb::ReportRow> ro
 
 void Treport_form::bt_saveClick() {
     const QString path = dialogs_.SaveFile(
-        this, QStringLiteral("Save Job Report"), file_,
+        this, QStringLiteral("Save Job Report"), file_.isEmpty() ? ChooserStartFolder() : file_,
         zb::DatabaseReportsBuilt()
             ? QStringLiteral(
                   "CSV report (*.csv);;JSON report (*.json);;SQLite database (*.db);;All files (*)")
@@ -110,12 +111,12 @@ void Treport_form::bt_saveClick() {
     if (path.isEmpty()) return;
     // A database server that does not answer holds the open for its whole connect timeout,
     // so the sink is opened, fed and closed off the GUI thread, with a copy of the rows.
-    const zb::Status saved = BackgroundCall(
-        this, QStringLiteral("Saving the job report"),
-        [target = QFile::encodeName(path).toStdString(), rows = rows_]() -> zb::Status {
-            const auto report = zb::OpenReportSink(target);
-            return report ? (*report)->Append(rows) : zb::Status(report.error());
-        });
+    const zb::Status saved =
+        BackgroundCall(this, QStringLiteral("Saving the job report"),
+                       [target = SystemPath(path), rows = rows_]() -> zb::Status {
+                           const auto report = zb::OpenReportSink(target);
+                           return report ? (*report)->Append(rows) : zb::Status(report.error());
+                       });
     if (!saved) {
         dialogs_.Message(this, MessageKind::Warning,
                          QStringLiteral("The report could not be saved:\n%1")
@@ -123,7 +124,8 @@ void Treport_form::bt_saveClick() {
         return;
     }
     file_ = path;
-    m_summary->setText(Summary(rows_) + QStringLiteral(" Added to %1.").arg(path));
+    m_summary->setText(Summary(rows_) +
+                       QStringLiteral(" Added to %1.").arg(QDir::toNativeSeparators(path)));
 }
 
 }  // namespace zb::ui

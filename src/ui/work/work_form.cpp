@@ -1,7 +1,6 @@
 #include "ui/work/work_form.h"
 
 #include <QCloseEvent>
-#include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
@@ -15,6 +14,7 @@
 #include <system_error>
 #include <utility>
 
+#include "ui/common/file_places.h"
 #include "ui/common/text_fit.h"
 
 namespace zb::ui {
@@ -152,7 +152,7 @@ void Twork_form::SetPortCount(std::uint32_t n) {
 }
 
 void Twork_form::SetFirmwareFile(const QString& path) {
-    engine_.SetFirmwareFile(QFile::encodeName(path).toStdString());
+    engine_.SetFirmwareFile(SystemPath(path));
 }
 
 std::vector<zb::PortOutcome> Twork_form::Outcomes() const {

@@ -1,12 +1,15 @@
 // The file chooser in its three roles, with the platform's pickers scripted.
+#include <QDir>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include "scripted_dialogs.h"
+#include "ui/common/file_places.h"
 #include "ui/config/export_form.h"
 
 namespace {
@@ -51,17 +54,32 @@ TEST(ExportFormTest, EachRoleHasItsCaptionsPathAndPicker) {
         EXPECT_EQ(form.windowTitle(), role.title);
         EXPECT_EQ(form.findChild<QGroupBox*>()->title(), role.group);
         EXPECT_EQ(box->isReadOnly(), role.mode == 2);
-        EXPECT_EQ(box->text(), role.path);
+        EXPECT_EQ(box->text(), QDir::toNativeSeparators(role.path));
 
         dialogs.file_answers = {"", role.picked};  // cancelled, then answered
         form.findChild<QPushButton*>(QStringLiteral("bt_browse"))->click();
         EXPECT_EQ(path(), role.path);
         form.findChild<QPushButton*>(QStringLiteral("bt_browse"))->click();
         EXPECT_EQ(path(), role.picked);
-        EXPECT_EQ(box->text(), role.picked);
+        EXPECT_EQ(box->text(), QDir::toNativeSeparators(role.picked));
         EXPECT_EQ(dialogs.asked.value(0), role.asked);
         EXPECT_EQ(form.ImportFile(), role.mode == 1 ? role.picked : "/in/a.txt");
     }
+}
+
+// Before a path is remembered: where a file can be made, else in Documents.
+TEST(ExportFormTest, ChooserStartsWhereAFileCanBeMade) {
+    const QTemporaryDir writable;
+    const QString docs = QStringLiteral("/home/user/Documents");
+    const QString rows[][2] = {
+        {writable.path(), writable.path()},
+        {writable.filePath("gone"), docs},
+#ifdef Q_OS_LINUX
+        {"/proc", docs},  // passes the permission check even for root
+#endif
+    };
+    for (const auto& [current, start] : rows)
+        EXPECT_EQ(zb::ui::ChooserStartFolder(current, docs), start) << current.toStdString();
 }
 
 TEST(ExportFormTest, TypedPathTakesEffectWhereTheBoxIsEditable) {

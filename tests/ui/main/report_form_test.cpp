@@ -1,4 +1,6 @@
 // The job report window on its own, with scripted choosers and message boxes.
+#include <QDir>
+
 #include <gtest/gtest.h>
 
 #include "jobs/report/report_open.h"
@@ -17,7 +19,9 @@ TEST(ReportFormTest, SaveWarnsOfADatabaseItCannotOpen) {
     dialogs.file_answers = {QString::fromStdString(target)};
     zb::ui::Treport_form form(dialogs, {zb::ReportRow{}}, QString());
     zbtest::Click(&form, "bt_save");
-    const auto opened = zb::OpenReportSink(target);
+    // The reason names the file as the system writes paths.
+    const auto opened =
+        zb::OpenReportSink(QDir::toNativeSeparators(QString::fromStdString(target)).toStdString());
     ASSERT_FALSE(opened.ok());
     const std::string error = opened.error().reason;
     ASSERT_EQ(dialogs.shown.size(), 1);

@@ -9,8 +9,10 @@ cd "$(dirname "$0")/../.."
 jobs=${1:-$(nproc)}
 export WINEPREFIX=$PWD/build/wineprefix WINEDEBUG=-all
 
-# Qt for Windows, for zbconfig.exe: built once (the first run takes long), then found.
+# Qt for Windows, for zbconfig.exe, and SQLite and libpq, for both programs' database
+# reports: built once (the first run takes long), then found.
 ZB_QT_JOBS=$jobs scripts/qt-windows >/dev/null
+ZB_DB_JOBS=$jobs scripts/db-windows >/dev/null
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 cmake --preset ci >/dev/null

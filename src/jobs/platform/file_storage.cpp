@@ -1,23 +1,11 @@
 #include "jobs/platform/file_storage.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <set>
 #include <system_error>
 
 namespace zb {
-
-std::string StateFilePath(std::string_view program, std::string_view name) {
-    std::filesystem::path dir;
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state)
-        dir = state;
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        dir = std::filesystem::path(home) / ".local" / "state";
-    else
-        dir = std::filesystem::temp_directory_path();
-    return (dir / program / name).string();
-}
 
 void MakeParentFolders(const std::string& path) {
     std::error_code ec;

@@ -104,7 +104,8 @@ private:
 std::string ErrnoText(int err);
 
 // A file `name` in the folder where `program` keeps its state between runs: under
-// $XDG_STATE_HOME, else ~/.local/state, else the temporary folder.
+// $XDG_STATE_HOME, else ~/.local/state, else the temporary folder; on Windows under
+// %LOCALAPPDATA%, else the temporary folder.
 std::string StateFilePath(std::string_view program, std::string_view name);
 // Creates the folder `path` is in, and those above it, where missing. A folder that cannot
 // be made shows when the file is opened.

@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 
@@ -282,6 +284,17 @@ Status ReportFolderLock::Replace(const std::string& path, const std::string& con
 
 std::string ErrnoText(int err) {
     return system_error_text(static_cast<unsigned long>(err));
+}
+
+std::string StateFilePath(std::string_view program, std::string_view name) {
+    std::filesystem::path dir;
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state)
+        dir = state;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        dir = std::filesystem::path(home) / ".local" / "state";
+    else
+        dir = std::filesystem::temp_directory_path();
+    return (dir / program / name).string();
 }
 
 }  // namespace zb

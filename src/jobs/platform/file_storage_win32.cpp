@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <system_error>
 
@@ -328,6 +330,16 @@ Status ReportFolderLock::Replace(const std::string& path, const std::string& con
 // errno values are the C runtime's, whose words are the standard library's.
 std::string ErrnoText(int err) {
     return std::generic_category().message(err);
+}
+
+// Windows keeps a program's local state under %LOCALAPPDATA% (C:\Users\op\AppData\Local).
+std::string StateFilePath(std::string_view program, std::string_view name) {
+    std::filesystem::path dir;
+    if (const char* local = std::getenv("LOCALAPPDATA"); local && *local)
+        dir = local;
+    else
+        dir = std::filesystem::temp_directory_path();
+    return (dir / program / name).string();
 }
 
 }  // namespace zb

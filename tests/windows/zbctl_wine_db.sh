@@ -49,8 +49,13 @@ mkdir -p "$pg"
 [ -z "${as_server[*]}" ] || chown nobody "$pg"
 "${as_server[@]}" "$server_bin/initdb" -D "$pg/data" -U zb --auth=trust -E UTF8 --no-sync \
   >"$pg/out" 2>&1 || { cat "$pg/out" >&2; exit 1; }
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-start() { server -l "$pg/log" -o "-k $pg -c listen_addresses=127.0.0.1 -p $port" start || { cat "$pg/log" >&2; exit 1; }; }
+# A free port, as the system picks one.
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1])')
+start() {
+  server -l "$pg/log" -o "-k $pg -c listen_addresses=127.0.0.1 -p $port" start ||
+    { cat "$pg/log" >&2; exit 1; }
+}
 start
 uri=postgresql://zb@127.0.0.1:$port/postgres
 rows() { psql -X -A -t -h 127.0.0.1 -p "$port" -U zb -d postgres -c "$1"; }
@@ -73,7 +78,8 @@ run() {
 
 # SQLite: the file is named as Windows names it; the table is the Linux zbctl's.
 run --report "Z:${work//\//\\}\\line.db" read COM3 COM4 || fail "the SQLite report's read failed"
-[ "$(sqlite3 "$work/line.db" 'SELECT count(*) FROM job_report')" = 2 ] || fail "line.db has not 2 rows"
+[ "$(sqlite3 "$work/line.db" 'SELECT count(*) FROM job_report')" = 2 ] ||
+  fail "line.db has not 2 rows"
 "$linux_zbctl" --ports-dir "$work/ports" --no-pauses --report "$work/linux.db" read COM3 \
   >/dev/null 2>"$work/err" || fail "the Linux zbctl's report failed"
 [ "$(sqlite3 "$work/line.db" 'PRAGMA table_info(job_report)')" = \
@@ -94,20 +100,21 @@ for _ in $(seq 200); do
 done
 server stop -m immediate
 wait "$upgrade" || fail "the upgrade failed"
-# The message shows each backslash of the path as "\\".
-grep -Eq '^zbctl: 2 report rows wait in [A-Z]:.*\\\\AppData\\\\Local\\\\zbctl\\\\report-spool-[0-9a-f]{16}\.db; ' \
-  "$work/err" || fail "the rows do not wait in %LOCALAPPDATA%\\zbctl"
-# C:\users\...\report-spool-HASH.db, through the prefix's link for its drive.
-spool=$(grep -Eo '[A-Z]:\\.*report-spool-[0-9a-f]{16}\.db' "$work/err" | tail -1)
-drive=${spool:0:1}
-rest=${spool:2}
-rest=${rest//\\\\/\\}
-spool=$WINEPREFIX/dosdevices/${drive,,}:${rest//\\//}
+# The spool's folder as Windows names it; the message shows each backslash as "\\".
+folder=$(wine cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')'\zbctl'
+grep -qF "zbctl: 2 report rows wait in ${folder//\\/\\\\}\\\\report-spool-" "$work/err" ||
+  fail "the rows do not wait in $folder"
+# C:\users\...\zbctl, through the prefix's link for its drive.
+drive=${folder:0:1}
+rest=${folder:2}
+spool=$(grep -Eo 'report-spool-[0-9a-f]{16}\.db' "$work/err" | tail -1)
+spool=$WINEPREFIX/dosdevices/${drive,,}:${rest//\\//}/$spool
 [ "$(sqlite3 "$spool" 'SELECT count(*) FROM job_report')" = 2 ] || fail "$spool has not 2 rows"
 
 start
 run --report "$uri" read COM3 || fail "the read after the server's return failed"
-[ "$(rows "SELECT command, count(*) FROM job_report WHERE result = 'ok' GROUP BY command ORDER BY command")" = \
-  $'read|3\nupgrade|2' ] || fail "the server has not the 3 reads' and 2 upgrades' rows"
+[ "$(rows "SELECT command, count(*) FROM job_report WHERE result = 'ok'
+            GROUP BY command ORDER BY command")" = $'read|3\nupgrade|2' ] ||
+  fail "the server has not the 3 reads' and 2 upgrades' rows"
 [ "$(sqlite3 "$spool" 'SELECT count(*) FROM job_report')" = 0 ] || fail "$spool still holds rows"
 echo "zbctl_wine_db: SQLite report, PostgreSQL report, its spool and its return passed"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# zbctl.exe under Wine against two Linux virtual modems: Wine's COM3 and COM4 are links to
-# the modems' pseudo-terminals. Reads them, gives each its own name, reads the names back,
+# zbctl.exe under Wine against Linux virtual modems: Wine's COM3 and COM4 are links to two
+# modems' pseudo-terminals. Reads them, gives each its own name, reads the names back,
 # exports their configuration files, and loads a firmware image into both. Also: the help
 # tells of the Windows build, and watch configures a third modem whose COM5 appears while it
 # runs.

@@ -2,7 +2,8 @@
 # The Windows stage of scripts/test. Cross-builds the protocol layer, the job engine, zbctl
 # and the window for Windows and runs their tests, zbctl.exe and zbconfig.exe under Wine, in
 # a private prefix, against virtual modems that the modem host (a Linux program from the ci
-# build) links into the prefix as COM ports. Then checks the Windows zip and installer.
+# build) links into the prefix as COM ports, and zbctl.exe's database reports against a
+# PostgreSQL server of their own. Then checks the Windows zip and installer.
 #   tests/windows/run.sh [JOBS]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -48,6 +49,7 @@ grep -q '^port ' "$host_out" || { echo "the modem host did not start" >&2; exit 
 ZBTEST_MODEM_HOST=127.0.0.1:$(awk '/^port /{print $2}' "$host_out") \
   ctest --preset windows -j "$jobs"
 tests/windows/zbctl_wine.sh build/ci/sim/zbsim build/windows/cli/zbctl.exe
+tests/windows/zbctl_wine_db.sh build/ci/sim/zbsim build/windows/cli/zbctl.exe build/ci/cli/zbctl
 tests/windows/zbconfig_wine.sh build/ci/sim/zbsim build/windows/src/app/zbconfig.exe \
   build/ci/cli/zbctl
 scripts/package --windows --check

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# zbctl.exe under Wine against two Linux virtual modems: Wine's COM3 and COM4 are links to
-# the modems' pseudo-terminals. Reads them, gives each its own name, reads the names back,
+# zbctl.exe under Wine against Linux virtual modems: Wine's COM3 and COM4 are links to two
+# modems' pseudo-terminals. Reads them, gives each its own name, reads the names back,
 # exports their configuration files, and loads a firmware image into both. Also: the help
-# tells of the Windows build.
+# tells of the Windows build, and watch configures a third modem whose COM5 appears while it
+# runs.
 #   tests/windows/zbctl_wine.sh ZBSIM ZBCTL_EXE
 # Needs WINEPREFIX (a private prefix; created on first use).
 set -euo pipefail
@@ -12,12 +13,15 @@ zbctl=$2
 export WINEDEBUG=-all
 
 work=$(mktemp -d /tmp/zbctl-wine-XXXXXX)
-"$zbsim" --count 2 --first-com 3 --ports-dir "$work/ports" >"$work/zbsim.out" &
+"$zbsim" --count 3 --first-com 3 --ports-dir "$work/ports" >"$work/zbsim.out" &
 sim=$!
+serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
+watch=
 cleanup() {
-  kill "$sim" 2>/dev/null || true
-  wait "$sim" 2>/dev/null || true
-  rm -f "$WINEPREFIX/dosdevices/com3" "$WINEPREFIX/dosdevices/com4"
+  for pid in $watch $sim; do kill "$pid" 2>/dev/null || true; done
+  for pid in $watch $sim; do wait "$pid" 2>/dev/null || true; done
+  rm -f "$WINEPREFIX/dosdevices/com3" "$WINEPREFIX/dosdevices/com4" "$WINEPREFIX/dosdevices/com5"
+  wine reg delete "$serialcomm" /v '\Device\zbsim5' /f >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -29,9 +33,10 @@ done
 
 wineboot -i >/dev/null 2>&1 || true  # the prefix, on first use
 mkdir -p "$WINEPREFIX/dosdevices"
+# COM5 is watch's, later.
 while read -r com path; do
-  [[ $com == COM* ]] || continue
-  ln -sfn "$path" "$WINEPREFIX/dosdevices/$(echo "$com" | tr 'A-Z' 'a-z')"
+  [[ $com == COM[34] ]] || continue
+  ln -sfn "$path" "$WINEPREFIX/dosdevices/${com,,}"
 done <"$work/zbsim.out"
 
 run() {
@@ -75,4 +80,33 @@ run --help >/dev/null
 run upgrade "$work/win.rom" COM3 COM4 || fail "upgrade failed"
 grep -q '^COM3  ok .* WIN 2.0$' "$work/out" || fail "COM3 does not report the new firmware"
 grep -q '^COM4  ok .* WIN 2.0$' "$work/out" || fail "COM4 does not report the new firmware"
-echo "zbctl_wine: read, apply, read-back, export, help and upgrade passed"
+
+# watch: COM5 appears as a plugged-in adapter's port does, its link first and then its entry
+# in the serial device map; once its modem's line is out, Ctrl-C (SIGINT, which Wine hands
+# to the console's control handlers as CTRL_C_EVENT) ends watch after the running jobs.
+echo "\$ zbctl.exe watch --set devname=W-{com} --verify"
+wine "$zbctl" --no-pauses watch --set 'devname=W-{com}' --verify >"$work/out" 2>"$work/err" &
+watch=$!
+wait_for() {
+  for _ in $(seq 600); do
+    grep -q "$1" "$2" && return 0
+    kill -0 "$watch" 2>/dev/null || return 1
+    sleep 0.05
+  done
+  return 1
+}
+wait_for 'watching for ports' "$work/err" || fail "watch did not start"
+ln -sfn "$(awk '$1 == "COM5" {print $2}' "$work/zbsim.out")" "$WINEPREFIX/dosdevices/com5"
+wine reg add "$serialcomm" /v '\Device\zbsim5' /t REG_SZ /d COM5 /f >/dev/null 2>&1 ||
+  fail "the registry took no COM5"
+wait_for '^COM5 ' "$work/out" || fail "watch gave COM5 no job"
+kill -INT "$watch"
+status=0
+wait "$watch" || status=$?
+watch=
+tr -d '\r' <"$work/out"
+[ "$status" = 0 ] || fail "watch ended with $status"
+grep -q '^COM5 #1 PASS ' "$work/out" || fail "watch did not configure COM5's modem"
+run read COM5 || fail "COM5's read-back failed"
+grep -q '^COM5  ok .* W-5 ' "$work/out" || fail "watch did not name COM5's modem W-5"
+echo "zbctl_wine: read, apply, read-back, export, help, upgrade and watch passed"

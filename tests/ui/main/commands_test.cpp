@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "firmware_image.h"
+#include "jobs/platform/file_storage.h"
 #include "main_form_fixture.h"
 #include "ui/common/string_table.h"
 #include "ui/config/config_form.h"
@@ -193,7 +194,10 @@ TEST_F(CommandsTest, ExportTwoModemsThenImportOneFileIntoThree) {
     const fs::path file = fs::path(folder.path()) / "KRB7310_Config3.txt";
     EXPECT_TRUE(fs::exists(fs::path(folder.path()) / "KRB7310_Config12.txt"));
     EXPECT_FALSE(fs::exists(fs::path(folder.path()) / "KRB7310_Config4.txt"));
-    EXPECT_NE(ReadText(file).find("Device Name=Pump house\nDevice Type=1\nLocal Node ID=5\n"),
+    // The system's line ends: CRLF on Windows.
+    const std::string end(zb::TextLineEnd());
+    EXPECT_NE(ReadText(file).find("Device Name=Pump house" + end + "Device Type=1" + end +
+                                  "Local Node ID=5" + end),
               std::string::npos);
 
     // A refused file changes no record and sends nothing.

@@ -44,6 +44,10 @@ wait_for() {
   done
 }
 
+# A Wine server already running may have started its desktop process without a display
+# (a console program that loads shell32 does), and then no window opens: a server of our own.
+wineserver -k 2>/dev/null || true
+wineserver -w
 # The display first, so that any Wine program started from here on, the services that the
 # first one may start included, draws on it.
 # -displayfd picks a free display and writes its number once the server accepts clients;

@@ -140,9 +140,7 @@ struct OptionRule {
 // A tag's value lands in report files and databases and on the screens that show them:
 // UTF-8 without control characters (C0, DEL, C1), whatever the terminal it came from.
 bool PrintableUtf8(const std::string& text) {
-    std::string doubled;  // Utf8Text's form of the text if it is valid UTF-8
-    for (const char c : text) doubled += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    if (zb::Utf8Text(text) != doubled) return false;
+    if (!zb::IsUtf8(text)) return false;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto byte = static_cast<unsigned char>(text[i]);
         const bool c1 = byte == 0xC2 && i + 1 < text.size() &&

@@ -8,6 +8,7 @@
 #include "cli/zbctl_system.h"
 #include "jobs/model/json_line.h"
 #include "jobs/model/record_fields.h"
+#include "jobs/report/report_format.h"
 
 namespace zbctl {
 namespace {
@@ -33,13 +34,6 @@ std::size_t Columns(const std::string& cell) {
     return static_cast<std::size_t>(std::count_if(cell.begin(), cell.end(), [](char c) {
         return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
     }));
-}
-
-// A firmware type as every text shows it: "0x0101".
-std::string TypeText(std::uint32_t type) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(type));
-    return text;
 }
 
 // One array, one element per line.
@@ -92,10 +86,7 @@ std::string RenderJson(const std::vector<PortResult>& results, bool files, bool 
         if (p.holder_pid > 0) item["holder"] = {{"pid", p.holder_pid}, {"name", p.holder_name}};
         if (label != nullptr) {
             item["run_id"] = label->run_id;
-            if (!label->tags.empty()) {
-                nlohmann::ordered_json& tags = item["tags"] = nlohmann::ordered_json::object();
-                for (const auto& [key, value] : label->tags) tags[key] = value;
-            }
+            if (!label->tags.empty()) item["tags"] = zb::TagsObject(label->tags);
         }
         item["error"] = p.error;
         items.push_back(std::move(item));
@@ -130,7 +121,7 @@ std::string RenderTable(const std::vector<PortResult>& results, bool files, bool
             // As the report shows them: the key as its fingerprint.
             for (const zb::ReportValue& v : zb::ReportSettings(r)) {
                 if (v.name == zb::FieldOf(zb::FieldId::FwType).name)
-                    row.push_back(TypeText(r.fw_type));
+                    row.push_back(zb::FirmwareTypeText(r.fw_type));
                 else
                     row.push_back(v.value.empty() ? "-" : v.value);
             }
@@ -202,7 +193,7 @@ std::string RenderImageInfo(const std::string& path, const zb::ImageFile& image,
                              {"body_size", image.body_length},
                              {"checksum_ok", image.checksum_ok}}) +
                "\n";
-    return "path: " + Printable(path) + "\ntype: " + TypeText(type) +
+    return "path: " + Printable(path) + "\ntype: " + zb::FirmwareTypeText(type) +
            "\nversion: " + Printable(image.version) +
            "\nbody size: " + std::to_string(image.body_length) +
            " bytes\nchecksum: " + (image.checksum_ok ? "yes" : "no") + "\n";

@@ -4,6 +4,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "jobs/engine/steps.h"
+#include "jobs/report/report_format.h"
+
 namespace zbctl {
 namespace {
 
@@ -39,15 +42,15 @@ std::string Padded(std::string text, std::size_t width) {
 }  // namespace
 
 std::optional<StationState> StateOfMessage(zb::RunPhase phase, std::string_view message) {
-    // The engine's first message of each step: the open and connection check, the read, the
-    // apply; an upgrade's transfer speaks only once the loader is reached.
+    // The engine's first message of each step; an upgrade's transfer speaks only once the
+    // loader is reached.
     const bool verifying = phase == zb::RunPhase::Verifying;
-    if (message == "Inital serial port")
+    if (message == zb::kOpeningMessage)
         return verifying ? StationState::Verifying : StationState::Connecting;
-    if (message == "Get device's settings")
+    if (message == zb::kReadingMessage)
         return verifying ? StationState::Verifying : StationState::Reading;
-    if (message == "Apply device's settings") return StationState::Writing;
-    if (message == "Device synchronizing..." || message == "Firmware upgrading...")
+    if (message == zb::kApplyingMessage) return StationState::Writing;
+    if (message == zb::kSynchronizingMessage || message == zb::kUpgradingMessage)
         return StationState::Upgrading;
     return std::nullopt;
 }
@@ -91,11 +94,7 @@ std::string RenderFinished(const PortResult& result, std::int32_t n, const std::
         object["n"] = n;
         object["path"] = path;
         object["run_id"] = label.run_id;
-        if (!label.tags.empty()) {
-            nlohmann::ordered_json tags = nlohmann::ordered_json::object();
-            for (const auto& [key, value] : label.tags) tags[key] = value;
-            object["tags"] = std::move(tags);
-        }
+        if (!label.tags.empty()) object["tags"] = zb::TagsObject(label.tags);
         // Compact, one object per line; text that is not UTF-8 comes out escaped, not
         // refused.
         return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";

@@ -26,6 +26,12 @@ bool IsSpace(std::uint8_t c) {
 
 }  // namespace
 
+std::string FirmwareTypeText(std::uint32_t type) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(type));
+    return text;
+}
+
 std::optional<std::uint32_t> ImageType(std::span<const std::uint8_t, kImageHeaderSize> header) {
     // The type is text meant for a "%x" read of four characters: the reading stops quietly
     // at the first character that is not a digit, so "101-" is type 0x101.

@@ -25,6 +25,8 @@ inline constexpr std::size_t kImageHeaderSize = 32;
 // optional "0x" or "0X", then hexadecimal digits up to the first character that is not one
 // (a NUL, a blank, anything) or the end of byte 3. std::nullopt when no digit is found.
 std::optional<std::uint32_t> ImageType(std::span<const std::uint8_t, kImageHeaderSize> header);
+// A firmware type as every text shows it: "0x0101".
+std::string FirmwareTypeText(std::uint32_t type);
 
 // Running sum of the body's 32-bit little-endian words, modulo 2^32, fed in chunks of any
 // size. A body whose length is not a multiple of four has its last one to three bytes

@@ -17,7 +17,7 @@ void CloseLink(DeviceRecord& record) {
 // Opens the port at 115200 baud 8N1 and checks that a modem answers. open_error says why
 // when the port cannot be used.
 PortPhase OpenAndCheck(JobContext& job, DeviceRecord& record) {
-    job.SetPortMessage(record, "Inital serial port");
+    job.SetPortMessage(record, kOpeningMessage);
     // A link left behind without is_open would keep the port locked against this open.
     CloseLink(record);
     record.open_error.fill('\0');

@@ -83,7 +83,7 @@ void ReadSettingsStep(JobContext& job, DeviceRecord& record) {
     // Kept apart until the last read, so that a failed read changes nothing.
     std::vector<ReadValue> values(fields.size());
     job.BarSetMax(record, static_cast<std::uint32_t>(fields.size()));
-    job.SetPortMessage(record, "Get device's settings");
+    job.SetPortMessage(record, kReadingMessage);
     JobPause();
 
     for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -106,7 +106,7 @@ void ApplySettingsStep(JobContext& job, DeviceRecord& record) {
     const ComHandle link = record.link;
     const std::span<const RecordField* const> fields = FieldsWritten();
     job.BarSetMax(record, static_cast<std::uint32_t>(fields.size()));
-    job.SetPortMessage(record, "Apply device's settings");
+    job.SetPortMessage(record, kApplyingMessage);
     JobPause();
     // A value a setter would refuse, found only at its own write, would leave the writes
     // before it in the modem without the restart.

@@ -12,12 +12,21 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "jobs/engine/firmware_image.h"
 #include "jobs/engine/job_context.h"
 #include "jobs/model/port_table.h"
 
 namespace zb {
+
+// The message each step begins with, which says where a port's job has got: the link's open
+// and connection check, the read, the apply, the loader's synchronisation and the transfer.
+inline constexpr std::string_view kOpeningMessage = "Inital serial port";
+inline constexpr std::string_view kReadingMessage = "Get device's settings";
+inline constexpr std::string_view kApplyingMessage = "Apply device's settings";
+inline constexpr std::string_view kSynchronizingMessage = "Device synchronizing...";
+inline constexpr std::string_view kUpgradingMessage = "Firmware upgrading...";
 
 // Twenty reads; the record is changed only when all of them succeeded. A failure sets
 // job_failed, fills the bar and counts in fail_count. A stop ends it between two reads

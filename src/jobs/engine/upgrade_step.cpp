@@ -67,12 +67,12 @@ void UpgradeStep(JobContext& job, DeviceRecord& record) {
 
     job.BarSetMax(record, static_cast<std::uint32_t>(size / XM_DATA_SIZE));
     job.SetPortProgress(record, 0, size);
-    job.SetPortMessage(record, "Device synchronizing...");
+    job.SetPortMessage(record, kSynchronizingMessage);
 
     XmHooks hooks;
     hooks.on_synced = [&] {
         job.SetJobMode(JobMode::Upgrading);
-        job.SetPortMessage(record, "Firmware upgrading...");
+        job.SetPortMessage(record, kUpgradingMessage);
     };
     // Asked before every block, resend and read of the transfer's waits, so that the window's
     // X and zbctl's Ctrl-C also stop a loader that NAKs every block or never sends its 'C'.

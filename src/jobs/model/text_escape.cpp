@@ -54,6 +54,15 @@ std::size_t Utf8Length(std::string_view text) {
 
 }  // namespace
 
+bool IsUtf8(std::string_view text) {
+    while (!text.empty()) {
+        const std::size_t length = Utf8Length(text);
+        if (length == 0) return false;
+        text.remove_prefix(length);
+    }
+    return true;
+}
+
 std::string Utf8Text(std::string_view text) {
     std::string out;
     out.reserve(text.size());

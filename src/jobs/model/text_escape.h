@@ -20,6 +20,9 @@ std::string Printable(std::string_view text);
 // \xHH, lower-case hex, as Printable writes them ("\xfc" for a Latin-1 'u' with umlaut).
 // What JSON output carries.
 std::string Utf8Text(std::string_view text);
+// Whether the text is valid UTF-8 throughout (control characters included), as Utf8Text
+// would keep every byte of it.
+bool IsUtf8(std::string_view text);
 
 // Whether the texts are equal, ASCII letters compared without case.
 bool SameIgnoringCase(std::string_view a, std::string_view b);

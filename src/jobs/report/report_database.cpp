@@ -83,10 +83,11 @@ DbCells DbCellsOf(const ReportRow& row, std::string_view station, std::string ro
                      std::to_string(row.attempt), row.ok ? "ok" : "failed", Printable(row.message),
                      TextOrNull(row.fw_before),   TextOrNull(row.fw_after)};
     for (const RecordField& field : RecordFields()) {
+        // The cells so far are the columns before this field's.
+        const bool text = DbColumns()[cells.size()].type == DbType::Text;
         std::optional<std::string> cell;
         for (const ReportValue& v : row.settings)
-            if (v.name == field.name && (SettingType(field) == DbType::Text || IsNumber(v.value)))
-                cell = Printable(v.value);
+            if (v.name == field.name && (text || IsNumber(v.value))) cell = Printable(v.value);
         cells.push_back(std::move(cell));
     }
     cells.push_back(row.verified ? std::optional<std::string>(Printable(VerifyText(row)))
@@ -181,6 +182,11 @@ std::vector<std::size_t> ColumnsPresent(const std::vector<std::string>& have,
             *missing += (missing->empty() ? "" : ", ") + column.name;
     }
     return present;
+}
+
+std::string IndexSql(const std::string& index, const std::string& column) {
+    return "CREATE INDEX IF NOT EXISTS \"" + index + "\" ON " + std::string(kReportTable) + " (\"" +
+           column + "\")";
 }
 
 std::string SelectRowsSql() {

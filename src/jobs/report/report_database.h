@@ -48,6 +48,8 @@ const std::vector<DbColumn>& DbColumns();
 // The indexes a line's queries rely on, with the column each orders: "job_report_time" on
 // "time", and on devname, station and port_id.
 const std::vector<std::pair<std::string, std::string>>& DbIndexes();
+// The statement that makes `index` on `column` where it is missing.
+std::string IndexSql(const std::string& index, const std::string& column);
 
 // A row's cells, in DbColumns order; no value is NULL. Texts are Printable, as in the CSV
 // report; settings not read, firmware versions not known, a verification not made and a

@@ -39,6 +39,12 @@ ReportFormat ReportFormatOf(std::string_view path) {
     return EndsIgnoringCase(path, ".json") ? ReportFormat::Json : ReportFormat::Csv;
 }
 
+nlohmann::ordered_json TagsObject(const Tags& tags) {
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    for (const auto& [key, value] : tags) object[key] = value;
+    return object;
+}
+
 std::string TagsJson(const Tags& tags) {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
     for (const auto& [key, value] : tags) object[Utf8Text(key)] = Utf8Text(value);
@@ -93,8 +99,7 @@ std::string JsonObject(const ReportRow& row) {
         out["verify"] = {{"ok", row.verify_ok}, {"diffs", std::move(diffs)}};
     }
     out["run_id"] = row.run_id;
-    nlohmann::ordered_json& tags = out["tags"] = nlohmann::ordered_json::object();
-    for (const auto& [key, value] : row.tags) tags[key] = value;
+    out["tags"] = TagsObject(row.tags);
     out["port_id"] = row.port_id;
     return JsonLine(out);
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "jobs/model/json_line.h"
 #include "jobs/report/report_row.h"
 
 namespace zb {
@@ -14,6 +15,9 @@ enum class ReportFormat { Csv, Json };
 // JSON for a path ending in ".json" (any case), CSV otherwise.
 ReportFormat ReportFormatOf(std::string_view path);
 
+// A run's tags as a JSON object, in the order given; for JsonLine, which makes its texts
+// valid UTF-8.
+nlohmann::ordered_json TagsObject(const Tags& tags);
 // A run's tags as one JSON object on one line, compact, valid UTF-8:
 // {"operator":"ana","order":"WO-17"}; "{}" for none.
 std::string TagsJson(const Tags& tags);

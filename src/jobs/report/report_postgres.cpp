@@ -74,11 +74,6 @@ const char* SqlType(DbType type) {
     return "text";
 }
 
-std::string IndexSql(const std::string& index, const std::string& column) {
-    return "CREATE INDEX IF NOT EXISTS \"" + index + "\" ON " + std::string(kReportTable) + " (\"" +
-           column + "\")";
-}
-
 // Run under the lock, so that two stations starting at once do not both make the table.
 std::string CreateSql() {
     std::string sql = "CREATE TABLE IF NOT EXISTS " + std::string(kReportTable) +

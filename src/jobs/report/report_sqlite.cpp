@@ -168,9 +168,7 @@ Status SqliteTable::Ready(bool* retry) {
             return Failed(retry);
     }
     for (const auto& [index, column] : DbIndexes())
-        if (!Exec("CREATE INDEX IF NOT EXISTS \"" + index + "\" ON " + std::string(kReportTable) +
-                  " (\"" + column + "\")"))
-            return Failed(retry);
+        if (!Exec(IndexSql(index, column))) return Failed(retry);
     if (!Exec("COMMIT")) return Failed(retry);
     // Rows are tried, and rolled back: a file that cannot be written passes BEGIN
     // IMMEDIATE in WAL mode, and only an insert finds a column that refuses rows.

@@ -1,7 +1,6 @@
 #include "jobs/run/port_result.h"
 
-#include <cstdio>
-
+#include "jobs/engine/firmware_image.h"
 #include "protocol/serial_link.h"
 
 namespace zb {
@@ -25,12 +24,8 @@ PortResult ResultOf(const PortOutcome& outcome, const DeviceRecord& record) {
 
 std::string WithFirmwareTypes(std::string message, std::optional<std::uint32_t> image,
                               std::uint32_t modem) {
-    char note[64];
-    if (image)
-        std::snprintf(note, sizeof note, " (image 0x%04X, modem 0x%04X)", *image, modem);
-    else
-        std::snprintf(note, sizeof note, " (image none, modem 0x%04X)", modem);
-    message += note;
+    message += " (image " + (image ? FirmwareTypeText(*image) : "none") + ", modem " +
+               FirmwareTypeText(modem) + ")";
     return message;
 }
 

@@ -8,6 +8,7 @@
 // destructor belong to one thread.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -43,11 +44,19 @@ public:
         return AppendRows(rows);
     }
 
+    // From any thread, when the program is about to end at once: every wait of the sink on
+    // its database or file ends within a moment; from then on, rows a PostgreSQL database has
+    // not taken go to the spool file, and rows an SQLite database or a file has not taken
+    // fail, named. Never blocks.
+    void Hurry() { hurry_.store(true); }
+
 protected:
     virtual Status AppendRows(const std::vector<ReportRow>& rows) = 0;
+    bool Hurried() const { return hurry_.load(); }
 
 private:
     std::mutex mutex_;
+    std::atomic<bool> hurry_{false};
 };
 
 enum class ReportKind { File, Sqlite, Postgres };

@@ -10,6 +10,19 @@ cd "$(dirname "$0")/../.."
 jobs=${1:-$(nproc)}
 export WINEPREFIX=$PWD/build/wineprefix WINEDEBUG=-all
 
+# Every program the stage's scripts call, checked before the long builds: a machine without one
+# fails here, naming it, not 40 minutes later with a check that reads as a fault of zbctl's.
+needed=(wine wineboot wineserver Xvfb xdotool python3 sqlite3 psql runuser timeout unzip zip
+  msiinfo wixl /usr/lib/postgresql/15/bin/initdb /usr/lib/postgresql/15/bin/pg_ctl)
+missing=()
+for program in "${needed[@]}"; do
+  command -v "$program" >/dev/null || missing+=("$program")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "windows stage: missing ${missing[*]}; scripts/setup installs them" >&2
+  exit 1
+fi
+
 # Qt for Windows, for zbconfig.exe, and SQLite and libpq, for both programs' database
 # reports: built once (the first run takes long), then found.
 ZB_QT_JOBS=$jobs scripts/qt-windows >/dev/null

@@ -64,8 +64,15 @@ TEST(ReportSink, APasswordIsShownMasked) {
          "postgresql:///records?host=/run/pg&password=***"},
         {"postgresql://op@db:5432/records?user=a@b", "postgresql://op@db:5432/records?user=a@b"},
         {"shift:pw@x.db", "shift:pw@x.db"},
+        {"postgresql://db/line?pass%77ord=s3cret", "postgresql://db/line?pass%77ord=***"},
     };
     for (const auto& [target, shown] : rows) EXPECT_EQ(zb::MaskedUri(target), shown);
+    // libpq would take part of such a password for the host or port, and quote it.
+    for (const char* misread : {"postgresql://op:pa/ss@db/line", "postgresql://op:p@ss@db/line"})
+        EXPECT_EQ(zb::CheckPasswordForm(misread).reason(),
+                  "the PostgreSQL URI is malformed: postgresql://op:***@db/line (a password's "
+                  "'@' and '/' are written %40 and %2F)");
+    EXPECT_TRUE(zb::CheckPasswordForm("postgresql://op:p%40ss@db:5432/line?user=a@b").ok());
     if (!zb::DatabaseReportsBuilt()) return;
     std::vector<std::string> notices;
     const auto opened = zb::OpenReportSink(

@@ -27,6 +27,11 @@ private:
 Result<std::unique_ptr<ReportSink>> OpenReportSink(const std::string& target, ReportNotice notice) {
     switch (ReportKindOf(target)) {
         case ReportKind::Postgres:
+            if (notice && DatabaseReportsBuilt() && MaskedUri(target) != target)
+                notice(
+                    "the PostgreSQL URI holds a password, which other users can see in the "
+                    "process list; keep it in ~/.pgpass or a PGPASSFILE instead");
+            if (Status form = CheckPasswordForm(target); !form) return form.error();
             return OpenPostgresReport(target, std::move(notice));
         case ReportKind::Sqlite:
             return OpenSqliteReport(target);

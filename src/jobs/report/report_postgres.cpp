@@ -434,14 +434,6 @@ Result<std::unique_ptr<ReportSink>> OpenPostgresReport(const std::string& uri,
     // password: with one in the URI, only the masked URI is shown.
     char* parse_error = nullptr;
     PQconninfoOption* options = PQconninfoParse(uri.c_str(), &parse_error);
-    bool password = !options && shown != uri;
-    for (const PQconninfoOption* option = options; option && option->keyword; ++option)
-        if (std::string_view(option->keyword) == "password" && option->val && *option->val)
-            password = true;
-    if (password && notice)
-        notice(
-            "the PostgreSQL URI holds a password, which other users can see in the process "
-            "list; keep it in ~/.pgpass or a PGPASSFILE instead");
     if (!options) {
         std::string malformed = "the PostgreSQL URI is malformed: " + shown;
         if (shown == uri && parse_error) malformed += " (" + FirstLine(parse_error) + ")";

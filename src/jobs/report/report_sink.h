@@ -66,8 +66,12 @@ enum class ReportKind { File, Sqlite, Postgres };
 ReportKind ReportKindOf(std::string_view target);
 
 // `target` with "***" in place of a PostgreSQL URI's password, in its user information
-// (postgresql://op:***@db/line) or a password= parameter; any other target as it is. Every
-// message that shows a report target shows it masked.
+// (postgresql://op:***@db/line) or a password= parameter (its name percent-encoded or not);
+// any other target as it is. Every message that shows a report target shows it masked, and
+// a target that masking changes holds a password.
 std::string MaskedUri(std::string_view target);
+// Refuses a PostgreSQL URI whose password holds an '@' or a '/' not percent-encoded, which
+// libpq would read as part of the host or database, naming it masked.
+Status CheckPasswordForm(std::string_view target);
 
 }  // namespace zb

@@ -1,12 +1,20 @@
 // Reports into databases: a real PostgreSQL server, started by the test on a Unix socket in
 // a private folder, and SQLite files; zbctl runs as scripts run it.
+#include <arpa/inet.h>
 #include <grp.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <pwd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
@@ -238,7 +246,8 @@ TEST_F(DatabaseReport, RowsWaitInTheSpoolWhileTheServerIsAway) {
     ASSERT_EQ(notices.size(), 1u);
     const std::string spool = dir_ + "/zbctl/report-spool-";
     EXPECT_NE(notices[0].find("1 report row kept in " + spool), std::string::npos) << notices[0];
-    // An unreachable database stops a run before any port is touched.
+    // An unreachable database that this station never checked (the spool goes by the URI
+    // with its password masked) stops a run before any port is touched.
     EXPECT_EQ(Wait(Spawn({"--report", Uri(), "read", "COM3"}, "down")), 2);
     EXPECT_NE(
         ReadAll(dir_ + "/down.err").find("zbctl: --report cannot reach the PostgreSQL database"),
@@ -347,6 +356,241 @@ TEST_F(DatabaseReport, ARowRefusedIsNamedAndTheOthersGoIn) {
         << added.reason();
     sink->reset();
     EXPECT_EQ(PostgresRows(Uri(), "SELECT com FROM job_report"), std::vector<std::string>{"4"});
+}
+
+// A spool that one station fills while its server is away, and that three others drain
+// meanwhile, sends each of its rows to the server once: a row leaves it only by its row_id.
+TEST_F(DatabaseReport, ASpoolSharedByStationsSendsEachRowOnce) {
+    const std::string uri = "postgresql:///postgres?user=zbtest";  // the host is PGHOST's
+    ::setenv("PGHOST", pg_.c_str(), 1);
+    ASSERT_TRUE(zb::OpenReportSink(uri).ok());
+    std::vector<pid_t> stations;
+    for (int com = 1; com <= 4; ++com) {
+        stations.push_back(::fork());
+        if (stations.back() != 0) continue;
+        if (com == 1) ::setenv("PGHOST", (dir_ + "/nowhere").c_str(), 1);
+        auto sink = zb::OpenReportSink(uri);
+        bool added = sink.ok();
+        for (int i = 0; added && i < 1000; ++i)
+            added = (*sink)->Append({Row(com, std::to_string(i))}).ok();
+        ::_exit(added ? 0 : 1);
+    }
+    for (const pid_t station : stations) EXPECT_EQ(Wait(station), 0);
+    ASSERT_TRUE(zb::OpenReportSink(uri).ok());
+    EXPECT_EQ(
+        PostgresRows(Uri(),
+                     "SELECT com, count(*), count(DISTINCT message) FROM job_report "
+                     "GROUP BY com ORDER BY com"),
+        (std::vector<std::string>{"1|1000|1000", "2|1000|1000", "3|1000|1000", "4|1000|1000"}));
+    ::unsetenv("PGHOST");
+}
+
+// Rows a table's trigger or rule leaves out, or deletes once added, are named, however the
+// database calls the insert done; the others go in.
+TEST_F(DatabaseReport, RowsATableDoesNotKeepAreNamed) {
+    const std::string all =
+        "4 report rows not added (COM1 apply try 1, COM2 apply try 1, COM3 "
+        "apply try 1, COM4 apply try 1): ";
+    const std::string pg_delete =
+        "CREATE FUNCTION f() RETURNS trigger LANGUAGE plpgsql AS "
+        "$$BEGIN DELETE FROM job_report WHERE id = NEW.id; RETURN ";
+    const struct {
+        std::string target;
+        std::string change;
+        std::string named;
+        std::vector<std::string> kept;
+    } rows[] = {
+        {"1.db",
+         "CREATE TRIGGER t BEFORE INSERT ON job_report WHEN NEW.command = 'apply' BEGIN SELECT "
+         "RAISE(IGNORE); END",
+         all + dir_ + "/1.db: the table job_report did not keep the row",
+         {}},
+        {"2.db",
+         "CREATE TRIGGER t AFTER INSERT ON job_report WHEN NEW.com = 3 BEGIN DELETE FROM "
+         "job_report WHERE id = NEW.id; END",
+         "COM3 apply try 1 not added: " + dir_ + "/2.db: the table",
+         {"1", "2", "4"}},
+        {Uri(),
+         pg_delete + "NULL; END$$; CREATE TRIGGER t BEFORE INSERT ON job_report FOR EACH ROW "
+                     "WHEN (NEW.command = 'apply') EXECUTE FUNCTION f()",
+         all + "the PostgreSQL database refused them: the table job_report did not keep the row",
+         {}},
+        {Uri(),
+         pg_delete + "NULL; END$$; CREATE TRIGGER t AFTER INSERT ON job_report FOR EACH ROW "
+                     "WHEN (NEW.com = 3) EXECUTE FUNCTION f()",
+         "refused a row (COM3 apply try 1): the table job_report did not keep the row",
+         {"1", "2", "4"}},
+        {Uri(),
+         "CREATE RULE r AS ON INSERT TO job_report WHERE NEW.command = 'apply' DO INSTEAD "
+         "NOTHING",
+         all,
+         {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.change);
+        const bool pg = row.target == Uri();
+        const std::string target = pg ? Uri() : dir_ + "/" + row.target;
+        const auto query = pg ? PostgresRows : SqliteRows;
+        if (pg) query(target, "DROP TABLE IF EXISTS job_report; DROP FUNCTION IF EXISTS f");
+        auto sink = zb::OpenReportSink(target);
+        ASSERT_TRUE(sink) << sink.error().reason;
+        query(target, row.change);
+        std::vector<zb::ReportRow> apply;
+        for (int com = 1; com <= 4; ++com) apply.push_back(Row(com, "Apply OK"));
+        for (zb::ReportRow& r : apply) r.command = "apply";
+        const zb::Status added = (*sink)->Append(apply);
+        const std::string told = added.ok() ? "added" : added.reason();
+        EXPECT_NE(told.find(row.named), std::string::npos) << told;
+        EXPECT_EQ(query(target, "SELECT com FROM job_report ORDER BY com"), row.kept);
+    }
+}
+
+// An SQLite file another process holds locked: an append waits for it, but only until a
+// hurry, and names the rows it could not add.
+TEST_F(DatabaseReport, AHurryEndsTheWaitForALockedSqliteFile) {
+    const std::string path = dir_ + "/station.db";
+    auto sink = zb::OpenReportSink(path);
+    ASSERT_TRUE(sink) << sink.error().reason;
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::thread hurry([&sink] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        (*sink)->Hurry();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const zb::Status added = (*sink)->Append({Row(3, "a"), Row(4, "b")});
+    hurry.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    ASSERT_FALSE(added.ok());
+    EXPECT_TRUE(
+        added.reason().starts_with("2 report rows not added (COM3 read try 1, COM4 read "
+                                   "try 1): " +
+                                   path + ": database is locked"))
+        << added.reason();
+    sqlite3_close(holder);
+}
+
+// A database this station checked before may be away when a run starts: the rows are kept
+// until it is back. A login the server refuses stops a run, checked before or not.
+TEST_F(DatabaseReport, ADatabaseCheckedBeforeMayBeAwayWhenARunStarts) {
+    const auto modems = zbtest::StartModems(dir_, 1, 1);
+    ASSERT_TRUE(zb::OpenReportSink(Uri()).ok());
+    Stop();
+    EXPECT_EQ(Wait(Spawn({"--report", Uri(), "read", "COM1"}, "away")), 0);
+    const std::string err = ReadAll(dir_ + "/away.err");
+    EXPECT_NE(err.find("zbctl: the PostgreSQL database is unreachable ("), std::string::npos);
+    EXPECT_NE(err.find("); report rows are kept in " + dir_ + "/zbctl/"), std::string::npos);
+    EXPECT_NE(err.find("1 report row wait in"), std::string::npos) << err;
+    Start();
+    ASSERT_TRUE(zb::OpenReportSink(Uri()).ok());
+    EXPECT_EQ(PostgresRows(Uri(), "SELECT com, command FROM job_report"),
+              std::vector<std::string>{"1|read"});
+
+    PostgresRows(Uri(),
+                 "CREATE ROLE op LOGIN PASSWORD 'right'; GRANT SELECT, INSERT ON job_report TO op; "
+                 "GRANT USAGE ON job_report_id_seq TO op");
+    const std::string hba = pg_ + "/data/pg_hba.conf";
+    const std::string rules = "local all op scram-sha-256\n" + ReadAll(hba);
+    std::ofstream(hba) << rules;
+    ASSERT_EQ(Server("pg_ctl -D " + pg_ + "/data -s reload"), 0);
+    const std::string op = "postgresql:///postgres?host=" + pg_ + "&user=op&password=";
+    ASSERT_TRUE(zbtest::WaitUntil([&op] { return zb::OpenReportSink(op + "right").ok(); }));
+    for (const char* password : {"wrong", ""}) {
+        const auto refused = zb::OpenReportSink(op + password);
+        ASSERT_FALSE(refused.ok());
+        EXPECT_TRUE(
+            refused.error().reason.starts_with("cannot log in to the PostgreSQL database: "))
+            << refused.error().reason;
+    }
+}
+
+// A proxy between the program and the server, on 127.0.0.1 at `*port`, that the test may stop
+// (SIGSTOP) while the kernel still takes every packet.
+pid_t StartProxy(const std::string& server_socket, int* port) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    EXPECT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    EXPECT_EQ(::listen(listener, 16), 0);
+    EXPECT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    *port = ntohs(address.sin_port);
+    const pid_t proxy = ::fork();
+    if (proxy != 0) {
+        ::close(listener);
+        return proxy;
+    }
+    std::vector<pollfd> fds = {{listener, POLLIN, 0}};  // then pairs: client, server
+    for (;;) {
+        (void)::poll(fds.data(), fds.size(), -1);
+        if (fds[0].revents & POLLIN) {
+            const int client = ::accept(listener, nullptr, nullptr);
+            const int server = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un to{};
+            to.sun_family = AF_UNIX;
+            std::snprintf(to.sun_path, sizeof to.sun_path, "%s", server_socket.c_str());
+            if (::connect(server, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) ::_exit(1);
+            fds.push_back({client, POLLIN, 0});
+            fds.push_back({server, POLLIN, 0});
+        }
+        for (std::size_t i = 1; i < fds.size(); ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            const std::size_t peer = i % 2 == 1 ? i + 1 : i - 1;
+            char buffer[8192];
+            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0 || ::write(fds[peer].fd, buffer, static_cast<std::size_t>(n)) != n) {
+                ::close(fds[i].fd);
+                ::close(fds[peer].fd);
+                fds[i].fd = fds[peer].fd = -1;
+            }
+        }
+    }
+}
+
+// A server gone silent behind a proxy that still acknowledges every packet: an append
+// waits for it no longer than its deadline, or a moment after a hurry, and its rows are
+// kept; the next run sends them.
+TEST_F(DatabaseReport, AServerGoneSilentHoldsAnAppendNoLongerThanItsDeadline) {
+    const auto modems = zbtest::StartModems(dir_, 1, 1, true);
+    int port = 0;
+    const pid_t proxy = StartProxy(pg_ + "/.s.PGSQL.5432", &port);
+    const std::string uri =
+        "postgresql://127.0.0.1:" + std::to_string(port) + "/postgres?user=zbtest";
+    std::vector<std::string> notices;
+    auto sink = zb::OpenReportSink(uri, [&notices](const std::string& t) { notices.push_back(t); });
+    ASSERT_TRUE(sink) << sink.error().reason;
+    ::kill(proxy, SIGSTOP);
+    auto start = std::chrono::steady_clock::now();
+    std::thread hurry([&sink] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        (*sink)->Hurry();
+    });
+    EXPECT_TRUE((*sink)->Append({Row(3, "hurried")}).ok());
+    hurry.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    sink->reset();
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_NE(notices[1].find("1 report row wait in"), std::string::npos) << notices[1];
+
+    ::kill(proxy, SIGCONT);
+    const std::string image = dir_ + "/fw.rom";
+    ASSERT_TRUE(zbtest::WriteFile(image, zbtest::MakeImage("0101", zbtest::PatternBody(48 << 10))));
+    const pid_t run = Spawn({"--report", uri, "upgrade", image, "COM1"}, "run");
+    ASSERT_TRUE(zbtest::WaitUntil([&modems] { return modems->snapshot(1).commands > 0; }));
+    ::kill(proxy, SIGSTOP);
+    start = std::chrono::steady_clock::now();
+    // The upgrade, the insert's 10 s and the end's 5 s reconnect.
+    EXPECT_EQ(Wait(run), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_NE(ReadAll(dir_ + "/run.err").find("1 report row wait in"), std::string::npos);
+    ::kill(proxy, SIGCONT);
+    ASSERT_TRUE(zb::OpenReportSink(uri).ok());
+    ::kill(proxy, SIGKILL);
+    EXPECT_EQ(Wait(proxy), 128);
+    EXPECT_EQ(PostgresRows(Uri(), "SELECT com, command FROM job_report ORDER BY id"),
+              (std::vector<std::string>{"3|read", "1|upgrade"}));
 }
 
 }  // namespace

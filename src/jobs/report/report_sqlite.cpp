@@ -8,11 +8,13 @@
 #include <utility>
 
 #include "jobs/model/text_escape.h"
+#include "jobs/report/report_lost.h"
 
 namespace zb {
 namespace {
 
 constexpr int kBusyWaitMs = 10000;
+constexpr auto kBusyNap = std::chrono::milliseconds(10);
 
 // A prepared statement, finalised on every path.
 class Statement {
@@ -71,21 +73,21 @@ const std::string& InsertSql() {
 class SqliteReport final : public ReportSink {
 public:
     explicit SqliteReport(std::unique_ptr<SqliteTable> table)
-        : table_(std::move(table)), station_(StationName()) {}
+        : table_(std::move(table)), station_(StationName()) {
+        table_->GiveUpWhen([this] { return Hurried(); });
+    }
 
 protected:
+    // A row not added does not stop the rows after it.
     Status AppendRows(const std::vector<ReportRow>& rows) override {
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            const DbCells cells = DbCellsOf(rows[i], station_, NewRowId());
-            const Status inserted = table_->Insert(cells);
-            if (inserted) continue;
-            const std::size_t after = rows.size() - i - 1;
-            return Status::Fail(
-                RowName(cells) + " not added" +
-                (after == 0 ? std::string() : " (nor the " + std::to_string(after) + " after it)") +
-                ": " + inserted.reason());
+        LostRows lost;
+        for (const ReportRow& row : rows) {
+            const DbCells cells = DbCellsOf(row, station_, NewRowId());
+            if (const Status inserted = table_->Insert(cells); !inserted)
+                lost.Add(RowName(cells), inserted.reason(),
+                         RowName(cells) + " not added: " + inserted.reason());
         }
-        return {};
+        return lost.Told();
     }
 
 private:
@@ -101,7 +103,7 @@ Result<std::unique_ptr<SqliteTable>> SqliteTable::Open(const std::string& path) 
         sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     std::unique_ptr<SqliteTable> table(new SqliteTable(db, path));
     if (opened != SQLITE_OK) return table->Fail();
-    sqlite3_busy_timeout(db, kBusyWaitMs);
+    sqlite3_busy_handler(db, OnBusy, table.get());
     // Two processes that open a new file at once race to switch it to WAL and to create
     // the table; the loser may get SQLITE_BUSY without the busy handler being asked (the
     // journal mode change and WAL recovery take their locks without waiting), so the setup
@@ -118,6 +120,18 @@ Result<std::unique_ptr<SqliteTable>> SqliteTable::Open(const std::string& path) 
 
 SqliteTable::~SqliteTable() {
     sqlite3_close_v2(db_);
+}
+
+// SQLite's own wait, but for the giving up.
+int SqliteTable::OnBusy(void* table, int count) {
+    auto* self = static_cast<SqliteTable*>(table);
+    const auto now = std::chrono::steady_clock::now();
+    if (count == 0) self->busy_since_ = now;
+    if ((self->give_up_ && self->give_up_()) ||
+        now - self->busy_since_ >= std::chrono::milliseconds(kBusyWaitMs))
+        return 0;
+    std::this_thread::sleep_for(kBusyNap);
+    return 1;
 }
 
 Error SqliteTable::Fail() const {
@@ -181,7 +195,7 @@ Status SqliteTable::Ready(bool* retry) {
             code != SQLITE_ERROR)
             return Failed(retry);
         // Only a row_id that is there already may leave a row out, and a new one is not.
-        if (code == SQLITE_DONE && sqlite3_changes(db_) != 1) refusal = "a report row is left out";
+        if (code == SQLITE_DONE && Holds(cells) != SQLITE_ROW) refusal = "a report row is left out";
         if (!refusal.empty()) {
             (void)Exec("ROLLBACK");
             return Status::Fail(path_ + ": " + unusable + refusal);
@@ -192,9 +206,32 @@ Status SqliteTable::Ready(bool* retry) {
 }
 
 Status SqliteTable::Insert(const DbCells& cells) {
+    bool retry = false;
+    if (!Exec("BEGIN IMMEDIATE")) return Failed(&retry);
     std::string message;
-    if (Step(cells, &message) == SQLITE_DONE) return {};
-    return Status::Fail(path_ + ": " + message);
+    if (Step(cells, &message) != SQLITE_DONE) {
+        (void)Exec("ROLLBACK");
+        return Status::Fail(path_ + ": " + message);
+    }
+    if (const int held = Holds(cells); held != SQLITE_ROW) {
+        if (held != SQLITE_DONE) return Failed(&retry);
+        (void)Exec("ROLLBACK");
+        return Status::Fail(path_ + ": the table " + std::string(kReportTable) +
+                            " did not keep the row");
+    }
+    if (!Exec("COMMIT")) return Failed(&retry);
+    return {};
+}
+
+int SqliteTable::Holds(const DbCells& cells) {
+    const Statement select(db_,
+                           "SELECT 1 FROM " + std::string(kReportTable) + " WHERE \"row_id\" IS ?");
+    const std::optional<std::string>& id = RowIdOf(cells);
+    if (!select.get()) return sqlite3_errcode(db_);
+    const int bound = id ? sqlite3_bind_text(select.get(), 1, id->c_str(),
+                                             static_cast<int>(id->size()), SQLITE_TRANSIENT)
+                         : sqlite3_bind_null(select.get(), 1);
+    return bound == SQLITE_OK ? sqlite3_step(select.get()) : bound;
 }
 
 int SqliteTable::Step(const DbCells& cells, std::string* message) {
@@ -211,41 +248,65 @@ int SqliteTable::Step(const DbCells& cells, std::string* message) {
     return code;
 }
 
-Result<std::vector<SqliteTable::Kept>> SqliteTable::Oldest(std::size_t limit) {
+Result<std::vector<DbCells>> SqliteTable::Oldest(std::size_t limit) {
     const Statement select(db_,
                            SelectRowsSql() + " ORDER BY \"id\" LIMIT " + std::to_string(limit));
     if (!select.get()) return Fail();
-    std::vector<Kept> rows;
+    std::vector<DbCells> rows;
     int step = SQLITE_ROW;
     while ((step = sqlite3_step(select.get())) == SQLITE_ROW) {
-        Kept kept;
-        kept.id = sqlite3_column_int64(select.get(), 0);
+        DbCells cells;
         for (int i = 1; i <= static_cast<int>(DbColumns().size()); ++i) {
             const unsigned char* text = sqlite3_column_text(select.get(), i);
             if (sqlite3_column_type(select.get(), i) == SQLITE_NULL || !text)
-                kept.cells.emplace_back();
+                cells.emplace_back();
             else
-                kept.cells.emplace_back(
-                    std::in_place, reinterpret_cast<const char*>(text),
-                    static_cast<std::size_t>(sqlite3_column_bytes(select.get(), i)));
+                cells.emplace_back(std::in_place, reinterpret_cast<const char*>(text),
+                                   static_cast<std::size_t>(sqlite3_column_bytes(select.get(), i)));
         }
-        rows.push_back(std::move(kept));
+        rows.push_back(std::move(cells));
     }
     if (step != SQLITE_DONE) return Fail();
     return rows;
 }
 
-Result<bool> SqliteTable::Remove(std::int64_t id) {
-    const Statement remove(db_, "DELETE FROM " + std::string(kReportTable) + " WHERE \"id\" = ?");
-    if (!remove.get() || sqlite3_bind_int64(remove.get(), 1, id) != SQLITE_OK) return Fail();
-    if (sqlite3_step(remove.get()) != SQLITE_DONE) return Fail();
-    return sqlite3_changes(db_) == 1;
+Result<std::vector<bool>> SqliteTable::Remove(
+    const std::vector<std::optional<std::string>>& row_ids) {
+    std::vector<bool> taken;
+    bool retry = false;
+    if (row_ids.empty()) return taken;
+    if (!Exec("BEGIN IMMEDIATE")) return Failed(&retry);
+    {
+        const Statement remove(
+            db_, "DELETE FROM " + std::string(kReportTable) + " WHERE \"row_id\" IS ?");
+        if (!remove.get()) return Failed(&retry);
+        for (const std::optional<std::string>& id : row_ids) {
+            sqlite3_reset(remove.get());
+            const int bound = id ? sqlite3_bind_text(remove.get(), 1, id->c_str(),
+                                                     static_cast<int>(id->size()), SQLITE_TRANSIENT)
+                                 : sqlite3_bind_null(remove.get(), 1);
+            if (bound != SQLITE_OK || sqlite3_step(remove.get()) != SQLITE_DONE)
+                return Failed(&retry);
+            taken.push_back(sqlite3_changes(db_) > 0);
+        }
+    }
+    if (!Exec("COMMIT")) return Failed(&retry);
+    return taken;
 }
 
 std::int64_t SqliteTable::Count() {
     const Statement count(db_, "SELECT count(*) FROM " + std::string(kReportTable));
     if (!count.get() || sqlite3_step(count.get()) != SQLITE_ROW) return 0;
     return sqlite3_column_int64(count.get(), 0);
+}
+
+const std::optional<std::string>& RowIdOf(const DbCells& cells) {
+    static const std::size_t at = static_cast<std::size_t>(
+        std::find_if(DbColumns().begin(), DbColumns().end(),
+                     [](const DbColumn& c) { return c.name == "row_id"; }) -
+        DbColumns().begin());
+    static const std::optional<std::string> none;
+    return at < cells.size() ? cells[at] : none;
 }
 
 Result<std::unique_ptr<ReportSink>> OpenSqliteReport(const std::string& path) {

@@ -33,11 +33,11 @@ public:
     ReportSink& operator=(const ReportSink&) = delete;
     virtual ~ReportSink() = default;
 
-    // Adds the rows in order; a database gets each in a transaction of its own. A row that a
-    // PostgreSQL database cannot take because its connection is lost is kept in the spool
-    // file, which counts as added. Fails with the reason, naming the row ("COM3 upgrade try
-    // 1"), when a row is lost: for SQLite, the rows before it are kept; a PostgreSQL server
-    // that refuses a row still gets the others. While a PostgreSQL database is unreachable,
+    // Adds the rows in order: an SQLite database each in a transaction of its own, a
+    // PostgreSQL one a call's rows in one transaction. A row that a PostgreSQL database
+    // cannot take because its connection is lost is kept in the spool file, which counts as
+    // added. Fails with the reason, naming every row lost ("COM3 upgrade try 1"); a row not
+    // added does not stop the others. While a PostgreSQL database is unreachable,
     // each call tries to reconnect once, which may take its connect timeout.
     Status Append(const std::vector<ReportRow>& rows) {
         const std::lock_guard lock(mutex_);

@@ -569,7 +569,7 @@ TEST_F(DatabaseReport, AServerGoneSilentHoldsAnAppendNoLongerThanItsDeadline) {
     });
     EXPECT_TRUE((*sink)->Append({Row(3, "hurried")}).ok());
     hurry.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
     sink->reset();
     ASSERT_EQ(notices.size(), 2u);
     EXPECT_NE(notices[1].find("1 report row wait in"), std::string::npos) << notices[1];
@@ -583,7 +583,7 @@ TEST_F(DatabaseReport, AServerGoneSilentHoldsAnAppendNoLongerThanItsDeadline) {
     start = std::chrono::steady_clock::now();
     // The upgrade, the insert's 10 s and the end's 5 s reconnect.
     EXPECT_EQ(Wait(run), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
     EXPECT_NE(ReadAll(dir_ + "/run.err").find("1 report row wait in"), std::string::npos);
     ::kill(proxy, SIGCONT);
     ASSERT_TRUE(zb::OpenReportSink(uri).ok());

@@ -29,7 +29,7 @@ Result<std::unique_ptr<ReportSink>> OpenReportSink(const std::string& target, Re
         case ReportKind::Postgres:
             return OpenPostgresReport(target, std::move(notice));
         case ReportKind::Sqlite:
-            return OpenSqliteReport(target);
+            return OpenSqliteReport(target, notice);
         case ReportKind::File:
             break;
     }

@@ -15,6 +15,7 @@
 
 #include "jobs/platform/file_storage.h"
 #include "jobs/report/report_database.h"
+#include "jobs/report/report_migrate.h"
 #include "jobs/report/report_sqlite.h"
 
 namespace zb {
@@ -221,6 +222,7 @@ Result<PgTable> PrepareTable(PGconn* conn, const ReportNotice& notice) {
     std::string missing;
     std::vector<std::size_t> present = ColumnsPresent(*names, &missing);
     if (!missing.empty()) return Error{"it lacks the columns " + missing};
+    TypePostgresColumns(conn, kCreateLock, SqlType, notice);
     std::string upgrade;
     std::string columns;
     for (std::size_t i = 0; i < DbColumns().size(); ++i) {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "jobs/model/text_escape.h"
+#include "jobs/report/report_migrate.h"
 
 namespace zb {
 namespace {
@@ -95,7 +96,8 @@ private:
 
 }  // namespace
 
-Result<std::unique_ptr<SqliteTable>> SqliteTable::Open(const std::string& path) {
+Result<std::unique_ptr<SqliteTable>> SqliteTable::Open(const std::string& path,
+                                                       const ReportNotice& notice) {
     sqlite3* db = nullptr;
     const int opened =
         sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -110,6 +112,7 @@ Result<std::unique_ptr<SqliteTable>> SqliteTable::Open(const std::string& path) 
     for (;;) {
         bool retry = false;
         const Status ready = table->Ready(&retry);
+        if (ready && notice && !table->typed_.empty()) notice(path + ": " + table->typed_);
         if (ready) return table;
         if (!retry || std::chrono::steady_clock::now() >= deadline) return ready.error();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -167,6 +170,7 @@ Status SqliteTable::Ready(bool* retry) {
                   "\" " + SqlType(column.type)))
             return Failed(retry);
     }
+    if (!TypeSqliteColumns(db_, CreateSql(), &typed_)) return Failed(retry);
     for (const auto& [index, column] : DbIndexes())
         if (!Exec(IndexSql(index, column))) return Failed(retry);
     if (!Exec("COMMIT")) return Failed(retry);
@@ -248,8 +252,9 @@ std::int64_t SqliteTable::Count() {
     return sqlite3_column_int64(count.get(), 0);
 }
 
-Result<std::unique_ptr<ReportSink>> OpenSqliteReport(const std::string& path) {
-    Result<std::unique_ptr<SqliteTable>> table = SqliteTable::Open(path);
+Result<std::unique_ptr<ReportSink>> OpenSqliteReport(const std::string& path,
+                                                     const ReportNotice& notice) {
+    Result<std::unique_ptr<SqliteTable>> table = SqliteTable::Open(path, notice);
     if (!table) return table.error();
     return std::unique_ptr<ReportSink>(std::make_unique<SqliteReport>(std::move(*table)));
 }

@@ -22,8 +22,10 @@ class SqliteTable {
 public:
     // Opens the file, creating it and its table when missing. Refuses a file that is no
     // SQLite database or cannot be written, and a table that lacks a column or does not
-    // take the ProbeRows (tried in a transaction that is rolled back).
-    static Result<std::unique_ptr<SqliteTable>> Open(const std::string& path);
+    // take the ProbeRows (tried in a transaction that is rolled back). A table of an earlier
+    // release gets today's column types (report_migrate.h), and `notice` hears of it.
+    static Result<std::unique_ptr<SqliteTable>> Open(const std::string& path,
+                                                     const ReportNotice& notice = {});
     ~SqliteTable();
     SqliteTable(const SqliteTable&) = delete;
     SqliteTable& operator=(const SqliteTable&) = delete;
@@ -55,6 +57,7 @@ private:
 
     sqlite3* db_;
     std::string path_;
+    std::string typed_;  // what typing an earlier release's table tells, "" for nothing
 };
 
 }  // namespace zb

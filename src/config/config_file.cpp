@@ -345,9 +345,12 @@ Result<ConfigSettings, ConfigRefusal> ParseConfigSettings(std::string_view text)
         ++step;
         const FileKey& key = field->file;
         std::optional<std::string> value = ini.Get(key.section, key.key);
-        if (const Status taken = TakeKey(s, *field, value); !taken)
+        if (const Status taken = TakeKey(s, *field, value); !taken) {
+            // Refusals are shown and logged: the network's key is named, never quoted.
+            if (value && field->file.form == FileForm::Key) value = "(not shown)";
             return ConfigRefusal{step, std::string(key.section), std::string(key.key),
                                  std::move(value), taken.reason()};
+        }
     }
     return s;
 }

@@ -72,9 +72,10 @@ using ConfigSettings = DeviceRecord;
 // Why a file was refused: the first check (1..16, in reading order) that failed.
 struct ConfigRefusal {
     int step = 0;
-    std::string section;               // "Serial" or "ZigBee"
-    std::string key;                   // e.g. "PAN ID"
-    std::optional<std::string> value;  // as read; std::nullopt when the key is missing
+    std::string section;  // "Serial" or "ZigBee"
+    std::string key;      // e.g. "PAN ID"
+    // As read, an AES key as "(not shown)"; std::nullopt when the key is missing.
+    std::optional<std::string> value;
     std::string reason;  // what the check wants, e.g. "0x and hexadecimal digits, 0..0xFFFD"
     // The file could not be read: `reason` says only why ("cannot read <path>: <system's
     // reason>"), as no key of it was checked.

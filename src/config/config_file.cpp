@@ -302,7 +302,14 @@ Status WriteFileAs(const std::string& path, const DeviceRecord& record, std::uin
 
         IniText ini = IniText::Parse(read ? *read : std::string());
         PutSettings(ini, record);
-        return ReplaceWholeFile(path, ini.Text(TextLineEnd()), read.ok(), new_mode);
+        // The network's key makes the file its owner's alone, also one that others could
+        // read before it held a key.
+        const auto fields = FieldsInFile();
+        const bool key = std::any_of(fields.begin(), fields.end(), [&record](const RecordField* f) {
+            return f->file.form == FileForm::Key && !FileText(record, *f).empty();
+        });
+        return ReplaceWholeFile(path, ini.Text(TextLineEnd()), read.ok(), new_mode, true,
+                                key ? FileReaders::OwnerOnly : FileReaders::AsBefore);
     } catch (const std::bad_alloc&) {
         return Status::Fail(ErrorText(ENOMEM));
     }

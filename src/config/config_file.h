@@ -52,8 +52,9 @@ std::string ConfigFileName(std::uint32_t com);
 // The writer's keys of `record`, in their order, into `ini`.
 void PutSettings(IniText& ini, const DeviceRecord& record);
 
-// Writes (or updates) `path` from `record`, atomically. A failure carries the system's
-// reason, and leaves no temporary file and any existing file unchanged.
+// Writes (or updates) `path` from `record`, atomically; with the record's AES key in it, the
+// file is its owner's alone (FileReaders::OwnerOnly). A failure carries the system's reason,
+// and leaves no temporary file and any existing file unchanged.
 Status WriteConfigFile(const std::string& path, const DeviceRecord& record);
 
 struct ConfigWriteFailure {

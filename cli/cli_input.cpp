@@ -124,7 +124,12 @@ zb::Result<std::map<std::int32_t, Sets>> ExpandSets(const Invocation& inv) {
     bool templated = false;
     for (const Set& set : inv.sets) {
         const zb::Result<std::string> once = ExpandValue(set.text, 1, 1);
-        if (!once) return zb::Error{SetWords(set.name, set.text) + ": " + once.error().reason};
+        // The quoted placeholder of a key may hold some of its digits.
+        if (!once)
+            return zb::Error{SetWords(set.name, set.text) + ": " +
+                             (zb::SameIgnoringCase(set.name, kKeyField)
+                                  ? "a placeholder in it is not well formed"
+                                  : once.error().reason)};
         templated = templated || *once != set.text;
     }
     if (zb::Status checked = CheckSets(inv.sets); !checked && !templated) return checked.error();

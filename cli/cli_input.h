@@ -43,7 +43,8 @@ zb::Status CheckSets(const Sets& sets);
 zb::Result<std::map<std::int32_t, Sets>> ExpandSets(const Invocation& inv);
 
 // "[ZigBee] PAN ID = 0xFFFE refused (check 9): must be ...". The value comes from a file,
-// as it is: whoever shows the text makes it Printable, so that it cannot drive the terminal.
+// as it is (an AES key's never: "(not shown)"): whoever shows the text makes it Printable,
+// so that it cannot drive the terminal.
 std::string RefusalText(const zb::ConfigRefusal& why);
 
 }  // namespace zbctl

@@ -302,7 +302,14 @@ Status WriteFileAs(const std::string& path, const DeviceRecord& record, std::uin
 
         IniText ini = IniText::Parse(read ? *read : std::string());
         PutSettings(ini, record);
-        return ReplaceWholeFile(path, ini.Text(TextLineEnd()), read.ok(), new_mode);
+        // The network's key makes the file its owner's alone, also one that others could
+        // read before it held a key.
+        const auto fields = FieldsInFile();
+        const bool key = std::any_of(fields.begin(), fields.end(), [&record](const RecordField* f) {
+            return f->file.form == FileForm::Key && !FileText(record, *f).empty();
+        });
+        return ReplaceWholeFile(path, ini.Text(TextLineEnd()), read.ok(), new_mode, true,
+                                key ? FileReaders::OwnerOnly : FileReaders::AsBefore);
     } catch (const std::bad_alloc&) {
         return Status::Fail(ErrorText(ENOMEM));
     }
@@ -345,9 +352,12 @@ Result<ConfigSettings, ConfigRefusal> ParseConfigSettings(std::string_view text)
         ++step;
         const FileKey& key = field->file;
         std::optional<std::string> value = ini.Get(key.section, key.key);
-        if (const Status taken = TakeKey(s, *field, value); !taken)
+        if (const Status taken = TakeKey(s, *field, value); !taken) {
+            // Refusals are shown and logged: the network's key is named, never quoted.
+            if (value && field->file.form == FileForm::Key) value = "(not shown)";
             return ConfigRefusal{step, std::string(key.section), std::string(key.key),
                                  std::move(value), taken.reason()};
+        }
     }
     return s;
 }

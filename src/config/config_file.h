@@ -52,8 +52,9 @@ std::string ConfigFileName(std::uint32_t com);
 // The writer's keys of `record`, in their order, into `ini`.
 void PutSettings(IniText& ini, const DeviceRecord& record);
 
-// Writes (or updates) `path` from `record`, atomically. A failure carries the system's
-// reason, and leaves no temporary file and any existing file unchanged.
+// Writes (or updates) `path` from `record`, atomically; with the record's AES key in it, the
+// file is its owner's alone (FileReaders::OwnerOnly). A failure carries the system's reason,
+// and leaves no temporary file and any existing file unchanged.
 Status WriteConfigFile(const std::string& path, const DeviceRecord& record);
 
 struct ConfigWriteFailure {
@@ -72,9 +73,10 @@ using ConfigSettings = DeviceRecord;
 // Why a file was refused: the first check (1..16, in reading order) that failed.
 struct ConfigRefusal {
     int step = 0;
-    std::string section;               // "Serial" or "ZigBee"
-    std::string key;                   // e.g. "PAN ID"
-    std::optional<std::string> value;  // as read; std::nullopt when the key is missing
+    std::string section;  // "Serial" or "ZigBee"
+    std::string key;      // e.g. "PAN ID"
+    // As read, an AES key as "(not shown)"; std::nullopt when the key is missing.
+    std::optional<std::string> value;
     std::string reason;  // what the check wants, e.g. "0x and hexadecimal digits, 0..0xFFFD"
     // The file could not be read: `reason` says only why ("cannot read <path>: <system's
     // reason>"), as no key of it was checked.

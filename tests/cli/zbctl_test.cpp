@@ -208,6 +208,7 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
         {{"apply", "--set", "lnodeid={com+97}", "COM3"},
          "COM3 (n=1): --set lnodeid=100: lnodeid must be 0 to 99"},
         {{"apply", "--set", "devname=L{com+x}", "COM3"}, "\"{com+x}\" is not a placeholder"},
+        {{"apply", "--set", "aeskey={com+C0FFEE}", "COM3"}, "(not shown): a placeholder in it"},
         {{"read", "--verify", "COM3"}, "--verify belongs to the apply, import and watch"},
         {{"read", "--dry-run", "COM3"}, "--dry-run belongs to the apply, import and watch"},
         {{"apply", "--dry-run", "--verify", "--set", "channel=12", "COM3"}, "takes no --verify"},

@@ -76,6 +76,23 @@ TEST_F(ConfigFileTest, UpdateKeepsOtherLinesModeAndOrder) {
     EXPECT_EQ(Names(), std::vector<std::string>{"KRB7310_Config3.txt"});
 }
 
+// The network's key makes a file its owner's alone: a new one, and one others could read.
+TEST_F(ConfigFileTest, AFileThatHoldsTheKeyIsTheOwnersAlone) {
+    zb::DeviceRecord keyed = ExampleRecord();
+    zb::SetText(keyed.aeskey, "00112233445566778899AABBCCDDEEFF");
+    const fs::path path = dir_ / "KRB7310_Config3.txt";
+    for (const mode_t before : {0u, 0644u}) {
+        ASSERT_TRUE(before == 0 || ::chmod(path.c_str(), before) == 0);
+        const mode_t old_mask = ::umask(022);
+        const zb::Status written = zb::WriteConfigFile(path.string(), keyed);
+        ::umask(old_mask);
+        ASSERT_TRUE(written) << written.reason();
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << before;
+    }
+}
+
 TEST_F(ConfigFileTest, FailedWriteSaysWhyAndLeavesNothingBehind) {
     EXPECT_EQ(zb::WriteConfigFile((dir_ / "absent" / "x.txt").string(), ExampleRecord()).reason(),
               "No such file or directory");

@@ -65,15 +65,24 @@ std::string_view TextLineEnd();
 // whole export.
 std::uint32_t NewFileMode();
 
+// Who may read a file that is replaced.
+enum class FileReaders {
+    AsBefore,   // an existing file's permissions, a new file's `new_mode`
+    OwnerOnly,  // the same without any permission for the group and others: a file that holds
+                // a secret. Windows keeps the folder's access rules, which are the user's own.
+};
+
 // Writes `text` to a temporary file beside `path`, flushes it to disk and renames it over
 // `path`. The first write of a run into a folder removes the temporary files that crashed
 // writers left there (detail::TempFileName). An `existing` file keeps its permissions (and, where
 // it may, its owner); a write-protected one is refused when `refuse_protected`, although its folder
-// would let us replace it (Windows never replaces one). A new file gets `new_mode`. On failure no
-// temporary file is left and the old file is unchanged.
+// would let us replace it (Windows never replaces one). A new file gets `new_mode`. `readers`
+// may take permissions away from either. On failure no temporary file is left and the old
+// file is unchanged.
 // Fails with the reason alone.
 Status ReplaceWholeFile(const std::string& path, std::string_view text, bool existing,
-                        std::uint32_t new_mode, bool refuse_protected = true);
+                        std::uint32_t new_mode, bool refuse_protected = true,
+                        FileReaders readers = FileReaders::AsBefore);
 
 // CheckWritableFolder, and what ReportFolderLock needs of the folder besides (on POSIX it
 // opens the folder for reading), so that a report that passes is not refused only after

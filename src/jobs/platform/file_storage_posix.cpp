@@ -205,7 +205,7 @@ std::uint32_t NewFileMode() {
 }
 
 Status ReplaceWholeFile(const std::string& path, std::string_view text, bool existing,
-                        std::uint32_t new_mode, bool refuse_protected) {
+                        std::uint32_t new_mode, bool refuse_protected, FileReaders readers) {
     struct stat old_stat {};
     if (existing) {
         if (::stat(path.c_str(), &old_stat) != 0) return Failed(errno);
@@ -217,7 +217,8 @@ Status ReplaceWholeFile(const std::string& path, std::string_view text, bool exi
     std::string temp = detail::TempFileName(path, static_cast<unsigned long>(::getpid()), "XXXXXX");
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return Failed(errno);
-    const mode_t mode = existing ? (old_stat.st_mode & 07777) : static_cast<mode_t>(new_mode);
+    mode_t mode = existing ? (old_stat.st_mode & 07777) : static_cast<mode_t>(new_mode);
+    if (readers == FileReaders::OwnerOnly) mode &= ~static_cast<mode_t>(077);
     bool done = WriteAll(fd, text) && ::fsync(fd) == 0 && ::fchmod(fd, mode) == 0;
     if (done && existing && (old_stat.st_uid != ::geteuid() || old_stat.st_gid != ::getegid())) {
         // Keeps the owner of a file replaced by a privileged run; others may not, and

@@ -243,7 +243,8 @@ std::uint32_t NewFileMode() {
 }
 
 Status ReplaceWholeFile(const std::string& path, std::string_view text, bool existing,
-                        std::uint32_t /*new_mode*/, bool /*refuse_protected*/) {
+                        std::uint32_t /*new_mode*/, bool /*refuse_protected*/,
+                        FileReaders /*readers*/) {
     DWORD old_attributes = 0;
     if (existing) {
         old_attributes = ::GetFileAttributesA(path.c_str());

@@ -87,7 +87,8 @@ std::string SelectRowsSql();
 std::vector<std::size_t> ColumnsPresent(const std::vector<std::string>& have, std::string* missing);
 
 // The sinks OpenReportSink (report_open.h) opens for a database.
-Result<std::unique_ptr<ReportSink>> OpenSqliteReport(const std::string& path);
+Result<std::unique_ptr<ReportSink>> OpenSqliteReport(const std::string& path,
+                                                     const ReportNotice& notice);
 Result<std::unique_ptr<ReportSink>> OpenPostgresReport(const std::string& uri, ReportNotice notice);
 
 }  // namespace zb

@@ -17,7 +17,7 @@ bool DatabaseReportsBuilt() {
     return false;
 }
 
-Result<std::unique_ptr<ReportSink>> OpenSqliteReport(const std::string&) {
+Result<std::unique_ptr<ReportSink>> OpenSqliteReport(const std::string&, const ReportNotice&) {
     return Refuse();
 }
 

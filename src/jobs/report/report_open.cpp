@@ -34,7 +34,7 @@ Result<std::unique_ptr<ReportSink>> OpenReportSink(const std::string& target, Re
             if (Status form = CheckPasswordForm(target); !form) return form.error();
             return OpenPostgresReport(target, std::move(notice));
         case ReportKind::Sqlite:
-            return OpenSqliteReport(target);
+            return OpenSqliteReport(target, notice);
         case ReportKind::File:
             break;
     }

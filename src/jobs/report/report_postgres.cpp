@@ -22,6 +22,7 @@
 #include "jobs/report/pg_link.h"
 #include "jobs/report/report_database.h"
 #include "jobs/report/report_lost.h"
+#include "jobs/report/report_migrate.h"
 #include "jobs/report/report_sqlite.h"
 
 namespace zb {
@@ -29,6 +30,7 @@ namespace {
 
 // For one batch's transaction, or the table's check, all calls together.
 constexpr auto kQueryWait = std::chrono::seconds(10);
+constexpr auto kRewriteWait = std::chrono::minutes(5);
 constexpr std::size_t kSpoolBatch = 100;
 // Taken while creating the table, so that two stations starting at once do not both
 // create it; any fixed number of ours.
@@ -220,6 +222,10 @@ Result<PgTable> PrepareTable(PgLink& conn, const ReportNotice& notice) {
     std::string missing;
     std::vector<std::size_t> present = ColumnsPresent(*names, &missing);
     if (!missing.empty()) return Error{"it lacks the columns " + missing};
+    // Typing an earlier release's table rewrites every row, once: longer than an insert.
+    conn.Within(kRewriteWait);
+    TypePostgresColumns(conn, kCreateLock, SqlType, notice);
+    conn.Within(kQueryWait);
     std::string upgrade;
     std::string columns;
     for (std::size_t i = 0; i < DbColumns().size(); ++i) {

@@ -9,6 +9,7 @@
 
 #include "jobs/model/text_escape.h"
 #include "jobs/report/report_lost.h"
+#include "jobs/report/report_migrate.h"
 
 namespace zb {
 namespace {
@@ -97,7 +98,8 @@ private:
 
 }  // namespace
 
-Result<std::unique_ptr<SqliteTable>> SqliteTable::Open(const std::string& path) {
+Result<std::unique_ptr<SqliteTable>> SqliteTable::Open(const std::string& path,
+                                                       const ReportNotice& notice) {
     sqlite3* db = nullptr;
     const int opened =
         sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -112,6 +114,7 @@ Result<std::unique_ptr<SqliteTable>> SqliteTable::Open(const std::string& path) 
     for (;;) {
         bool retry = false;
         const Status ready = table->Ready(&retry);
+        if (ready && notice && !table->typed_.empty()) notice(path + ": " + table->typed_);
         if (ready) return table;
         if (!retry || std::chrono::steady_clock::now() >= deadline) return ready.error();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -181,6 +184,7 @@ Status SqliteTable::Ready(bool* retry) {
                   "\" " + SqlType(column.type)))
             return Failed(retry);
     }
+    if (!TypeSqliteColumns(db_, CreateSql(), &typed_)) return Failed(retry);
     for (const auto& [index, column] : DbIndexes())
         if (!Exec(IndexSql(index, column))) return Failed(retry);
     if (!Exec("COMMIT")) return Failed(retry);
@@ -309,8 +313,9 @@ const std::optional<std::string>& RowIdOf(const DbCells& cells) {
     return at < cells.size() ? cells[at] : none;
 }
 
-Result<std::unique_ptr<ReportSink>> OpenSqliteReport(const std::string& path) {
-    Result<std::unique_ptr<SqliteTable>> table = SqliteTable::Open(path);
+Result<std::unique_ptr<ReportSink>> OpenSqliteReport(const std::string& path,
+                                                     const ReportNotice& notice) {
+    Result<std::unique_ptr<SqliteTable>> table = SqliteTable::Open(path, notice);
     if (!table) return table.error();
     return std::unique_ptr<ReportSink>(std::make_unique<SqliteReport>(std::move(*table)));
 }

@@ -25,8 +25,10 @@ class SqliteTable {
 public:
     // Opens the file, creating it and its table when missing. Refuses a file that is no
     // SQLite database or cannot be written, and a table that lacks a column or does not
-    // take the ProbeRows (tried in a transaction that is rolled back).
-    static Result<std::unique_ptr<SqliteTable>> Open(const std::string& path);
+    // take the ProbeRows (tried in a transaction that is rolled back). A table of an earlier
+    // release gets today's column types (report_migrate.h), and `notice` hears of it.
+    static Result<std::unique_ptr<SqliteTable>> Open(const std::string& path,
+                                                     const ReportNotice& notice = {});
     ~SqliteTable();
     SqliteTable(const SqliteTable&) = delete;
     SqliteTable& operator=(const SqliteTable&) = delete;
@@ -66,6 +68,7 @@ private:
     std::string path_;
     std::function<bool()> give_up_;
     std::chrono::steady_clock::time_point busy_since_;
+    std::string typed_;  // what typing an earlier release's table tells, "" for nothing
 };
 
 // A row's row_id cell.

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 
@@ -347,6 +349,35 @@ TEST_F(DatabaseReport, ARowRefusedIsNamedAndTheOthersGoIn) {
         << added.reason();
     sink->reset();
     EXPECT_EQ(PostgresRows(Uri(), "SELECT com FROM job_report"), std::vector<std::string>{"4"});
+}
+
+// A second stop ends zbctl at once though its report waits on a database another program
+// holds locked: the rows not written are named.
+TEST_F(DatabaseReport, ASecondStopEndsARunWhoseReportWaits) {
+    const auto modems = zbtest::StartModems(dir_, 2, 3);
+    modems->add_fault(4, zbsim::Fault::Of(zbsim::FaultKind::Silent));  // the job outlasts the lock
+    const std::string path = dir_ + "/station.db";
+    const pid_t pid = Spawn({"--report", path, "read", "COM3", "COM4"}, "z");
+    const auto said = [&](const std::string& text) {
+        return zbtest::WaitUntil(
+            [&] { return ReadAll(dir_ + "/z.err").find(text) != std::string::npos; });
+    };
+    ASSERT_TRUE(said("COM3: Inital serial port"));  // the report is open
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_TRUE(said("COM4: Connection fail"));
+    ::kill(pid, SIGINT);
+    EXPECT_TRUE(said("zbctl: stopping"));
+    const auto second = std::chrono::steady_clock::now();
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(Wait(pid), 130);
+    // Well within SQLite's own wait for the lock, 10 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - second, std::chrono::seconds(5));
+    sqlite3_close(holder);
+    const std::string err = ReadAll(dir_ + "/z.err");
+    EXPECT_NE(err.find("zbctl: report not written: "), std::string::npos) << err;
+    EXPECT_NE(err.find("COM3 read try 1"), std::string::npos) << err;
 }
 
 }  // namespace

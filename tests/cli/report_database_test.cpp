@@ -241,6 +241,7 @@ TEST_F(DatabaseReport, RowsWaitInTheSpoolWhileTheServerIsAway) {
     const std::string spool = dir_ + "/zbctl/report-spool-";
     EXPECT_NE(notices[0].find("1 report row kept in " + spool), std::string::npos) << notices[0];
     // An unreachable database stops a run before any port is touched.
+    const auto modems = zbtest::StartModems(dir_, 1, 3);
     EXPECT_EQ(Wait(Spawn({"--report", Uri(), "read", "COM3"}, "down")), 2);
     EXPECT_NE(
         ReadAll(dir_ + "/down.err").find("zbctl: --report cannot reach the PostgreSQL database"),

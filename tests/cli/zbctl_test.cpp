@@ -789,7 +789,8 @@ TEST_F(Zbctl, RetriesAndReportsAppendOneRowPerPortAndTry) {
             const std::string end = ",[0-9a-f]{32},\\{\\},/dev/[^\n]+\n";
             EXPECT_TRUE(std::regex_match(
                 text, std::regex("time,com,device,command,try,result,message,fw_before,fw_after,"
-                                 "fw_type,[a-z_,]+,devname,verify,run_id,tags,port_id\n" +
+                                 "fw_type,[a-z_,]+,devname,verify,run_id,tags,port_id,file,"
+                                 "file_sha256\n" +
                                  stamp + ",COM3," + three +
                                  ",apply,1,ok,Apply device's settings,,," + written + "ok" + end +
                                  stamp + ",COM4," + four + ",apply,1,failed,Verify fail,,," +

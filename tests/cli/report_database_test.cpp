@@ -380,7 +380,7 @@ TEST_F(DatabaseReport, ASecondStopEndsARunWhoseReportWaits) {
 
 // The texts the program made itself are stored as they are, UTF-8 and backslashes included,
 // in every form: a tag with a backslash, Windows paths.
-TEST(ReportForms, MadeTextsAreStoredAsTheyAreAModemsEscaped) {
+TEST(ReportForms, MadeTextsAreStoredAsTheyAre) {
     zb::ReportRow row;
     row.device = R"(\\.\COM3)";
     row.port_id = R"(\\?\USB#VID_0403&PID_6001#A5)";

@@ -137,19 +137,6 @@ struct OptionRule {
     TakeValue take = nullptr;                 // another option with a value hands it here
 };
 
-// A tag's value lands in report files and databases and on the screens that show them:
-// UTF-8 without control characters (C0, DEL, C1), whatever the terminal it came from.
-bool PrintableUtf8(const std::string& text) {
-    if (!zb::IsUtf8(text)) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        const bool c1 = byte == 0xC2 && i + 1 < text.size() &&
-                        (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
-        if (byte < 0x20 || byte == 0x7F || c1) return false;
-    }
-    return true;
-}
-
 zb::Status TakeTag(const std::string& value, Invocation* inv) {
     constexpr std::size_t kMostKey = 64;
     constexpr std::size_t kMostValue = 256;
@@ -165,7 +152,9 @@ zb::Status TakeTag(const std::string& value, Invocation* inv) {
         return zb::Status::Fail("--tag " + key +
                                 ": a key is 1 to 64 letters, digits, '_', '-' or '.'");
     std::string text = value.substr(eq + 1);
-    if (text.size() > kMostValue || !PrintableUtf8(text))
+    // A tag's value lands in report files and databases as it is, and on the screens that
+    // show them: UTF-8 without control characters, whatever the terminal it came from.
+    if (text.size() > kMostValue || !zb::IsPrintableUtf8(text))
         return zb::Status::Fail("--tag " + key +
                                 ": the value must be printable text of at most 256 bytes");
     for (const auto& [given, unused] : inv->tags)

@@ -40,7 +40,7 @@ std::size_t Columns(const std::string& cell) {
 std::string JsonArray(const std::vector<nlohmann::ordered_json>& items) {
     std::string out = "[";
     for (std::size_t i = 0; i < items.size(); ++i)
-        out += (i == 0 ? "\n  " : ",\n  ") + zb::JsonLine(items[i]);
+        out += (i == 0 ? "\n  " : ",\n  ") + zb::JsonLine(items[i], zb::kMadeKeys);
     return out + (items.empty() ? "]\n" : "\n]\n");
 }
 
@@ -61,9 +61,13 @@ std::string RenderJson(const std::vector<PortResult>& results, bool files, bool 
                                        {"upgrade_wait", p.record.upgrade_wait},
                                        {"settings", nullptr}};
         if (p.settings) item["settings"] = SettingsJson(p.record);
-        if (files)
-            item["file"] =
-                p.file.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(p.file);
+        if (files) {
+            const auto text_or_null = [](const std::string& text) {
+                return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
+            };
+            item["file"] = text_or_null(p.file);
+            item["file_sha256"] = text_or_null(p.file_sha256);
+        }
         if (verify) {
             item["verify"] = nullptr;
             if (p.verified) {

@@ -28,12 +28,14 @@ void ShowKeysInJson(bool show);
 // {"com", "ok", "message", "connected", "upgrade_wait", "settings": {every field as the
 // window shows it, the key as the reports show it unless ShowKeysInJson; numbers where the
 // field shows numbers} or null},
-// with `files` "file": the path or null, with `verify` "verify": {"ok", "diffs": [{"field",
+// with `files` "file": the file the command used or wrote (ReportRow::file) or null and
+// "file_sha256": its SHA-256 or null, with `verify` "verify": {"ok", "diffs": [{"field",
 // "sent", "read"}]} or null when the port was not read back, "holder": {"pid", "name"} of
 // the process that held the port or null, and last "error": the open failure's reason or "".
 // A dry run's object has "changes": [{"field", "from", "to"}] before "holder", null when the
 // port was not compared. With a `label`, "run_id" and, when it has tags, "tags": {KEY: VALUE}
-// come between "holder" and "error".
+// come between "holder" and "error". The tags and the file are written as the reports store
+// them (zb::StoredText).
 std::string RenderJson(const std::vector<PortResult>& results, bool files = false,
                        bool verify = false, const zb::RunLabel* label = nullptr);
 

@@ -66,8 +66,11 @@ bool CliReporter::PrintResults(const std::vector<zb::PortResult>& results, bool 
         all_ok = all_ok && result.ok;
     }
     const zb::RunLabel* label = run != nullptr ? &run->label() : nullptr;
+    // The JSON names the file an import or upgrade used too; the table, export's alone.
+    const bool used_file = files || (run != nullptr && (run->command() == zb::RunCommand::Import ||
+                                                        run->command() == zb::RunCommand::Upgrade));
     const std::string text =
-        json ? RenderJson(results, files, verify, label) : RenderTable(results, files, all);
+        json ? RenderJson(results, used_file, verify, label) : RenderTable(results, files, all);
     std::fputs(text.c_str(), stdout);
     // On stderr, where it leaves the table's lines to the scripts that read them.
     if (show_run && label != nullptr) std::fprintf(stderr, "run %s\n", label->run_id.c_str());
@@ -122,6 +125,7 @@ zb::WriteMode WriteModeOf(const Invocation& inv) {
 
 void RunSequence(zb::PortRun& run, const Invocation& inv, const zb::ConfigSettings& import,
                  const std::map<std::int32_t, Sets>& port_sets) {
+    if (run.command() == zb::RunCommand::Import) run.UseFile(inv.path);
     switch (inv.command) {
         case Command::Read:
             zb::ReadPorts(run);

@@ -47,6 +47,7 @@ struct Plan {
     Sets sets;
     bool import = false;
     zb::ConfigSettings settings;
+    std::string import_file;
     // With --import and --set: the file's settings as values, which the --set values follow.
     Sets file_sets;
     zb::RunLabel label;  // every run of the session's
@@ -230,6 +231,7 @@ struct Modem {
     std::int32_t com = 0;
     std::int32_t n = 0;
     std::string path;
+    std::string port_id;  // the port's identity when it appeared
     std::atomic<bool> unplugged{false};
     std::atomic<bool> done{false};
     std::thread thread;
@@ -298,6 +300,8 @@ zb::ReportRow ModemRow(const std::vector<zb::ReportRow>& rows, const PortResult&
         context.time = zb::ReportTime(std::chrono::system_clock::now());
         PortResult refused;
         refused.com = result.com;
+        refused.device = result.device;
+        refused.port_id = result.port_id;
         refused.failure = result.failure;
         refused.message = result.message;
         return zb::PortReportRow(refused, zb::DeviceRecord{}, context);
@@ -329,6 +333,7 @@ public:
         modem.com = port.com;
         modem.n = next_n_++;
         modem.path = port.path;
+        modem.port_id = zb::com_port_id(port.com);
         display_.Update(port.com, [&modem](StationLine& line) {
             line.n = modem.n;
             line.state = StationState::Connecting;
@@ -430,6 +435,7 @@ private:
         if (result.ok && (plan_.apply || plan_.import)) {
             Invocation step;
             step.command = plan_.apply ? Command::Apply : Command::Import;
+            step.path = plan_.import_file;
             const zb::RunCommand command =
                 plan_.import ? zb::RunCommand::Import : zb::RunCommand::Apply;
             step.verify = plan_.verify;
@@ -459,6 +465,10 @@ private:
             result.holder_name.clear();
         } else if (!result.ok && runs_.Stopped())
             result.message += " (stopped)";
+        if (result.device.empty()) {
+            result.device = modem.path;
+            result.port_id = modem.port_id;
+        }
         if (rows) WriteRow(rows->Rows(), result);
         if (result.ok && plan_.once) {
             const std::lock_guard lock(passed_mutex_);
@@ -505,15 +515,15 @@ int InputError(const std::string& message) {
 
 }  // namespace
 
-int Watch(const Invocation& inv, std::shared_ptr<zb::ReportSink> report) {
+int Watch(const Invocation& inv, const ReportOpener& open_report) {
     Plan plan;
     plan.upgrade = inv.upgrade;
     plan.apply = !inv.sets.empty();
     plan.sets = inv.sets;
     plan.import = !inv.import.empty();
+    plan.import_file = inv.import;
     plan.verify = inv.verify;
     plan.dry_run = inv.dry_run;
-    plan.report = std::move(report);
     plan.json = inv.json;
     plan.once = inv.once;
     plan.label = {zb::NewRunId(), inv.tags};
@@ -546,6 +556,9 @@ int Watch(const Invocation& inv, std::shared_ptr<zb::ReportSink> report) {
         first.given = {1};
         if (const auto sets = ExpandSets(first); !sets) return InputError(sets.error().reason);
     }
+    std::unique_ptr<zb::ReportSink> report;
+    if (!open_report(&report)) return kExitUsage;
+    plan.report = std::move(report);
 
     RaiseDescriptorLimit();
     Display display(StderrIsLiveTerminal());
@@ -569,6 +582,9 @@ int Watch(const Invocation& inv, std::shared_ptr<zb::ReportSink> report) {
                 display.Say("stopping the running jobs; upgrades stop at their next block");
                 return;
             }
+            // An append waiting on its database ends within a moment, and the runs' rows
+            // with it.
+            if (plan.report) plan.report->Hurry();
             station.runs().EndAll();
             zb::com_release_all();
             std::fflush(nullptr);

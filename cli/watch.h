@@ -7,6 +7,7 @@
 // Runs on the main thread; each modem's job runs on a thread of its own.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "cli/cli_args.h"
@@ -14,10 +15,14 @@
 
 namespace zbctl {
 
+// Opens the report once the input is checked: false when it cannot be written, and the
+// caller has said why; true with a null sink for no report.
+using ReportOpener = std::function<bool(std::unique_ptr<zb::ReportSink>*)>;
+
 // Checks the input first (the image, the configuration file, the --set values): bad input
-// is said on stderr and gives 2, before any port is touched. Then watches until stopped:
-// 0 when no modem failed and the report took every row, 1 otherwise. `report`, opened by
-// the caller (null: none), takes each modem's rows as it ends.
-int Watch(const Invocation& inv, std::shared_ptr<zb::ReportSink> report);
+// is said on stderr and gives 2, before any port is touched or the report opened. Then
+// `open_report` (2 when it fails), whose sink takes each modem's rows as it ends, and
+// watches until stopped: 0 when no modem failed and the report took every row, 1 otherwise.
+int Watch(const Invocation& inv, const ReportOpener& open_report);
 
 }  // namespace zbctl

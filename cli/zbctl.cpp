@@ -86,6 +86,9 @@ int RunJobs(const Invocation& inv, const zb::ConfigSettings& import,
             reporter.progress.Note("zbctl: stopping; upgrades stop at their next block");
         },
         [&run, &jobs, &reporter, &inv, files](int status) {
+            // First: an append waiting on the database ends within a moment, so that the
+            // rows' lock below is free soon.
+            run.HurryReport();
             jobs.engine().RequestStop();
             jobs.engine().WaitForWrites();
             (void)reporter.PrintResults(run.ResultsSoFar(), inv.json, files, inv.verify);
@@ -168,17 +171,22 @@ int main(int argc, char** argv) {
         if (!expanded) return InputError(expanded.error().reason);
         port_sets = std::move(*expanded);
     }
-    // A database that cannot be reached stops the run here, before any port is touched.
+    // A database that cannot be reached stops the run, before any port is touched; it is
+    // opened last, as a refused run must not change it (an older table gets new columns).
     // A dry run makes no row: its report is not even opened.
-    std::unique_ptr<zb::ReportSink> report;
-    if (!inv.report.empty() && !inv.dry_run) {
+    const ReportOpener open_report = [&inv](std::unique_ptr<zb::ReportSink>* report) {
+        if (inv.report.empty() || inv.dry_run) return true;
         auto opened = zb::OpenReportSink(inv.report, [](const std::string& notice) {
             std::fprintf(stderr, "zbctl: %s\n", Printable(notice).c_str());
         });
-        if (!opened) return InputError("--report " + opened.error().reason);
-        report = std::move(*opened);
-    }
-    if (inv.command == Command::Watch) return Watch(inv, std::move(report));
+        if (!opened) {
+            (void)InputError("--report " + opened.error().reason);
+            return false;
+        }
+        *report = std::move(*opened);
+        return true;
+    };
+    if (inv.command == Command::Watch) return Watch(inv, open_report);
     zb::ConfigSettings import;
     if (inv.command == Command::Upgrade || inv.command == Command::Import) {
         if (const zb::Status readable = zb::CheckReadableFile(inv.path); !readable)
@@ -203,5 +211,7 @@ int main(int argc, char** argv) {
         if (const zb::Status writable = zb::CheckWritableFolder(inv.path); !writable)
             return InputError(writable.reason());
     if (const zb::Status ports = CheckPorts(inv.coms); !ports) return InputError(ports.reason());
+    std::unique_ptr<zb::ReportSink> report;
+    if (!open_report(&report)) return kExitUsage;
     return RunJobs(inv, import, port_sets, std::move(report));
 }

@@ -86,6 +86,9 @@ zb::Status CheckPorts(const std::vector<std::int32_t>& coms) {
         const std::string path = zb::com_device_path(com);
         if (::stat(path.c_str(), &st) != 0) {
             const int err = errno;
+            // A mapped port whose adapter is unplugged is a gap in the tray, not a mistake
+            // on the command line: its job fails to open it and says why, and the others run.
+            if (mapped && err == ENOENT) continue;
             std::string missing =
                 name + path +
                 (err == ENOENT ? " does not exist" : ": " + zb::system_error_text(err));

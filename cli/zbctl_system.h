@@ -45,6 +45,8 @@ zb::Status UsePortsDir(const std::string& dir);
 
 // Refuses a port whose device is missing or not accessible, or whose port-map entry leads
 // to something else than a device: it is bad input, refused before any port is touched.
+// A port the map names whose device is missing (its adapter unplugged) passes: its job
+// fails to open it. Windows lists only the ports present, so there a missing one is refused.
 zb::Status CheckPorts(const std::vector<std::int32_t>& coms);
 
 // Whether stderr is a terminal that takes a table redrawn in place (ANSI cursor moves; a

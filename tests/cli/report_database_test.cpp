@@ -1,5 +1,5 @@
 // Reports into databases: a real PostgreSQL server, started by the test on a Unix socket in
-// a private folder, and SQLite files; zbctl runs as scripts run it.
+// a private folder, and SQLite files; zbctl runs as scripts run it. And a row's cells.
 #include <arpa/inet.h>
 #include <grp.h>
 #include <netinet/in.h>
@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -21,6 +22,7 @@
 #include <sqlite3.h>
 
 #include "firmware_image.h"
+#include "jobs/report/report_database.h"
 #include "jobs/report/report_format.h"
 #include "jobs/report/report_open.h"
 #include "modem_bank.h"
@@ -271,6 +273,7 @@ TEST_F(DatabaseReport, RowsWaitInTheSpoolWhileTheServerIsAway) {
     EXPECT_NE(notices[0].find("1 report row kept in " + spool), std::string::npos) << notices[0];
     // An unreachable database that this station never checked (the spool goes by the URI
     // with its password masked) stops a run before any port is touched.
+    const auto modems = zbtest::StartModems(dir_, 1, 3);
     EXPECT_EQ(Wait(Spawn({"--report", Uri(), "read", "COM3"}, "down")), 2);
     EXPECT_NE(
         ReadAll(dir_ + "/down.err").find("zbctl: --report cannot reach the PostgreSQL database"),
@@ -614,6 +617,59 @@ TEST_F(DatabaseReport, AServerGoneSilentHoldsAnAppendNoLongerThanItsDeadline) {
     EXPECT_EQ(Wait(proxy), 128);
     EXPECT_EQ(PostgresRows(Uri(), "SELECT com, command FROM job_report ORDER BY id"),
               (std::vector<std::string>{"3|read", "1|upgrade"}));
+}
+
+// A second stop ends zbctl at once though its report waits on an SQLite file another
+// program holds locked; the rows not written are named.
+TEST_F(DatabaseReport, ASecondStopEndsARunWhoseReportWaits) {
+    const auto modems = zbtest::StartModems(dir_, 2, 3);
+    modems->add_fault(4, zbsim::Fault::Of(zbsim::FaultKind::Silent));  // the job outlasts the lock
+    const pid_t pid = Spawn({"--report", dir_ + "/s.db", "read", "COM3", "COM4"}, "z");
+    const auto said = [&](const char* text) {
+        return zbtest::WaitUntil(
+            [&] { return ReadAll(dir_ + "/z.err").find(text) != std::string::npos; });
+    };
+    ASSERT_TRUE(said("COM3: Inital serial port"));  // the report is open
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ + "/s.db").c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_TRUE(said("COM4: Connection fail"));
+    ::kill(pid, SIGINT);
+    EXPECT_TRUE(said("zbctl: stopping"));
+    const auto second = std::chrono::steady_clock::now();
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(Wait(pid), 130);
+    EXPECT_LT(std::chrono::steady_clock::now() - second, std::chrono::seconds(7));  // not 10
+    sqlite3_close(holder);
+    EXPECT_TRUE(said("zbctl: report not written: COM3 read try 1"));
+}
+
+// The texts the program made itself are stored as they are, UTF-8 and backslashes included,
+// in every form: a tag with a backslash, Windows paths.
+TEST(ReportForms, MadeTextsAreStoredAsTheyAre) {
+    zb::ReportRow row;
+    row.device = R"(\\.\COM3)";
+    row.port_id = R"(\\?\USB#VID_0403&PID_6001#A5)";
+    row.tags = {{"bs", "a\\b \xc3\xbc"}};
+    row.file = R"(C:\images\zb 1.rom)";
+    const zb::DbCells cells = zb::DbCellsOf(row, R"(st\1)", "id");
+    const std::string csv = zb::CsvLine(row);
+    const auto json = nlohmann::json::parse(zb::JsonObject(row));
+    // In the order of the table's columns.
+    const std::pair<std::string, std::string> stored[] = {{"station", R"(st\1)"},
+                                                          {"device", row.device},
+                                                          {"tags", "{\"bs\":\"a\\\\b \xc3\xbc\"}"},
+                                                          {"port_id", row.port_id},
+                                                          {"file", row.file}};
+    for (std::size_t i = 0; const auto& [column, text] : stored) {
+        while (i + 1 < cells.size() && zb::DbColumns()[i].name != column) ++i;
+        EXPECT_EQ(cells[i].value_or("NULL"), text) << column;
+        const bool in_csv = csv.find("," + text + ",") != std::string::npos;
+        EXPECT_EQ(in_csv, column != "station" && column != "tags") << column << ": " << csv;
+        EXPECT_TRUE(!json.contains(column) || column == "tags" || json[column] == text) << column;
+    }
+    EXPECT_NE(csv.find(",\"{\"\"bs\"\":\"\"a\\\\b \xc3\xbc\"\"}\","), std::string::npos) << csv;
+    EXPECT_EQ(json["tags"]["bs"], row.tags[0].second);
 }
 
 }  // namespace

@@ -216,7 +216,8 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
         {{"read", "--report", dir_ + "/refused.txt", "COM3"}, "not a report of this program"},
         {{"read", "--report", dir_ + "/none/r.csv", "COM3"}, "none: No such file"},
         {{"read", "--report", dir_ + "/notes.json", "COM3"}, "not a JSON array of report rows"},
-        {{"read", "COM9"}, "COM9: /nonexistent/tty9 does not exist"},
+        {{"read", "--report", dir_ + "/refused.db", "COM1000"}, "COM1000: /dev/ttyS999 does not"},
+        {{"watch", "--report", dir_ + "/refused.db", "--upgrade", dir_ + "/text.rom"}, "text.rom"},
         {{"read", "COM7"}, "COM7: " + dir_ + "/com7 is not a link to a device"},
         {{"read", "COM8"}, "COM8: " + dir_ + "/refused.txt is not a serial port"},
         {{"frobnicate", "COM3"}, "unknown command"},
@@ -244,7 +245,6 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
         {{"watch", "--set", "aeskey=@" + dir_ + "/bad.key"}, "bad.key: not a key file"},
         {{}, "no command given"},
     };
-    fs::create_symlink("/nonexistent/tty9", dir_ + "/com9");
     std::ofstream(dir_ + "/notes.json") << "[not json at all]";
     std::ofstream(dir_ + "/com7") << "not a device\n";
     fs::create_symlink(dir_ + "/refused.txt", dir_ + "/com8");
@@ -268,6 +268,7 @@ TEST_F(Zbctl, BadInputIsRefusedBeforeAnyPortIsTouched) {
     }
     EXPECT_EQ(sim.snapshot(3).commands, 0u);
     EXPECT_EQ(ReadAll(dir_ + "/notes.json"), "[not json at all]");
+    EXPECT_FALSE(fs::exists(dir_ + "/refused.db"));
 
     const Result help = Run({"--help"}, false);
     EXPECT_EQ(help.status, 0);
@@ -313,6 +314,17 @@ TEST_F(Zbctl, APortThatCannotBeOpenedSaysWhy) {
               std::string::npos)
         << r.err;
     EXPECT_EQ(r.err.find("refused the line settings"), std::string::npos) << r.err;
+}
+
+// An unplugged adapter of a tray fails its port alone: the others run, and its row says why.
+TEST_F(Zbctl, AMappedPortWhoseDeviceIsGoneFailsAlone) {
+    StartModems(1, 6);
+    fs::create_symlink("/nonexistent/dev", dir_ + "/com97");
+    const Result r = Run({"--no-pauses", "--report", dir_ + "/r.csv", "read", "COM6", "COM97"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("still failing: COM97\n"), std::string::npos) << r.err;
+    EXPECT_NE(ReadAll(dir_ + "/r.csv").find(",COM97,/nonexistent/dev,read,1,failed,\"Open port"),
+              std::string::npos);
 }
 
 TEST_F(Zbctl, SecondSignalPrintsWhatWasGatheredAndExits) {
@@ -775,7 +787,8 @@ TEST_F(Zbctl, RetriesAndReportsAppendOneRowPerPortAndTry) {
             const std::string end = ",[0-9a-f]{32},\\{\\},/dev/[^\n]+\n";
             EXPECT_TRUE(std::regex_match(
                 text, std::regex("time,com,device,command,try,result,message,fw_before,fw_after,"
-                                 "fw_type,[a-z_,]+,devname,verify,run_id,tags,port_id\n" +
+                                 "fw_type,[a-z_,]+,devname,verify,run_id,tags,port_id,file,"
+                                 "file_sha256\n" +
                                  stamp + ",COM3," + three +
                                  ",apply,1,ok,Apply device's settings,,," + written + "ok" + end +
                                  stamp + ",COM4," + four + ",apply,1,failed,Verify fail,,," +

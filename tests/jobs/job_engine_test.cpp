@@ -149,7 +149,6 @@ TEST(JobEngine, OutcomesGiveEachPortsReportRow) {
         const zb::ReportRow row =
             zb::PortReportRow(zb::ResultOf(o, Rec(table, o.com)), Rec(table, o.com), context);
         EXPECT_EQ(row.com, o.com);
-        EXPECT_EQ(row.device, zb::com_device_path(o.com));
         EXPECT_EQ(row.ok, o.ok);
         EXPECT_EQ(row.message, want[i].row);
         EXPECT_EQ(row.settings.empty(), !want[i].settings) << o.com;

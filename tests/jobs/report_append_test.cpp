@@ -16,6 +16,7 @@
 #include "jobs/report/report_format.h"
 #include "jobs/run/port_result.h"
 #include "jobs/run/port_run.h"
+#include "port_map.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -87,19 +88,21 @@ TEST(AppendReport, AFileOfAnEarlierReleaseKeepsTakingRows) {
     const std::string json = "[\n  {\"time\": 0, \"com\": 3, \"command\": 0, \"result\": 0}";
     const std::pair<std::string, std::string> rows[] = {
         {"old.csv", zb::CsvHeader(false) + zb::CsvLine(Row(3, true), false)},
+        {"run.csv", zb::CsvHeader(true, false) + zb::CsvLine(Row(3, true), true, false)},
         {"old.json", json + "\n]\n"},
     };
     for (const auto& [name, old] : rows) {
         const std::string path = scratch.path() + "/" + name;
         std::ofstream(path, std::ios::binary) << old;
         ASSERT_TRUE(zb::AppendReport(path, {row}).ok()) << name;
-        EXPECT_EQ(Slurp(path), name == "old.csv" ? old + zb::CsvLine(row, false)
-                                                 : json + ",\n  " + zb::JsonObject(row) + "\n]\n");
+        EXPECT_EQ(Slurp(path), name == "old.json"
+                                   ? json + ",\n  " + zb::JsonObject(row) + "\n]\n"
+                                   : old + zb::CsvLine(row, name == "run.csv", false));
     }
     const std::string old_line = zb::CsvLine(row, false);
     EXPECT_EQ(zb::CsvLine(row),
               old_line.substr(0, old_line.size() - 1) + "," + row.run_id +
-                  ",\"{\"\"operator\"\":\"\"ana\"\",\"\"order\"\":\"\"WO-17\"\"}\",\n");
+                  ",\"{\"\"operator\"\":\"\"ana\"\",\"\"order\"\":\"\"WO-17\"\"}\",,,\n");
     EXPECT_NE(zb::JsonObject(row).find("\"tags\": {\"operator\": \"ana\", \"order\": \"WO-17\"}"),
               std::string::npos);
 }
@@ -121,6 +124,26 @@ TEST(PortRun, ARowsTimeIsWhenItsPortsPartEnded) {
     run.Finish(1, zb::FailureKind::None, false);
     EXPECT_GE(run.TakeRows().at(0).time, before);
 }
+
+#ifndef _WIN32
+// A row names the port as its job began with it, though its adapter went during the job,
+// and the file the run used with the SHA-256 of its content.
+TEST(PortRun, ARowNamesThePortAndTheFileAsTheJobBegan) {
+    const zbtest::PortMap ports;
+    ports.link(3, "/dev/ttyUSB7");
+    const std::string image = ports.path() + "/image.rom";
+    std::ofstream(image, std::ios::binary) << "image";
+    zb::NullJobReporter reporter;
+    zb::EngineJobs jobs(reporter);
+    zb::PortRun run({3}, zb::RunCommand::Upgrade, jobs);
+    run.UseFile(image);
+    fs::remove(ports.path() + "/com3");
+    run.Finish(3, zb::FailureKind::StepFailed, false);
+    const zb::ReportRow row = run.TakeRows().at(0);
+    EXPECT_EQ(std::tie(row.device, row.port_id, row.file, row.file_sha256),
+              std::make_tuple("/dev/ttyUSB7", "/dev/ttyUSB7", image, zb::Sha256Hex("image")));
+}
+#endif
 
 TEST(AppendReport, RefusesWhatIsNoReportAndChangesNothing) {
     const zbtest::ScratchDir scratch("zbreport");
@@ -160,7 +183,7 @@ TEST(AppendReport, RefusesWhatIsNoReportAndChangesNothing) {
 }
 
 // A row carries what the port's part left in its record: an apply's settings as the window
-// shows them, an upgrade's version after it.
+// shows them, an upgrade's version after it and the settings read then.
 TEST(PortReportRow, CarriesTheSettingsWrittenAndTheVersionAfter) {
     zb::DeviceRecord record;
     record.channel = 9;
@@ -169,6 +192,7 @@ TEST(PortReportRow, CarriesTheSettingsWrittenAndTheVersionAfter) {
     record.security = true;
     zb::SetText(record.aeskey, "00112233445566778899aabbccddeeff");
     zb::SetText(record.fw_version, "2.0");
+    zb::SetText(record.devname, "LINE7-1");
     zb::RowContext context;
     context.command = "apply";
     context.device_read = true;
@@ -184,7 +208,7 @@ TEST(PortReportRow, CarriesTheSettingsWrittenAndTheVersionAfter) {
     context.fw_before = "1.0";
     const zb::ReportRow upgrade = zb::PortReportRow(ok, record, context);
     EXPECT_EQ(std::tie(upgrade.fw_before, upgrade.fw_after), std::make_tuple("1.0", "2.0"));
-    EXPECT_TRUE(upgrade.settings.empty());
+    EXPECT_EQ(upgrade.settings.back().value, "LINE7-1");
 }
 
 // Published digests (one final block, two, many blocks), and the key's fingerprint: its

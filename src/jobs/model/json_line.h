@@ -6,12 +6,17 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 namespace zb {
 
-std::string JsonLine(const nlohmann::ordered_json& value);
+// The values under the top-level keys `made` are texts the program made itself (paths,
+// identities, tags): their strings, keys included, go through StoredText instead.
+std::string JsonLine(const nlohmann::ordered_json& value,
+                     const std::vector<std::string_view>& made = {});
 
 // A shown value: a JSON number when `number` and the text reads as one ("115200", "-1.5"),
 // a string otherwise ("Even", "?20" for a value outside its field's table).

@@ -63,6 +63,21 @@ bool IsUtf8(std::string_view text) {
     return true;
 }
 
+bool IsPrintableUtf8(std::string_view text) {
+    if (!IsUtf8(text)) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const bool c1 = byte == 0xC2 && i + 1 < text.size() &&
+                        (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
+        if (byte < 0x20 || byte == 0x7F || c1) return false;
+    }
+    return true;
+}
+
+std::string StoredText(std::string_view text) {
+    return IsPrintableUtf8(text) ? std::string(text) : Printable(text);
+}
+
 std::string Utf8Text(std::string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -23,6 +23,15 @@ std::string Utf8Text(std::string_view text);
 // Whether the text is valid UTF-8 throughout (control characters included), as Utf8Text
 // would keep every byte of it.
 bool IsUtf8(std::string_view text);
+// Whether the text is valid UTF-8 without control characters (C0, DEL, C1): what every
+// report form and terminal takes as it is.
+bool IsPrintableUtf8(std::string_view text);
+
+// A text the program made itself (a device path, a port's identity, a run's ID and tags, a
+// command, a station, a file name), as the reports store it: as it is when IsPrintableUtf8,
+// Printable otherwise. Texts read from a device are stored Printable whatever they hold, so
+// that their escapes cannot be told from bytes a device sent.
+std::string StoredText(std::string_view text);
 
 // Whether the texts are equal, ASCII letters compared without case.
 bool SameIgnoringCase(std::string_view a, std::string_view b);

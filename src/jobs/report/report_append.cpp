@@ -79,7 +79,9 @@ bool StartsWith(const std::string& content, const std::string& head) {
 Status Recognised(const std::string& path, const std::string& content, ReportFormat format) {
     if (Blank(content)) return {};
     if (format == ReportFormat::Csv) {
-        if (StartsWith(content, CsvHeader()) || StartsWith(content, CsvHeader(false))) return {};
+        if (StartsWith(content, CsvHeader()) || StartsWith(content, CsvHeader(true, false)) ||
+            StartsWith(content, CsvHeader(false)))
+            return {};
         return Status::Fail(path +
                             ": not a report of this program (its first line is not the header "
                             "this version writes)");
@@ -115,7 +117,8 @@ Status AppendReport(const std::string& path, const std::vector<ReportRow>& rows)
         // A file an earlier release began keeps its columns: growing them would take
         // rewriting every row in it.
         const bool with_run = !StartsWith(content, CsvHeader(false));
-        for (const ReportRow& row : rows) content += CsvLine(row, with_run);
+        const bool with_file = with_run && !StartsWith(content, CsvHeader(true, false));
+        for (const ReportRow& row : rows) content += CsvLine(row, with_run, with_file);
     } else {
         bool first = true;
         if (Blank(content)) {

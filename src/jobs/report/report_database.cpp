@@ -6,6 +6,7 @@
 #include <random>
 
 #include "jobs/model/record_fields.h"
+#include "jobs/model/sha256.h"
 #include "jobs/model/text_escape.h"
 #include "jobs/platform/host_name.h"
 #include "jobs/report/report_format.h"
@@ -17,6 +18,12 @@ namespace {
 std::optional<std::string> TextOrNull(std::string_view text) {
     if (text.empty()) return std::nullopt;
     return Printable(text);
+}
+
+// A text the program made itself, or NULL for none.
+std::optional<std::string> MadeOrNull(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    return StoredText(text);
 }
 
 bool IsNumber(std::string_view text) {
@@ -62,6 +69,8 @@ const std::vector<DbColumn>& DbColumns() {
         c.push_back({"run_id", DbType::Text, true});
         c.push_back({"tags", DbType::Json, true});
         c.push_back({"port_id", DbType::Text, true});
+        c.push_back({"file", DbType::Text, true});
+        c.push_back({"file_sha256", DbType::Text, true});
         return c;
     }();
     return columns;
@@ -78,8 +87,8 @@ const std::vector<std::pair<std::string, std::string>>& DbIndexes() {
 }
 
 DbCells DbCellsOf(const ReportRow& row, std::string_view station, std::string row_id) {
-    DbCells cells = {Printable(station),          std::move(row_id),        row.time,
-                     std::to_string(row.com),     Printable(row.device),    Printable(row.command),
+    DbCells cells = {StoredText(station),         std::move(row_id),        row.time,
+                     std::to_string(row.com),     StoredText(row.device),   StoredText(row.command),
                      std::to_string(row.attempt), row.ok ? "ok" : "failed", Printable(row.message),
                      TextOrNull(row.fw_before),   TextOrNull(row.fw_after)};
     for (const RecordField& field : RecordFields()) {
@@ -92,9 +101,11 @@ DbCells DbCellsOf(const ReportRow& row, std::string_view station, std::string ro
     }
     cells.push_back(row.verified ? std::optional<std::string>(Printable(VerifyText(row)))
                                  : std::nullopt);
-    cells.push_back(TextOrNull(row.run_id));
+    cells.push_back(MadeOrNull(row.run_id));
     cells.push_back(TagsJson(row.tags));
-    cells.push_back(TextOrNull(row.port_id));
+    cells.push_back(MadeOrNull(row.port_id));
+    cells.push_back(MadeOrNull(row.file));
+    cells.push_back(MadeOrNull(row.file_sha256));
     return cells;
 }
 
@@ -123,6 +134,8 @@ std::vector<DbCells> ProbeRows(std::string_view station) {
     done.run_id = NewRunId();
     done.tags = {{"operator", "ana"}, {"order", "WO-17"}};
     done.port_id = "/dev/serial/by-id/usb-0403_6001_A50285BI-if00-port0";
+    done.file = "/srv/line/images/zb-1.0.1.rom";
+    done.file_sha256 = Sha256Hex("");
     ReportRow failed;
     failed.time = done.time;
     failed.run_id = done.run_id;

@@ -7,8 +7,9 @@
 // key of the row that makes sending it twice (after a connection lost mid-insert) add it
 // once. Numbers are numbers, so that a line can query them: the COM number, the try, the
 // settings that show decimal numbers (ShowsNumber), and a timestamp where the database has
-// one. The run's columns came after the others, and a table made by an earlier release
-// (text settings, none of the run's columns) gets them added; its rows stay as they are.
+// one. The run's columns and then the file's came after the others, and a table made by an
+// earlier release (text settings, none of those columns) gets them added; its rows stay as
+// they are.
 //
 // Pure functions, except NewRowId and StationName, which ask the system; any thread.
 #pragma once
@@ -39,7 +40,7 @@ enum class DbType {
 struct DbColumn {
     std::string name;
     DbType type = DbType::Text;
-    bool added = false;  // one of the run's columns, which a table of an earlier release lacks
+    bool added = false;  // one of the run's or file's columns, which an earlier table lacks
 };
 
 // The columns a row fills, "id" aside: station, row_id, then the CSV report's columns.
@@ -52,9 +53,11 @@ const std::vector<std::pair<std::string, std::string>>& DbIndexes();
 std::string IndexSql(const std::string& index, const std::string& column);
 
 // A row's cells, in DbColumns order; no value is NULL. Texts are Printable, as in the CSV
-// report; settings not read, firmware versions not known, a verification not made and a
-// row of no run are NULL, and so is a number setting the device gave outside its field's
-// table ("?20"), which no number column takes. Tags are TagsJson.
+// report, but those the program made itself (station, device, command, run_id, port_id,
+// file, file_sha256) are StoredText; settings not read, firmware versions not known, a
+// verification not made, a row of no run and a row of no file are NULL, and so is a number
+// setting the device gave outside its field's table ("?20"), which no number column takes.
+// Tags are TagsJson.
 using DbCells = std::vector<std::optional<std::string>>;
 DbCells DbCellsOf(const ReportRow& row, std::string_view station, std::string row_id);
 
@@ -63,8 +66,8 @@ std::string RowName(const DbCells& cells);
 
 // Rows a table must take, tried when a database is opened (in a transaction that is rolled
 // back): a port read, upgraded and checked, with every cell filled; and a port that could
-// not be opened, of a run without tags, whose settings, firmware versions and verification
-// are NULL. A NOT NULL
+// not be opened, of a run without tags, whose settings, firmware versions, verification and
+// file are NULL. A NOT NULL
 // or CHECK column, a type or a trigger that refuses either is found before any port is
 // touched.
 std::vector<DbCells> ProbeRows(std::string_view station);

@@ -12,19 +12,25 @@ namespace {
 constexpr std::string_view kCsvColumns[] = {"time",   "com",     "device",    "command", "try",
                                             "result", "message", "fw_before", "fw_after"};
 
-std::string CsvCell(std::string_view text, bool number = false) {
+// `made`: a text the program made itself, stored as StoredText gives it; any other text is
+// stored Printable.
+std::string CsvCell(std::string_view text, bool number = false, bool made = false) {
     std::string cell;
     if (!number && !text.empty() &&
         (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@'))
         cell += '\'';
     bool quote = false;
-    for (const char c : Printable(text)) {
+    for (const char c : made ? StoredText(text) : Printable(text)) {
         if (c == '"' || c == ',') quote = true;
         cell += c;
         if (c == '"') cell += '"';
     }
     if (!cell.empty() && (cell.front() == ' ' || cell.back() == ' ')) quote = true;
     return quote ? "\"" + cell + "\"" : cell;
+}
+
+std::string MadeCell(std::string_view text) {
+    return CsvCell(text, false, true);
 }
 
 std::string DiffsText(const std::vector<ReportDiff>& diffs) {
@@ -34,6 +40,9 @@ std::string DiffsText(const std::vector<ReportDiff>& diffs) {
 }
 
 }  // namespace
+
+const std::vector<std::string_view> kMadeKeys = {"device",  "command", "run_id",     "tags",
+                                                 "port_id", "file",    "file_sha256"};
 
 ReportFormat ReportFormatOf(std::string_view path) {
     return EndsIgnoringCase(path, ".json") ? ReportFormat::Json : ReportFormat::Csv;
@@ -47,15 +56,17 @@ nlohmann::ordered_json TagsObject(const Tags& tags) {
 
 std::string TagsJson(const Tags& tags) {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
-    for (const auto& [key, value] : tags) object[Utf8Text(key)] = Utf8Text(value);
+    for (const auto& [key, value] : tags) object[StoredText(key)] = StoredText(value);
     return object.dump();
 }
 
-std::string CsvHeader(bool with_run) {
+std::string CsvHeader(bool with_run, bool with_file) {
     std::string line;
     for (const std::string_view column : kCsvColumns) line += std::string(column) + ",";
     for (const RecordField& field : RecordFields()) line += std::string(field.name) + ",";
-    return line + (with_run ? "verify,run_id,tags,port_id\n" : "verify\n");
+    if (!with_run) return line + "verify\n";
+    return line + (with_file ? "verify,run_id,tags,port_id,file,file_sha256\n"
+                             : "verify,run_id,tags,port_id\n");
 }
 
 std::string VerifyText(const ReportRow& row) {
@@ -63,9 +74,9 @@ std::string VerifyText(const ReportRow& row) {
     return row.verify_ok ? "ok" : row.diffs.empty() ? "not read back" : DiffsText(row.diffs);
 }
 
-std::string CsvLine(const ReportRow& row, bool with_run) {
+std::string CsvLine(const ReportRow& row, bool with_run, bool with_file) {
     std::string line = CsvCell(row.time) + "," + "COM" + std::to_string(row.com) + "," +
-                       CsvCell(row.device) + "," + CsvCell(row.command) + "," +
+                       MadeCell(row.device) + "," + MadeCell(row.command) + "," +
                        std::to_string(row.attempt) + "," + (row.ok ? "ok" : "failed") + "," +
                        CsvCell(row.message) + "," + CsvCell(row.fw_before) + "," +
                        CsvCell(row.fw_after) + ",";
@@ -76,8 +87,9 @@ std::string CsvLine(const ReportRow& row, bool with_run) {
     }
     if (row.verified) line += CsvCell(VerifyText(row));
     if (with_run)
-        line += "," + CsvCell(row.run_id) + "," + CsvCell(TagsJson(row.tags)) + "," +
-                CsvCell(row.port_id);
+        line += "," + MadeCell(row.run_id) + "," + MadeCell(TagsJson(row.tags)) + "," +
+                MadeCell(row.port_id);
+    if (with_run && with_file) line += "," + MadeCell(row.file) + "," + MadeCell(row.file_sha256);
     return line + "\n";
 }
 
@@ -101,7 +113,10 @@ std::string JsonObject(const ReportRow& row) {
     out["run_id"] = row.run_id;
     out["tags"] = TagsObject(row.tags);
     out["port_id"] = row.port_id;
-    return JsonLine(out);
+    out["file"] = row.file.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(row.file);
+    out["file_sha256"] = row.file_sha256.empty() ? nlohmann::ordered_json()
+                                                 : nlohmann::ordered_json(row.file_sha256);
+    return JsonLine(out, kMadeKeys);
 }
 
 }  // namespace zb

@@ -65,9 +65,9 @@ struct ReportRow {
     std::string time;  // when the port's part ended, ISO 8601 in UTC (ReportTime)
     std::string run_id;
     Tags tags;
-    std::string port_id;  // com_port_id: the port's stable identity
+    std::string port_id;  // com_port_id when the port's job began: its stable identity
     std::int32_t com = 0;
-    std::string device;   // the device path the port map gave for the COM number
+    std::string device;   // the device path the port map gave for the COM number then
     std::string command;  // read, apply, upgrade, export, import
     std::int32_t attempt = 1;
     bool ok = false;
@@ -78,6 +78,11 @@ struct ReportRow {
     bool verified = false;              // a read-back of the written fields was made
     bool verify_ok = false;             // it read the device and found what was written
     std::vector<ReportDiff> diffs;      // the fields that came back different
+    // The file the command used: an upgrade's image, an import's configuration file, the
+    // file an export wrote; and the SHA-256 of its content (64 lower-case hex digits).
+    // Empty when none, or when it could not be read.
+    std::string file;
+    std::string file_sha256;
 };
 
 // What a row says beyond the port's result and record.
@@ -91,6 +96,9 @@ struct RowContext {
     // reads afterwards as fw_after.
     bool device_read = false;
     std::string fw_before;  // upgrade: the version the device had before
+    // Upgrade: the device as read before, whose settings the row carries when it was not
+    // read afterwards; null when it was not read.
+    const DeviceRecord* read_before = nullptr;
 };
 
 // "2025-03-04T05:06:07Z".

@@ -1,7 +1,6 @@
 #include "jobs/run/port_result.h"
 
 #include "jobs/engine/firmware_image.h"
-#include "protocol/serial_link.h"
 
 namespace zb {
 
@@ -40,8 +39,8 @@ ReportRow PortReportRow(const PortResult& result, const DeviceRecord& record,
         row.tags = context.label->tags;
     }
     row.com = result.com;
-    row.device = com_device_path(result.com);
-    row.port_id = com_port_id(result.com);
+    row.device = result.device;
+    row.port_id = result.port_id;
     row.command = std::string(context.command);
     row.attempt = context.attempt;
     row.ok = result.ok;
@@ -55,14 +54,18 @@ ReportRow PortReportRow(const PortResult& result, const DeviceRecord& record,
     if (context.command == "upgrade") {
         row.fw_before = context.fw_before;
         if (context.device_read) row.fw_after = std::string(TextOf(record.fw_version));
-    } else if (context.device_read) {
-        row.settings = ReportSettings(record);
     }
+    if (context.device_read)
+        row.settings = ReportSettings(record);
+    else if (context.read_before != nullptr)
+        row.settings = ReportSettings(*context.read_before);
     if (result.verified) {
         row.verified = true;
         row.verify_ok = result.verify_ok;
         row.diffs = result.diffs;
     }
+    row.file = result.file;
+    row.file_sha256 = result.file_sha256;
     return row;
 }
 

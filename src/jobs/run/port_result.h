@@ -25,8 +25,14 @@ struct PortResult {
     std::string error;            // why the port could not be opened, in system terms; or empty
     std::int32_t holder_pid = 0;  // the process that held the port, when one was found
     std::string holder_name;
-    bool settings = false;          // the record holds settings read from the device in this run
-    std::string file;               // export: the file written; empty when none was
+    bool settings = false;  // the record holds settings read from the device in this run
+    // Which port it was when its job began: the device path its COM number led to and its
+    // stable identity (com_device_path, com_port_id); empty when unknown.
+    std::string device;
+    std::string port_id;
+    // The file the command used (ReportRow::file): export's the file written; empty when none.
+    std::string file;
+    std::string file_sha256;
     DeviceRecord record;            // copied after the job; its link is not used
     bool verified = false;          // a read-back of the written fields was made
     bool verify_ok = false;         // it found what was written
@@ -50,8 +56,8 @@ std::string WithFirmwareTypes(std::string message, std::optional<std::uint32_t> 
                               std::uint32_t modem);
 
 // The port's row: its result, time, message (an open failure without a note gets the
-// system's reason after a colon) and read-back, the device path the port map gives for its
-// COM number, and what `context` adds.
+// system's reason after a colon), read-back, device path, identity and file, and what
+// `context` adds. Asks nothing of the system.
 ReportRow PortReportRow(const PortResult& result, const DeviceRecord& record,
                         const RowContext& context);
 

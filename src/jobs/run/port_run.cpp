@@ -1,6 +1,11 @@
 #include "jobs/run/port_run.h"
 
 #include <chrono>
+#include <limits>
+
+#include "jobs/model/sha256.h"
+#include "jobs/platform/file_storage.h"
+#include "protocol/serial_link.h"
 
 namespace zb {
 namespace {
@@ -24,6 +29,13 @@ std::vector<std::int32_t> MarkedComs(const PortTable& table) {
         if (table[i].device && table[i].device->selected)
             coms.push_back(static_cast<std::int32_t>(i + 1));
     return coms;
+}
+
+// The SHA-256 of the file's content; empty when it cannot be read.
+std::string FileSha256(const std::string& path) {
+    const Result<std::string> content =
+        ReadWholeFile(path, std::numeric_limits<std::size_t>::max());
+    return content ? Sha256Hex(*content) : std::string();
 }
 
 // A port whose part a stop cut short: its last message, or `before` when it had none, then
@@ -91,6 +103,7 @@ PortRun::PortRun(const std::vector<std::int32_t>& coms, RunCommand command, JobH
       jobs_(jobs),
       report_(std::move(report)) {
     for (const std::int32_t com : coms_) AddPort(Row(com), static_cast<std::uint32_t>(com));
+    Locate(all_);
 }
 
 PortRun::PortRun(PortTable& table, RunCommand command, JobHost& jobs)
@@ -99,7 +112,29 @@ PortRun::PortRun(PortTable& table, RunCommand command, JobHost& jobs)
       all_(MarkedComs(table)),
       coms_(all_),
       command_(command),
-      jobs_(jobs) {}
+      jobs_(jobs) {
+    Locate(all_);
+}
+
+void PortRun::Locate(const std::vector<std::int32_t>& coms) {
+    // Looked up before the lock: the signal thread must not wait on the system's answers.
+    std::map<std::int32_t, Where> found;
+    for (const std::int32_t com : coms) found[com] = {com_device_path(com), com_port_id(com)};
+    const std::lock_guard lock(rows_mutex_);
+    for (auto& [com, where] : found) where_[com] = std::move(where);
+}
+
+void PortRun::Place(PortResult& result) const {
+    if (const auto it = where_.find(result.com); it != where_.end()) {
+        result.device = it->second.device;
+        result.port_id = it->second.port_id;
+    }
+}
+
+void PortRun::UseFile(const std::string& path) {
+    file_ = path;
+    file_sha256_ = FileSha256(path);
+}
 
 std::string PortRun::LastMessage(std::int32_t com) const {
     const std::string message = MessageOf(outcomes_, com);
@@ -176,7 +211,13 @@ void PortRun::Finish(std::int32_t com, FailureKind failure, bool settings, std::
         result.message =
             WithFirmwareTypes(std::move(result.message), image_type_, row.device->fw_type);
     result.settings = settings;
-    result.file = std::move(file);
+    if (!file.empty()) {
+        result.file = std::move(file);
+        result.file_sha256 = FileSha256(result.file);
+    } else if (command_ != RunCommand::Export) {
+        result.file = file_;
+        result.file_sha256 = file_sha256_;
+    }
     if (const auto it = verified_.find(com); it != verified_.end()) {
         result.verified = true;
         result.verify_ok = it->second.ok;
@@ -188,15 +229,15 @@ void PortRun::Finish(std::int32_t com, FailureKind failure, bool settings, std::
         result.changes = std::move(it->second);
         changes_.erase(it);
     }
+    // Under the rows' lock: WriteRowsSoFar sees the row and the result together, or neither.
+    const std::lock_guard lock(rows_mutex_);
+    Place(result);
     if (dry_run_) {
         Keep(std::move(result));
         return;
     }
-    ReportRow report_row = RowOf(result);
+    rows_.push_back(RowOf(result));
     written_.erase(com);
-    // Under the rows' lock: WriteRowsSoFar sees the row and the result together, or neither.
-    const std::lock_guard lock(rows_mutex_);
-    rows_.push_back(std::move(report_row));
     Keep(std::move(result));
 }
 
@@ -257,9 +298,11 @@ void PortRun::Retry(const std::vector<std::int32_t>& coms) {
             const std::lock_guard lock(results_mutex_);
             results_.erase(com);
         }
-        fw_before_.erase(com);
+        read_before_.erase(com);
         Renew(com);
     }
+    // A retry opens the port afresh: its rows name the device it leads to now.
+    Locate(coms);
 }
 
 void PortRun::Abandon() {
@@ -280,9 +323,11 @@ void PortRun::WriteRowsSoFar() {
     const std::vector<PortOutcome> outcomes = jobs_.Outcomes();
     for (const std::int32_t com : coms_) {
         if (Finished(com)) continue;
-        rows_.push_back(
-            PortReportRow(InterruptedResult(com, MessageOf(outcomes, com), "Preparing..."),
-                          DeviceRecord{}, context));
+        PortResult cut = InterruptedResult(com, MessageOf(outcomes, com), "Preparing...");
+        Place(cut);
+        cut.file = file_;
+        cut.file_sha256 = file_sha256_;
+        rows_.push_back(PortReportRow(cut, DeviceRecord{}, context));
     }
     if (const Status added = rows_.empty() ? Status() : report_->Append(rows_);
         !added && report_lost_)
@@ -306,7 +351,10 @@ ReportRow PortRun::RowOf(const PortResult& result) {
     // A change's row carries what it wrote: a port refused before its writes has none.
     context.device_read =
         change ? written != written_.end() || (result.ok && result.settings) : result.settings;
-    context.fw_before = fw_before_[result.com];
+    if (const auto before = read_before_.find(result.com); before != read_before_.end()) {
+        context.fw_before = std::string(TextOf(before->second.fw_version));
+        context.read_before = &before->second;
+    }
     return PortReportRow(result, written != written_.end() ? written->second : result.record,
                          context);
 }

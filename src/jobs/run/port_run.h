@@ -2,9 +2,10 @@
 // it, each port's result and report rows, and the tries of a command. The sequences of the
 // commands (sequences.h) run on it; zbctl, `zbctl watch` and the window all drive it.
 //
-// A run belongs to the thread that drives it, except ResultsSoFar, WriteRowsSoFar and
-// Stopping(), which a signal thread may call while workers run: the report rows and the
-// ports of the try are guarded by one mutex, the results by another (taken second).
+// A run belongs to the thread that drives it, except ResultsSoFar, HurryReport,
+// WriteRowsSoFar and Stopping(), which a signal thread may call while workers run: the
+// report rows, the ports of the try and where they are are guarded by one mutex, the
+// results by another (taken second). The report's own lock comes after both.
 #pragma once
 
 #include <atomic>
@@ -127,10 +128,12 @@ public:
     bool ReadOk(std::int32_t com);
     // A fresh record for the port, marked, as a port just added.
     void Renew(std::int32_t com);
-    // Upgrades: the version before, for the port's report row.
-    void SetFirmwareBefore(std::int32_t com, std::string version) {
-        fw_before_[com] = std::move(version);
-    }
+    // Upgrades: the device as read before, for the port's report row: the version before,
+    // and its settings unless it is read again.
+    void SetReadBefore(std::int32_t com, const DeviceRecord& record) { read_before_[com] = record; }
+    // The file the command uses (an image, a configuration file), which every row names with
+    // the SHA-256 of its content as read now. Before any job.
+    void UseFile(const std::string& path);
     // The read-back of the written fields, for the port's next Finish; its report row
     // carries the settings `sent`, not those read back.
     void SetVerified(std::int32_t com, bool ok, std::vector<ReportDiff> diffs,
@@ -172,6 +175,12 @@ public:
     // A report that did not take the rows of a try.
     bool ReportLost() const { return report_failed_; }
 
+    // From any thread, when the program is about to end at once, before WriteRowsSoFar: the
+    // report stops waiting on its database, so that an append in progress ends within a
+    // moment. Never blocks.
+    void HurryReport() {
+        if (report_) report_->Hurry();
+    }
     // From any thread, when the program is about to end at once: the report gets the rows
     // made so far and one for each port of the try without a result (its last message and
     // "; Interrupted"). Nothing goes to the report after it.
@@ -180,6 +189,10 @@ public:
     std::vector<ReportRow> TakeRows();
 
 private:
+    // Where each of `coms` is now: the device path and identity its rows will name.
+    void Locate(const std::vector<std::int32_t>& coms);
+    // The port's device path and identity as located; under rows_mutex_.
+    void Place(PortResult& result) const;
     void Keep(PortResult result);
     ReportRow RowOf(const PortResult& result);
 
@@ -198,15 +211,22 @@ private:
     std::optional<std::uint32_t> image_type_;
     bool type_notes_ = false;
     int attempt_ = 1;
-    std::map<std::int32_t, std::string> fw_before_;
+    std::map<std::int32_t, DeviceRecord> read_before_;
+    std::string file_;
+    std::string file_sha256_;
     std::map<std::int32_t, ReadBack> verified_;
     std::map<std::int32_t, DeviceRecord> written_;
     RunLabel label_{NewRunId(), {}};
     bool dry_run_ = false;
     std::map<std::int32_t, std::vector<ReportDiff>> changes_;
     std::vector<PortOutcome> outcomes_;  // the latest job's, once it has ended
-    std::mutex rows_mutex_;  // guards coms_, attempt_, rows_ and rows_closed_ against the
-                             // signal thread; the driving thread alone changes them
+    std::mutex rows_mutex_;  // guards coms_, attempt_, where_, rows_ and rows_closed_ against
+                             // the signal thread; the driving thread alone changes them
+    struct Where {
+        std::string device;
+        std::string port_id;
+    };
+    std::map<std::int32_t, Where> where_;
     std::vector<ReportRow> rows_;
     bool rows_closed_ = false;
     std::atomic<bool> report_failed_{false};

@@ -87,14 +87,14 @@ void WriteChanges(PortRun& run, bool verify) {
 
 void Upgrade(PortRun& run, const std::string& image) {
     run.SetImageType(InspectImage(image).type);
+    run.UseFile(image);
     if (run.Reporting()) {
         run.Phase(RunPhase::Reading);
         // The report wants the version each modem had; the upgrade itself then starts on
         // freshly opened ports, as without a report.
         if (!run.RunJob()) return;
         for (const std::int32_t com : run.coms()) {
-            if (run.ReadOk(com))
-                run.SetFirmwareBefore(com, std::string(TextOf(run.Record(com).fw_version)));
+            if (run.ReadOk(com)) run.SetReadBefore(com, run.Record(com));
             run.Renew(com);
         }
     }

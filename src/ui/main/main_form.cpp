@@ -604,8 +604,8 @@ void TForm1::act_upgrade() {
     Twork_form work(dialogs_, this);
     zb::PortRun run(rows_, zb::RunCommand::Upgrade, work);
     // The versions the list read last.
-    for (const std::int32_t com : run.coms())
-        run.SetFirmwareBefore(com, std::string(zb::TextOf(run.Record(com).fw_version)));
+    for (const std::int32_t com : run.coms()) run.SetReadBefore(com, run.Record(com));
+    run.UseFile(SystemPath(firmware_file_));
     const bool ran = run.RunJob(SystemPath(firmware_file_));
     FocusList();
     const bool failed = work.FailCount() != 0;

@@ -3,16 +3,10 @@
 #include <algorithm>
 
 #include "jobs/model/record_fields.h"
+#include "jobs/model/text_escape.h"
 
 namespace zb {
 namespace {
-
-int HexDigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';

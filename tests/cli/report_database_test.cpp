@@ -641,7 +641,10 @@ TEST_F(DatabaseReport, ASecondStopEndsARunWhoseReportWaits) {
     EXPECT_EQ(Wait(pid), 130);
     EXPECT_LT(std::chrono::steady_clock::now() - second, std::chrono::seconds(7));  // not 10
     sqlite3_close(holder);
-    EXPECT_TRUE(said("zbctl: report not written: COM3 read try 1"));
+    EXPECT_TRUE(
+        said("zbctl: report not written: 2 report rows not added (COM3 read try 1, COM4 "
+             "read try 1)"))
+        << ReadAll(dir_ + "/z.err");
 }
 
 // The texts the program made itself are stored as they are, UTF-8 and backslashes included,

@@ -33,6 +33,9 @@ bool IsPrintableUtf8(std::string_view text);
 // that their escapes cannot be told from bytes a device sent.
 std::string StoredText(std::string_view text);
 
+// The value of a hexadecimal digit, either case; -1 for any other character.
+int HexDigitValue(char c);
+
 // Whether the texts are equal, ASCII letters compared without case.
 bool SameIgnoringCase(std::string_view a, std::string_view b);
 // Whether `text` ends in `end`, ASCII letters compared without case (".JSON", ".Db").

@@ -18,7 +18,7 @@
 // floor (shown, no target), and is held to a floor of a commit per row instead. On a disk,
 // where a commit costs milliseconds, every ratio is 1.0 to 1.5; on a tmpfs the sinks' own
 // work shows (a statement prepared and a presence check per row, four round trips per call
-// to PostgreSQL against one): up to 2.4. So: one-row calls and SQLite's one call <= 4,
+// to PostgreSQL against one): 1.5 to 3. So: one-row calls and SQLite's one call <= 4,
 // PostgreSQL's one call and the spool <= 3. A commit per row in PostgreSQL's one call or the
 // spool's batches (10 and more here), or a lost prepared statement or a second round trip per
 // row where no disk hides it, crosses them.

@@ -45,12 +45,12 @@ std::string TakeCode(std::string* message) {
     return {};
 }
 
+}  // namespace
+
 bool Answered(const PGresult* result) {
     const ExecStatusType status = PQresultStatus(result);
     return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
 }
-
-}  // namespace
 
 std::string FirstLine(const char* message) {
     std::string text = message ? message : "";

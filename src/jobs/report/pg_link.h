@@ -30,6 +30,9 @@ using PgResult = std::unique_ptr<PGresult, PgResultFree>;
 // running...?\n"): the first line says what happened.
 std::string FirstLine(const char* message);
 
+// Whether the server answered a call as done (a command or rows).
+bool Answered(const PGresult* result);
+
 class PgLink {
 public:
     explicit PgLink(std::string uri) : uri_(std::move(uri)) {}

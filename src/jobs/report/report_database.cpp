@@ -109,12 +109,15 @@ DbCells DbCellsOf(const ReportRow& row, std::string_view station, std::string ro
     return cells;
 }
 
+const std::optional<std::string>& CellOf(const DbCells& cells, std::string_view column) {
+    static const std::optional<std::string> none;
+    for (std::size_t i = 0; i < DbColumns().size() && i < cells.size(); ++i)
+        if (DbColumns()[i].name == column) return cells[i];
+    return none;
+}
+
 std::string RowName(const DbCells& cells) {
-    const auto cell = [&cells](std::string_view name) {
-        for (std::size_t i = 0; i < DbColumns().size() && i < cells.size(); ++i)
-            if (DbColumns()[i].name == name) return cells[i].value_or("");
-        return std::string();
-    };
+    const auto cell = [&cells](std::string_view name) { return CellOf(cells, name).value_or(""); };
     return "COM" + cell("com") + " " + cell("command") + " try " + cell("try");
 }
 

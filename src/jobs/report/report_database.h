@@ -61,6 +61,9 @@ std::string IndexSql(const std::string& index, const std::string& column);
 using DbCells = std::vector<std::optional<std::string>>;
 DbCells DbCellsOf(const ReportRow& row, std::string_view station, std::string row_id);
 
+// A row's cell in `column`; none for a column not in DbColumns.
+const std::optional<std::string>& CellOf(const DbCells& cells, std::string_view column);
+
 // Which row a message is about: "COM3 upgrade try 1".
 std::string RowName(const DbCells& cells);
 

@@ -230,7 +230,7 @@ Status SqliteTable::Insert(const DbCells& cells) {
 int SqliteTable::Holds(const DbCells& cells) {
     const Statement select(db_,
                            "SELECT 1 FROM " + std::string(kReportTable) + " WHERE \"row_id\" IS ?");
-    const std::optional<std::string>& id = RowIdOf(cells);
+    const std::optional<std::string>& id = CellOf(cells, "row_id");
     if (!select.get()) return sqlite3_errcode(db_);
     const int bound = id ? sqlite3_bind_text(select.get(), 1, id->c_str(),
                                              static_cast<int>(id->size()), SQLITE_TRANSIENT)
@@ -302,15 +302,6 @@ std::int64_t SqliteTable::Count() {
     const Statement count(db_, "SELECT count(*) FROM " + std::string(kReportTable));
     if (!count.get() || sqlite3_step(count.get()) != SQLITE_ROW) return 0;
     return sqlite3_column_int64(count.get(), 0);
-}
-
-const std::optional<std::string>& RowIdOf(const DbCells& cells) {
-    static const std::size_t at = static_cast<std::size_t>(
-        std::find_if(DbColumns().begin(), DbColumns().end(),
-                     [](const DbColumn& c) { return c.name == "row_id"; }) -
-        DbColumns().begin());
-    static const std::optional<std::string> none;
-    return at < cells.size() ? cells[at] : none;
 }
 
 Result<std::unique_ptr<ReportSink>> OpenSqliteReport(const std::string& path,

@@ -71,7 +71,4 @@ private:
     std::string typed_;  // what typing an earlier release's table tells, "" for nothing
 };
 
-// A row's row_id cell.
-const std::optional<std::string>& RowIdOf(const DbCells& cells);
-
 }  // namespace zb
